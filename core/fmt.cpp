@@ -1,0 +1,45 @@
+#include "core/fmt.h"
+
+#include "emulators/emulate.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+// Interim formatter on vsnprintf until the program's own conversions (%k and friends) exist.
+namespace {
+int vout(const char* fmt, va_list ap) {
+    char buf[1024];
+    int n = vsnprintf(buf, sizeof buf, fmt, ap);
+    outs(buf);
+    return n;
+}
+} // namespace
+
+int zzprintf(const char* fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    int n = vout(fmt, ap);
+    va_end(ap);
+    return n;
+}
+
+int eprintf(const char* fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    int n = vout(fmt, ap);
+    va_end(ap);
+    return n;
+}
+
+int aberr(const char* fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    vout(fmt, ap);
+    va_end(ap);
+    return 1;
+}
+
+void outs(const char* text) {
+    for (; *text; text++)
+        ttyout(static_cast<unsigned char>(*text));
+}

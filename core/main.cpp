@@ -1,0 +1,3 @@
+#include "core/start.h"
+
+int main(int argc, char** argv) { return vornmain(argc, argv); }

@@ -1,0 +1,91 @@
+// Stand-alone fuzz driver for builds without libFuzzer (the ordinary g++ test build).
+// Runs any files named on the command line as inputs, then feeds random and mutated inputs
+// until the time given by -seconds=N runs out. Sanitizers catch the faults; the run's seed is
+// printed so that a failing run can be repeated with -seed=N.
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
+extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int* argc, char*** argv);
+
+namespace {
+
+// Bytes that parsers in this program care about, so random inputs reach past the first check.
+const char kInteresting[] = "\x1b[;?0123456789:=%$@!\"'()+-*/<>&|^~\\\r\n\t\x7f\x9b\x90\x18ABCDEFHJKLMmrz";
+
+std::vector<uint8_t> randomInput(std::mt19937& rng, const std::vector<std::vector<uint8_t>>& pool) {
+    std::vector<uint8_t> in;
+    if (!pool.empty() && rng() % 2) {
+        in = pool[rng() % pool.size()];
+        int edits = 1 + rng() % 8;
+        for (int i = 0; i < edits; i++) {
+            size_t at = in.empty() ? 0 : rng() % (in.size() + 1);
+            switch (rng() % 4) {
+            case 0:
+                if (at < in.size()) in[at] = static_cast<uint8_t>(rng());
+                break;
+            case 1:
+                in.insert(in.begin() + at, static_cast<uint8_t>(kInteresting[rng() % (sizeof kInteresting - 1)]));
+                break;
+            case 2:
+                if (at < in.size()) in.erase(in.begin() + at);
+                break;
+            default: {
+                size_t n = rng() % 64;
+                std::vector<uint8_t> copy(in.begin() + std::min(at, in.size()),
+                                          in.begin() + std::min(at + n, in.size()));
+                in.insert(in.begin() + at, copy.begin(), copy.end());
+            }
+            }
+        }
+        if (in.size() > 65536) in.resize(65536);
+        return in;
+    }
+    size_t len = rng() % 8 == 0 ? rng() % 4096 : rng() % 128;
+    in.resize(len);
+    for (auto& b : in)
+        b = rng() % 3 == 0 ? static_cast<uint8_t>(rng())
+                           : static_cast<uint8_t>(kInteresting[rng() % (sizeof kInteresting - 1)]);
+    return in;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (LLVMFuzzerInitialize) LLVMFuzzerInitialize(&argc, &argv);
+    double seconds = 5;
+    unsigned long seed = std::random_device{}();
+    long runs = -1;
+    std::vector<std::vector<uint8_t>> pool;
+    for (int i = 1; i < argc; i++) {
+        if (!strncmp(argv[i], "-seconds=", 9)) seconds = atof(argv[i] + 9);
+        else if (!strncmp(argv[i], "-max_total_time=", 16)) seconds = atof(argv[i] + 16);
+        else if (!strncmp(argv[i], "-seed=", 6)) seed = strtoul(argv[i] + 6, nullptr, 10);
+        else if (!strncmp(argv[i], "-runs=", 6)) runs = atol(argv[i] + 6);
+        else if (argv[i][0] != '-') {
+            std::ifstream f(argv[i], std::ios::binary);
+            std::vector<uint8_t> in((std::istreambuf_iterator<char>(f)), {});
+            LLVMFuzzerTestOneInput(in.data(), in.size());
+            pool.push_back(std::move(in));
+        }
+    }
+    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    long n = 0;
+    while ((runs < 0 || n < runs) && std::chrono::steady_clock::now() < end) {
+        std::mt19937 rng(static_cast<unsigned>(seed + n));
+        auto in = randomInput(rng, pool);
+        LLVMFuzzerTestOneInput(in.data(), in.size());
+        if (pool.size() < 256 && rng() % 16 == 0) pool.push_back(in);
+        n++;
+    }
+    fprintf(stderr, "%s: %ld inputs, seed %lu\n", argv[0], n, seed);
+    return 0;
+}

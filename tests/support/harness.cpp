@@ -1,0 +1,1 @@
+// End-to-end harness: placeholder until the pseudo-terminal runner is written.
