@@ -1,7 +1,38 @@
 #pragma once
-// Start-up and the single exit path. vornmain() reads the program name, the options, the
-// environment and the start-up scripts, prepares the console and the line, and runs the
-// terminal-mode loop; every end of the program goes through doneterm().
+// Start-up and the single exit path.
+//
+// vornmain() reads the program name, the options (command line, VORNFLAGS, the `vornflags`
+// option word), runs the start-up scripts, prepares the console, the screen and the line,
+// prints the banner and runs the terminal-mode loop. Every end of the program, including
+// SIGHUP and SIGTERM (seen as flags by the loops), goes through doneterm(), which runs the exit
+// script once, closes everything and restores the console.
+#include <cstdint>
+
+// Start-up flags; all start at 0.
+inline uint8_t aflag = 0;   // key set-up also takes bare BS left / CR down arrow keys
+inline int cflag = 0;       // remote command mode: ACK from the line starts a command line
+inline uint8_t fflag = 0;   // a mode option or a file argument was given
+inline uint8_t iflag = 0;   // handed to the lock manager
+inline uint8_t mflag = 0;   // inverts the start-up menu decision (-m, or started as "vt")
+inline uint8_t qflag = 0;   // quiet: console not read, standard output to /dev/null
+inline uint8_t uflag = 0;   // no banner, no hint line
+inline uint8_t xflag = 0;   // server mode: standard input is the line
+inline uint8_t zflag = 0;   // null line: no real line open
+inline int echoflag = 0;    // leave the console's full-screen mode alone
+inline int viewflag = 0;    // show what dialing and login send
+inline int vtdebug = 0;     // debug trace level
+inline int dupmode = 1;     // duplex mode: 0 TALK 1 FULL 2 HALF 3 DUMP 4 MNEMONIC 5 CONTROL
+inline int emode = 8;       // current emulation (bit value of the terminal list)
+inline int errprot = 0;     // current transfer protocol number
+inline int prbufsiz = 0;    // printer buffer size
+inline int intbufsiz = 0;   // set by -b; nothing reads it
+inline int orgemode = 8;    // emulation in force at start
+inline int msave = 0;       // modem status at start
+inline int gerrno = 0;      // result of the last background command
+inline int quitflag = 0;    // a script asked the server loop to end
+
+// Set by the SIGHUP/SIGTERM handlers; the loops that see it call doneterm.
+inline volatile int donesig = 0;
 
 [[noreturn]] int vornmain(int argc, char** argv);
 [[noreturn]] void doneterm(int status);

@@ -1,0 +1,118 @@
+#pragma once
+// The port layer: one line (COM) whatever the transport behind it.
+//
+// A transport name ("telnet", "pty", "/dev/ttyS0", "nul:") picks a driver from the transport
+// table `ilist`; the driver is a table of operations. The layer owns the line's receive queue
+// (comq), the console's raw input (ttyq) and the decoded keys (iqueue), and the program's single
+// wait, waitread(), which multiplexes the console and the line with select.
+#include "ports/queue.h"
+
+#include <cstdint>
+#include <string>
+
+struct BaudEntry {
+    long rate;  // bits per second; 0 ends the table
+    int code;   // driver's own speed code (termios speed for the serial driver)
+};
+
+// A driver's operations, in the order of the system's driver tables.
+struct ComDriver {
+    int (*init)(int variant, const char* name); // prepare for port `name`; <0 = unusable
+    int (*vt)(const char* node);                // connect; <0 = failure
+    int (*exit)();                              // close the connection
+    int (*st)();                                // 1 if a received byte is ready; waits once
+    int (*stnh)();                              // same, never waits
+    int (*in)();                                // next received byte, waiting
+    int (*out)(int byte);                       // send one byte
+    int (*bout)(const uint8_t* buf, int len);   // send a block
+    int (*set)(int word);                       // apply the line-format word
+    int (*baud)(int code);                      // set the speed; 0 drops DTR
+    int (*unused)();                            // always answers 0
+    int (*mstat)();                             // modem status bits
+    int (*brk)();                               // send a break
+    const BaudEntry* bauds;                     // speeds the driver accepts
+    int flags;                                  // COMF_* bits
+    int combufsiz;                              // block size for senders, 1200
+};
+
+// Driver flags word.
+enum : int {
+    COMF_PIPEBREAK = 1,   // a SIGPIPE means the connection broke
+    COMF_CONNECTION = 2,  // a connection, not a modem: hang-up closes it
+    COMF_MAGICPORT = 4,   // connect from a reserved local port
+    COMF_TELNET = 8,      // bytes pass through the telnet filter
+    COMF_ACS = 128,       // connect to service "acs" instead of "telnet"
+};
+
+struct Transport {
+    const char* prefix;
+    int variant;
+    const ComDriver* driver;
+};
+
+constexpr int PSEUDO_LOSTLINE = 448; // queued in ttyq when the line is lost
+constexpr int COMQSIZE = 2500;
+constexpr int TTYQSIZE = 128;
+constexpr int COMBUFSIZ = 1200;
+
+// Driver tables.
+extern const ComDriver nulfunc;
+extern const ComDriver bsdfuncs;
+extern const ComDriver tnetfuncs;
+extern const ComDriver acsfuncs;
+extern const ComDriver ptyfuncs;
+extern const ComDriver asyfuncs;
+extern const Transport ilist[];
+
+// Line state.
+extern const ComDriver* COM;    // the current driver
+extern int comfd;               // the line's descriptor, -1 when closed
+extern int ttyfd;               // the console's descriptor
+extern CharQueue comq, ttyq, iqueue;
+extern uint8_t connected;
+extern std::string comline;     // port name in use
+extern std::string curtransport;
+extern int reinit;              // keep curtransport while reconnecting
+extern int selmaxfd;
+extern uint16_t consbuf[81];    // pending key string, zero-terminated
+extern int consp;               // read index into consbuf, -1 when none pending
+extern int escloop;             // polls for the byte after an ESC
+extern int xorqflag;            // server or quiet mode: no console input
+extern int canabort;            // comwait returns -1 for the abort key
+extern int exitdisc;            // a lost line ends the program
+
+// Opening and closing.
+int cominit(const char* list);
+int comexit();
+int startcom(int size);
+void closecom();
+void startsel(int console);
+int doxqz();
+int setdtr(int on);
+void dodisconnect();
+
+// Line I/O.
+int fdin();
+int fdst();
+int fdstnh();
+int fdout(int byte);
+int fdbout(const uint8_t* buf, int len);
+int _comin();
+int _comst(int wait);
+int netread(int fd, void* buf, int len);
+int comwait(int seconds);
+void comflush();
+void waitread(int block);
+
+// Console input.
+int _chrdy(int flush);
+int xchrdy(int flush);
+int chrdy();
+int chrdynh();
+int chrin();
+int chwait(int* byte);
+void consraw();
+void consnorm();
+
+// Resets the layer to its power-on state (the null line, empty queues) for tests.
+void comreset();

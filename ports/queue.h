@@ -1,0 +1,23 @@
+#pragma once
+// Character queues: rings of 16-bit entries, so key numbers above 255 and the lost-line
+// pseudo-key 448 travel beside bytes. Empty when the read and write positions are equal.
+#include <cstdint>
+#include <memory>
+
+struct CharQueue {
+    int wpos = 0;                      // next entry written here
+    int rpos = 0;                      // next entry read from here
+    int size = 0;                      // capacity in entries
+    std::unique_ptr<uint16_t[]> buf;   // the ring
+};
+
+// Allocates n entries unless the capacity is already n, and empties the queue.
+// -1 (after the out-of-memory message) when allocation fails.
+int qinit(CharQueue& q, int n);
+// Appends one entry; returns 0, or -1 when the queue is full (the entry is dropped).
+int qchar(int value, CharQueue& q);
+// Next entry, or -1 when the queue is empty.
+int unqchar(CharQueue& q);
+inline bool qempty(const CharQueue& q) { return q.wpos == q.rpos; }
+int qcount(const CharQueue& q);
+void qclear(CharQueue& q);
