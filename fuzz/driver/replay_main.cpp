@@ -19,7 +19,8 @@ extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int* argc, char*** arg
 namespace {
 
 // Bytes that parsers in this program care about, so random inputs reach past the first check.
-const char kInteresting[] = "\x1b[;?0123456789:=%$@!\"'()+-*/<>&|^~\\\r\n\t\x7f\x9b\x90\x18ABCDEFHJKLMmrz";
+const char kInteresting[] =
+    "\x1b[;?0123456789:=%$@!\"'()+-*/<>&|^~\\\r\n\t\x7f\x9b\x90\x18ABCDEFHJKLMmrz";
 
 std::vector<uint8_t> randomInput(std::mt19937& rng, const std::vector<std::vector<uint8_t>>& pool) {
     std::vector<uint8_t> in;
@@ -33,7 +34,8 @@ std::vector<uint8_t> randomInput(std::mt19937& rng, const std::vector<std::vecto
                 if (at < in.size()) in[at] = static_cast<uint8_t>(rng());
                 break;
             case 1:
-                in.insert(in.begin() + at, static_cast<uint8_t>(kInteresting[rng() % (sizeof kInteresting - 1)]));
+                in.insert(in.begin() + at,
+                          static_cast<uint8_t>(kInteresting[rng() % (sizeof kInteresting - 1)]));
                 break;
             case 2:
                 if (at < in.size()) in.erase(in.begin() + at);
@@ -66,10 +68,14 @@ int main(int argc, char** argv) {
     long runs = -1;
     std::vector<std::vector<uint8_t>> pool;
     for (int i = 1; i < argc; i++) {
-        if (!strncmp(argv[i], "-seconds=", 9)) seconds = atof(argv[i] + 9);
-        else if (!strncmp(argv[i], "-max_total_time=", 16)) seconds = atof(argv[i] + 16);
-        else if (!strncmp(argv[i], "-seed=", 6)) seed = strtoul(argv[i] + 6, nullptr, 10);
-        else if (!strncmp(argv[i], "-runs=", 6)) runs = atol(argv[i] + 6);
+        if (!strncmp(argv[i], "-seconds=", 9))
+            seconds = atof(argv[i] + 9);
+        else if (!strncmp(argv[i], "-max_total_time=", 16))
+            seconds = atof(argv[i] + 16);
+        else if (!strncmp(argv[i], "-seed=", 6))
+            seed = strtoul(argv[i] + 6, nullptr, 10);
+        else if (!strncmp(argv[i], "-runs=", 6))
+            runs = atol(argv[i] + 6);
         else if (argv[i][0] != '-') {
             std::ifstream f(argv[i], std::ios::binary);
             std::vector<uint8_t> in((std::istreambuf_iterator<char>(f)), {});

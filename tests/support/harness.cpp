@@ -1,1 +1,224 @@
-// End-to-end harness: placeholder until the pseudo-terminal runner is written.
+#include "support/harness.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+TempDir::TempDir() {
+    std::string tmpl = (fs::temp_directory_path() / "vorn-test-XXXXXX").string();
+    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = tmpl;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+}
+
+void TempDir::write(const std::string& name, const std::string& content) const {
+    std::ofstream f(path_ / name, std::ios::binary);
+    f << content;
+}
+
+std::string TempDir::read(const std::string& name) const {
+    std::ifstream f(path_ / name, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+bool TempDir::exists(const std::string& name) const {
+    return fs::exists(path_ / name);
+}
+
+VornRun::VornRun(std::vector<std::string> args, RunOptions opt) : judge_(opt.rows, opt.cols) {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master_ < 0 || grantpt(master_) || unlockpt(master_))
+        throw std::runtime_error("cannot open a pseudo-terminal");
+    std::string slaveName = ptsname(master_);
+    // Keep a descriptor on the slave so the settings can be read after the program ends.
+    slave_ = open(slaveName.c_str(), O_RDWR | O_NOCTTY);
+    if (slave_ < 0) throw std::runtime_error("cannot open the pseudo-terminal slave");
+    winsize ws{};
+    ws.ws_row = static_cast<unsigned short>(opt.rows);
+    ws.ws_col = static_cast<unsigned short>(opt.cols);
+    ioctl(master_, TIOCSWINSZ, &ws);
+    tcgetattr(slave_, &before_);
+    // Answers of the judging terminal (DA, DSR) go back to the program like a real terminal's.
+    judge_.onReply([this](std::string_view s) { type(std::string(s)); });
+
+    std::string bin = opt.program.empty() ? std::string(VORN_BINARY) : opt.program;
+    std::vector<std::string> argvS;
+    argvS.push_back(opt.argv0.empty() ? bin : opt.argv0);
+    for (auto& a : args)
+        argvS.push_back(a);
+    fs::path cwd = opt.cwd.empty() ? dir_.path() : opt.cwd;
+
+    pid_ = fork();
+    if (pid_ < 0) throw std::runtime_error("fork failed");
+    if (pid_ == 0) {
+        setsid();
+        int fd = open(slaveName.c_str(), O_RDWR);
+        if (fd < 0) _exit(126);
+        ioctl(fd, TIOCSCTTY, 0);
+        if (opt.stdinIsTerminal) {
+            dup2(fd, 0);
+        } else {
+            int nul = open("/dev/null", O_RDONLY);
+            dup2(nul, 0);
+        }
+        dup2(fd, 1);
+        dup2(fd, 2);
+        for (int i = 3; i < 256; i++)
+            close(i);
+        if (chdir(cwd.c_str()) != 0) _exit(126);
+        setenv("HOME", dir_.path().c_str(), 1);
+        setenv("VORNDIR", dir_.path().c_str(), 1);
+        setenv("TERM", opt.term.c_str(), 1);
+        for (const char* v : {"VORNFLAGS", "VORNSYS", "VORNRC", "VORNEX", "TERMCAP", "LINES",
+                              "COLUMNS", "ASAN_OPTIONS_UNUSED"})
+            unsetenv(v);
+        for (auto& v : opt.unset)
+            unsetenv(v.c_str());
+        for (auto& [k, v] : opt.env)
+            setenv(k.c_str(), v.c_str(), 1);
+        std::vector<char*> argv;
+        for (auto& a : argvS)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(bin.c_str(), argv.data());
+        _exit(127);
+    }
+    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+}
+
+VornRun::~VornRun() {
+    if (!exited_ && pid_ > 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    if (master_ >= 0) close(master_);
+    if (slave_ >= 0) close(slave_);
+}
+
+void VornRun::type(const std::string& bytes) {
+    size_t off = 0;
+    auto end = Clock::now() + std::chrono::seconds(5);
+    while (off < bytes.size() && Clock::now() < end) {
+        ssize_t n = ::write(master_, bytes.data() + off, bytes.size() - off);
+        if (n > 0) {
+            off += static_cast<size_t>(n);
+        } else if (n < 0 && errno == EAGAIN) {
+            pump(10);
+        } else {
+            break;
+        }
+    }
+}
+
+bool VornRun::pump(int timeoutMs) {
+    pollfd p{master_, POLLIN, 0};
+    int r = poll(&p, 1, timeoutMs);
+    bool got = false;
+    if (r > 0) {
+        char buf[4096];
+        for (;;) {
+            ssize_t n = ::read(master_, buf, sizeof buf);
+            if (n <= 0) break;
+            out_.append(buf, static_cast<size_t>(n));
+            judge_.feed(std::string_view(buf, static_cast<size_t>(n)));
+            got = true;
+        }
+    }
+    if (!exited_ && pid_ > 0) {
+        int st;
+        if (waitpid(pid_, &st, WNOHANG) == pid_) {
+            exited_ = true;
+            status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+        }
+    }
+    return got;
+}
+
+bool VornRun::waitUntil(const std::function<bool()>& cond, double seconds) {
+    auto end = Clock::now() + std::chrono::duration<double>(seconds);
+    for (;;) {
+        if (cond()) return true;
+        if (Clock::now() >= end) return false;
+        if (!pump(20) && exited_) {
+            // Nothing more can come; one last look.
+            pump(0);
+            return cond();
+        }
+    }
+}
+
+bool VornRun::waitFor(const std::string& text, double seconds) {
+    return waitUntil([&] { return judge_.contains(text); }, seconds);
+}
+
+bool VornRun::waitForOutput(const std::string& text, double seconds) {
+    return waitUntil([&] { return out_.find(text) != std::string::npos; }, seconds);
+}
+
+void VornRun::settle(double quiet, double max) {
+    auto end = Clock::now() + std::chrono::duration<double>(max);
+    auto lastData = Clock::now();
+    while (Clock::now() < end) {
+        if (pump(20))
+            lastData = Clock::now();
+        else if (Clock::now() - lastData > std::chrono::duration<double>(quiet))
+            return;
+        if (exited_ && !pump(0)) return;
+    }
+}
+
+int VornRun::wait(double seconds) {
+    auto end = Clock::now() + std::chrono::duration<double>(seconds);
+    while (!exited_ && Clock::now() < end)
+        pump(20);
+    while (pump(0)) {
+    }
+    return exited_ ? status_ : -1;
+}
+
+bool VornRun::running() {
+    pump(0);
+    return !exited_;
+}
+
+void VornRun::signal(int sig) {
+    if (!exited_ && pid_ > 0) kill(pid_, sig);
+}
+
+std::string VornRun::takeNewOutput() {
+    std::string s = out_.substr(taken_);
+    taken_ = out_.size();
+    return s;
+}
+
+termios VornRun::now() const {
+    termios t{};
+    tcgetattr(slave_, &t);
+    return t;
+}
+
+bool sameTermios(const termios& a, const termios& b) {
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+           a.c_lflag == b.c_lflag && memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0 &&
+           cfgetispeed(&a) == cfgetispeed(&b) && cfgetospeed(&a) == cfgetospeed(&b);
+}

@@ -1,0 +1,95 @@
+#pragma once
+// End-to-end harness: runs the real vorn binary on a pseudo-terminal with a chosen TERM and
+// size, types keys, waits for text with a deadline (never a fixed sleep), and reads the
+// screen through libvterm. Each run gets a private temporary directory as its working
+// directory, HOME and VORNDIR, so no start-up script of the machine or the user is read.
+#include "support/vtjudge.h"
+
+#include <sys/types.h>
+#include <termios.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+// A temporary directory removed with everything in it when the object goes.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path file(const std::string& name) const { return path_ / name; }
+    void write(const std::string& name, const std::string& content) const;
+    std::string read(const std::string& name) const;
+    bool exists(const std::string& name) const;
+
+  private:
+    std::filesystem::path path_;
+};
+
+struct RunOptions {
+    std::string term = "xterm";
+    int rows = 24;
+    int cols = 80;
+    std::string program;                    // binary to run; empty = vorn
+    std::string argv0;                      // program name; empty = the binary's path
+    std::map<std::string, std::string> env; // added to (or replacing) the environment
+    std::vector<std::string> unset;         // removed from the environment
+    std::filesystem::path cwd;              // empty = the run's temporary directory
+    bool stdinIsTerminal = true;            // false: standard input is /dev/null
+};
+
+class VornRun {
+  public:
+    explicit VornRun(std::vector<std::string> args, RunOptions opt = {});
+    ~VornRun();
+    VornRun(const VornRun&) = delete;
+    VornRun& operator=(const VornRun&) = delete;
+
+    // Writes bytes to the program's console as if typed.
+    void type(const std::string& bytes);
+    // Pumps output until the screen contains `text`; false at the deadline.
+    bool waitFor(const std::string& text, double seconds = 10);
+    // Pumps output until the raw output contains `text` (for bytes that do not show).
+    bool waitForOutput(const std::string& text, double seconds = 10);
+    bool waitUntil(const std::function<bool()>& cond, double seconds = 10);
+    // Pumps output for as long as some arrives, until `quiet` seconds pass without any.
+    void settle(double quiet = 0.3, double max = 5);
+    // Waits for the process to end; its exit status, 128+signal when killed, -1 at the deadline.
+    int wait(double seconds = 10);
+    bool running();
+    void signal(int sig);
+
+    const VtJudge& judge() const { return judge_; }
+    std::string screen() const { return judge_.screen(); }
+    std::string row(int r) const { return judge_.row(r); }
+    const std::string& output() const { return out_; }
+    // Everything written to the console since the last call.
+    std::string takeNewOutput();
+    const TempDir& dir() const { return dir_; }
+    pid_t pid() const { return pid_; }
+    // Console settings as they were before the program started, and as they are now.
+    const termios& before() const { return before_; }
+    termios now() const;
+
+  private:
+    bool pump(int timeoutMs);
+    TempDir dir_;
+    VtJudge judge_;
+    int master_ = -1;
+    int slave_ = -1;
+    pid_t pid_ = -1;
+    int status_ = -1;
+    bool exited_ = false;
+    std::string out_;
+    size_t taken_ = 0;
+    termios before_{};
+};
+
+// True when two console settings are the same in every field a user would notice.
+bool sameTermios(const termios& a, const termios& b);

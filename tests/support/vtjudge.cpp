@@ -1,0 +1,101 @@
+#include "support/vtjudge.h"
+
+#include <vterm.h>
+
+VtJudge::VtJudge(int rows, int cols) : rows_(rows), cols_(cols) {
+    vt_ = vterm_new(rows, cols);
+    vterm_set_utf8(vt_, 0);
+    vs_ = vterm_obtain_screen(vt_);
+    vterm_screen_enable_altscreen(vs_, 1);
+    vterm_screen_reset(vs_, 1);
+    st_ = vterm_obtain_state(vt_);
+    vterm_output_set_callback(vt_, &VtJudge::outputCb, this);
+}
+
+VtJudge::~VtJudge() {
+    vterm_free(vt_);
+}
+
+void VtJudge::outputCb(const char* s, size_t len, void* user) {
+    auto* self = static_cast<VtJudge*>(user);
+    if (self->reply_) self->reply_(std::string_view(s, len));
+}
+
+void VtJudge::feed(std::string_view bytes) {
+    if (!bytes.empty()) vterm_input_write(vt_, bytes.data(), bytes.size());
+}
+
+static void appendUtf8(std::string& out, uint32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+CellView VtJudge::cell(int r, int c) const {
+    CellView v;
+    VTermScreenCell cell{};
+    if (r < 0 || r >= rows_ || c < 0 || c >= cols_) return v;
+    vterm_screen_get_cell(vs_, VTermPos{r, c}, &cell);
+    for (int i = 0; i < VTERM_MAX_CHARS_PER_CELL && cell.chars[i]; i++)
+        appendUtf8(v.text, cell.chars[i]);
+    v.bold = cell.attrs.bold;
+    v.underline = cell.attrs.underline != 0;
+    v.blink = cell.attrs.blink;
+    v.reverse = cell.attrs.reverse;
+    v.dwl = cell.attrs.dwl;
+    if (VTERM_COLOR_IS_INDEXED(&cell.fg) && !VTERM_COLOR_IS_DEFAULT_FG(&cell.fg))
+        v.fg = cell.fg.indexed.idx;
+    if (VTERM_COLOR_IS_INDEXED(&cell.bg) && !VTERM_COLOR_IS_DEFAULT_BG(&cell.bg))
+        v.bg = cell.bg.indexed.idx;
+    return v;
+}
+
+std::string VtJudge::row(int r) const {
+    std::string out;
+    for (int c = 0; c < cols_; c++) {
+        CellView v = cell(r, c);
+        out += v.text.empty() ? " " : v.text;
+    }
+    while (!out.empty() && out.back() == ' ')
+        out.pop_back();
+    return out;
+}
+
+std::string VtJudge::screen() const {
+    std::string out;
+    for (int r = 0; r < rows_; r++) {
+        out += row(r);
+        out += '\n';
+    }
+    while (!out.empty() && out.back() == '\n')
+        out.pop_back();
+    return out;
+}
+
+bool VtJudge::contains(std::string_view text) const {
+    return screen().find(text) != std::string::npos;
+}
+
+int VtJudge::cursorRow() const {
+    VTermPos p;
+    vterm_state_get_cursorpos(st_, &p);
+    return p.row;
+}
+
+int VtJudge::cursorCol() const {
+    VTermPos p;
+    vterm_state_get_cursorpos(st_, &p);
+    return p.col;
+}

@@ -1,0 +1,48 @@
+#pragma once
+// libvterm as an independent terminal: the judge of what a console shows. Feed it the bytes the
+// program wrote and ask what a person would see. Our own emulator never judges our own screens.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+struct VTerm;
+struct VTermScreen;
+struct VTermState;
+
+struct CellView {
+    std::string text; // the cell's character as UTF-8 ("" for an empty cell)
+    bool bold = false, underline = false, blink = false, reverse = false;
+    bool dwl = false;     // on a double-width line
+    int fg = -1, bg = -1; // palette index, -1 for the default colour
+};
+
+class VtJudge {
+  public:
+    VtJudge(int rows = 24, int cols = 80);
+    ~VtJudge();
+    VtJudge(const VtJudge&) = delete;
+    VtJudge& operator=(const VtJudge&) = delete;
+
+    void feed(std::string_view bytes);
+    // Row r with trailing blanks removed.
+    std::string row(int r) const;
+    // All rows joined with '\n', trailing blanks and trailing empty rows removed.
+    std::string screen() const;
+    bool contains(std::string_view text) const;
+    CellView cell(int r, int c) const;
+    int cursorRow() const;
+    int cursorCol() const;
+    int rows() const { return rows_; }
+    int cols() const { return cols_; }
+    // Bytes libvterm sends back (answers to DA, DSR and the like) go here.
+    void onReply(std::function<void(std::string_view)> f) { reply_ = std::move(f); }
+
+  private:
+    static void outputCb(const char* s, size_t len, void* user);
+    VTerm* vt_;
+    VTermScreen* vs_;
+    VTermState* st_;
+    int rows_, cols_;
+    std::function<void(std::string_view)> reply_;
+};
