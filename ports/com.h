@@ -11,8 +11,8 @@
 #include <string>
 
 struct BaudEntry {
-    long rate;  // bits per second; 0 ends the table
-    int code;   // driver's own speed code (termios speed for the serial driver)
+    long rate; // bits per second; 0 ends the table
+    int code;  // driver's own speed code (termios speed for the serial driver)
 };
 
 // A driver's operations, in the order of the system's driver tables.
@@ -37,17 +37,17 @@ struct ComDriver {
 
 // Driver flags word.
 enum : int {
-    COMF_PIPEBREAK = 1,   // a SIGPIPE means the connection broke
-    COMF_CONNECTION = 2,  // a connection, not a modem: hang-up closes it
-    COMF_MAGICPORT = 4,   // connect from a reserved local port
-    COMF_TELNET = 8,      // bytes pass through the telnet filter
-    COMF_ACS = 128,       // connect to service "acs" instead of "telnet"
+    COMF_PIPEBREAK = 1,  // a SIGPIPE means the connection broke
+    COMF_CONNECTION = 2, // a connection, not a modem: hang-up closes it
+    COMF_MAGICPORT = 4,  // connect from a reserved local port
+    COMF_TELNET = 8,     // bytes pass through the telnet filter
+    COMF_ACS = 128,      // connect to service "acs" instead of "telnet"
 };
 
 struct Transport {
     const char* prefix;
     int variant;
-    const ComDriver* driver;
+    ComDriver* driver;
 };
 
 constexpr int PSEUDO_LOSTLINE = 448; // queued in ttyq when the line is lost
@@ -56,30 +56,35 @@ constexpr int TTYQSIZE = 128;
 constexpr int COMBUFSIZ = 1200;
 
 // Driver tables.
-extern const ComDriver nulfunc;
-extern const ComDriver bsdfuncs;
-extern const ComDriver tnetfuncs;
-extern const ComDriver acsfuncs;
-extern const ComDriver ptyfuncs;
-extern const ComDriver asyfuncs;
-extern const Transport ilist[];
+// Not const: the script variable `_combufsiz` sets the current table's block size.
+extern ComDriver nulfunc;
+extern ComDriver bsdfuncs;
+extern ComDriver tnetfuncs;
+extern ComDriver acsfuncs;
+extern ComDriver ptyfuncs;
+extern ComDriver asyfuncs;
+extern const Transport ilist[]; // ended by a row with a null prefix
+// The speeds of every driver but the serial one, with a dummy code 1.
+extern const BaudEntry nullbauds[];
+// Transport lookup: the first row whose prefix begins `name`, or nullptr.
+const Transport* findtransport(const char* name);
 
 // Line state.
-extern const ComDriver* COM;    // the current driver
-extern int comfd;               // the line's descriptor, -1 when closed
-extern int ttyfd;               // the console's descriptor
+extern ComDriver* COM; // the current driver
+extern int comfd;      // the line's descriptor, -1 when closed
+extern int ttyfd;      // the console's descriptor
 extern CharQueue comq, ttyq, iqueue;
 extern uint8_t connected;
-extern std::string comline;     // port name in use
+extern std::string comline; // port name in use
 extern std::string curtransport;
-extern int reinit;              // keep curtransport while reconnecting
+extern int reinit; // keep curtransport while reconnecting
 extern int selmaxfd;
-extern uint16_t consbuf[81];    // pending key string, zero-terminated
-extern int consp;               // read index into consbuf, -1 when none pending
-extern int escloop;             // polls for the byte after an ESC
-extern int xorqflag;            // server or quiet mode: no console input
-extern int canabort;            // comwait returns -1 for the abort key
-extern int exitdisc;            // a lost line ends the program
+extern uint16_t consbuf[81]; // pending key string, zero-terminated
+extern int consp;            // read index into consbuf, -1 when none pending
+extern int escloop;          // polls for the byte after an ESC
+extern int xorqflag;         // server or quiet mode: no console input
+extern int canabort;         // comwait returns -1 for the abort key
+extern int exitdisc;         // a lost line ends the program
 
 // Opening and closing.
 int cominit(const char* list);
@@ -103,6 +108,13 @@ int netread(int fd, void* buf, int len);
 int comwait(int seconds);
 void comflush();
 void waitread(int block);
+
+// Telnet option filter: the byte to queue, or -1 to drop it.
+int telinput(int byte);
+
+// Console bytes go through this to the key-sequence matcher, which queues characters and key
+// numbers in iqueue. Unset, every byte is queued as it came.
+inline void (*transhook)(int byte) = nullptr;
 
 // Console input.
 int _chrdy(int flush);

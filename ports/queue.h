@@ -5,10 +5,10 @@
 #include <memory>
 
 struct CharQueue {
-    int wpos = 0;                      // next entry written here
-    int rpos = 0;                      // next entry read from here
-    int size = 0;                      // capacity in entries
-    std::unique_ptr<uint16_t[]> buf;   // the ring
+    int wpos = 0;                    // next entry written here
+    int rpos = 0;                    // next entry read from here
+    int size = 0;                    // capacity in entries
+    std::unique_ptr<uint16_t[]> buf; // the ring
 };
 
 // Allocates n entries unless the capacity is already n, and empties the queue.
@@ -18,6 +18,8 @@ int qinit(CharQueue& q, int n);
 int qchar(int value, CharQueue& q);
 // Next entry, or -1 when the queue is empty.
 int unqchar(CharQueue& q);
-inline bool qempty(const CharQueue& q) { return q.wpos == q.rpos; }
+inline bool qempty(const CharQueue& q) {
+    return q.wpos == q.rpos;
+}
 int qcount(const CharQueue& q);
 void qclear(CharQueue& q);

@@ -1,0 +1,10 @@
+#pragma once
+// Interim declarations of operating-system services used by start-up and terminal mode, until
+// core/os.cpp lands with its own header; then this file and interim_found.cpp go.
+
+void osinit();
+const char* gethomedir();
+void vinit();
+void vexit();
+void shell(int redraw);
+int osescape(const char* command, int want);

@@ -1,0 +1,220 @@
+#include "core/term.h"
+
+#include "config/menu.h"
+#include "core/fmt.h"
+#include "core/interim_found.h"
+#include "core/start.h"
+#include "emulators/emulate.h"
+#include "ports/com.h"
+#include "ports/interim_found.h"
+#include "ports/modem.h"
+#include "screen/display.h"
+#include "screen/interim_found.h"
+#include "script/interim_found.h"
+#include "transfer/capture.h"
+
+#include <cstring>
+
+int cmdchar = 5;
+int terchar = -1;
+int mnuchar = K_F1;
+int hlpchar = K_F2;
+int gldchar = K_F3;
+int shechar = K_F4;
+int capchar = K_F5;
+int prnchar = K_F6;
+int cpschar = K_F9;
+int brkchar = 2;
+int linchar = -1;
+int louchar = -1;
+int abochar = 3;
+int scrchar = K_CRIGHT;
+int sclchar = K_CLEFT;
+int scachar = K_ALTK;
+int sldchar = K_CDOWN;
+int sluchar = K_CUP;
+int spdchar = K_CPGDN;
+int spuchar = K_CPGUP;
+int wruchar = 5;
+char wrustr[81] = "";
+
+void termreset() {
+    cmdchar = 5, terchar = -1, mnuchar = K_F1, hlpchar = K_F2, gldchar = K_F3, shechar = K_F4;
+    capchar = K_F5, prnchar = K_F6, cpschar = K_F9, brkchar = 2, linchar = -1, louchar = -1;
+    abochar = 3, scrchar = K_CRIGHT, sclchar = K_CLEFT, scachar = K_ALTK, sldchar = K_CDOWN;
+    sluchar = K_CUP, spdchar = K_CPGDN, spuchar = K_CPGUP, wruchar = 5;
+    wrustr[0] = 0;
+}
+
+namespace {
+constexpr int TALK = 0, HALF = 2;
+
+// Whatever way terminal mode ends, the keyboard goes back to its plain type.
+struct KbdRestore {
+    KbdRestore() = default;
+    KbdRestore(const KbdRestore&) = delete;
+    KbdRestore& operator=(const KbdRestore&) = delete;
+    ~KbdRestore() { setkbd(vkbtype & ~128); }
+};
+
+void kbdnormal() {
+    setkbd(vkbtype & ~128);
+}
+
+bool isscrollkey(int k) {
+    return k == sldchar || k == sluchar || k == spdchar || k == spuchar;
+}
+} // namespace
+
+int termcmd(int k) {
+    if (!isscrollkey(k)) sbdisplay(0);
+    if (compose) {
+        int r = comkey(k);
+        if (r == -2) {
+            compose = 0;
+            ttyout(7);
+            return 0;
+        }
+        if (r == -1) return 0;
+        compose = 0;
+        k = r;
+    }
+    if (k == terchar) return 3;
+    if (k == cmdchar) return 1;
+    if (col132 && (k == scrchar || k == sclchar)) {
+        if (k == scrchar && vbegcol < 132 - Cols) vbegcol += 16, vendcol += 16;
+        if (k == sclchar && vbegcol > 0) vbegcol -= 16, vendcol -= 16;
+        vredraw();
+        return 0;
+    }
+    if (k == mnuchar) {
+        kbdnormal();
+        enterproc(runmenus, 0);
+        return 0;
+    }
+    if (sblinemax) {
+        int page = vlines / 3 * 2;
+        if (k == sldchar) return sbprev(1), 0;
+        if (k == spdchar) return sbprev(page), 0;
+        if (k == sluchar) return sbnext(1), 0;
+        if (k == spuchar) return sbnext(page), 0;
+    }
+    if (k == brkchar) return COM->brk(), 0;
+    if (k == louchar) return kbdnormal(), dologout(), 0;
+    if (k == linchar) return kbdnormal(), dologin(), 0;
+    if (k == hlpchar) return kbdnormal(), help(""), 0;
+    if (k == gldchar) return gold = 1, 0;
+    if (k == cpschar && (vemode & 0x3000)) return compose = 1, 0;
+    if (k == shechar) return shell(1), 0;
+    if (k == capchar) {
+        kbdnormal();
+        setcapt(castat == 2 ? 1 : 2);
+        captstatus(1);
+        return 0;
+    }
+    if (k == prnchar) return prscreen(), 0;
+    if (k == K_LOSTLINE) return 4;
+    if (k == scachar && (vemode & 0x4000)) {
+        if (kbtype == 4)
+            vkbtype &= ~128;
+        else
+            vkbtype |= 128;
+        return 0;
+    }
+    if (kbtype == 4 && dupmode == HALF) ttyout(k);
+    return -1;
+}
+
+void dispcapt(int c) {
+    if (wrustr[0] && c == wruchar) {
+        for (const char* p = wrustr; *p; p++) {
+            dcomout(static_cast<unsigned char>(*p));
+            if (viewflag) zzprintf("%kc", static_cast<unsigned char>(*p));
+        }
+        return;
+    }
+    if (vmaskpar) c &= 127;
+    bool addedcr = false;
+    bool addedlf = false;
+    if (amode == 1) {
+        if (inigtab[c & 255]) return;
+        if (intrtab) c = intrtab[c & 255];
+        if (c == 13 && addlf) addedlf = true;
+        if (c == 10 && addcr) addedcr = true;
+    }
+    if (quiet && castat == 2 && dupmode != TALK) {
+        if (addedcr) capture(13);
+        capture(c);
+        if (addedlf) capture(10);
+        return;
+    }
+    if (addedcr) ttyout(13);
+    ttyout(c);
+    if (addedlf) ttyout(10);
+}
+
+int term(const char* const* list) {
+    dmatch(0, nullptr);
+    KbdRestore restore;
+    for (;;) {
+        setkbd((vkbtype & 128) ? 4 : vkbtype);
+        if (dupmode == TALK) zzprintf("t=>");
+        for (bool newpass = false; !newpass;) {
+            int c = 0;
+            int k = chwait(&c);
+            if (k == -2) return 2;
+            if (k == -1) {
+                sbdisplay(0);
+                if (xflag && c == 3) return 0;
+                vfromhost = 1;
+                if (dupmode > HALF) {
+                    zzprintf("%kv", c);
+                } else if (dupmode == TALK) {
+                    dispcapt(c & 127);
+                    if (!(c & 128)) dcomout((c & 127) | 128);
+                    if ((c & 127) == 10) newpass = true;
+                } else {
+                    lrncom(c);
+                    dispcapt(c);
+                    if (list && dmatch(c, list)) {
+                        vfromhost = 0;
+                        return 0;
+                    }
+                }
+                vfromhost = 0;
+                continue;
+            }
+            if (k <= 0) continue;
+            if (gold) {
+                gold = 0;
+                if (kbtype == 4)
+                    toscancode(k);
+                else
+                    goldkey(k);
+                continue;
+            }
+            int r = termcmd(k);
+            if (r == 0) break;
+            if (r > 0) return r;
+            if (kdisable) continue;
+            if (vcapslock && k >= 'a' && k <= 'z') k -= 32;
+            if (blokmode) {
+                doblock(k);
+                continue;
+            }
+            if (kbtype == 4) {
+                toscancode(k);
+                continue;
+            }
+            if (k > 255) {
+                fnkey(k);
+                continue;
+            }
+            if (dupmode == HALF) ttyout(k);
+            if (dupmode == TALK && k == 26) return 0;
+            lrnkey(k);
+            xcomout(k);
+            if (dupmode == TALK && k == 13) dcomout(10);
+        }
+    }
+}

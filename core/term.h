@@ -1,0 +1,68 @@
+#pragma once
+// Terminal mode and the escape prompt.
+//
+// term() is the central loop: line bytes go through dispcapt() to the emulator, keys go to the
+// line, and the command keys below are recognised by termcmd(). The command key leaves term()
+// with 1, and the caller runs escape(), the one-letter "c=>" prompt.
+
+// Command keys: a character 0-255 or a key number; -1 means no key.
+extern int cmdchar;     // escape prompt (^E)
+extern int terchar;     // leave terminal mode with 3
+extern int mnuchar;     // command menu (F1)
+extern int hlpchar;     // help (F2)
+extern int gldchar;     // gold key prefix (F3)
+extern int shechar;     // local shell (F4)
+extern int capchar;     // toggle capture (F5)
+extern int prnchar;     // print the screen (F6)
+extern int cpschar;     // compose (F9, VT220 only)
+extern int brkchar;     // send a break (^B)
+extern int linchar;     // login script
+extern int louchar;     // logout script
+extern int abochar;     // abort key of prompts, transfers and waits (^C)
+extern int scrchar;     // pan a 132-column screen right (C-RIGHT)
+extern int sclchar;     // pan left (C-LEFT)
+extern int scachar;     // toggle the scan-code keyboard (ALTK)
+extern int sldchar;     // scrollback one line back (C-DOWN)
+extern int sluchar;     // scrollback one line forward (C-UP)
+extern int spdchar;     // scrollback two thirds of a screen back (C-PGDN)
+extern int spuchar;     // scrollback two thirds of a screen forward (C-PGUP)
+extern int wruchar;     // answer-back trigger, received (^E)
+extern char wrustr[81]; // answer-back string; empty = none
+
+// Key numbers the terminal loop knows by name.
+enum : int {
+    K_F1 = 256,
+    K_F2 = 257,
+    K_F3 = 258,
+    K_F4 = 259,
+    K_F5 = 260,
+    K_F6 = 261,
+    K_F9 = 264,
+    K_LEFT = 279,
+    K_HOME = 280,
+    K_KP0 = 281,
+    K_KPMINUS = 291,
+    K_KPCOMMA = 292,
+    K_KPDOT = 293,
+    K_KPENTER = 294,
+    K_DEL = 301,
+    K_CRIGHT = 302,
+    K_CLEFT = 303,
+    K_CPGUP = 306,
+    K_CPGDN = 307,
+    K_CBS = 308,
+    K_KPSTAR = 314,
+    K_KPSLASH = 316,
+    K_BS = 319,
+    K_CUP = 320,
+    K_CDOWN = 321,
+    K_ALTK = 419,
+    K_LOSTLINE = 448,
+};
+
+int term(const char* const* list);
+int termcmd(int key);
+void dispcapt(int c);
+
+// Resets the command keys and terminal-mode state to their power-on values.
+void termreset();

@@ -1,0 +1,71 @@
+#include "ports/console.h"
+
+#include "core/start.h"
+#include "ports/com.h"
+
+#include <cstdlib>
+#include <exception>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+struct termios saved {};
+bool havesaved = false;
+int savedfd = -1;
+std::terminate_handler prevterminate = nullptr;
+
+void restoreatexit() {
+    unsavecons();
+}
+
+[[noreturn]] void restoreonterminate() {
+    unsavecons();
+    if (prevterminate) prevterminate();
+    std::abort();
+}
+} // namespace
+
+int savecons() {
+    struct termios t {};
+    if (ttyfd < 0 || tcgetattr(ttyfd, &t) < 0) return -1;
+    saved = t;
+    savedfd = ttyfd;
+    if (!havesaved) {
+        std::atexit(restoreatexit);
+        prevterminate = std::set_terminate(restoreonterminate);
+    }
+    havesaved = true;
+    return 0;
+}
+
+bool conssaved() {
+    return havesaved;
+}
+
+int setraw(int fd) {
+    struct termios t {};
+    if (tcgetattr(fd, &t) < 0) return -1;
+    t.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF);
+    t.c_oflag &= ~OPOST;
+    t.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    t.c_cflag &= ~(CSIZE | PARENB);
+    t.c_cflag |= CS8;
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+    return tcsetattr(fd, TCSADRAIN, &t);
+}
+
+int unsavecons() {
+    if (!havesaved || savedfd < 0) return 0;
+    return tcsetattr(savedfd, TCSADRAIN, &saved);
+}
+
+void consraw() {
+    if (qflag) return;
+    setraw(ttyfd);
+}
+
+void consnorm() {
+    if (qflag) return;
+    unsavecons();
+}

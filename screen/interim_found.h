@@ -1,0 +1,51 @@
+#pragma once
+// Interim declarations of the virtual screen, keyboard and scrollback state that start-up and
+// terminal mode use, until those land with their own headers; then this file and
+// interim_found.cpp go.
+#include <string>
+
+// Virtual screen.
+extern int vemode;    // emulation drawing now; 1 while output is plain
+extern int vlines;    // emulated rows
+extern int vpages;    // screen pages to create
+extern int col132;    // 132-column screen
+extern int vbegcol;   // first visible column of a 132-column screen
+extern int vendcol;   // last visible column
+extern int vfromhost; // set while a received byte is drawn
+struct AttrSave {
+    int attr = 0;
+    int color = 0;
+};
+void attroff(AttrSave& save);
+void attron(const AttrSave& save);
+void vsetattr(int attr);
+void vclear();
+void cpos(int row, int col);
+void scrleft();
+void vredraw();
+void prscreen();
+void consexit();
+
+// Keyboard.
+extern int gold;      // a gold key is pending
+extern int compose;   // a compose sequence is pending
+extern int kdisable;  // keyboard input is dropped
+extern int vcapslock; // caps lock of the emulated keyboard
+extern int kbtype;    // 4 = scan-code keyboard
+extern int vkbtype;   // keyboard type; bit 128 asks for scan-code mode
+extern std::string map_key[449];
+void setkbd(int type);
+void goldkey(int code);
+int toscancode(int key);
+int fnkey(int code);
+int comkey(int key);
+
+// Scrollback and sessions.
+extern int vscrollback;
+extern int sblinemax;
+int createsess(int mode);
+int crpages(int n);
+int sbinit(int rows);
+void sbdisplay(int offset);
+void sbprev(int n);
+void sbnext(int n);

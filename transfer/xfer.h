@@ -1,0 +1,8 @@
+#pragma once
+// File transfer entry points used by the escape prompt and server mode.
+
+// kind: 0 transfer, 1 send, 2 get (remote request), 3 receive.
+int parsexfer(int kind, const char* line);
+int timefile(const char* filelist);
+int ulsend(const char* name, int linemode);
+int rcvzmodem();
