@@ -6,34 +6,6 @@
 
 #include <string>
 
-int amode = 0;
-int prot = 0;
-int quiet = 0;
-int dcdchk = 0;
-int vmaskpar = 0;
-int addlf = 0;
-int addcr = 0;
-int cdelay = 0;
-long baud = 0;
-unsigned char inigtab[256] = {};
-unsigned char* intrtab = nullptr;
-
-int xcomout(int c) {
-    return COM->out(c);
-}
-int dcomout(int c) {
-    return COM->out(c);
-}
-int setprot(int p) {
-    prot = p;
-    return 0;
-}
-int setparms(const char*) {
-    return 0;
-}
-int setstat() {
-    return 0;
-}
 int serset(int, int) {
     return 0;
 }

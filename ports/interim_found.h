@@ -4,23 +4,9 @@
 // interim_found.cpp go.
 #include "ports/com.h"
 
-// Line settings, translation and pacing.
-extern int amode;                  // 1: binary (input tables apply)
-extern int prot;                   // line protocol: 0 none, 1 Xon/Xoff, 2 Etx/Ack, 3 Rts/Cts
-extern int quiet;                  // captured data is not shown
-extern int dcdchk;                 // watch carrier
-extern int vmaskpar;               // keep the low 7 bits of received bytes
-extern int addlf;                  // show CR as CR LF
-extern int addcr;                  // precede LF with CR
-extern int cdelay;                 // delay units after every character sent
-extern long baud;                  // line speed
-extern unsigned char inigtab[256]; // bytes ignored on input (non-zero = drop)
-extern unsigned char* intrtab;     // input translation table, or nullptr
-int xcomout(int c);
-int dcomout(int c);
-int setprot(int p);
-int setparms(const char* text);
-int setstat();
+#include "ports/settings.h"
+
+// Serial driver.
 int serset(int fd, int word);
 long sergbaud(int fd, int remember);
 

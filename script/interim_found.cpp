@@ -4,7 +4,6 @@
 
 #include "core/fmt.h"
 
-int insysfile = 0;
 
 // Start-up must still run in order: a script that exists is reported, not run.
 int cmdfile(int, char**, int, int) {

@@ -3,7 +3,7 @@
 // use, until the interpreter lands with its own headers; then this file and interim_found.cpp
 // go.
 
-extern int insysfile; // the system start-up script is running
+#include "ports/settings.h" // insysfile
 // Runs command files: `words` holds `count` file names. The fourth argument is unused.
 int cmdfile(int count, char** words, int mode, int unused = 0);
 int docmd(const char* line);
