@@ -4,12 +4,6 @@
 #include "core/fmt.h"
 #include "ports/com.h"
 
-// Server mode greets its peer through this before the modem language exists.
-int scmd(const char* text) {
-    for (; *text; text++)
-        COM->out(static_cast<unsigned char>(*text));
-    return 0;
-}
 int answer(int) {
     return aberr("Answer mode is not built yet\r\n");
 }

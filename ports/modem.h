@@ -1,7 +1,7 @@
 #pragma once
 // Dialing, answering, login and logout.
+#include "ports/settings.h" // scmd
 
-int scmd(const char* text);
 int answer(int mode);
 int docall(const char* number, int mode);
 int hangcmd();

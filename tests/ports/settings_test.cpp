@@ -83,7 +83,7 @@ template <class F> std::string console(F fn) {
 
 class Settings : public ::testing::Test {
   protected:
-    const ComDriver* keep = nullptr;
+    ComDriver* keep = nullptr;
     void SetUp() override {
         keep = COM;
         COM = &recdrv;
