@@ -195,13 +195,15 @@ bool readline(char* buf) {
 // A selection prompt: one more letter picks an entry, whose full name overwrites the letter.
 int select(const SelEntry* list) {
     int c = getch();
-    int v = selkey(list, c);
-    if (v < 0) {
-        prallow(list);
-        return -1;
+    for (const SelEntry* e = list; e->name[0]; e++) {
+        if (e->key == c) {
+            // The chosen entry's own name: "0" shows VT102 though VT100 has the same value.
+            zzprintf("\b%s\r\n", e->name);
+            return e->value;
+        }
     }
-    zzprintf("\b%s\r\n", selname(list, v));
-    return v;
+    prallow(list);
+    return -1;
 }
 
 void togglecapture() {

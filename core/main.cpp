@@ -1,3 +1,5 @@
 #include "core/start.h"
 
-int main(int argc, char** argv) { return vornmain(argc, argv); }
+int main(int argc, char** argv) {
+    return vornmain(argc, argv);
+}

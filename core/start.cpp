@@ -239,12 +239,10 @@ int vornmain(int argc, char** argv) {
     xprescan(argc, argv);
     bool hasopts = (argc > 1 && argv[1][0] == '-') || xflag;
 
-    // 4. The console is saved before anything changes it and raw from here on.
+    // 4. The console's settings are saved before anything changes them (also in server mode,
+    // where standard input is the line), and the console is raw from here on.
     osinit();
-    if (!xflag && !qflag && savecons() < 0 && !isatty(ttyfd)) {
-        std::fputs("vorn: the console is not a terminal\n", stderr);
-        std::exit(1);
-    }
+    bool terminal = savecons() == 0;
     if (!xflag) consraw();
 
     // 5.
@@ -259,6 +257,10 @@ int vornmain(int argc, char** argv) {
 
     // 8.
     getopts(&argc, &argv);
+    if (!terminal && !xflag && !qflag) {
+        std::fputs("VORN: the console is not a terminal; use -q or -x without one\n", stderr);
+        std::exit(1);
+    }
 
     // 9.
     bool raised = false;

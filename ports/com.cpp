@@ -226,9 +226,8 @@ int doxqz() {
     xorqflag = 1;
     int null = open("/dev/null", O_WRONLY);
     if (null >= 0) {
-        // In server mode the line is standard input and standard output; only the console
-        // writer's copy of standard output goes away.
-        if (qflag) dup2(null, 1);
+        // Nothing is drawn: the console writer's standard output goes nowhere.
+        dup2(null, 1);
         close(null);
     }
     if (qflag && !xflag) return 0;
@@ -512,6 +511,8 @@ int chrin() {
     for (;;) {
         oflush();
         if (int k = chrdy()) return k;
+        // Quiet mode never reads the console, so chrdy did not wait: wait for the line here.
+        if (qflag && qempty(comq)) waitread(1);
     }
 }
 
@@ -551,6 +552,8 @@ int chwait(int* byte) {
             return -1;
         }
         if (int k = chrdy()) return k;
+        // Quiet mode never reads the console, so chrdy did not wait: wait for the line here.
+        if (qflag && qempty(comq)) waitread(1);
     }
 }
 

@@ -1,5 +1,0 @@
-#include <gtest/gtest.h>
-
-#include "core/fmt.h"
-
-TEST(Smoke, AberrReturnsOne) { EXPECT_EQ(aberr("%s", ""), 1); }

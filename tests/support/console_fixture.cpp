@@ -1,0 +1,108 @@
+#include "support/console_fixture.h"
+
+#include "core/escape.h"
+#include "core/start.h"
+#include "core/term.h"
+#include "ports/com.h"
+#include "screen/display.h"
+
+#include <chrono>
+#include <cstdio>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+// The line of the fixture: the shared descriptor operations, and an exit that closes the
+// descriptor as every real driver's does.
+int testexit() {
+    closecom();
+    return 0;
+}
+ComDriver testline = [] {
+    ComDriver d = nulfunc;
+    d.exit = testexit;
+    d.mstat = [] { return 3; };
+    return d;
+}();
+
+void nonblock(int fd) {
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
+} // namespace
+
+ConsoleFixture::ConsoleFixture(bool line) {
+    startreset();
+    termreset();
+    ngetsreset();
+    comreset();
+    if (pipe(keys_) == 0) ttyfd = keys_[0];
+    if (line && socketpair(AF_UNIX, SOCK_STREAM, 0, line_) == 0) {
+        comfd = line_[0];
+        line_[0] = -1; // closed by the driver's exit
+        peer_ = line_[1];
+        COM = &testline;
+        nonblock(peer_);
+    }
+    oflush();
+    if (pipe(out_) == 0) {
+        nonblock(out_[0]);
+        savedout_ = dup(1);
+        dup2(out_[1], 1);
+        // The test framework's own reports keep going to the real standard output.
+        if (FILE* f = fdopen(dup(savedout_), "w")) {
+            setvbuf(f, nullptr, _IONBF, 0);
+            realstdout_ = stdout;
+            stdout = f;
+        }
+    }
+}
+
+ConsoleFixture::~ConsoleFixture() {
+    oflush();
+    if (realstdout_) {
+        fclose(stdout);
+        stdout = static_cast<FILE*>(realstdout_);
+    }
+    if (savedout_ >= 0) {
+        dup2(savedout_, 1);
+        close(savedout_);
+    }
+    if (comfd >= 0) close(comfd);
+    for (int fd : {keys_[0], keys_[1], line_[1], out_[0], out_[1]})
+        if (fd >= 0) close(fd);
+    comreset();
+    startreset();
+    termreset();
+}
+
+void ConsoleFixture::type(const std::string& bytes) {
+    if (!bytes.empty()) (void)!write(keys_[1], bytes.data(), bytes.size());
+}
+
+void ConsoleFixture::send(const std::string& bytes) {
+    if (!bytes.empty()) (void)!write(peer_, bytes.data(), bytes.size());
+}
+
+std::string ConsoleFixture::received(size_t atleast, double seconds) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    for (;;) {
+        char buf[4096];
+        ssize_t n;
+        while ((n = read(peer_, buf, sizeof buf)) > 0)
+            got_.append(buf, static_cast<size_t>(n));
+        if (got_.size() >= atleast || std::chrono::steady_clock::now() >= end) return got_;
+        pollfd p{peer_, POLLIN, 0};
+        poll(&p, 1, 20);
+    }
+}
+
+std::string ConsoleFixture::output() {
+    oflush();
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(out_[0], buf, sizeof buf)) > 0)
+        captured_.append(buf, static_cast<size_t>(n));
+    return captured_;
+}
