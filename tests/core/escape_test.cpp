@@ -49,10 +49,10 @@ TEST(Escape, LettersPrintTheirWordsAndAct) {
         {"bf", "Buffer Flush\r\n" + back, 1, 8, 0},
         {"bq", "Buffer Q?\r\nAllowable options are F(lush\r\n" + back, 1, 8, 0},
         {"pz\r",
-         "Protocol Z\bZMODEM \r\nProtocol Ascii, No line protocol, ZMODEM Protocol\r\n" + back, 1,
+         "Protocol Z\bZMODEM \r\nProtocol Ascii, Xon/Xoff protocol, ZMODEM Protocol\r\n" + back, 1,
          8, 7},
-        {"pbqdx\r",
-         "Protocol Binary Quiet On DCD Check On Xon/Xoff \r\nProtocol Binary, Xon/Xoff "
+        {"pbqdn\r",
+         "Protocol Binary Quiet On DCD Check On None \r\nProtocol Binary, No line "
          "protocol, Quiet On, Dcd Check On, VORNCRC Protocol\r\n" +
              back,
          1, 8, 0},

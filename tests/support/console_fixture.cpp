@@ -4,6 +4,7 @@
 #include "core/start.h"
 #include "core/term.h"
 #include "ports/com.h"
+#include "ports/settings.h"
 #include "screen/display.h"
 
 #include <chrono>
@@ -36,6 +37,7 @@ ConsoleFixture::ConsoleFixture(bool line) {
     startreset();
     termreset();
     ngetsreset();
+    settingsreset();
     comreset();
     if (pipe(keys_) == 0) ttyfd = keys_[0];
     if (line && socketpair(AF_UNIX, SOCK_STREAM, 0, line_) == 0) {
@@ -73,6 +75,7 @@ ConsoleFixture::~ConsoleFixture() {
     for (int fd : {keys_[0], keys_[1], line_[1], out_[0], out_[1]})
         if (fd >= 0) close(fd);
     comreset();
+    settingsreset();
     startreset();
     termreset();
 }
