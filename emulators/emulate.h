@@ -10,3 +10,6 @@ extern int blokmode; // block mode of the TeleVideo emulations
 void eminit(int cols);
 void emulate(int mode, int redisplay);
 int doblock(int key);
+// The emulation mode word: one bit per emulation; bit 0 is the display driver's batch flag,
+// and the value 1 alone marks plain output while a procedure owns the screen.
+extern int vemode;

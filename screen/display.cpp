@@ -1,21 +1,668 @@
 #include "screen/display.h"
 
+#include "core/fmt.h"
+#include "core/start.h"
+#include "emulators/emulate.h"
+#include "ports/com.h"
+#include "ports/console.h"
+#include "screen/termcap.h"
+#include "screen/vscreen.h"
+
+#include <sys/ioctl.h>
 #include <unistd.h>
 
-// Interim output buffer until the termcap-driven driver is written.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+// The keyboard's termcap strings (read with the screen's, counted in the same budget) and the
+// run-time change of one key string. Stand-ins until the keyboard tables exist.
+__attribute__((weak)) int realkeys() { return 0; }
+__attribute__((weak)) int setkeycap(const char*, const char*) { return 0; }
+
+// clang-format off
+const uint16_t _xegrset[GRSETSIZ] = {
+    ' ', '*', '#', 'h', 'f', 'r', 'l', 'o', '#', 'n', 'v', '+', '+', '+', '+', '+',
+    '-', '-', '-', '-', '_', '+', '+', '+', '+', '|', '<', '>', '*', '!', 'f', 'o',
+    '+', '+', '+', '+', '+', '-', '|', '+', '+', '+', '+', '-', '|', ' ', ' ', ' ',
+    ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
+    'o', 'o', '*', '*', '*', '*', ' ', 'o', 'o', 'o', 'o', 'o', 'd', 'd', 'o', '>',
+    '<', '|', '!', 'P', 'S', '_', '|', '^', 'v', '>', '<', 'L', '-', '^', 'v', '^',
+    'C', 'u', 'e', 'a', 'a', 'a', 'a', 'c', 'e', 'e', 'e', 'i', 'i', 'i', 'A', 'A',
+    'E', 'a', 'A', 'o', 'o', 'o', 'u', 'u', 'y', 'O', 'U', 'c', 'L', 'Y', 'P', 'f',
+    'a', 'i', 'o', 'u', 'n', 'N', 'a', 'o', '?', '-', '-', '/', '/', '!', '<', '>',
+    '#', '#', '#', '|', '+', '+', '+', '+', '+', '+', '|', '+', '+', '+', '+', '+',
+    '+', '+', '+', '+', '-', '+', '+', '+', '+', '+', '+', '+', '+', '=', '+', '+',
+    '+', '+', '+', '+', '+', '+', '+', '+', '+', '+', '+', '#', '#', '#', '#', '#',
+    'a', 'B', 'G', 'p', 'S', 's', 'u', 't', 'F', 'T', 'O', 'd', '8', 'f', 'e', 'n',
+    '=', '+', '>', '<', '(', ')', '/', '~', 'o', '.', '.', 'v', 'n', '2', '#', ' ',
+};
+
+// Groups of slots showing the same shape: the DEC glyph first, then the further pieces and the
+// PC box characters (slot = PC code - 32 for codes 127..255, 63 + code below 32) that may
+// borrow its console byte. Each group ends with -1; the list with 0xFFFE.
+const int _gremap[] = {
+    11, 36, 42, 185, 156, 157, 158, -1,      // lower right  ┘ ╝ ╜ ╛
+    12, 34, 40, 159, 155, 151, 152, -1,      // upper right  ┐ ╗ ╖ ╕
+    13, 33, 39, 186, 169, 182, 181, -1,      // upper left   ┌ ╔ ╓ ╒
+    14, 35, 41, 160, 168, 179, 180, -1,      // lower left   └ ╚ ╙ ╘
+    15, 32, 165, 174, 183, 184, -1,          // crossing     ┼ ╬ ╫ ╪
+    18, 37, 43, 16, 17, 19, 20, 164, 173, -1, // horizontal  ─ ═
+    25, 38, 44, 147, 154, -1,                // vertical     │ ║
+    21, 163, 172, 167, 166, -1,              // left tee     ├ ╠ ╟ ╞
+    22, 148, 153, 150, 149, -1,              // right tee    ┤ ╣ ╢ ╡
+    23, 161, 170, 176, 175, -1,              // bottom tee   ┴ ╩ ╨ ╧
+    24, 162, 171, 178, 177, -1,              // top tee      ┬ ╦ ╥ ╤
+    2, 144, 145, 146, -1,                    // checkerboard ░ ▒ ▓
+    7, 216, -1,                              // degree
+    8, 209, -1,                              // plus/minus
+    1, 67, -1,                               // diamond
+    26, 211, -1, 27, 210, -1,                // less/greater or equal
+    28, 195, -1, 30, 124, -1,                // pi, pound
+    31, 217, 218, -1,                        // bullet
+    0xFFFE,
+};
+// clang-format on
+
+uint16_t _grset[GRSETSIZ];
+
 namespace {
-char obuf[1200];
-size_t olen = 0;
+
+struct CapName {
+    const char* id;
+    std::string* var;
+};
+
+// The screen strings in the order they are read at start-up.
+// clang-format off
+const CapName capnames[] = {
+    {"bc", &cap::BC}, {"ce", &cap::CE}, {"cd", &cap::CD}, {"cl", &cap::CL}, {"cm", &cap::CM},
+    {"up", &cap::UP}, {"se", &cap::SE}, {"dl", &cap::DL}, {"al", &cap::AL}, {"pc", &cap::xPC},
+    {"ks", &cap::KS}, {"ke", &cap::KE}, {"vi", &cap::VI}, {"vs", &cap::VS}, {"ve", &cap::VE},
+    {"ti", &cap::TI}, {"te", &cap::TE}, {"is", &cap::IS}, {"us", &cap::US}, {"ue", &cap::UE},
+    {"GS", &cap::GS}, {"GE", &cap::GE}, {"GH", &cap::GH}, {"GV", &cap::GV}, {"G1", &cap::G1},
+    {"G2", &cap::G2}, {"G3", &cap::G3}, {"G4", &cap::G4}, {"Ga", &cap::Ga}, {"Sc", &cap::Setc},
+    {"po", &cap::PO}, {"pf", &cap::PF}, {"BE", &cap::BE}, {"BD", &cap::BD}, {"mr", &cap::MR},
+    {"mb", &cap::MB}, {"md", &cap::MD}, {"me", &cap::ME}, {"as", &cap::AS}, {"ae", &cap::AE},
+    {"ac", &cap::AC}, {"Sf", &cap::Setf}, {"Sb", &cap::Setb}, {"Gm", &cap::Gm}, {"eA", &cap::EA},
+    {"ds", &cap::DS}, {"fs", &cap::FS}, {"ts", &cap::TS}, {"RI", &cap::RI}, {"cs", &cap::CS},
+    {"sf", &cap::SF}, {"sr", &cap::SR}, {"sc", &cap::SC}, {"rc", &cap::RC}, {"op", &cap::OrigPair},
+    {"tN", &cap::tN}, {"tW", &cap::tW}, {"so", &cap::SO},
+};
+// clang-format on
+
+// PC colour number to the console's (ANSI) colour number.
+const int defcolor[16] = {0, 4, 2, 6, 1, 5, 3, 7, 0, 4, 2, 6, 1, 5, 3, 7};
+
+std::function<void(const char*, size_t)> conswriter;
+bool ansicolors = false; // colour strings from the system's setaf/setab (ANSI colour order)
+bool statinuse = false;  // the status line is entered
+int statrow = 0, statcol = 0;
+int lastshape = -1; // cursor shape before the last invisible one
+int curshape = -1;
+
+bool havecons() {
+    return !(xflag || qflag);
+}
+
+// Sets the batch flag while a primitive sends several strings; restores it and, with the flag
+// clear and nothing received waiting, shows the result.
+struct Batch {
+    int saved;
+    Batch() : saved(vemode & 1) { vemode |= 1; }
+    ~Batch() {
+        vemode = (vemode & ~1) | saved;
+        if (!(vemode & 1) && qempty(comq)) oflush();
+    }
+    Batch(const Batch&) = delete;
+    Batch& operator=(const Batch&) = delete;
+};
+
+bool startswith(const char* s, const char* p) {
+    return s && std::strncmp(s, p, std::strlen(p)) == 0;
+}
+
+int hexdigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+void fillslots(const std::string& s, std::initializer_list<int> slots) {
+    if (s.empty()) return;
+    for (int slot : slots)
+        _grset[slot] = static_cast<uint16_t>(static_cast<unsigned char>(s[0]) | 0x100);
+}
+
 } // namespace
 
-void _ttyout(int byte) {
-    if (olen == sizeof obuf) oflush();
-    obuf[olen++] = static_cast<char>(byte);
+void setconswriter(std::function<void(const char*, size_t)> w) {
+    conswriter = std::move(w);
+}
+
+int bttyout(const void* buf, size_t count) {
+    if (conswriter) {
+        conswriter(static_cast<const char*>(buf), count);
+        return static_cast<int>(count);
+    }
+    const char* p = static_cast<const char*>(buf);
+    size_t left = count;
+    while (left > 0) {
+        ssize_t n = write(ttyfd, p, left);
+        if (n <= 0) break;
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+    return static_cast<int>(count - left);
 }
 
 void oflush() {
-    if (olen) bttyout(obuf, olen);
-    olen = 0;
+    if (optr > 0) bttyout(obuf, static_cast<size_t>(optr));
+    optr = 0;
 }
 
-int bttyout(const void* buf, size_t count) { return static_cast<int>(write(1, buf, count)); }
+void _ttyout(int byte) {
+    if (optr >= OBUFMAX) oflush();
+    obuf[optr++] = static_cast<uint8_t>(byte);
+    if (vemode & 1) {
+        if (optr >= OBUFMAX) oflush();
+    } else {
+        int level = std::clamp(obufsiz, 1, OBUFMAX);
+        if (qempty(comq) || optr >= level) oflush();
+    }
+}
+
+int _ttyputc(int byte) {
+    _ttyout(byte);
+    return byte;
+}
+
+void outcap(const std::string& s) {
+    if (s.size() < 2) {
+        ztputs(s, _ttyputc);
+        return;
+    }
+    Batch b; // one string, one write
+    ztputs(s, _ttyputc);
+}
+
+int tinit(const char* name) {
+    if (!name || !*name) {
+        if (havecons()) {
+            eprintf("Terminal type variable TERM not set\n");
+            return -1;
+        }
+        Lines = 24;
+        Cols = 80;
+        return 0;
+    }
+    if (!zztgetent(name)) {
+        eprintf("Can't find terminal type from TERM variable: %s\n", name);
+        return -1;
+    }
+    int total = 0;
+    for (const CapName& c : capnames) {
+        c.var->clear();
+        if (zztgetstr(c.id, *c.var)) total += static_cast<int>(c.var->size()) + 1;
+    }
+    total += realkeys();
+    if (total > TBUFSIZ) {
+        eprintf("Termcap capability lengths exceed %d bytes\n", TBUFSIZ);
+        return -1;
+    }
+    // Colour strings: modern system entries have only the ANSI-ordered setaf/setab.
+    ansicolors = false;
+    if (!ourtermcap && cap::Setf.empty()) {
+        std::string af, ab;
+        if (zztgetstr("AF", af) && zztgetstr("AB", ab)) {
+            cap::Setf = af;
+            cap::Setb = ab;
+            ansicolors = true;
+        }
+    }
+    if (cap::MR.empty()) cap::MR = cap::SO;
+    if (cap::MB.empty()) cap::MB = cap::SO;
+    if (cap::MD.empty()) cap::MD = cap::SO;
+    if (cap::ME.empty()) cap::ME = cap::SE;
+    if (cap::GS.empty()) cap::GS = cap::AS;
+    if (cap::GE.empty()) cap::GE = cap::AE;
+    padchar = cap::xPC.empty() ? 0 : cap::xPC[0];
+    XS = zztgetflag("xs");
+    SG = zztgetnum("sg");
+    if (SG > 0) {
+        XS = 1;
+        cap::SO = std::string(static_cast<size_t>(std::min(SG, 8)), '\b') + cap::SO;
+    }
+    XN = zztgetflag("xn");
+    AM = zztgetflag("am");
+    PT = zztgetflag("pt");
+    CT = zztgetflag("CT");
+    HS = zztgetflag("hs");
+    ES = zztgetflag("es");
+    BCE = zztgetflag("be") || zztgetflag("ut");
+    int n = zztgetnum("Co");
+    Ncolors = n > 0 ? n : 0;
+    NCV = std::max(zztgetnum("NC"), 0);
+    n = zztgetnum("pa");
+    PA = n > 0 ? n : 0;
+    n = zztgetnum("co");
+    if (n > 0) Cols = std::min(n, 132);
+    n = zztgetnum("li");
+    if (n > 0) Lines = std::min(n, 66);
+    return 0;
+}
+
+void _vinit() {
+    const char* term = getenv("TERM");
+    std::copy(std::begin(defcolor), std::end(defcolor), extcolor);
+    if (!startswith(term, "ansi") && !ourtermcap && !ansicolors)
+        for (int i = 0; i < 16; i++)
+            extcolor[i] = i & 7;
+
+    // A Wyse console draws lines with its own graphics mode and shows renditions with
+    // embedded attributes.
+    bool wyse = startswith(term, "wy5") || startswith(term, "wy6") || startswith(term, "wyse5") ||
+                startswith(term, "wy350") || (term && std::strcmp(term, "w50") == 0);
+    if (wyse) {
+        if (cap::GS.empty() || (!cap::G1.empty() && cap::G1[0] == '\033')) {
+            cap::GS = "\033H\002";
+            cap::GE = "\033H\003";
+            cap::GH = ":";
+            cap::GV = "6";
+            cap::G1 = "3";
+            cap::G2 = "2";
+            cap::G3 = "1";
+            cap::G4 = "5";
+            if (cap::Ga.empty()) cap::Ga = "@@@7@@@@@@@@53218:::@@49=06@@@2315:62315:6";
+        }
+        if (SG > 0 || cap::ME != cap::SE) {
+            cap::SO = cap::US = cap::MD = cap::MB = cap::MR = "\033`6\033)";
+            cap::SE = cap::UE = cap::ME = "\033(";
+            XS = 0;
+            SG = 0;
+        }
+    }
+
+    std::copy(std::begin(_xegrset), std::end(_xegrset), _grset);
+    fillslots(cap::G4, {11, 36, 42});
+    fillslots(cap::G3, {14, 35, 41});
+    fillslots(cap::G2, {13, 33, 39});
+    fillslots(cap::G1, {12, 34, 40});
+    fillslots(cap::GH, {16, 17, 18, 23, 24, 37, 43});
+    fillslots(cap::GV, {25, 21, 22, 38, 44});
+    // ac: pairs of DEC glyph letter and console byte.
+    for (size_t i = 0; i + 1 < cap::AC.size(); i += 2) {
+        int a = static_cast<unsigned char>(cap::AC[i]);
+        int b = static_cast<unsigned char>(cap::AC[i + 1]);
+        if (a >= '_' && a - '_' < 32) _grset[a - '_'] = static_cast<uint16_t>(b | 0x100);
+    }
+    // Ga: a marker byte meaning "no entry", then one byte per slot from 0.
+    if (!cap::Ga.empty()) {
+        char marker = cap::Ga[0];
+        for (size_t i = 1; i < cap::Ga.size() && i <= 45; i++)
+            if (cap::Ga[i] != marker)
+                _grset[i - 1] =
+                    static_cast<uint16_t>(static_cast<unsigned char>(cap::Ga[i]) | 0x100);
+    }
+    // Similar glyphs borrow a drawable one.
+    for (const int* g = _gremap; *g != 0xFFFE;) {
+        const int* first = g;
+        int src = (*first >= 0 && *first < GRSETSIZ) ? _grset[*first] : ' ';
+        bool real = src < 32 || src > 127;
+        for (g++; *g >= 0 && *g != 0xFFFE; g++)
+            if (real && *g < GRSETSIZ && _grset[*g] >= 32 && _grset[*g] <= 127)
+                _grset[*g] = static_cast<uint16_t>(src);
+        if (*g < 0) g++;
+    }
+    for (size_t i = 0; i < cap::Gm.size() && i < 16; i++) {
+        int d = hexdigit(cap::Gm[i]);
+        if (d >= 0) extcolor[i] = d;
+    }
+
+    if (havecons()) {
+        savecons();
+        setraw(0);
+    }
+    qinit(ttyq, TTYQSIZE);
+    // Line drawing by shift-out needs the alternate set designated first.
+    if (!cap::EA.empty()) {
+        Batch b;
+        outcap(cap::EA);
+    }
+}
+
+void consexit() {
+    oflush();
+    unsavecons();
+}
+
+int setcap(const char* name, const char* value) {
+    if (!name || !value) return 0;
+    for (const CapName& c : capnames) {
+        if (std::strcmp(c.id, name) == 0) {
+            *c.var = value;
+            _vinit();
+            return 1;
+        }
+    }
+    return setkeycap(name, value) ? 1 : 0;
+}
+
+void _cpos(int row, int col) {
+    Batch b;
+    row = std::clamp(row, 0, Lines - 1);
+    col = std::clamp(col, 0, Cols - 1);
+    if (!cap::CM.empty()) outcap(zztgoto(cap::CM, col, row));
+    ccurline = row;
+    ccurcol = col;
+}
+
+void _vclear() {
+    Batch b;
+    outcap(cap::CL);
+    ccurline = ccurcol = 0;
+}
+
+void _vclreol(int row, int col) {
+    Batch b;
+    if (!cap::CE.empty()) {
+        outcap(cap::CE);
+        return;
+    }
+    // Writing the last cell of the last row would scroll a console that wraps at once.
+    int last = (AM && !XN && row >= Lines - 1) ? Cols - 2 : Cols - 1;
+    for (int c = col; c <= last; c++)
+        _ttyout(' ');
+    _cpos(row, col);
+}
+
+void _vclres(int row, int col) {
+    Batch b;
+    if (!cap::CD.empty()) {
+        outcap(cap::CD);
+        return;
+    }
+    _vclreol(row, col);
+    for (int r = row + 1; r < Lines; r++) {
+        _cpos(r, 0);
+        _vclreol(r, 0);
+    }
+    _cpos(row, col);
+}
+
+void _viline() {
+    Batch b;
+    if (cap::AL.empty()) {
+        vredraw();
+        return;
+    }
+    int row = ccurline, col = ccurcol;
+    outcap(cap::AL);
+    // The inserted line pushed text into the console rows below the emulated screen.
+    if (Lines - vlines >= 2) {
+        _cpos(vlines, 0);
+        _vclres(vlines, 0);
+    }
+    _cpos(row, col);
+}
+
+void _vdline() {
+    Batch b;
+    if (cap::DL.empty()) {
+        vredraw();
+        return;
+    }
+    outcap(cap::DL);
+}
+
+void _vsline(int top, int bottom) {
+    Batch b;
+    int lo = std::clamp(std::min(top, bottom), 0, Lines - 1);
+    int hi = std::clamp(std::max(top, bottom), 0, Lines - 1);
+    bool up = top < bottom;
+    int row = ccurline, col = ccurcol;
+    const std::string& scroll = up ? cap::SF : cap::SR;
+    bool whole = lo == 0 && hi == Lines - 1;
+    if (!scroll.empty() && (whole || !cap::CS.empty())) {
+        outcap(cap::SC);
+        if (!whole) outcap(TGOTO(cap::CS, hi, lo));
+        _cpos(up ? hi : lo, 0);
+        outcap(scroll);
+        if (!whole) outcap(TGOTO(cap::CS, Lines - 1, 0));
+        if (!cap::RC.empty() && !cap::SC.empty())
+            outcap(cap::RC);
+        else
+            _cpos(row, col);
+        ccurline = row;
+        ccurcol = col;
+        return;
+    }
+    if (cap::AL.empty() || cap::DL.empty()) {
+        vredraw();
+        return;
+    }
+    _cpos(up ? lo : hi, 0);
+    outcap(cap::DL);
+    _cpos(up ? hi : lo, 0);
+    outcap(cap::AL);
+    _cpos(row, col);
+}
+
+void _vset(int rendition) {
+    if (vdestcol < vbegcol || vdestcol > vendcol) return;
+    Batch b;
+    rendition &= 0xf000;
+    if (lastrend != 0) outcap(cap::ME);
+    if (rendition != 0) {
+        if (rendition & 0x2000) outcap(cap::US);
+        if (rendition & 0x1000) outcap(cap::MD);
+        if (rendition & 0x4000) outcap(cap::MB);
+        if (rendition & 0x8000) outcap(cap::MR);
+    } else if (SG <= 0 && (lastrend & 0x2000)) {
+        outcap(cap::UE);
+    }
+    lastrend = rendition;
+}
+
+void _vcolor(int color) {
+    if (vdestcol < vbegcol || vdestcol > vendcol) return;
+    int c = (color >> 8) & 0xff;
+    bool mono = Ncolors <= 0 || (cap::Setc.empty() && cap::Setf.empty());
+    if (mono) {
+        int r = 0;
+        if (c & 0x70) r |= 0x8000;
+        if (c & 0x08) r |= 0x1000;
+        if (c & 0x80) r |= 0x4000;
+        if ((c & 0x0f) == 1) r |= 0x2000;
+        _vset(r);
+        return;
+    }
+    Batch b;
+    if (Ncolors < 16) {
+        if (c & 0x88) {
+            if (!(lastrend & 0x1000)) {
+                outcap(cap::MD);
+                lastrend |= 0x1000;
+            }
+        } else if (lastrend) {
+            outcap(cap::ME);
+            lastrend = 0;
+        }
+    }
+    outcolor(extcolor[c & 0x0f], extcolor[(c >> 4) & 0x0f]);
+}
+
+void outcolor(int fg, int bg) {
+    Batch b;
+    if (!ourtermcap) {
+        if (!cap::Setf.empty()) outcap(ztparm(cap::Setf, fg));
+        if (!cap::Setb.empty()) outcap(ztparm(cap::Setb, bg));
+        return;
+    }
+    if (!cap::Setc.empty()) {
+        outcap(tcolor(cap::Setc, fg, bg));
+    } else {
+        if (!cap::Setf.empty()) outcap(tcolor(cap::Setf, fg, bg));
+        if (!cap::Setb.empty()) outcap(tcolor(cap::Setb, bg, fg));
+    }
+}
+
+std::string tcolor(const std::string& format, int fg, int bg) {
+    static const std::string oops = "OOPS";
+    int val[2] = {fg, bg};
+    int idx = 0;
+    std::string out;
+    for (size_t i = 0; i < format.size(); i++) {
+        char c = format[i];
+        if (c != '%') {
+            out += c;
+            continue;
+        }
+        if (++i >= format.size()) return oops;
+        c = format[i];
+        switch (c) {
+        case '%':
+            out += '%';
+            continue;
+        case 'i':
+            val[0]++, val[1]++;
+            continue;
+        case 'r':
+            std::swap(val[0], val[1]);
+            continue;
+        default:
+            break;
+        }
+        int v = val[idx & 1];
+        idx++;
+        switch (c) {
+        case 'd':
+            out += std::to_string(std::clamp(v, 0, 999));
+            break;
+        case '2':
+        case '3': {
+            int w = c - '0';
+            int u = std::clamp(v, 0, 999);
+            char digits[3];
+            for (int k = w - 1; k >= 0; k--, u /= 10)
+                digits[k] = static_cast<char>('0' + u % 10);
+            out.append(digits, w);
+            break;
+        }
+        case '.':
+            if ((v & 0xff) == 0) return oops;
+            out += static_cast<char>(v);
+            break;
+        case '+':
+            if (++i >= format.size()) return oops;
+            v += static_cast<unsigned char>(format[i]);
+            if ((v & 0xff) == 0) return oops;
+            out += static_cast<char>(v);
+            break;
+        default:
+            return oops;
+        }
+    }
+    return out;
+}
+
+void _gttyout(int entry) {
+    Batch b;
+    bool g = (entry & 0x100) && !cap::GS.empty();
+    if (g) outcap(cap::GS);
+    _ttyout(entry & 0xff);
+    if (g) outcap(cap::GE);
+}
+
+void _vsetsize() {}
+void _vsetfont() {}
+void poscursor() {}
+
+void setcursor(int shape) {
+    if (shape == 5) shape = lastshape;
+    Batch b;
+    switch (shape) {
+    case -1:
+    case 3:
+    case 4:
+        outcap(cap::VE);
+        break;
+    case 0:
+        if (curshape != 0) lastshape = curshape;
+        outcap(cap::VI);
+        break;
+    case 1:
+    case 2:
+        outcap(cap::VS);
+        break;
+    default:
+        return;
+    }
+    curshape = shape;
+}
+
+void statline(int mode, int col) {
+    if (!HS) return;
+    Batch b;
+    switch (mode) {
+    case 1:
+        statrow = ccurline;
+        statcol = ccurcol;
+        if (ES && !cap::RI.empty()) {
+            outcap(TGOTO(cap::TS, 1, 1));
+            outcap(TGOTO(cap::RI, col, col));
+        } else {
+            outcap(TGOTO(cap::TS, col + 1, col + 1));
+        }
+        statinuse = true;
+        break;
+    case 2:
+        outcap(cap::FS);
+        _cpos(statrow, statcol);
+        break;
+    case 0:
+        if (!statinuse) break;
+        [[fallthrough]];
+    case 3:
+        outcap(cap::DS);
+        statinuse = false;
+        break;
+    default:
+        break;
+    }
+}
+
+void _getmattrs(int& rows, int& cols) {
+    rows = Lines;
+    cols = Cols;
+    winsize ws{};
+    if (ioctl(ttyfd, TIOCGWINSZ, &ws) == 0 && ws.ws_row > 0 && ws.ws_col > 0) {
+        rows = ws.ws_row;
+        cols = ws.ws_col;
+    }
+}
+
+void setkbd(int type) {
+    kbdtype = type;
+}
+
+void displayreset() {
+    for (const CapName& c : capnames)
+        c.var->clear();
+    XS = XN = AM = PT = CT = HS = ES = BCE = Ncolors = NCV = PA = SG = 0;
+    padchar = 0;
+    Lines = 24;
+    Cols = 80;
+    optr = 0;
+    obufsiz = 512;
+    std::copy(std::begin(_xegrset), std::end(_xegrset), _grset);
+    std::copy(std::begin(defcolor), std::end(defcolor), extcolor);
+    ccurline = ccurcol = lastrend = kbdtype = 0;
+    ansicolors = statinuse = false;
+    statrow = statcol = 0;
+    lastshape = -1;
+    curshape = -1;
+    conswriter = nullptr;
+    termcapreset();
+}

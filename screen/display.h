@@ -1,10 +1,101 @@
 #pragma once
-// The console driver: one output buffer (obuf) in front of the console descriptor.
+// The console driver: the lowest layer of the screen.
+//
+// tinit() learns the console's capabilities from its termcap description (screen/termcap.h)
+// into the capability strings below; _vinit() derives the graphics table and the colour
+// numbers from them and puts the console into raw mode. Every byte bound for the console goes
+// through _ttyout() into the 512-byte buffer `obuf`; the buffer is written with one write when
+// no received data is waiting (so a burst from the host becomes few writes), when it reaches
+// `obufsiz` bytes, or - while a primitive sends several strings (the batch flag, bit 0 of
+// `vemode`) - only when full. The primitives (_cpos, _vclear, _vclreol, ...) are the only
+// operations that send control strings; each falls back to plainer means when the console
+// lacks a capability. bttyout() is the one raw write to the console; tests point it at a
+// buffer with setconswriter().
 #include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
 
 inline int Lines = 24; // console rows from termcap
 inline int Cols = 80;  // console columns from termcap
 
+// Capability strings; empty means absent. They live in a namespace because ncurses' own
+// termcap globals (UP, BC, PC) share some of these names.
+namespace cap {
+inline std::string BC, CE, CD, CL, CM, UP, SE, DL, AL, xPC, KS, KE, VI, VS, VE, TI, TE, IS, US, UE,
+    GS, GE, GH, GV, G1, G2, G3, G4, Ga, Setc, PO, PF, BE, BD, MR, MB, MD, ME, AS, AE, AC, Setf,
+    Setb, Gm, EA, DS, FS, TS, RI, CS, SF, SR, SC, RC, OrigPair, tN, tW, SO;
+}
+
+// Flags and numbers.
+inline int XS = 0; // standout not erased by overwriting (or magic cookies)
+inline int XN = 0; // newline glitch
+inline int AM = 0; // automatic margins
+inline int PT = 0; // hardware tabs
+inline int CT = 0;
+inline int HS = 0;      // has a status line
+inline int ES = 0;      // escapes allowed in the status line
+inline int BCE = 0;     // clears use the background colour
+inline int Ncolors = 0; // colours (0 = monochrome)
+inline int NCV = 0;
+inline int PA = 0; // colour pairs
+inline int SG = 0; // magic-cookie width
+inline char padchar = 0;
+
+// Console output buffer.
+constexpr int OBUFMAX = 512;
+inline uint8_t obuf[OBUFMAX];
+inline int optr = 0;      // fill level
+inline int obufsiz = 512; // flush level while received data waits (at most 512)
+
+// Graphics table: the console byte for each glyph slot; 0x100 = send between GS and GE.
+constexpr int GRSETSIZ = 224;
+extern uint16_t _grset[GRSETSIZ];
+extern const uint16_t _xegrset[GRSETSIZ]; // the built-in look-alikes
+extern const int _gremap[];               // groups of similar slots, -1 ends a group
+inline int extcolor[16] = {0, 4, 2, 6, 1, 5, 3, 7, 0, 4, 2, 6, 1, 5, 3, 7};
+
+// Start-up and exit.
+int tinit(const char* name);
+void _vinit();
+void consexit();
+int setcap(const char* name, const char* value);
+
+// Output.
 void _ttyout(int byte);
+int _ttyputc(int byte); // _ttyout for tputs
 void oflush();
 int bttyout(const void* buf, size_t count);
+void outcap(const std::string& s); // one capability string through tputs into obuf
+
+// Tests capture console bytes here instead of the console (an empty function restores it).
+void setconswriter(std::function<void(const char*, size_t)> w);
+
+// Primitives.
+void _cpos(int row, int col);
+void _vclear();
+void _vclreol(int row, int col);
+void _vclres(int row, int col);
+void _viline();
+void _vdline();
+void _vsline(int top, int bottom);
+void _vset(int rendition);
+void _vcolor(int color); // colour byte in bits 8-15, as kept in the screen cells
+void outcolor(int fg, int bg);
+std::string tcolor(const std::string& format, int fg, int bg);
+void _gttyout(int entry);
+void _vsetsize();
+void _vsetfont();
+void poscursor();
+void setcursor(int shape);
+void statline(int mode, int col);
+void _getmattrs(int& rows, int& cols);
+void setkbd(int type);
+
+// What the console was last told (for the primitives' own repositioning).
+inline int ccurline = 0, ccurcol = 0;
+inline int lastrend = 0; // rendition last sent with _vset
+inline int kbdtype = 0;
+
+// Power-on state of the driver (capabilities, buffer, tables), for tests.
+void displayreset();

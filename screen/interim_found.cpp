@@ -35,9 +35,6 @@ void vredraw() {}
 void prscreen() {
     zzprintf("Screen printing is not built yet\r\n");
 }
-void consexit() {
-    unsavecons();
-}
 
 int gold = 0;
 int compose = 0;
@@ -46,9 +43,6 @@ int vcapslock = 0;
 int kbtype = 0;
 int vkbtype = 0;
 std::string map_key[449];
-void setkbd(int type) {
-    kbtype = type;
-}
 void goldkey(int) {}
 int toscancode(int) {
     return 0;

@@ -2,6 +2,8 @@
 // Interim declarations of the virtual screen, keyboard and scrollback state that start-up and
 // terminal mode use, until those land with their own headers; then this file and
 // interim_found.cpp go.
+#include "screen/display.h"
+
 #include <string>
 
 // Virtual screen.
@@ -24,7 +26,6 @@ void cpos(int row, int col);
 void scrleft();
 void vredraw();
 void prscreen();
-void consexit();
 
 // Keyboard.
 extern int gold;      // a gold key is pending
@@ -34,7 +35,6 @@ extern int vcapslock; // caps lock of the emulated keyboard
 extern int kbtype;    // 4 = scan-code keyboard
 extern int vkbtype;   // keyboard type; bit 128 asks for scan-code mode
 extern std::string map_key[449];
-void setkbd(int type);
 void goldkey(int code);
 int toscancode(int key);
 int fnkey(int code);
