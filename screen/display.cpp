@@ -17,8 +17,12 @@
 
 // The keyboard's termcap strings (read with the screen's, counted in the same budget) and the
 // run-time change of one key string. Stand-ins until the keyboard tables exist.
-__attribute__((weak)) int realkeys() { return 0; }
-__attribute__((weak)) int setkeycap(const char*, const char*) { return 0; }
+__attribute__((weak)) int realkeys() {
+    return 0;
+}
+__attribute__((weak)) int setkeycap(const char*, const char*) {
+    return 0;
+}
 
 // clang-format off
 const uint16_t _xegrset[GRSETSIZ] = {

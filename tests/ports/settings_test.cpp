@@ -59,25 +59,14 @@ int rbaud(int c) {
 ComDriver recdrv = {rinit, rvt,   r0, r0, r0, r0,       rout, rbout,
                     rset,  rbaud, r0, r0, r0, recbauds, 0,    COMBUFSIZ};
 
-// Everything the program printed to standard output while `fn` ran.
+// Everything the program wrote to the console while `fn` ran.
 template <class F> std::string console(F fn) {
-    fflush(stdout);
     oflush();
-    char path[] = "/tmp/vornsetXXXXXX";
-    int fd = mkstemp(path);
-    int keep = dup(1);
-    dup2(fd, 1);
+    std::string s;
+    setconswriter([&s](const char* p, size_t n) { s.append(p, n); });
     fn();
     oflush();
-    dup2(keep, 1);
-    close(keep);
-    std::string s;
-    lseek(fd, 0, SEEK_SET);
-    char buf[512];
-    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;)
-        s.append(buf, n);
-    close(fd);
-    unlink(path);
+    setconswriter(nullptr);
     return s;
 }
 
