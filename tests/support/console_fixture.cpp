@@ -48,6 +48,8 @@ ConsoleFixture::ConsoleFixture(bool line) {
         nonblock(peer_);
     }
     oflush();
+    // The console writer's seam: what the driver writes to the console lands here.
+    setconswriter([this](const char* p, size_t n) { captured_.append(p, n); });
     if (pipe(out_) == 0) {
         nonblock(out_[0]);
         savedout_ = dup(1);
@@ -63,6 +65,7 @@ ConsoleFixture::ConsoleFixture(bool line) {
 
 ConsoleFixture::~ConsoleFixture() {
     oflush();
+    setconswriter(nullptr);
     if (realstdout_) {
         fclose(stdout);
         stdout = static_cast<FILE*>(realstdout_);
