@@ -4,10 +4,18 @@
 
 #include "core/fmt.h"
 
+#include <string>
+#include <unistd.h>
 
 // Start-up must still run in order: a script that exists is reported, not run.
-int cmdfile(int, char**, int, int) {
-    zzprintf("Command files are not built yet\r\n");
+int cmdfile(int count, char** words, int, int) {
+    for (int i = 0; i < count && words[i]; i++) {
+        std::string name = words[i];
+        if (access(name.c_str(), F_OK) == 0 || access((name + ".cmd").c_str(), F_OK) == 0) {
+            zzprintf("Command files are not built yet\r\n");
+            break;
+        }
+    }
     return 0;
 }
 int docmd(const char*) {

@@ -1,14 +1,33 @@
-// Start-up and exit of the real program: banner, hint line, escape prompt, quitting, and the
-// console put back as it was.
+// Start-up and exit of the real program: options, the program name "vt", start-up scripts in
+// their order, the escape prompt, and the console put back as it was on every way out.
 #include "support/harness.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 
+namespace {
+const char* const banner = "VORN Communications Software v";
+const char* const notbuilt = "Command files are not built yet";
+
+// Position of `text` in everything the program wrote, npos when absent.
+size_t at(const VornRun& run, const std::string& text, size_t from = 0) {
+    return run.output().find(text, from);
+}
+
+// Quits through the escape prompt and checks the console came back as it was.
+void quit(VornRun& run) {
+    run.type("\x05");
+    ASSERT_TRUE(run.waitFor("c=>"));
+    run.type("q");
+    EXPECT_EQ(run.wait(), 0);
+    EXPECT_TRUE(sameTermios(run.before(), run.now()));
+}
+} // namespace
+
 TEST(Start, NullLineShowsBannerPromptAndQuits) {
     VornRun run({"-z"});
-    ASSERT_TRUE(run.waitFor("VORN Communications Software v"));
+    ASSERT_TRUE(run.waitFor(banner));
     EXPECT_TRUE(run.waitFor("for Command Menu"));
     EXPECT_TRUE(run.waitFor("Connected to NUL Driver"));
     run.type("\x05");
@@ -19,10 +38,149 @@ TEST(Start, NullLineShowsBannerPromptAndQuits) {
     EXPECT_TRUE(sameTermios(run.before(), run.now()));
 }
 
-TEST(Start, SigtermEndsThroughDonetermAndRestoresTheConsole) {
-    VornRun run({"-z"});
+TEST(Start, ExitPathsRestoreTheConsole) {
+    struct Case {
+        const char* name;
+        std::function<void(VornRun&)> end;
+        int status;
+    };
+    const Case cases[] = {
+        {"SIGTERM", [](VornRun& r) { r.signal(SIGTERM); }, SIGTERM},
+        {"SIGHUP", [](VornRun& r) { r.signal(SIGHUP); }, SIGHUP},
+        {"^Z at the prompt", [](VornRun& r) { r.type("\x05\x1a"); }, 0},
+        {"^Z in TALK mode",
+         [](VornRun& r) {
+             r.type("\x05mt");
+             ASSERT_TRUE(r.waitFor("t=>"));
+             r.type("\x1a");
+         },
+         0},
+    };
+    for (const Case& c : cases) {
+        VornRun run({"-z"});
+        ASSERT_TRUE(run.waitFor("Connected to NUL Driver")) << c.name;
+        c.end(run);
+        EXPECT_EQ(run.wait(), c.status) << c.name;
+        EXPECT_TRUE(sameTermios(run.before(), run.now())) << c.name;
+    }
+}
+
+TEST(Start, UnknownOptionsAreReportedAndStartUpGoesOn) {
+    VornRun run({"-y", "-z", "-l"});
     ASSERT_TRUE(run.waitFor("Connected to NUL Driver"));
-    run.signal(SIGTERM);
-    EXPECT_EQ(run.wait(), SIGTERM);
+    EXPECT_NE(at(run, "Unknown option ignored: ?\r\nUnknown option ignored: ?\r\n"),
+              std::string::npos);
+    quit(run);
+}
+
+TEST(Start, MflagIsAnnounced) {
+    VornRun run({"-m", "-z"});
+    ASSERT_TRUE(run.waitFor("Setting mflag to 1"));
+    quit(run);
+}
+
+TEST(Start, CommandMenuOpensOnlyWhenModeOptionsAndTheNameAgree) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string argv0;
+        bool menu;
+    };
+    const Case cases[] = {
+        {{}, "", true},            // no options, no files: fflag = mflag = 0
+        {{"-z"}, "", true},        // -z is not a mode option
+        {{"-v", "-z"}, "", false}, // a mode option
+        {{}, "vt", false},         // "vt" alone: mflag = 1, fflag = 0
+        {{"-m", "-u", "-z"}, "", true},
+    };
+    for (const Case& c : cases) {
+        RunOptions opt;
+        opt.argv0 = c.argv0;
+        VornRun run(c.args, opt);
+        ASSERT_TRUE(run.waitForOutput("Type") || run.waitForOutput("\r\n", 3));
+        run.settle();
+        EXPECT_EQ(at(run, "Command menu is not built yet") != std::string::npos, c.menu)
+            << c.argv0 << " " << (c.args.empty() ? "" : c.args[0]);
+        quit(run);
+    }
+}
+
+TEST(Start, VtTakesThePortListFromItsFirstArgument) {
+    RunOptions opt;
+    opt.argv0 = "vt";
+    VornRun run({"nul:"}, opt);
+    ASSERT_TRUE(run.waitFor("Connected to NUL Driver"));
+    quit(run);
+}
+
+TEST(Start, APortThatCannotBeOpenedEndsTheProgram) {
+    VornRun run({"-l", "x"}); // "-l x" is not mistaken for -x
+    EXPECT_TRUE(run.waitFor("Unknown transport: x"));
+    EXPECT_EQ(run.wait(), 0);
     EXPECT_TRUE(sameTermios(run.before(), run.now()));
+}
+
+TEST(Start, VornflagsApplyOnlyWithoutCommandLineOptions) {
+    {
+        RunOptions opt;
+        opt.env["VORNFLAGS"] = "-u";
+        VornRun run({}, opt);
+        run.settle();
+        EXPECT_EQ(at(run, banner), std::string::npos);
+        EXPECT_EQ(at(run, "for Command Menu"), std::string::npos);
+        quit(run);
+    }
+    {
+        RunOptions opt;
+        opt.env["VORNFLAGS"] = "-u";
+        VornRun run({"-z"}, opt);
+        EXPECT_TRUE(run.waitFor(banner));
+        quit(run);
+    }
+}
+
+TEST(Start, StartUpScriptsRunInTheirPlaces) {
+    // The system script before the banner, the user script between the banner and the hint
+    // line, the exit script once at the end.
+    VornRun run({"-z"});
+    run.dir().write(".vornsys", "");
+    run.dir().write(".vornrc", "");
+    run.dir().write(".vornex", "");
+    ASSERT_TRUE(run.waitFor("Connected to NUL Driver"));
+    size_t sys = at(run, notbuilt);
+    size_t ban = at(run, banner);
+    size_t user = at(run, notbuilt, sys + 1);
+    size_t hint = at(run, "for Command Menu");
+    ASSERT_NE(sys, std::string::npos);
+    EXPECT_LT(sys, ban);
+    EXPECT_LT(ban, user);
+    EXPECT_LT(user, hint);
+    size_t before = run.output().size();
+    quit(run);
+    size_t ex = at(run, notbuilt, before);
+    EXPECT_NE(ex, std::string::npos);
+    EXPECT_EQ(at(run, notbuilt, ex + 1), std::string::npos);
+}
+
+TEST(Start, EnvironmentNamesTheScriptsAndMissingOnesAreSkipped) {
+    TempDir elsewhere;
+    elsewhere.write("sys.cmd", "");
+    RunOptions opt;
+    opt.env["VORNSYS"] = elsewhere.file("sys.cmd").string();
+    opt.env["VORNRC"] = elsewhere.file("missing.cmd").string();
+    VornRun run({"-z"}, opt);
+    run.dir().write(".vornrc", ""); // not searched: VORNRC names the script
+    ASSERT_TRUE(run.waitFor("Connected to NUL Driver"));
+    size_t sys = at(run, notbuilt);
+    ASSERT_NE(sys, std::string::npos);
+    EXPECT_LT(sys, at(run, banner));
+    EXPECT_EQ(at(run, notbuilt, sys + 1), std::string::npos);
+    quit(run);
+}
+
+TEST(Start, AConsoleThatIsNotATerminalIsRefused) {
+    RunOptions opt;
+    opt.stdinIsTerminal = false;
+    VornRun run({"-z"}, opt);
+    EXPECT_EQ(run.wait(), 1);
+    EXPECT_TRUE(run.waitFor("the console is not a terminal"));
 }
