@@ -3,6 +3,7 @@
 
 #include "core/fmt.h"
 #include "core/start.h"
+#include "screen/display.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -21,7 +22,12 @@ void osinit() {
     signal(SIGPIPE, SIG_IGN);
     for (int fd = 3; fd < 20; fd++)
         close(fd);
+    if (tinit(std::getenv("TERM")) < 0) {
+        oflush();
+        std::exit(1);
+    }
     tzset();
+    _vinit();
 }
 
 const char* gethomedir() {

@@ -240,10 +240,10 @@ int vornmain(int argc, char** argv) {
     bool hasopts = (argc > 1 && argv[1][0] == '-') || xflag;
 
     // 4. The console's settings are saved before anything changes them (also in server mode,
-    // where standard input is the line), and the console is raw from here on.
-    osinit();
+    // where standard input is the line, so a terminal there is put back too); osinit leaves
+    // the console raw.
     bool terminal = savecons() == 0;
-    if (!xflag) consraw();
+    osinit();
 
     // 5.
     if (!hasopts)

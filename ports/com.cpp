@@ -226,9 +226,11 @@ int doxqz() {
     xorqflag = 1;
     int null = open("/dev/null", O_WRONLY);
     if (null >= 0) {
-        // Nothing is drawn: the console writer's standard output goes nowhere.
+        // Nothing is drawn: standard output goes nowhere and becomes the console descriptor,
+        // which is never read in these modes (in server mode descriptor 0 is the line).
         dup2(null, 1);
         close(null);
+        ttyfd = 1;
     }
     if (qflag && !xflag) return 0;
     comfd = 0;

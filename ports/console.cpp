@@ -25,15 +25,16 @@ void restoreatexit() {
 }
 } // namespace
 
+// Only the first save counts: later calls come when the console is already raw, and saving
+// those settings would leave the console raw at exit.
 int savecons() {
+    if (havesaved) return 0;
     struct termios t {};
     if (ttyfd < 0 || tcgetattr(ttyfd, &t) < 0) return -1;
     saved = t;
     savedfd = ttyfd;
-    if (!havesaved) {
-        std::atexit(restoreatexit);
-        prevterminate = std::set_terminate(restoreonterminate);
-    }
+    std::atexit(restoreatexit);
+    prevterminate = std::set_terminate(restoreonterminate);
     havesaved = true;
     return 0;
 }

@@ -184,3 +184,47 @@ TEST(Start, AConsoleThatIsNotATerminalIsRefused) {
     EXPECT_EQ(run.wait(), 1);
     EXPECT_TRUE(run.waitFor("the console is not a terminal"));
 }
+
+TEST(Start, ConsoleSizeIsRaisedToTwentyFourByEightyOnce) {
+    struct Case {
+        int rows, cols;
+        bool message;
+    };
+    const Case cases[] = {{20, 132, true}, {24, 60, true}, {70, 80, false}, {24, 80, false}};
+    for (const Case& c : cases) {
+        RunOptions opt;
+        opt.rows = c.rows;
+        opt.cols = c.cols;
+        VornRun run({"-z"}, opt);
+        ASSERT_TRUE(run.waitForOutput("Connected to NUL Driver"));
+        const std::string msg = "TERM variable has bad lines or cols entry\r\n";
+        size_t first = run.output().find(msg);
+        EXPECT_EQ(first != std::string::npos, c.message) << c.rows << "x" << c.cols;
+        if (first != std::string::npos) {
+            EXPECT_EQ(run.output().find(msg, first + 1), std::string::npos);
+        }
+        quit(run);
+    }
+}
+
+TEST(ServerMode, StandardInputIsTheLineAndTalkEchoesWithBitSeven) {
+    // -x makes standard input the line in TALK mode; nothing is drawn on a console.
+    VornRun run({"-x"});
+    run.type("a");
+    ASSERT_TRUE(run.waitForOutput("\xe1"));
+    run.type("\xe1"
+             "b");
+    ASSERT_TRUE(run.waitForOutput("\xe2"));
+    EXPECT_EQ(run.output().find('\xe1', run.output().find('\xe1') + 1), std::string::npos);
+    EXPECT_EQ(run.output().find("VORN"), std::string::npos);
+    run.type("\x03"); // ^C from the line ends terminal mode in server mode
+    EXPECT_EQ(run.wait(), 0);
+    EXPECT_TRUE(sameTermios(run.before(), run.now()));
+}
+
+TEST(ServerMode, GreetsThePeerAndEndsWhenTheReceiveFails) {
+    VornRun run({"-x", "-2"});
+    EXPECT_TRUE(run.waitForOutput("OK\r\n"));
+    EXPECT_EQ(run.wait(), 1);
+    EXPECT_TRUE(sameTermios(run.before(), run.now()));
+}

@@ -8,7 +8,6 @@
 #include "screen/display.h"
 
 #include <chrono>
-#include <cstdio>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -50,32 +49,13 @@ ConsoleFixture::ConsoleFixture(bool line) {
     oflush();
     // The console writer's seam: what the driver writes to the console lands here.
     setconswriter([this](const char* p, size_t n) { captured_.append(p, n); });
-    if (pipe(out_) == 0) {
-        nonblock(out_[0]);
-        savedout_ = dup(1);
-        dup2(out_[1], 1);
-        // The test framework's own reports keep going to the real standard output.
-        if (FILE* f = fdopen(dup(savedout_), "w")) {
-            setvbuf(f, nullptr, _IONBF, 0);
-            realstdout_ = stdout;
-            stdout = f;
-        }
-    }
 }
 
 ConsoleFixture::~ConsoleFixture() {
     oflush();
     setconswriter(nullptr);
-    if (realstdout_) {
-        fclose(stdout);
-        stdout = static_cast<FILE*>(realstdout_);
-    }
-    if (savedout_ >= 0) {
-        dup2(savedout_, 1);
-        close(savedout_);
-    }
     if (comfd >= 0) close(comfd);
-    for (int fd : {keys_[0], keys_[1], line_[1], out_[0], out_[1]})
+    for (int fd : {keys_[0], keys_[1], line_[1]})
         if (fd >= 0) close(fd);
     comreset();
     settingsreset();
@@ -106,9 +86,5 @@ std::string ConsoleFixture::received(size_t atleast, double seconds) {
 
 std::string ConsoleFixture::output() {
     oflush();
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(out_[0], buf, sizeof buf)) > 0)
-        captured_.append(buf, static_cast<size_t>(n));
     return captured_;
 }

@@ -28,9 +28,6 @@ class ConsoleFixture {
     int keys_[2] = {-1, -1};
     int line_[2] = {-1, -1};
     int peer_ = -1;
-    int out_[2] = {-1, -1};
-    int savedout_ = -1;
-    void* realstdout_ = nullptr;
     std::string captured_;
     std::string got_;
 };
