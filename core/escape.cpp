@@ -38,9 +38,10 @@ const SelEntry xprotlist[] = {
     {"XMODEM", 4, 'C'},  {"YMODEM", 5, 'Y'},   {"ZMODEM", 7, 'Z'}, {"KERMIT", 3, 'K'},
     {"", 0, 0},
 };
-// Parity values as the line-format word's low two bits hold them.
+// Parity values as the line settings keep them (0 none, 1 odd, 2 even, 3 mark, 4 space).
 const SelEntry parlist[] = {
-    {"NONE", 0, 'N'}, {"ODD", 1, 'O'}, {"EVEN", 2, 'E'}, {"MARK", 3, 'M'}, {"", 0, 0},
+    {"NONE", 0, 'N'}, {"EVEN", 2, 'E'}, {"ODD", 1, 'O'}, {"MARK", 3, 'M'}, {"SPACE", 4, 'S'},
+    {"", 0, 0},
 };
 // clang-format on
 
