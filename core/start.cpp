@@ -312,8 +312,8 @@ int vornmain(int argc, char** argv) {
             argc--, argv++;
         }
     }
-    if (!skipfiles && argc > 0) {
-        if (cmdfile(argc, argv, 3, 0) == 1) doneterm(1);
+    if (!skipfiles) {
+        if (argc > 0 && cmdfile(argc, argv, 3, 0) == 1) doneterm(1);
         if (xflag) server = true;
     }
     if (!server) {

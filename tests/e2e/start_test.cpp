@@ -210,6 +210,7 @@ TEST(Start, ConsoleSizeIsRaisedToTwentyFourByEightyOnce) {
 TEST(ServerMode, StandardInputIsTheLineAndTalkEchoesWithBitSeven) {
     // -x makes standard input the line in TALK mode; nothing is drawn on a console.
     VornRun run({"-x"});
+    ASSERT_TRUE(run.waitForOutput("OK\r\n")); // the server's greeting comes first
     run.type("a");
     ASSERT_TRUE(run.waitForOutput("\xe1"));
     run.type("\xe1"
@@ -227,4 +228,26 @@ TEST(ServerMode, GreetsThePeerAndEndsWhenTheReceiveFails) {
     EXPECT_TRUE(run.waitForOutput("OK\r\n"));
     EXPECT_EQ(run.wait(), 1);
     EXPECT_TRUE(sameTermios(run.before(), run.now()));
+}
+
+TEST(ServerMode, XAmongTheLeadingOptionsSkipsTheSystemScript) {
+    struct Case {
+        std::vector<std::string> args;
+        bool sysscript;
+    };
+    const Case cases[] = {
+        {{"-x", "-2"}, false},
+        {{"-ux", "-2"}, false},
+        {{"-b", "9", "-X", "-2"}, false}, // letters compared without case
+        {{"-l", "x", "-2"}, true},        // the word after l is its argument
+    };
+    for (const Case& c : cases) {
+        TempDir cwd;
+        cwd.write(".vornsys", "");
+        RunOptions opt;
+        opt.cwd = cwd.path();
+        VornRun run(c.args, opt);
+        run.wait();
+        EXPECT_EQ(run.output().find(notbuilt) != std::string::npos, c.sysscript) << c.args[0];
+    }
 }
