@@ -251,3 +251,30 @@ TEST(ServerMode, XAmongTheLeadingOptionsSkipsTheSystemScript) {
         EXPECT_EQ(run.output().find(notbuilt) != std::string::npos, c.sysscript) << c.args[0];
     }
 }
+
+TEST(ServerMode, AckFromTheLineRunsAnEscapeCommand) {
+    // -x sets remote command mode: ACK "mf" CR switches TALK to FULL as if typed at the
+    // console; the carriage return that ended the command is then typed to the line.
+    VornRun run({"-x"});
+    ASSERT_TRUE(run.waitForOutput("OK\r\n"));
+    run.type("a");
+    ASSERT_TRUE(run.waitForOutput("\xe1"));
+    run.type("\x06mf\r");
+    ASSERT_TRUE(run.waitForOutput("\xe1\r"));
+    run.type("b");
+    run.type("\x03");
+    EXPECT_EQ(run.wait(), 0);
+    EXPECT_EQ(run.output().find('\xe2'), std::string::npos); // FULL does not echo
+}
+
+TEST(QuietMode, DrawsNothingReadsNothingAndStillRestoresTheConsole) {
+    VornRun run({"-q", "-z"});
+    run.settle(0.5);
+    run.type("\x05q"); // not read: the program goes on
+    run.settle(0.5);
+    EXPECT_TRUE(run.running());
+    EXPECT_EQ(run.output().find(banner), std::string::npos);
+    run.signal(SIGTERM);
+    EXPECT_EQ(run.wait(), SIGTERM);
+    EXPECT_TRUE(sameTermios(run.before(), run.now()));
+}
