@@ -1,0 +1,30 @@
+#pragma once
+// The service layer: opens a line by name. A name is either a service from the directory file
+// "service.sys" or a direct address "transport:node" (telnet:host, pty:vi file, /dev/ttyS0).
+// getservice() turns it into a transport name for cominit() and a node argument for the
+// driver's vt(); connservice() opens the line with progress messages, falling back to the null
+// line on failure; try3conn() keeps asking after a lost line.
+#include <string>
+
+inline std::string curnodename; // node of the current connection
+
+// Opens a line by name: 1 connected, 0 nothing to do (empty answer, missing node), -1 failure.
+int connservice(const char* name, int interactive);
+// Resolves a name: 1 resolved, 0 cancelled, -1 unknown (after "Unknown service: %s\r\n").
+int getservice(const char* name, std::string& transport, std::string& node, int interactive);
+// Looks a service up in the directory: 1 found, 0 not found.
+int chkservice(const char* file, const char* name, std::string& transport, std::string& node,
+               int& type);
+// 'N' for a network transport (its driver's flag bit 1), else 'D'.
+int getsrvtype(const char* transport);
+// Splits transport:node (leading blanks skipped; the node is empty without ":").
+void getranshost(const char* text, std::string& transport, std::string& node);
+// Connects with retries: 0 connected, -1 given up after three empty answers.
+int try3conn(const char* name);
+// Makes sure a line is open before dialing: 0 open (or server mode), 1 none could be opened.
+int chkconnect();
+// "Attempting connection to ..." (attempt 1) or "Can't connect to ..." (attempt 0).
+void connmsg(int attempt, const char* name, const char* transport, const char* node);
+
+// Power-on state, for tests.
+void servicereset();
