@@ -17,6 +17,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <strings.h>
 
 // clang-format off
 const SelEntry modelist[] = {
@@ -57,12 +58,16 @@ const char* selname(const SelEntry* list, int value) {
     return "?";
 }
 
+// A word names an entry when it equals the name, or abbreviates it with at least four
+// characters (case ignored); the first entry in table order wins.
 int selvalue(const SelEntry* list, const char* word) {
     size_t n = word ? std::strlen(word) : 0;
     if (n == 0) return -1;
-    for (; list->name[0]; list++)
-        if (std::strlen(list->name) >= n && strncasecmp(list->name, word, n) == 0)
-            return list->value;
+    for (; list->name[0]; list++) {
+        size_t len = std::strlen(list->name);
+        if (n > len || strncasecmp(list->name, word, n) != 0) continue;
+        if (n == len || n >= 4) return list->value;
+    }
     return -1;
 }
 

@@ -109,6 +109,12 @@ TEST(Selection, KeysNamesAndAbbreviations) {
     EXPECT_EQ(selvalue(modelist, "mnem"), 4);
     EXPECT_EQ(selvalue(parlist, "even"), 2);
     EXPECT_EQ(selvalue(modelist, "fullx"), -1);
+    EXPECT_EQ(selvalue(modelist, "ful"), -1); // abbreviations need four characters
+    EXPECT_EQ(selvalue(modelist, "Full"), 1);
+    EXPECT_EQ(selvalue(termlist, "vt220-7"), 4096);
+    EXPECT_EQ(selvalue(termlist, "vt22"), 8192); // table order decides
+    EXPECT_EQ(selvalue(termlist, "tty"), 4);
+    EXPECT_EQ(selvalue(xprotlist, "wvorn"), 6);
     EXPECT_EQ(selvalue(modelist, ""), -1);
 }
 
