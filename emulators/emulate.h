@@ -36,3 +36,9 @@ enum : int {
     EM_DEC = EM_VT100 | EM_VT52 | EM_ANSI | EM_VT220 | EM_SCOANSI, // emvt100's emulations
     EM_TVFAMILY = EM_TV950 | EM_TV925 | EM_TV912 | EM_WYSE50 | EM_WYSE60 | EM_ADM1,
 };
+
+// Keyboard modes the emulators set and the keyboard (fnkey) reads.
+inline int appcur = 0;   // cursor keys send application sequences
+inline int appkey = 0;   // keypad application mode
+inline int vtc18out = 0; // replies and keys use 8-bit C1 introducers
+inline int vbsdel = 1;   // the backspace key sends DEL in the VT220 emulations

@@ -5,6 +5,7 @@
 #include "core/term.h"
 #include "ports/console.h"
 #include "ports/interim_found.h"
+#include "ports/trans.h"
 #include "screen/display.h"
 #include "screen/interim_found.h"
 #include "script/interim_found.h"
@@ -427,10 +428,22 @@ int _chrdy(int flush) {
 
 namespace {
 void tomatcher(int byte) {
-    if (transhook)
-        transhook(byte);
-    else
-        qchar(byte, iqueue);
+    trans(byte, itrans);
+}
+
+// A key string started but its next byte is not coming (the bytes were typed by hand, or the
+// console sent only a prefix): after escloop empty polls the held bytes go out as typed.
+void stalledmatch() {
+    while (qempty(iqueue) && trheld(itrans) > 0) {
+        int next = 0;
+        for (int i = 0; i < escloop && !next; i++)
+            next = _chrdy(0);
+        if (!next) {
+            trflush(itrans);
+            return;
+        }
+        tomatcher(next);
+    }
 }
 
 // Next entry of the pending key string, or 0.
@@ -483,6 +496,7 @@ int xchrdy(int flush) {
         } else {
             tomatcher(c);
         }
+        stalledmatch();
     }
     int k = unqchar(iqueue);
     if (k >= 0 && k < 449 && !map_key[k].empty() && !gold) {
@@ -582,5 +596,5 @@ void comreset() {
     exitdisc = 0;
     conseof = 0;
     comalarm = 0;
-    transhook = nullptr;
+    trinit(itrans, iqueue);
 }

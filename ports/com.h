@@ -112,9 +112,6 @@ void waitread(int block);
 // Telnet option filter: the byte to queue, or -1 to drop it.
 int telinput(int byte);
 
-// Console bytes go through this to the key-sequence matcher, which queues characters and key
-// numbers in iqueue. Unset, every byte is queued as it came.
-inline void (*transhook)(int byte) = nullptr;
 
 // Console input.
 int _chrdy(int flush);

@@ -42,16 +42,8 @@ int kdisable = 0;
 int vcapslock = 0;
 int kbtype = 0;
 int vkbtype = 0;
-std::string map_key[449];
-void goldkey(int) {}
 int toscancode(int) {
     return 0;
-}
-int fnkey(int) {
-    return 0;
-}
-int comkey(int key) {
-    return key;
 }
 
 int vscrollback = 0;

@@ -3,6 +3,7 @@
 // terminal mode use, until those land with their own headers; then this file and
 // interim_found.cpp go.
 #include "screen/display.h"
+#include "screen/keyboard.h"
 
 #include <string>
 
@@ -34,11 +35,7 @@ extern int kdisable;  // keyboard input is dropped
 extern int vcapslock; // caps lock of the emulated keyboard
 extern int kbtype;    // 4 = scan-code keyboard
 extern int vkbtype;   // keyboard type; bit 128 asks for scan-code mode
-extern std::string map_key[449];
-void goldkey(int code);
 int toscancode(int key);
-int fnkey(int code);
-int comkey(int key);
 
 // Scrollback and sessions.
 extern int vscrollback;
