@@ -7,6 +7,7 @@
 #include "ports/trans.h"
 #include "screen/interim_found.h"
 #include "screen/keynames.h"
+#include "screen/termcap.h"
 
 #include <algorithm>
 #include <cctype>
@@ -14,7 +15,7 @@
 #include <cstring>
 #include <new>
 
-std::string realkeys[NKEYCAPS];
+std::string keycapstr[NKEYCAPS];
 std::string conskeys[NKEYS];
 std::string prgkeys[NPRGKEYS];
 std::string map_key[NKEYS];
@@ -309,7 +310,7 @@ int capindex(const char* name) {
 const std::string& capstr(const char* name) {
     static const std::string none;
     int i = capindex(name);
-    return i < 0 ? none : realkeys[i];
+    return i < 0 ? none : keycapstr[i];
 }
 
 int enterkey(const std::string& s, int code) {
@@ -357,7 +358,26 @@ const KeyCap keycaps[] = {
 int setrealkey(const char* name, const char* value) {
     int i = name ? capindex(name) : -1;
     if (i < 0) return 0;
-    realkeys[i] = value ? skipdelay(value) : "";
+    keycapstr[i] = value ? skipdelay(value) : "";
+    return 1;
+}
+
+int realkeys() {
+    int total = 0;
+    for (int i = 0; i < NKEYCAPS; i++) {
+        std::string s;
+        keycapstr[i].clear();
+        if (!zztgetstr(keycaps[i].name, s)) continue;
+        setrealkey(keycaps[i].name, s.c_str());
+        total += static_cast<int>(s.size()) + 1;
+    }
+    return total;
+}
+
+int setkeycap(const char* name, const char* value) {
+    if (!setrealkey(name, value)) return 0;
+    trinit(itrans, iqueue);
+    addkeystrings();
     return 1;
 }
 
@@ -376,7 +396,7 @@ int addkeystrings() {
     for (int i = 0; i < NKEYCAPS; i++) {
         const KeyCap& c = keycaps[i];
         if (c.code == 0 || std::strcmp(c.name, "@7") == 0) continue;
-        const std::string* s = &realkeys[i];
+        const std::string* s = &keycapstr[i];
         if (c.code == KC_END && s->empty()) s = &capstr("@7");
         // A bare backspace left arrow and carriage return down arrow keep their plain meaning.
         if (!aflag && c.code == KC_LEFT && !s->empty() && (*s)[0] == '\b') continue;
@@ -629,7 +649,7 @@ void keyreset() {
         s.clear();
     for (std::string& s : conskeys)
         s.clear();
-    for (std::string& s : realkeys)
+    for (std::string& s : keycapstr)
         s.clear();
     clrprgkeys();
     compkey = -1;

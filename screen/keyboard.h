@@ -3,7 +3,7 @@
 //
 // Every key the user presses becomes a code: 0..255 for characters, 256 and up for function,
 // cursor, editing and keypad keys. The console's own key strings (read from its termcap entry
-// into `realkeys`) are entered into the key-sequence matcher by addkeystrings(), so the bytes an
+// into `keycapstr`) are entered into the key-sequence matcher by addkeystrings(), so the bytes an
 // arrow key sends arrive as one code. Terminal mode hands codes above 255 to fnkey(), which
 // sends what the selected emulation's keyboard would send (ESC [ A, ESC O P, SOH @ CR, ...),
 // using the host-programmed key strings first where the emulation has them. goldkey() serves
@@ -48,13 +48,19 @@ struct KeyCap {
 inline constexpr int NKEYCAPS = 119;
 extern const KeyCap keycaps[NKEYCAPS];
 // The strings read from the console description, one per keycaps entry ("" = absent).
-extern std::string realkeys[NKEYCAPS];
+extern std::string keycapstr[NKEYCAPS];
 // What the console sends for each key code, as entered by addkeystrings (TTY sends these).
 extern std::string conskeys[NKEYS];
 
 // Records a key capability read from the console description (leading delay digits, "." and
 // "*" skipped). 1 when `name` is a key capability, else 0.
 int setrealkey(const char* name, const char* value);
+// Reads every key capability of the console description (tinit calls it after the screen's
+// capabilities); returns their total length with one terminator each, for the 1200-byte budget.
+int realkeys();
+// Changes one key string at run time (the `setcap` command) and rebuilds the matcher's table.
+// 1 when `name` is a key capability, else 0.
+int setkeycap(const char* name, const char* value);
 // Enters every console key string into the matcher `itrans` with its code, after the matcher
 // was emptied (setupkeys). "No memory for termcap/terminfo key definition\r\n" for each string
 // that cannot be entered. Returns the number entered.

@@ -3,6 +3,7 @@
 #include "core/start.h"
 #include "core/term.h"
 #include "ports/com.h"
+#include "ports/trans.h"
 #include "support/console_fixture.h"
 
 #include <gtest/gtest.h>
@@ -229,18 +230,24 @@ TEST(Chwait, EscAloneIsTheEscKeyAfterTheEmptyPolls) {
     EXPECT_EQ(chwait(&byte), 'A');
 }
 
-TEST(Chwait, MatcherHookSeesEveryConsoleByte) {
+TEST(Chwait, ConsoleKeyStringsArriveAsKeyCodes) {
     ConsoleFixture f(false);
-    static std::string seen;
-    seen.clear();
-    transhook = [](int b) {
-        seen += static_cast<char>(b);
-        if (b == 'B') qchar(277, iqueue); // pretend "ESC [ B" is the down key
-    };
-    f.type("\x1b[B");
+    ASSERT_EQ(traddstr(itrans, "\x1b[B", {277}), 1);
+    ASSERT_EQ(traddstr(itrans, "\x1bOP", {256}), 1);
     int byte = 0;
+    f.type("x\x1b[B\x1bOP");
+    EXPECT_EQ(chwait(&byte), 'x');
     EXPECT_EQ(chwait(&byte), 277);
-    EXPECT_EQ(seen, "\x1b[B");
+    EXPECT_EQ(chwait(&byte), 256);
+    // A prefix that is not completed goes out as typed once nothing more comes.
+    f.type("\x1b[");
+    EXPECT_EQ(chwait(&byte), 27);
+    EXPECT_EQ(chwait(&byte), '[');
+    f.type("\x1b[x");
+    EXPECT_EQ(chwait(&byte), 27);
+    EXPECT_EQ(chwait(&byte), '[');
+    EXPECT_EQ(chwait(&byte), 'x');
+    trinit(itrans, iqueue);
 }
 
 TEST(LostLine, ClosesTheLineAndQueuesThePseudoKey) {

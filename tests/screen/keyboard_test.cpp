@@ -10,10 +10,7 @@
 #include "screen/keyboard.h"
 #include "screen/keynames.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -46,24 +43,13 @@ ComDriver recdrv = {rinit, rvt,  r0, r0, r0, r0,      rout, rbout,
 
 // Everything the program writes to the console while fn runs.
 template <class F> std::string console(F fn) {
-    fflush(stdout);
     oflush();
-    char path[] = "/tmp/vornkeyXXXXXX";
-    int fd = mkstemp(path);
-    int keep = dup(1);
-    dup2(fd, 1);
+    std::string out;
+    setconswriter([&](const char* p, size_t n) { out.append(p, n); });
     fn();
     oflush();
-    dup2(keep, 1);
-    close(keep);
-    std::string s;
-    lseek(fd, 0, SEEK_SET);
-    char buf[512];
-    for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;)
-        s.append(buf, n);
-    close(fd);
-    unlink(path);
-    return s;
+    setconswriter(nullptr);
+    return out;
 }
 
 enum : int {
