@@ -21,27 +21,6 @@ std::string prgkeys[NPRGKEYS];
 std::string map_key[NKEYS];
 
 namespace {
-// Emulation bits of the mode word.
-enum : int {
-    EM_WYSE60 = 2,
-    EM_TTY = 4,
-    EM_VT100 = 8,
-    EM_VT52 = 16,
-    EM_TV925 = 32,
-    EM_TV912 = 64,
-    EM_WYSE50 = 128,
-    EM_ANSI = 256,
-    EM_ADM1 = 512,
-    EM_IB3101 = 1024,
-    EM_TV950 = 2048,
-    EM_VT2207 = 4096,
-    EM_VT2208 = 8192,
-    EM_PCTERM = 16384,
-    EM_SCOANSI = 32768,
-    EM_VT220 = EM_VT2207 | EM_VT2208,
-    EM_TELEVIDEO = EM_TV925 | EM_TV912 | EM_WYSE50 | EM_WYSE60 | EM_ADM1 | EM_TV950,
-};
-
 // The emulation whose keyboard is in use: the one drawing, or while a procedure owns the
 // screen (mode word 1) the one selected.
 int curemul() {
@@ -446,7 +425,7 @@ int fnkey(int code) {
     if (em & EM_SCOANSI) return scokey(code);
     if (em & EM_IB3101) return ibmkey(code);
     if (em & EM_PCTERM) return toscancode(code), 1;
-    if (em & EM_TELEVIDEO) return televideokey(code, em);
+    if (em & EM_TVFAMILY) return televideokey(code, em);
     return 0;
 }
 
