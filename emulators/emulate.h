@@ -1,4 +1,5 @@
 #pragma once
+#include "screen/vscreen.h" // eminit
 // The emulator's output entry: every received byte and every message reaches the screen here.
 
 void ttyout(int c);
@@ -7,7 +8,6 @@ void ttyout(int c);
 // land).
 extern int emreset;  // set by anything that reset the emulator during an escape command
 extern int blokmode; // block mode of the TeleVideo emulations
-void eminit(int cols);
 void emulate(int mode, int redisplay);
 int doblock(int key);
 // The emulation mode word: one bit per emulation; bit 0 is the display driver's batch flag,

@@ -5,7 +5,6 @@
 
 int emreset = 0;
 int blokmode = 0;
-void eminit(int) {}
 void emulate(int mode, int) {
     vemode = mode;
 }

@@ -5,6 +5,7 @@
 #include "emulators/emulate.h"
 #include "ports/com.h"
 #include "ports/console.h"
+#include "screen/keyboard.h"
 #include "screen/termcap.h"
 #include "screen/vscreen.h"
 
@@ -15,14 +16,6 @@
 #include <cstdlib>
 #include <cstring>
 
-// The keyboard's termcap strings (read with the screen's, counted in the same budget) and the
-// run-time change of one key string. Stand-ins until the keyboard tables exist.
-__attribute__((weak)) int realkeys() {
-    return 0;
-}
-__attribute__((weak)) int setkeycap(const char*, const char*) {
-    return 0;
-}
 
 // clang-format off
 const uint16_t _xegrset[GRSETSIZ] = {
@@ -109,18 +102,7 @@ bool havecons() {
     return !(xflag || qflag);
 }
 
-// Sets the batch flag while a primitive sends several strings; restores it and, with the flag
-// clear and nothing received waiting, shows the result.
-struct Batch {
-    int saved;
-    Batch() : saved(vemode & 1) { vemode |= 1; }
-    ~Batch() {
-        vemode = (vemode & ~1) | saved;
-        if (!(vemode & 1) && qempty(comq)) oflush();
-    }
-    Batch(const Batch&) = delete;
-    Batch& operator=(const Batch&) = delete;
-};
+using Batch = OutBatch;
 
 bool startswith(const char* s, const char* p) {
     return s && std::strncmp(s, p, std::strlen(p)) == 0;
@@ -140,6 +122,14 @@ void fillslots(const std::string& s, std::initializer_list<int> slots) {
 }
 
 } // namespace
+
+OutBatch::OutBatch() : saved(vemode & 1) {
+    vemode |= 1;
+}
+OutBatch::~OutBatch() {
+    vemode = (vemode & ~1) | saved;
+    if (!(vemode & 1) && qempty(comq)) oflush();
+}
 
 void setconswriter(std::function<void(const char*, size_t)> w) {
     conswriter = std::move(w);
@@ -457,7 +447,8 @@ void _vset(int rendition) {
     if (vdestcol < vbegcol || vdestcol > vendcol) return;
     Batch b;
     rendition &= 0xf000;
-    if (lastrend != 0) outcap(cap::ME);
+    if (lastrend != 0 || lastcolor >= 0) outcap(cap::ME);
+    lastcolor = -1;
     if (rendition != 0) {
         if (rendition & 0x2000) outcap(cap::US);
         if (rendition & 0x1000) outcap(cap::MD);
@@ -480,6 +471,7 @@ void _vcolor(int color) {
         if (c & 0x80) r |= 0x4000;
         if ((c & 0x0f) == 1) r |= 0x2000;
         _vset(r);
+        lastcolor = c;
         return;
     }
     Batch b;
@@ -495,6 +487,7 @@ void _vcolor(int color) {
         }
     }
     outcolor(extcolor[c & 0x0f], extcolor[(c >> 4) & 0x0f]);
+    lastcolor = c;
 }
 
 void outcolor(int fg, int bg) {
@@ -663,6 +656,7 @@ void displayreset() {
     std::copy(std::begin(_xegrset), std::end(_xegrset), _grset);
     std::copy(std::begin(defcolor), std::end(defcolor), extcolor);
     ccurline = ccurcol = lastrend = kbdtype = 0;
+    lastcolor = -1;
     ansicolors = statinuse = false;
     statrow = statcol = 0;
     lastshape = -1;

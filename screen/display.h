@@ -94,7 +94,18 @@ void setkbd(int type);
 
 // What the console was last told (for the primitives' own repositioning).
 inline int ccurline = 0, ccurcol = 0;
-inline int lastrend = 0; // rendition last sent with _vset
+inline int lastrend = 0;   // rendition last sent with _vset
+inline int lastcolor = -1; // colour byte last sent with _vcolor, -1 none since the last me
+
+// Sets the batch flag while several strings are sent; restores it and, with the flag clear and
+// nothing received waiting, shows the result.
+struct OutBatch {
+    int saved;
+    OutBatch();
+    ~OutBatch();
+    OutBatch(const OutBatch&) = delete;
+    OutBatch& operator=(const OutBatch&) = delete;
+};
 inline int kbdtype = 0;
 
 // Power-on state of the driver (capabilities, buffer, tables), for tests.

@@ -8,33 +8,8 @@
 #include <cstdio>
 
 int vemode = 8;
-int vlines = 24;
 int vpages = 1;
-int col132 = 0;
-int vbegcol = 0;
-int vendcol = 79;
 int vfromhost = 0;
-
-void attroff(AttrSave& save) {
-    save = AttrSave{};
-}
-void attron(const AttrSave&) {}
-void vsetattr(int) {}
-void vclear() {
-    for (const char* s = "\033[H\033[J"; *s; s++)
-        _ttyout(*s);
-}
-void cpos(int row, int col) {
-    char buf[32];
-    int n = snprintf(buf, sizeof buf, "\033[%d;%dH", row + 1, col + 1);
-    for (int i = 0; i < n; i++)
-        _ttyout(buf[i]);
-}
-void scrleft() {}
-void vredraw() {}
-void prscreen() {
-    zzprintf("Screen printing is not built yet\r\n");
-}
 
 int gold = 0;
 int compose = 0;

@@ -4,29 +4,14 @@
 // interim_found.cpp go.
 #include "screen/display.h"
 #include "screen/keyboard.h"
+#include "screen/vscreen.h"
 
 #include <string>
 
-// Virtual screen.
+// Virtual screen (the rest is in screen/vscreen.h).
 extern int vemode;    // emulation drawing now; 1 while output is plain
-extern int vlines;    // emulated rows
 extern int vpages;    // screen pages to create
-extern int col132;    // 132-column screen
-extern int vbegcol;   // first visible column of a 132-column screen
-extern int vendcol;   // last visible column
 extern int vfromhost; // set while a received byte is drawn
-struct AttrSave {
-    int attr = 0;
-    int color = 0;
-};
-void attroff(AttrSave& save);
-void attron(const AttrSave& save);
-void vsetattr(int attr);
-void vclear();
-void cpos(int row, int col);
-void scrleft();
-void vredraw();
-void prscreen();
 
 // Keyboard.
 extern int gold;      // a gold key is pending

@@ -1,4 +1,1031 @@
 #include "screen/vscreen.h"
 
-int vcols = 80;
+#include "core/fmt.h"
+#include "emulators/emulate.h"
+#include "screen/display.h"
+#include "screen/scrollback.h"
+#include "transfer/capture.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <vector>
+
+// The common out-of-memory report; a stand-in until the formatter's own exists.
+int nomemory(int code);
+__attribute__((weak)) int nomemory(int code) {
+    return aberr("\aOut of RAM memory (Error #%d)\r\n", code);
+}
+
+uint16_t* vbegscr = nullptr;
+uint16_t* vendscr = nullptr;
+int vcolmax = 0;
+uint16_t* vscreen[MAXROWS];
+uint8_t vlattr[MAXROWS];
+
+int vcurattr = 0;
+int vattr = 0;
+int vcurcolor = -1;
+int colormap[16];
+// clang-format off
+int bwmap[16] = {0x0700, 0x0F00, 0x0100, 0x0900, 0x8700, 0x8F00, 0x8100, 0x8900,
+                 0x7000, 0x7800, 0x7100, 0x7900, 0xF000, 0xF800, 0xF100, 0xF900};
+// clang-format on
+int usermap[16];
+const int ISOmap[8] = {0, 4, 2, 6, 1, 5, 3, 7};
+int dimattr = 0;
+int protrev = 0;
+int pcscreen = 0;
+int pcset = 0;
+int vcharset = 0, GLset = 0, GRset = 0, DEFset = 0, DMNsetp = 0;
+int vinsmode = 0;
+int protect = 0;
+
 int vdestline = 0, vdestcol = 0;
+int vlines = 24, vcols = 80;
+int vbegcol = 0, vendcol = 79;
+int erasemode = 0;
+int col132 = 0;
+int vscregtop = 0, vscregbot = 23, vscregion = 0;
+int vorigin = 0, vrelorg = 0;
+int XNwrap = 0, AMon = 1;
+int vnoscroll = 0;
+int vsave = 1;
+uint8_t tabs[MAXCOLS];
+int vstatus = 0;
+int vcurstat = 0;
+int prauto = 0, prextent = 1, prformfd = 1;
+int blmode = 1;
+
+namespace {
+
+std::vector<uint16_t> block; // the cells; vbegscr points into it
+int physcols = 80;           // the console's own width before any 132-column switch
+bool conskn = false;         // ccurline/ccurcol are where the console's cursor really is
+
+// Emulations whose scrolled-in rows are blank in rendition 0.
+constexpr int kPlainBlank =
+    E_VT100 | E_VT52 | E_ANSI | E_SCOANSI | E_VT220_7 | E_VT220_8 | E_PCTERM | E_WYSE60;
+
+int wcols() {
+    return std::clamp(std::min(vcols, vcolmax), 1, MAXCOLS);
+}
+int wlines() {
+    return std::clamp(vlines, 1, MAXROWS);
+}
+int rowwidth(int r) {
+    return vlattr[r] ? std::max(wcols() / 2, 1) : wcols();
+}
+int pcblank() {
+    return colormap[0] >= 0 ? colormap[0] & 0xff00 : 0x0700;
+}
+
+// The rendition of blank rows brought in by scrolling.
+int blankattr() {
+    if (vemode & kPlainBlank) return pcscreen ? pcblank() : 0;
+    return vattr & 0xff00;
+}
+// Cleared cells: the current rendition, with the dim bits outside PC-screen mode.
+int clearattr() {
+    return (vattr | (pcscreen ? 0 : dimattr)) & 0xff00;
+}
+
+void fillrow(uint16_t* row, int attr) {
+    std::fill(row, row + vcolmax, static_cast<uint16_t>(' ' | (attr & 0xff00)));
+}
+
+void relink() {
+    for (int r = 0; r < MAXROWS; r++)
+        vscreen[r] = vbegscr + static_cast<size_t>(r) * vcolmax;
+}
+
+void conpos(int row, int ccol) {
+    _cpos(row, ccol);
+    conskn = true;
+}
+
+// Shows a cell's rendition (high-byte form) unless the console shows it already.
+void showattr(int a) {
+    a &= 0xff00;
+    if (pcscreen) {
+        if (lastcolor == (a >> 8)) return;
+        _vcolor(a);
+        return;
+    }
+    int rend = a & 0xf000;
+    int cm = colormap[rend >> 12];
+    if (cm < 0) {
+        if (lastrend == rend && lastcolor < 0) return;
+        _vset(rend);
+    } else {
+        if (lastcolor == ((cm >> 8) & 0xff)) return;
+        if (lastrend) _vset(0);
+        _vcolor(cm & 0xff00);
+    }
+}
+
+// Moves the shown window so that virtual column `col` is in it: steps of 16 columns.
+bool pan(int col) {
+    if (vcols <= Cols) {
+        bool moved = vbegcol != 0;
+        vbegcol = 0;
+        vendcol = Cols - 1;
+        return moved;
+    }
+    if (col >= vbegcol && col <= vendcol) return false;
+    int nb = col < vbegcol ? (col / 16) * 16 : ((col - Cols + 1 + 15) / 16) * 16;
+    nb = std::clamp(nb, 0, ((vcols - Cols + 15) / 16) * 16);
+    if (nb == vbegcol) return false;
+    vbegcol = nb;
+    vendcol = nb + Cols - 1;
+    return true;
+}
+
+bool visible(int col) {
+    return col >= vbegcol && col <= vendcol && col - vbegcol < Cols;
+}
+
+// Writing the console's last cell would scroll a console that wraps at once.
+bool lastcell(int row, int ccol) {
+    return row == Lines - 1 && ccol == Cols - 1 && AM && !XN;
+}
+
+void showbyte(int cell) {
+    int code = cell & 0xff;
+    if (cell & A_GLYPH) {
+        gttyout(code);
+    } else if (code < 32 || code == 127 || (code >= 128 && code < 160)) {
+        _ttyout(' '); // controls would act on the console instead of showing
+    } else {
+        _ttyout(code);
+    }
+}
+
+// Shows memory cell (row, col) at the console, positioning first when needed.
+void showcell(int row, int col) {
+    if (!visible(col)) return;
+    int cc = col - vbegcol;
+    if (lastcell(row, cc)) return;
+    if (!conskn || ccurline != row || ccurcol != cc) conpos(row, cc);
+    uint16_t cell = vscreen[row][col];
+    showattr(cell);
+    showbyte(cell);
+    if (cc < Cols - 1)
+        ccurcol = cc + 1;
+    else
+        conskn = false;
+}
+
+void move(int row, int col) {
+    vdestline = row;
+    vdestcol = col;
+    cgoto();
+}
+
+int clamprow(int row) {
+    return std::clamp(row, 0, wlines() - 1);
+}
+
+// Clears cells c0..c1 of a row in memory; erase mode keeps protected cells and the renditions.
+void clearcells(int row, int c0, int c1) {
+    c0 = std::max(c0, 0);
+    c1 = std::min(c1, vcolmax - 1);
+    uint16_t* p = vscreen[row];
+    int a = clearattr();
+    for (int c = c0; c <= c1; c++) {
+        if (erasemode) {
+            if (!(p[c] & A_PROTECT)) p[c] = static_cast<uint16_t>((p[c] & 0xff00 & ~A_GLYPH) | ' ');
+        } else {
+            p[c] = static_cast<uint16_t>(' ' | a);
+        }
+    }
+}
+
+struct Neutral {
+    AttrSave s;
+    Neutral() { attroff(s); }
+    ~Neutral() { attron(s); }
+    Neutral(const Neutral&) = delete;
+    Neutral& operator=(const Neutral&) = delete;
+};
+
+bool allocate(int width) {
+    try {
+        std::vector<uint16_t> nb(static_cast<size_t>(MAXROWS) * width, ' ');
+        block.swap(nb);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    vbegscr = block.data();
+    vendscr = vbegscr + block.size();
+    vcolmax = width;
+    relink();
+    return true;
+}
+
+// A new block `width` wide holding the old cells; `rows` rows are kept, the rest blank.
+bool resizeblock(int width, int rows) {
+    std::vector<uint16_t> nb;
+    try {
+        nb.assign(static_cast<size_t>(MAXROWS) * width, ' ');
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    int fill = ' ' | (pcscreen ? (vattr & 0xff00) : (vcurattr & 0xff00));
+    int keep = std::min(vcolmax, width);
+    for (int r = 0; r < MAXROWS; r++) {
+        uint16_t* d = nb.data() + static_cast<size_t>(r) * width;
+        if (r < rows && vbegscr) {
+            std::copy(vscreen[r], vscreen[r] + keep, d);
+            std::fill(d + keep, d + width, static_cast<uint16_t>(fill));
+        } else {
+            std::fill(d, d + width, static_cast<uint16_t>(fill));
+            vlattr[r] = 0;
+        }
+    }
+    block.swap(nb);
+    vbegscr = block.data();
+    vendscr = vbegscr + block.size();
+    vcolmax = width;
+    relink();
+    return true;
+}
+
+} // namespace
+
+// ---- allocation and size -------------------------------------------------------------------
+
+void eminit(int cols) {
+    cols = std::clamp(cols, 1, MAXCOLS);
+    vlines = std::clamp(vlines, 1, MAXROWS);
+    vcols = std::clamp(vcols, 1, MAXCOLS);
+    int width = std::max(cols, vcols);
+    if (!vbegscr || width > vcolmax) {
+        if (!allocate(width)) {
+            vemode = 0;
+            nomemory(3);
+            return;
+        }
+    }
+    int a = ' ' | (pcscreen ? pcblank() : 0);
+    std::fill(block.begin(), block.end(), static_cast<uint16_t>(a));
+    std::memset(vlattr, 0, sizeof vlattr);
+    physcols = Cols;
+    vcurattr = 0;
+    vcurcolor = colormap[0];
+    vattr = pcscreen ? pcblank() : 0;
+    vbegcol = 0;
+    vendcol = Cols - 1;
+    vscregtop = 0;
+    vscregbot = wlines() - 1;
+    vdestline = wlines() - 1;
+    vdestcol = 0;
+    XNwrap = 0;
+    conskn = false;
+}
+
+void vsetsize(int rows, int cols, int force) {
+    rows = std::clamp(rows, vstatus ? 2 : 1, MAXROWS);
+    cols = std::clamp(cols, 1, MAXCOLS);
+    if (!force && rows == Lines && cols == Cols) return;
+    if (vbegscr) {
+        if (!resizeblock(cols, Lines)) {
+            nomemory(3);
+            return;
+        }
+        _vsetsize();
+    }
+    Lines = rows;
+    Cols = cols;
+    physcols = cols;
+    vlines = rows - (vstatus ? 1 : 0);
+    vcols = cols;
+    if (!vbegscr) return;
+    vdestcol = std::min(vdestcol, Cols - 1);
+    vdestline = std::min(vdestline, vstatus ? Lines - 2 : Lines - 1);
+    vscregion = 0;
+    vscregtop = 0;
+    vscregbot = vlines - 1;
+    vbegcol = 0;
+    vendcol = Cols - 1;
+    XNwrap = 0;
+    conskn = false;
+}
+
+int fvcols() {
+    return vbegscr ? rowwidth(clamprow(vdestline)) : vcols;
+}
+
+// ---- cursor --------------------------------------------------------------------------------
+
+void cpos(int row, int col) {
+    if (!vbegscr) {
+        vdestline = std::max(row, 0);
+        vdestcol = std::max(col, 0);
+        _cpos(vdestline, vdestcol);
+        return;
+    }
+    row = std::clamp(row + vorigin, 0, wlines() - 1);
+    if (vrelorg) row = std::min(row, std::max(vscregbot, 0));
+    col = std::clamp(col, 0, wcols() - 1);
+    int leftw = rowwidth(clamprow(vdestline));
+    if (vlattr[row] && col >= leftw) col /= 2;
+    col = std::min(col, rowwidth(row) - 1);
+    move(row, col);
+}
+
+void cgoto() {
+    XNwrap = 0;
+    if (!vbegscr) {
+        _cpos(vdestline, vdestcol);
+        return;
+    }
+    vdestline = clamprow(vdestline);
+    vdestcol = std::clamp(vdestcol, 0, wcols() - 1);
+    if (pan(vdestcol)) {
+        _vredraw(0, 0, wlines() - 1, wcols() - 1, 1);
+        return; // the redraw ends by placing the cursor
+    }
+    conpos(vdestline, vdestcol - vbegcol);
+}
+
+// ---- renditions and colours ----------------------------------------------------------------
+
+void vsetattr(int attr) {
+    int rend = attr & 0xff00;
+    if (protrev && !pcscreen && (rend & A_BOLD)) rend = (rend & ~A_BOLD) | A_REVERSE;
+    if (vemode & E_IB3101) {
+        rend &= ~A_UNDER;
+        if (rend & A_REVERSE) rend = (rend & ~A_REVERSE) | A_BOLD;
+    }
+    int c = colormap[(rend >> 12) & 15];
+    if (pcscreen) {
+        if (c < 0) c = pcblank();
+        vcurcolor = c & 0xff00;
+        vattr = vcurcolor;
+    } else {
+        vattr = rend;
+    }
+    vcurattr = rend;
+    OutBatch b;
+    showattr(vattr);
+}
+
+void vcolor(int color) {
+    vcurcolor = color & 0xff00;
+    if (pcscreen) vattr = vcurcolor;
+    OutBatch b;
+    if (pcscreen) {
+        showattr(vattr);
+    } else if (lastcolor != (vcurcolor >> 8)) {
+        _vcolor(vcurcolor);
+    }
+}
+
+void vsetpallete(int index, int color, int permanent) {
+    if (Ncolors <= 0) return;
+    int i = (index >> 12) & 15;
+    colormap[i] = color == -1 ? bwmap[i] : (color & 0xff) << 8;
+    if (permanent) {
+        bwmap[i] = colormap[i];
+        usermap[i] = colormap[i];
+    }
+    if (i == ((vcurattr >> 12) & 15)) {
+        lastcolor = -2; // the same colour number may now mean another colour
+        vsetattr(vcurattr);
+    }
+}
+
+void attroff(AttrSave& save) {
+    save = AttrSave{vcurattr, vcurcolor, dimattr, protect, vcharset, vinsmode, GRset, GLset};
+    dimattr = protect = vcharset = vinsmode = 0;
+    GLset = GRset = 0;
+    vcurcolor = pcscreen ? pcblank() : -1;
+    vsetattr(0);
+}
+
+void attron(const AttrSave& save) {
+    dimattr = save.dim;
+    protect = save.prot;
+    vcharset = save.charset;
+    vinsmode = save.insmode;
+    GRset = save.grset;
+    GLset = save.glset;
+    vsetattr(save.attr);
+    if (save.color != vcurcolor) {
+        if (pcscreen || save.color >= 0)
+            vcolor(save.color);
+        else
+            vcurcolor = save.color;
+    }
+}
+
+// ---- characters ----------------------------------------------------------------------------
+
+void vputch(int code) {
+    code &= 0xff | A_GLYPH;
+    if (!vbegscr) {
+        _ttyout(code & 0xff);
+        return;
+    }
+    OutBatch b;
+    if (XNwrap) dowrap(0);
+    int r = clamprow(vdestline);
+    int c = std::clamp(vdestcol, 0, rowwidth(r) - 1);
+    bool skip = c - vbegcol == Cols - 1 && r == vlines - 1 && vlines >= Lines && AM && !XN &&
+                ((vemode & (E_VT100 | E_VT52 | E_VT220_7 | E_VT220_8)) || vnoscroll ||
+                 (!AMon && vcurstat == 2));
+    if (!skip) {
+        if (vinsmode) {
+            vinsert(code, 0);
+        } else {
+            if (vsave) vscreen[r][c] = static_cast<uint16_t>(code | (vattr & ~A_GLYPH & 0xff00));
+            showcell(r, c);
+        }
+    }
+    vdestcol = c + 1;
+    if (vdestcol >= rowwidth(r)) {
+        if ((vemode & (E_ANSI | E_SCOANSI)) && AMon) {
+            dowrap(0);
+        } else {
+            vdestcol = rowwidth(r) - 1;
+            cgoto();
+            if (AMon) XNwrap = 1;
+        }
+    }
+}
+
+void newline() {
+    if (!vbegscr) {
+        _ttyout('\n');
+        return;
+    }
+    OutBatch b;
+    if (prauto) prcurlin(vdestline);
+    if (vscregion) {
+        if (vdestline == vscregbot) {
+            int col = vdestcol;
+            vsline(vscregtop, vscregbot);
+            move(vscregbot, col);
+        } else {
+            move(std::min(vdestline + 1, wlines() - 1), vdestcol);
+        }
+    } else {
+        dowrap(1);
+    }
+}
+
+void dowrap(int keepcol) {
+    if (!vbegscr) return;
+    OutBatch b;
+    int col = keepcol ? vdestcol : 0;
+    XNwrap = 0;
+    if (vscregion && vdestline == vscregbot) {
+        vsline(vscregtop, vscregbot);
+        move(vscregbot, col);
+    } else if (vdestline >= wlines() - 1) {
+        if (vnoscroll || protect) {
+            move(0, col);
+        } else {
+            sbaddline(0);
+            vuscroll(0, 1);
+            move(wlines() - 1, col);
+        }
+    } else {
+        move(vdestline + 1, col);
+    }
+}
+
+// ---- rows ----------------------------------------------------------------------------------
+
+void vuscroll(int row, int show) {
+    if (!vbegscr) return;
+    int last = wlines() - 1;
+    row = std::clamp(row, 0, last);
+    uint16_t* p = vscreen[row];
+    for (int r = row; r < last; r++) {
+        vscreen[r] = vscreen[r + 1];
+        vlattr[r] = vlattr[r + 1];
+    }
+    vscreen[last] = p;
+    vlattr[last] = 0;
+    fillrow(p, blankattr());
+    if (!show) return;
+    OutBatch b;
+    {
+        Neutral n;
+        if (row == 0 && vlines == Lines) {
+            // Line feeds at the bottom scroll the whole console.
+            int cc = conskn ? ccurcol : 0;
+            if (!conskn || last - ccurline > 2) {
+                conpos(last, cc);
+                _ttyout('\n');
+            } else {
+                for (int r = ccurline; r <= last; r++)
+                    _ttyout('\n');
+            }
+            ccurline = last;
+        } else if (row > 0 && vlines == Lines && !cap::DL.empty()) {
+            conpos(row, 0);
+            _vdline();
+            if (XS) {
+                conpos(last, vdestcol - vbegcol);
+                _vclreol(last, vdestcol - vbegcol);
+            }
+        } else {
+            _vsline(row, last);
+        }
+        conskn = false;
+    }
+    cgoto();
+}
+
+void vdscroll(int row) {
+    if (!vbegscr) return;
+    int last = wlines() - 1;
+    row = std::clamp(row, 0, last);
+    uint16_t* p = vscreen[last];
+    for (int r = last; r > row; r--) {
+        vscreen[r] = vscreen[r - 1];
+        vlattr[r] = vlattr[r - 1];
+    }
+    vscreen[row] = p;
+    vlattr[row] = 0;
+    fillrow(p, blankattr());
+    OutBatch b;
+    {
+        Neutral n;
+        if (vlines == Lines && !cap::AL.empty()) {
+            conpos(row, 0);
+            _viline();
+        } else {
+            _vsline(last, row);
+        }
+        conskn = false;
+    }
+    cgoto();
+}
+
+void viline(int row) {
+    if (!vbegscr) return;
+    row = clamprow(row);
+    vdscroll(row);
+    move(row, 0);
+}
+
+void vdline(int row) {
+    if (!vbegscr) return;
+    row = clamprow(row);
+    vuscroll(row, 1);
+    move(row, 0);
+}
+
+void vsline(int from, int to) {
+    if (!vbegscr) return;
+    from = clamprow(from);
+    to = clamprow(to);
+    OutBatch b;
+    move(from, 0);
+    if (from == to) {
+        fillrow(vscreen[from], blankattr());
+        vlattr[from] = 0;
+        _vreline(from, 0, wcols() - 1);
+        return;
+    }
+    uint16_t* p = vscreen[from];
+    if (from < to) {
+        for (int r = from; r < to; r++) {
+            vscreen[r] = vscreen[r + 1];
+            vlattr[r] = vlattr[r + 1];
+        }
+    } else {
+        for (int r = from; r > to; r--) {
+            vscreen[r] = vscreen[r - 1];
+            vlattr[r] = vlattr[r - 1];
+        }
+    }
+    vscreen[to] = p;
+    vlattr[to] = 0;
+    fillrow(p, blankattr());
+    {
+        Neutral n;
+        _vsline(from, to);
+        conskn = false;
+    }
+    cgoto();
+}
+
+void vsetlattr(int row, int attr) {
+    if (!vbegscr) return;
+    row = clamprow(row);
+    attr = std::clamp(attr, 0, 3);
+    if (vlattr[row] == attr) return;
+    vlattr[row] = static_cast<uint8_t>(attr);
+    if (attr) {
+        int half = std::max(wcols() / 2, 1);
+        int a = ' ' | (pcscreen ? pcblank() : 0);
+        std::fill(vscreen[row] + half, vscreen[row] + vcolmax, static_cast<uint16_t>(a));
+        if (row == vdestline && vdestcol > half - 1) vdestcol = half - 1;
+    }
+    OutBatch b;
+    _vsetfont();
+    _vreline(row, 0, wcols() - 1);
+}
+
+void resvlattr(uint8_t* save) {
+    std::memcpy(save, vlattr, sizeof vlattr);
+    std::memset(vlattr, 0, sizeof vlattr);
+    _vsetfont();
+}
+
+void setvlattr(const uint8_t* save) {
+    for (int r = 0; r < MAXROWS; r++)
+        vlattr[r] = static_cast<uint8_t>(std::min<int>(save[r], 3));
+    _vsetfont();
+}
+
+// ---- cells ---------------------------------------------------------------------------------
+
+void vinsert(int code, int count) {
+    if (!vbegscr) return;
+    int r = clamprow(vdestline);
+    int w = rowwidth(r);
+    int c = std::clamp(vdestcol, 0, w - 1);
+    uint16_t* p = vscreen[r];
+    int end = w; // cells c..end-1 shift right
+    if (protect) {
+        for (int k = c; k < w; k++) {
+            if (p[k] & A_BOLD) {
+                end = k;
+                break;
+            }
+        }
+        if (end == c) {
+            _ttyout('\a');
+            return;
+        }
+    }
+    for (int k = end - 1; k > c; k--)
+        p[k] = p[k - 1];
+    p[c] = static_cast<uint16_t>((code & (0xff | A_GLYPH)) | (vattr & ~A_GLYPH & 0xff00));
+    OutBatch b;
+    _vreline(r, c, end - 1);
+    if (count) {
+        vdestcol = std::min(c + count, w - 1);
+        cgoto();
+    }
+}
+
+void vdelete(int count) {
+    if (!vbegscr) return;
+    int r = clamprow(vdestline);
+    int w = rowwidth(r);
+    int c = std::clamp(vdestcol, 0, w - 1);
+    OutBatch b;
+    if (count <= 0) {
+        _vreline(r, 0, w - 1);
+        return;
+    }
+    uint16_t* p = vscreen[r];
+    int end = w;
+    if (protect) {
+        for (int k = c; k < w; k++) {
+            if (p[k] & A_BOLD) {
+                end = k;
+                break;
+            }
+        }
+        if (end == c) {
+            _ttyout('\a');
+            return;
+        }
+    }
+    int n = std::min(count, end - c);
+    for (int k = c; k + n < end; k++)
+        p[k] = p[k + n];
+    for (int k = end - n; k < end; k++)
+        p[k] = static_cast<uint16_t>(' ' | (vattr & 0xff00 & ~A_GLYPH));
+    _vreline(r, c, end - 1);
+}
+
+void vclreol(int row, int col) {
+    if (!vbegscr) return;
+    row = clamprow(row);
+    col = std::clamp(col, 0, wcols() - 1);
+    OutBatch b;
+    if (vdestline != row || vdestcol != col) move(row, col);
+    clearcells(row, col, vcolmax - 1);
+    if (col == 0 && vlattr[row]) {
+        vlattr[row] = 0;
+        _vsetfont();
+    }
+    if (erasemode) {
+        _vreline(row, col, wcols() - 1);
+        return;
+    }
+    if (col > vendcol) return;
+    int cc = std::max(col, vbegcol) - vbegcol;
+    conpos(row, cc);
+    _vclreol(row, cc);
+    cgoto();
+}
+
+void vclrbol(int row, int col) {
+    if (!vbegscr) return;
+    row = clamprow(row);
+    col = std::clamp(col, 0, wcols() - 1);
+    OutBatch b;
+    if (vdestline != row || vdestcol != col) move(row, col);
+    clearcells(row, 0, col);
+    _vreline(row, 0, col);
+}
+
+void vclreos(int row, int col) {
+    if (!vbegscr) return;
+    row = clamprow(row);
+    col = std::clamp(col, 0, wcols() - 1);
+    OutBatch b;
+    if (vdestline != row || vdestcol != col) move(row, col);
+    clearcells(row, col, vcolmax - 1);
+    if (col == 0 && !erasemode) vlattr[row] = 0;
+    for (int r = row + 1; r < wlines(); r++) {
+        clearcells(r, 0, vcolmax - 1);
+        if (!erasemode) vlattr[r] = 0;
+    }
+    if (erasemode) {
+        _vredraw(row, 0, wlines() - 1, wcols() - 1, 0);
+        return;
+    }
+    if (col <= vendcol) {
+        int cc = std::max(col, vbegcol) - vbegcol;
+        conpos(row, cc);
+        _vclreol(row, cc);
+    }
+    if (row + 1 < Lines) {
+        conpos(row + 1, 0);
+        _vclres(row + 1, 0);
+    }
+    cgoto();
+}
+
+void verasech(int row, int col, int count) {
+    if (!vbegscr || count <= 0) return;
+    row = clamprow(row);
+    int w = rowwidth(row);
+    col = std::clamp(col, 0, w - 1);
+    int end = std::min(col + std::min(count, MAXCOLS), w) - 1;
+    OutBatch b;
+    if (vdestline != row || vdestcol != col) move(row, col);
+    clearcells(row, col, end);
+    _vreline(row, col, end);
+}
+
+void vclear() {
+    if (!vbegscr) {
+        _vclear();
+        return;
+    }
+    OutBatch b;
+    if (erasemode) {
+        for (int r = 0; r < wlines(); r++)
+            clearcells(r, 0, vcolmax - 1);
+        _vredraw(0, 0, wlines() - 1, wcols() - 1, 1);
+        move(0, 0);
+        return;
+    }
+    _vclear();
+    conskn = true; // cl homes the cursor
+    ccurline = ccurcol = 0;
+    std::memset(vlattr, 0, sizeof vlattr);
+    for (int r = 0; r < wlines(); r++)
+        sbaddline(r);
+    std::fill(block.begin(), block.end(), static_cast<uint16_t>(' ' | clearattr()));
+    move(0, 0);
+}
+
+// ---- repainting ----------------------------------------------------------------------------
+
+void _vredraw(int top, int left, int bottom, int right, int clear) {
+    if (!vbegscr) return;
+    OutBatch b;
+    {
+        Neutral n;
+        if (clear) {
+            _vclear();
+            conskn = true;
+            ccurline = ccurcol = 0;
+        }
+        top = clamprow(top);
+        bottom = clamprow(bottom);
+        for (int r = top; r <= bottom; r++) {
+            int w = rowwidth(r);
+            int c0 = std::max(left, vbegcol);
+            int c1 = std::min({right, w - 1, vendcol, vbegcol + Cols - 1});
+            if (clear) // the console is blank: trailing plain blanks need nothing
+                while (c1 >= c0 && vscreen[r][c1] == ' ')
+                    c1--;
+            for (int c = c0; c <= c1; c++)
+                showcell(r, c);
+            // A double-width row shows half the cells; the rest of the console row is blank.
+            if (!clear && vlattr[r] && right >= w && w <= vendcol) {
+                int cc = std::max(w, vbegcol) - vbegcol;
+                if (cc < Cols) {
+                    conpos(r, cc);
+                    _vclreol(r, cc);
+                }
+            }
+        }
+    }
+    cgoto();
+}
+
+void vredraw() {
+    _vredraw(0, 0, wlines() - 1, wcols() - 1, 1);
+}
+
+void _vreline(int row, int from, int to) {
+    _vredraw(row, from, row, to, 0);
+}
+
+void _vrechar(int row, int col) {
+    _vredraw(row, col, row, col, 0);
+}
+
+void set132col(int on) {
+    if (!on && vcols == 80 && Cols == 80) return;
+    int w = on ? 132 : 80;
+    int cw;
+    if (on && !cap::tW.empty()) {
+        outcap(cap::tW);
+        cw = 132;
+    } else if (!on && !cap::tN.empty() && col132) {
+        outcap(cap::tN);
+        cw = 80;
+    } else {
+        cw = std::min(physcols, w);
+    }
+    cw = std::min(cw, w);
+    if (vbegscr && (w > vcolmax || cw > vcolmax)) {
+        if (!resizeblock(std::max(w, cw), MAXROWS)) {
+            nomemory(3);
+            return;
+        }
+    }
+    vcols = w;
+    Cols = cw;
+    col132 = cw >= 132;
+    vbegcol = 0;
+    vendcol = Cols - 1;
+    vdestcol = std::min(vdestcol, w - 1);
+    _vsetsize();
+    vclear();
+}
+
+void scrleft() {
+    if (vbegcol == 0) return;
+    vbegcol = 0;
+    vendcol = Cols - 1;
+    if (vdestcol > vendcol) vdestcol = vendcol;
+    vredraw();
+}
+
+void testdisp(int code) {
+    vclear();
+    if (!vbegscr) return;
+    int keepam = AMon;
+    AMon = 0;
+    for (int r = 0; r < wlines(); r++) {
+        move(r, 0);
+        for (int c = 0; c < rowwidth(r); c++)
+            vputch(code);
+    }
+    AMon = keepam;
+    move(0, 0);
+}
+
+// ---- printing and console extras ------------------------------------------------
+
+namespace {
+// Sends rows to the printer; false when the printer is not there.
+bool printrows(int top, int bottom) {
+    for (int r = top; r <= bottom; r++) {
+        int n = vlattr[r] ? std::min(40, rowwidth(r)) : wcols();
+        if (tprlin(vscreen[r], n) < 0) return false;
+    }
+    return true;
+}
+} // namespace
+
+void prscreen() {
+    if (!vbegscr) return;
+    OutBatch b;
+    bool ok;
+    {
+        Neutral n;
+        conpos(0, 0);
+        for (const char* s = "Printing..."; *s; s++)
+            _ttyout(*s);
+        conskn = false;
+        int top = prextent ? 0 : clamprow(vscregtop);
+        int bottom = prextent ? wlines() - 1 : clamprow(vscregbot);
+        ok = printrows(top, bottom);
+        if (ok && prformfd &&
+            (vemode & (E_VT100 | E_VT52 | E_ANSI | E_VT220_7 | E_VT220_8 | E_SCOANSI)))
+            tprint('\f');
+    }
+    if (ok)
+        _vreline(0, 0, 10);
+    else
+        vredraw(); // the printer's complaint went over the screen
+}
+
+void prcurlin(int row) {
+    if (!vbegscr) return;
+    row = clamprow(row);
+    printrows(row, row);
+}
+
+void vblink(int on) {
+    OutBatch b;
+    if (on) {
+        outcap(cap::BE);
+        blmode = 1;
+    } else {
+        outcap(cap::BD);
+        blmode = 2;
+    }
+}
+
+void gline(int) {
+    OutBatch b;
+    for (int i = 0; i < 79; i++)
+        _gttyout(_grset[18]);
+    _ttyout('\r');
+    _ttyout('\n');
+    conskn = false;
+}
+
+void gttyout(int code) {
+    code &= 0xff;
+    if (!pcset) {
+        _gttyout(_grset[code & 31]);
+    } else if (code < 32) {
+        _gttyout(_grset[63 + code]);
+    } else if (code < 127) {
+        _ttyout(code);
+    } else {
+        _gttyout(_grset[95 + code - 127]);
+    }
+}
+
+void vscreenreset() {
+    block.clear();
+    block.shrink_to_fit();
+    vbegscr = vendscr = nullptr;
+    vcolmax = 0;
+    std::fill(std::begin(vscreen), std::end(vscreen), nullptr);
+    std::memset(vlattr, 0, sizeof vlattr);
+    vcurattr = vattr = 0;
+    vcurcolor = -1;
+    std::fill(std::begin(colormap), std::end(colormap), -1);
+    std::fill(std::begin(usermap), std::end(usermap), -1);
+    const int bw[16] = {0x0700, 0x0F00, 0x0100, 0x0900, 0x8700, 0x8F00, 0x8100, 0x8900,
+                        0x7000, 0x7800, 0x7100, 0x7900, 0xF000, 0xF800, 0xF100, 0xF900};
+    std::copy(std::begin(bw), std::end(bw), bwmap);
+    dimattr = protrev = pcscreen = pcset = 0;
+    vcharset = GLset = GRset = DEFset = DMNsetp = 0;
+    vinsmode = protect = 0;
+    vdestline = vdestcol = 0;
+    vlines = 24;
+    vcols = 80;
+    vscregtop = 0;
+    vscregbot = 23;
+    vscregion = vorigin = vrelorg = 0;
+    XNwrap = 0;
+    AMon = 1;
+    vnoscroll = 0;
+    vsave = 1;
+    vbegcol = 0;
+    vendcol = 79;
+    erasemode = col132 = 0;
+    for (int i = 0; i < MAXCOLS; i++)
+        tabs[i] = i % 8 == 0;
+    vstatus = vcurstat = 0;
+    prauto = 0;
+    prextent = prformfd = 1;
+    blmode = 1;
+    physcols = 80;
+    conskn = false;
+}
+
+namespace {
+// Power-on state at load time: colour tables unset, tab stops every eighth column.
+struct Init {
+    Init() {
+        std::fill(std::begin(colormap), std::end(colormap), -1);
+        std::fill(std::begin(usermap), std::end(usermap), -1);
+        for (int i = 0; i < MAXCOLS; i++)
+            tabs[i] = i % 8 == 0;
+    }
+} init;
+} // namespace

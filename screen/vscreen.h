@@ -1,8 +1,158 @@
 #pragma once
 // The virtual screen: the memory of what the console shows in terminal mode.
+//
+// One block of cells (MAXROWS rows of the widest width asked for) holds the screen; `vscreen`
+// points at each row, and scrolling, insert and delete of rows exchange these pointers only.
+// A cell is 16 bits: the character in the low byte, the rendition in the high byte (or, in
+// PC-screen mode, a PC colour byte). Every operation changes memory first and then tells the
+// console through the display driver's primitives (screen/display.h), with the rendition
+// neutralised around scrolls and clears, so that the console always shows what memory holds.
+// When the emulated screen is wider than the console (132 columns on an 80-column console) the
+// console shows the window vbegcol..vendcol, moved in steps of 16 columns to keep the cursor in
+// view. The emulators write characters through vputch().
+#include <cstdint>
+#include <string>
 
-extern int vlines, vcols;       // emulated size
-extern int vdestline, vdestcol; // the cursor
-extern int vbegcol, vendcol;    // virtual columns the console shows
+constexpr int MAXROWS = 66;
+constexpr int MAXCOLS = 132;
 
+// Cell rendition bits.
+enum : int {
+    A_PROTECT = 0x0100,  // erase-protected
+    A_FIELD = 0x0200,    // embedded field attribute
+    A_GLYPH = 0x0400,    // low byte is a line-drawing glyph index
+    A_MODIFIED = 0x0800, // field modified
+    A_BOLD = 0x1000,
+    A_UNDER = 0x2000,
+    A_BLINK = 0x4000,
+    A_REVERSE = 0x8000,
+};
+
+// Emulation bits of `vemode` that the screen's rules name.
+enum : int {
+    E_WYSE60 = 2,
+    E_TTY = 4,
+    E_VT100 = 8,
+    E_VT52 = 16,
+    E_ANSI = 256,
+    E_IB3101 = 1024,
+    E_VT220_7 = 4096,
+    E_VT220_8 = 8192,
+    E_PCTERM = 16384,
+    E_SCOANSI = 32768,
+};
+
+// Screen memory.
+extern uint16_t* vbegscr;          // first cell of the block
+extern uint16_t* vendscr;          // one past the last cell
+extern int vcolmax;                // row width of the block
+extern uint16_t* vscreen[MAXROWS]; // row pointers
+extern uint8_t vlattr[MAXROWS];    // 0 single, 1 double width, 2/3 double-height top/bottom
+
+// Rendition and colour state.
+extern int vcurattr;     // current rendition (high-byte form)
+extern int vattr;        // ORed into stored characters
+extern int vcurcolor;    // current colour (colour byte in bits 8-15), -1 none
+extern int colormap[16]; // rendition >> 12 to colour (<< 8), -1 = plain attributes
+extern int bwmap[16];
+extern int usermap[16];
+extern const int ISOmap[8];
+extern int dimattr;  // ORed into cleared cells
+extern int protrev;  // show bold/dim as reverse
+extern int pcscreen; // high bytes are PC colour bytes
+extern int pcset;    // PC character set: glyphs by PC code
+extern int vcharset, GLset, GRset, DEFset, DMNsetp;
+extern int vinsmode; // insert mode
+extern int protect;  // protected-field mode
+
+// Cursor and geometry.
+extern int vdestline, vdestcol;
+extern int vlines, vcols;
+extern int vscregtop, vscregbot, vscregion;
+extern int vorigin, vrelorg;
+extern int XNwrap, AMon;
+extern int vnoscroll;
+extern int vsave; // keep screen memory
+extern int vbegcol, vendcol;
+extern int erasemode;
+extern int col132;
+extern uint8_t tabs[MAXCOLS];
+extern int vstatus;  // a status line is reserved
+extern int vcurstat; // status line type (2: host-writable, shown)
+extern int prauto, prextent, prformfd;
+extern int blmode; // 1 blinking, 2 bright backgrounds
+
+// The state that status-line, message and menu output neutralises around itself.
+struct AttrSave {
+    int attr = 0;
+    int color = -1;
+    int dim = 0;
+    int prot = 0;
+    int charset = 0;
+    int insmode = 0;
+    int grset = 0;
+    int glset = 0;
+};
+
+// Allocation and size.
+void eminit(int cols);
+void vsetsize(int rows, int cols, int force);
+int fvcols();
+
+// Cursor.
+void cpos(int row, int col);
+void cgoto();
+
+// Renditions and colours.
+void vsetattr(int attr);
+inline void vset100(int attr) {
+    vsetattr(attr);
+}
+void vcolor(int color);
+void vsetpallete(int index, int color, int permanent);
+void attroff(AttrSave& save);
+void attron(const AttrSave& save);
+
+// Characters: the emulators' output of one (already translated) code, with insert mode, the
+// pending wrap and the bottom-right rule. A code with A_GLYPH is a line-drawing glyph index.
+void vputch(int code);
+void newline();
+void dowrap(int keepcol);
+
+// Rows.
+void vuscroll(int row, int show);
+void vdscroll(int row);
+void viline(int row);
+void vdline(int row);
+void vsline(int from, int to);
+void vsetlattr(int row, int attr);
+void resvlattr(uint8_t* save);
+void setvlattr(const uint8_t* save);
+
+// Cells.
+void vinsert(int code, int count);
+void vdelete(int count);
+void vclreol(int row, int col);
+void vclrbol(int row, int col);
+void vclreos(int row, int col);
+void verasech(int row, int col, int count);
+void vclear();
+
+// Repainting.
+void _vredraw(int top, int left, int bottom, int right, int clear);
 void vredraw();
+void _vreline(int row, int from, int to);
+void _vrechar(int row, int col);
+void set132col(int on);
+void scrleft();
+void testdisp(int code);
+
+// Printing and console extras (host-programmed keys are the keyboard's: screen/keyboard.h).
+void prscreen();
+void prcurlin(int row);
+void vblink(int on);
+void gline(int top);
+void gttyout(int code);
+
+// Power-on state (no screen allocated), for tests.
+void vscreenreset();

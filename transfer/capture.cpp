@@ -25,3 +25,10 @@ int setprint(int) {
 bool printing() {
     return false;
 }
+
+// stand-in until printing exists: screen printing has nowhere to go.
+int tprint(int) { return -1; }
+int tprlin(const uint16_t*, int) {
+    zzprintf("Printing is not built yet\r\n");
+    return -1;
+}

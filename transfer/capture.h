@@ -9,3 +9,8 @@ const char* captname();
 int capture(int c);
 int setprint(int state);
 bool printing(); // printer output is active
+#include <cstdint>
+// Sends one byte to the printer; -1 when there is no printer.
+int tprint(int c);
+// Sends a row of screen cells (characters in the low bytes) and a line end to the printer.
+int tprlin(const uint16_t* cells, int n);
