@@ -4,7 +4,9 @@
 #include "core/start.h"
 #include "core/term.h"
 #include "ports/console.h"
-#include "ports/interim_found.h"
+#include "ports/serial.h"
+#include "ports/service.h"
+#include "ports/settings.h"
 #include "ports/trans.h"
 #include "screen/display.h"
 #include "screen/interim_found.h"
@@ -243,11 +245,12 @@ int doxqz() {
 }
 
 int setdtr(int on) {
+    dtr = on ? 1 : 0;
     setstat();
     if (!on) {
         COM->baud(0);
         sleep(2);
-        COM->baud(static_cast<int>(baud));
+        COM->baud(baudcode(baud));
     }
     return 0;
 }

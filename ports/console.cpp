@@ -2,6 +2,7 @@
 
 #include "core/start.h"
 #include "ports/com.h"
+#include "ports/serial.h"
 
 #include <cstdlib>
 #include <exception>
@@ -31,6 +32,7 @@ int savecons() {
     if (havesaved) return 0;
     struct termios t {};
     if (ttyfd < 0 || tcgetattr(ttyfd, &t) < 0) return -1;
+    ixonset = static_cast<int>(t.c_iflag & (IXON | IXANY));
     saved = t;
     savedfd = ttyfd;
     std::atexit(restoreatexit);

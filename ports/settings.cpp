@@ -144,6 +144,12 @@ int setstat() {
     return COM->set(linestat());
 }
 
+int baudcode(long rate) {
+    for (const BaudEntry* b = COM->bauds; b && b->rate; b++)
+        if (b->rate == rate) return b->code;
+    return -1;
+}
+
 int setbaud(long rate) {
     switch (rate) {
     case 9:

@@ -65,6 +65,8 @@ int setstat();
 // Validates and applies a speed (shorthands 9, 19, 38, 57, 115 and n < 50 as n * 100);
 // -1 after listing the driver's speeds.
 int setbaud(long rate);
+// The current driver's code for `rate`, or -1 when its table lacks it.
+int baudcode(long rate);
 // "speed,parity,size,stop" with empty fields keeping the current values; 0 or -1.
 int setparms(const char* text);
 int setparity(int p);

@@ -4,7 +4,9 @@
 #include "core/start.h"
 #include "core/term.h"
 #include "ports/com.h"
-#include "ports/interim_found.h"
+#include "ports/serial.h"
+#include "ports/service.h"
+#include "ports/settings.h"
 #include "support/console_fixture.h"
 
 #include <gtest/gtest.h>

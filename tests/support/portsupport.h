@@ -1,0 +1,59 @@
+#pragma once
+// Helpers for the port tests: what the program prints while a function runs, pseudo-terminal
+// pairs, a socat-made pseudo-serial pair, polling with a deadline, and the port layer put into
+// a state where only the line is waited on (no console).
+#include <functional>
+#include <string>
+
+// Everything written to standard output (the console) while `fn` runs.
+std::string captureconsole(const std::function<void()>& fn);
+
+// Polls `cond` every few milliseconds until it holds or `seconds` pass.
+bool pollfor(const std::function<bool()>& cond, double seconds = 5);
+
+// A pseudo-terminal pair from openpty; `path` names the slave side.
+struct PtyPair {
+    PtyPair();
+    ~PtyPair();
+    PtyPair(const PtyPair&) = delete;
+    PtyPair& operator=(const PtyPair&) = delete;
+    int master = -1;
+    int slave = -1;
+    std::string path;
+};
+
+// Two linked pseudo-terminals made by socat (`socat -d -d pty,raw,echo=0,link=A
+// pty,raw,echo=0,link=B`) in directory `dir`; `a` and `b` are the /dev/pts paths behind the links.
+class SocatPair {
+  public:
+    explicit SocatPair(const std::string& dir);
+    ~SocatPair();
+    SocatPair(const SocatPair&) = delete;
+    SocatPair& operator=(const SocatPair&) = delete;
+    bool ok() const { return !a.empty() && !b.empty(); }
+    int pid() const { return pid_; }
+    std::string a, b;
+
+  private:
+    int pid_ = -1;
+};
+
+// Reads from `fd` until `n` bytes arrived or `seconds` passed.
+std::string readfor(int fd, size_t n, double seconds = 5);
+// Writes all of `data` to `fd`.
+bool writeall(int fd, const std::string& data);
+// Output of a shell command.
+std::string shell(const std::string& cmd);
+
+// Saves the port layer's console state, makes the line the only descriptor waited on, and
+// puts everything back (null line, settings, lock state) afterwards.
+class LineOnly {
+  public:
+    LineOnly();
+    ~LineOnly();
+    LineOnly(const LineOnly&) = delete;
+    LineOnly& operator=(const LineOnly&) = delete;
+
+  private:
+    int ttyfd_, xorqflag_;
+};
