@@ -25,19 +25,19 @@ double since(clk::time_point t0) {
 } // namespace
 
 std::string captureconsole(const std::function<void()>& fn) {
-    std::fflush(stdout);
     oflush();
+    // The console is whatever ttyfd names; a file in its place also catches what a forked
+    // child prints.
     char path[] = "/tmp/vorncapXXXXXX";
     int fd = mkstemp(path);
     if (fd < 0) return "<no temporary file>";
     unlink(path);
-    int keep = dup(1);
-    dup2(fd, 1);
+    setconswriter(nullptr);
+    int keep = ttyfd;
+    ttyfd = fd;
     fn();
     oflush();
-    std::fflush(stdout);
-    dup2(keep, 1);
-    close(keep);
+    ttyfd = keep;
     std::string s;
     lseek(fd, 0, SEEK_SET);
     char buf[1024];
