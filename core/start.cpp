@@ -259,6 +259,9 @@ int vornmain(int argc, char** argv) {
 
     // 8.
     getopts(&argc, &argv);
+    // Whether -z was given. The line's own zflag cannot tell after a lost line: falling back to
+    // the null line always sets it.
+    const bool zoption = zflag;
     if (!terminal && !xflag && !qflag) {
         std::fputs("VORN: the console is not a terminal; use -q or -x without one\n", stderr);
         std::exit(1);
@@ -350,7 +353,7 @@ int vornmain(int argc, char** argv) {
         if (r == 1) {
             escape();
         } else if (r == 4) {
-            if (!zflag && !portlist.empty()) break;
+            if (!zoption && !portlist.empty()) break;
             if (try3conn(nullptr) < 0) break;
         } else if (r == 0) {
             break;

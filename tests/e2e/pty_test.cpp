@@ -19,14 +19,15 @@ void quit(VornRun& run) {
 TEST(PtyE2E, TheUsersShellAnswersAndItsExitDropsTheLine) {
     RunOptions opt;
     opt.env = {{"SHELL", "/bin/sh"}, {"PS1", "ready$ "}};
-    VornRun run({"-l", "pty"}, opt);
+    VornRun run({"-z", "-l", "pty"}, opt);
     ASSERT_TRUE(run.waitFor("Connected"));
     ASSERT_TRUE(run.waitFor("ready$"));
     run.type("echo hello-$((6*7))\r");
     EXPECT_TRUE(run.waitFor("hello-42"));
     run.type("exit\r");
     EXPECT_TRUE(run.waitFor("[Disconnected]"));
-    // Without a port list the program asks for the next line; ^D there ends it.
+    // Under -z a lost line does not end the program: it asks for the next line; ^D there
+    // ends it. (Without -z, a port list given at start ends the program with its line.)
     EXPECT_TRUE(run.waitFor("Connect to:"));
     run.type("\x04");
     EXPECT_EQ(run.wait(), 0);
