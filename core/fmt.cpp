@@ -1,6 +1,9 @@
 #include "core/fmt.h"
 
+#include "core/start.h"
 #include "emulators/emulate.h"
+#include "script/cmd.h"
+#include "script/lex.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -42,4 +45,15 @@ int aberr(const char* fmt, ...) {
 void outs(const char* text) {
     for (; *text; text++)
         ttyout(static_cast<unsigned char>(*text));
+}
+
+int numaberr(const char* fmt, const char* arg) {
+    if (flevel && !echoflag) zzprintf("%s\r\n", glinep);
+    for (int i = errcolumn(); i > 0; i--)
+        outs(" ");
+    outs("^\r\n");
+    zzprintf(fmt, arg);
+    outs("\r\n");
+    exprunwind();
+    return 1;
 }

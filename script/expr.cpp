@@ -1,7 +1,11 @@
 #include "script/expr.h"
 
 #include "core/fmt.h"
+#include "core/interim_found.h"
 #include "core/start.h"
+#include "ports/com.h"
+#include "ports/settings.h"
+#include "screen/display.h"
 #include "script/cmd.h"
 #include "script/lex.h"
 #include "script/var.h"
@@ -66,28 +70,52 @@ void setstrv(ExprValue& v, const char* s, size_t n) {
     v.var = nullptr;
 }
 
-void setstrv(ExprValue& v, const char* s) { setstrv(v, s, strlen(s)); }
+void setstrv(ExprValue& v, const char* s) {
+    setstrv(v, s, strlen(s));
+}
 
-int32_t wrap(int64_t x) { return static_cast<int32_t>(static_cast<uint32_t>(x)); }
+int32_t wrap(int64_t x) {
+    return static_cast<int32_t>(static_cast<uint32_t>(x));
+}
 
 // ---- built-in functions --------------------------------------------------------------------
 
 using FuncImpl = void (*)(ExprValue& r, ExprValue* a);
 
-void f_asc(ExprValue& r, ExprValue* a) { setnum(r, static_cast<unsigned char>(a[0].text[0])); }
-void f_atod(ExprValue& r, ExprValue* a) { setnum(r, atod(a[0].text)); }
-void f_cdate(ExprValue& r, ExprValue* a) { setstrv(r, adate(a[0].number)); }
+void f_asc(ExprValue& r, ExprValue* a) {
+    setnum(r, static_cast<unsigned char>(a[0].text[0]));
+}
+void f_atod(ExprValue& r, ExprValue* a) {
+    setnum(r, atod(a[0].text));
+}
+void f_cdate(ExprValue& r, ExprValue* a) {
+    setstrv(r, adate(a[0].number));
+}
 void f_chr(ExprValue& r, ExprValue* a) {
     char c = static_cast<char>(a[0].number & 255);
     setstrv(r, &c, c ? 1 : 0);
 }
-// stand-in until the console input layer exists: no key is ever waiting.
-void f_chrdy(ExprValue& r, ExprValue*) { setstrv(r, ""); }
-void f_chrin(ExprValue& r, ExprValue*) { setstrv(r, ""); }
-// stand-in until the port layer exists: no line, nothing received.
-void f_comin(ExprValue& r, ExprValue*) { setstrv(r, ""); }
-void f_comst(ExprValue& r, ExprValue*) { setnum(r, 0, V_LOG); }
-void f_ctime(ExprValue& r, ExprValue* a) { setstrv(r, atime(a[0].number)); }
+// A key as a one-character string; keys above 255 (function and cursor keys) give their low
+// byte, no key the empty string.
+void keystr(ExprValue& r, int k) {
+    char c = static_cast<char>(k & 255);
+    setstrv(r, &c, k > 0 && c ? 1 : 0);
+}
+void f_chrdy(ExprValue& r, ExprValue*) {
+    keystr(r, chrdynh());
+}
+void f_chrin(ExprValue& r, ExprValue*) {
+    keystr(r, chrin());
+}
+void f_comin(ExprValue& r, ExprValue*) {
+    keystr(r, COM->in());
+}
+void f_comst(ExprValue& r, ExprValue*) {
+    setnum(r, COM->stnh() > 0 ? -1 : 0, V_LOG);
+}
+void f_ctime(ExprValue& r, ExprValue* a) {
+    setstrv(r, atime(a[0].number));
+}
 
 // eval runs a command line in the middle of an expression: everything the lexer and the
 // evaluator hold is kept aside and put back, and the command runs outside the evaluation so
@@ -120,13 +148,17 @@ void f_eval(ExprValue& r, ExprValue* a) {
     setnum(r, rc);
 }
 
-bool statok(const char* name, struct stat& st) { return stat(name, &st) == 0; }
+bool statok(const char* name, struct stat& st) {
+    return stat(name, &st) == 0;
+}
 void f_exists(ExprValue& r, ExprValue* a) {
     struct stat st;
     setnum(r, statok(a[0].text, st) && !S_ISDIR(st.st_mode) ? -1 : 0, V_LOG);
 }
 // stand-in until script files exist: every file number is closed.
-void f_feof(ExprValue& r, ExprValue*) { setnum(r, -1, V_LOG); }
+void f_feof(ExprValue& r, ExprValue*) {
+    setnum(r, -1, V_LOG);
+}
 void f_filedate(ExprValue& r, ExprValue* a) {
     struct stat st;
     setnum(r, statok(a[0].text, st) ? convtime(st.st_mtime) : -1);
@@ -139,14 +171,20 @@ void f_filesize(ExprValue& r, ExprValue* a) {
     struct stat st;
     setnum(r, statok(a[0].text, st) ? wrap(st.st_size) : 0);
 }
-void f_ftell(ExprValue& r, ExprValue*) { setnum(r, -1); } // stand-in: no script file open
+void f_ftell(ExprValue& r, ExprValue*) {
+    setnum(r, -1);
+} // stand-in: no script file open
 void f_getenv(ExprValue& r, ExprValue* a) {
     const char* v = getenv(a[0].text);
     setstrv(r, v ? v : "");
 }
-void f_gethomedir(ExprValue& r, ExprValue*) { setstrv(r, homedir()); }
-// stand-in until the console driver reports its colours.
-void f_hascolor(ExprValue& r, ExprValue*) { setnum(r, 0, V_LOG); }
+void f_gethomedir(ExprValue& r, ExprValue*) {
+    const char* h = gethomedir();
+    setstrv(r, h ? h : "");
+}
+void f_hascolor(ExprValue& r, ExprValue*) {
+    setnum(r, Ncolors > 0 ? -1 : 0, V_LOG);
+}
 void f_isdir(ExprValue& r, ExprValue* a) {
     struct stat st;
     setnum(r, statok(a[0].text, st) && S_ISDIR(st.st_mode) ? -1 : 0, V_LOG);
@@ -160,11 +198,16 @@ void f_left(ExprValue& r, ExprValue* a) {
     size_t len = strlen(a[0].text);
     setstrv(r, a[0].text, std::min(len, static_cast<size_t>(a[1].number)));
 }
-void f_len(ExprValue& r, ExprValue* a) { setnum(r, static_cast<int32_t>(strlen(a[0].text))); }
-// stand-in until the port layer exists: no modem signals.
-void f_mdmstat(ExprValue& r, ExprValue*) { setnum(r, 0); }
+void f_len(ExprValue& r, ExprValue* a) {
+    setnum(r, static_cast<int32_t>(strlen(a[0].text)));
+}
+void f_mdmstat(ExprValue& r, ExprValue*) {
+    setnum(r, COM->mstat());
+}
 // stand-in until script menus exist.
-void f_menu(ExprValue& r, ExprValue*) { setnum(r, -1); }
+void f_menu(ExprValue& r, ExprValue*) {
+    setnum(r, -1);
+}
 void f_midstr(ExprValue& r, ExprValue* a) {
     range(a[1].number, 1);
     range(a[2].number, 0);
@@ -173,7 +216,9 @@ void f_midstr(ExprValue& r, ExprValue* a) {
     if (from >= len) return setstrv(r, "");
     setstrv(r, a[0].text + from, std::min(len - from, static_cast<size_t>(a[2].number)));
 }
-void f_opsys(ExprValue& r, ExprValue*) { setnum(r, 3); }
+void f_opsys(ExprValue& r, ExprValue*) {
+    setnum(r, 3);
+}
 void f_pos(ExprValue& r, ExprValue* a) {
     range(a[2].number, 1);
     const char* needle = a[0].text;
@@ -227,7 +272,9 @@ void f_sum(ExprValue& r, ExprValue* a) {
     }
     setnum(r, static_cast<int32_t>(acc));
 }
-void f_time(ExprValue& r, ExprValue*) { setnum(r, vorntime()); }
+void f_time(ExprValue& r, ExprValue*) {
+    setnum(r, vorntime());
+}
 void f_tolower(ExprValue& r, ExprValue* a) {
     setstrv(r, a[0].text);
     for (char* p = r.text; *p; p++)
@@ -290,7 +337,9 @@ void f_val(ExprValue& r, ExprValue* a) {
         v = v * 10 + static_cast<uint32_t>(*p - '0');
     setnum(r, static_cast<int32_t>(neg ? 0u - v : v));
 }
-void f_vornbits(ExprValue& r, ExprValue*) { setnum(r, vornsetbits()); }
+void f_vornbits(ExprValue& r, ExprValue*) {
+    setnum(r, vornsetbits());
+}
 
 } // namespace
 
@@ -677,12 +726,24 @@ void pval(const ExprValue& v) {
 int istrue(int relop, int32_t a, int32_t b) {
     bool r = false;
     switch (relop) {
-    case R_EQ: r = a == b; break;
-    case R_LT: r = a < b; break;
-    case R_GT: r = a > b; break;
-    case R_NE: r = a != b; break;
-    case R_LE: r = a <= b; break;
-    case R_GE: r = a >= b; break;
+    case R_EQ:
+        r = a == b;
+        break;
+    case R_LT:
+        r = a < b;
+        break;
+    case R_GT:
+        r = a > b;
+        break;
+    case R_NE:
+        r = a != b;
+        break;
+    case R_LE:
+        r = a <= b;
+        break;
+    case R_GE:
+        r = a >= b;
+        break;
     }
     return r ? -1 : 0;
 }
@@ -704,10 +765,13 @@ const FuncRow* isfunc(const char* name) {
 int32_t vornsetbits() {
     // Options not yet in the program count as off.
     int32_t m = 0;
+    if (vmaskpar) m |= 0x2;
+    if (canabort) m |= 0x4;
     if (echoflag) m |= 0x100;
     if (canerror) m |= 0x200;
     if (viewflag) m |= 0x2000;
     if (cflag) m |= 0x2000000;
+    if (exitdisc) m |= 0x10000000;
     return m;
 }
 

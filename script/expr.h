@@ -12,20 +12,18 @@
 struct Variable;
 
 // Value types; the same codes mark variable types and literal tokens.
-enum : uint8_t {
-    V_NONE = 0, // the evaluation failed
-    V_NUM = 5,
-    V_STR = 6,
-    V_LOG = 8,
-    V_VAR = 9,   // reference to a variable
-    V_ELEM = 64, // reference to an element: var plus the index in number
-};
+constexpr uint8_t V_NONE = 0; // the evaluation failed
+constexpr uint8_t V_NUM = 5;
+constexpr uint8_t V_STR = 6;
+constexpr uint8_t V_LOG = 8;
+constexpr uint8_t V_VAR = 9;   // reference to a variable
+constexpr uint8_t V_ELEM = 64; // reference to an element: var plus the index in number
 
 struct ExprValue {
-    int32_t number = 0;       // numeric or logical value, or the index of an element reference
-    char text[256] = {};      // string value, NUL-terminated
-    uint8_t type = V_NONE;    // one of the V_ codes
-    Variable* var = nullptr;  // the referenced variable (V_VAR, V_ELEM)
+    int32_t number = 0;      // numeric or logical value, or the index of an element reference
+    char text[256] = {};     // string value, NUL-terminated
+    uint8_t type = V_NONE;   // one of the V_ codes
+    Variable* var = nullptr; // the referenced variable (V_VAR, V_ELEM)
 };
 
 constexpr int MAXPOOL = 20; // live partial values of one evaluation

@@ -30,7 +30,6 @@ int c_connect(const char*) {
     zzprintf("Connecting to a configuration is not built yet\r\n");
     return 1;
 }
-void initstr() {}
 int dmatch(int, const char* const*) {
     return 0;
 }

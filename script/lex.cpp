@@ -117,6 +117,7 @@ int escape(const char*& p, int lead, int quote) {
         p++;
         return c;
     }
+    if (c && c != quote) p++; // the caret goes just past the bad letter
     return -1;
 }
 

@@ -61,7 +61,7 @@ int errcolumn();
 
 // Decodes a quoted string starting just after its opening `quote`, with the string escapes
 // (^c, \ooo, \xhh, \n and friends). Stops after the closing quote; `p` is left there, or at
-// the point of the error. Writes at most `cap`-1 bytes and a NUL to `out`. Returns the decoded
+// the point of the error. Writes at most `cap`-1 bytes and a NUL to `out`. Returns the stored
 // length, or -1 for a bad escape or a missing closing quote.
 int scanstr(const char*& p, int quote, char* out, int cap);
 // Decodes escapes in a whole unquoted text (no closing quote expected); -1 on a bad escape.

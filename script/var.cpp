@@ -2,6 +2,8 @@
 
 #include "core/fmt.h"
 #include "core/start.h"
+#include "ports/com.h"
+#include "ports/settings.h"
 #include "script/expr.h"
 #include "script/lex.h"
 
@@ -12,14 +14,6 @@
 namespace {
 
 // ---- system variables ----------------------------------------------------------------------
-
-// Settings whose owners are not in the program yet keep their value here, so that scripts can
-// already set and read them back.
-int32_t escloopv = 0;
-int32_t combufsizv = 1200;
-
-int32_t* numref(int row);
-std::string* strref(int row);
 
 struct SysRow {
     const char* name;
@@ -50,7 +44,9 @@ constexpr int CFG0 = 17; // row of _cremark, the first configuration field
 Variable sysrows[NSYS]; // the rows getvar hands out, filled on each read
 Variable parmvar;       // _0 .. _9
 
-std::string chstr(int c) { return c < 0 ? std::string() : std::string(1, static_cast<char>(c)); }
+std::string chstr(int c) {
+    return c < 0 ? std::string() : std::string(1, static_cast<char>(c));
+}
 
 // getsysvar: fills the row's value with the current setting.
 void getsysvar(Variable& v) {
@@ -58,28 +54,72 @@ void getsysvar(Variable& v) {
     v.num = 0;
     v.str.clear();
     switch (row) {
-    case 0: v.num = 0; break; // stand-in until line settings exist: no line speed yet
-    case 1: v.num = gerrno; break;
-    case 2: v.str = xfername; break;
-    case 3: v.num = gretval; break;
-    case 4: v.num = gtimeout ? -1 : 0; break;
-    case 5: v.str = chstr(kermeol); break;
-    case 6: v.num = obufsiz; break;
-    case 7: v.num = escloopv; break;
-    case 8: v.num = 0; break; // stand-in until the virtual screen exists: cursor at home
-    case 9: v.num = 0; break;
-    case 10: v.str = chstr(turnchar); break;
-    case 11: v.num = txwindow; break;
-    case 12: v.num = txblksiz; break;
-    case 13: v.num = vtdebug; break;
-    case 14: v.num = vmin; break;
-    case 15: v.num = vtime; break;
-    case 16: v.num = rcvsync; break;
-    case 34: v.str.clear(); break; // stand-in until the port layer exists: no line
-    case 35: v.str = "VORN v0.1"; break;
-    case 36: v.num = combufsizv; break;
-    case 37: v.str = lockpre; break;
-    case 38: v.num = 1; break;
+    case 0:
+        v.num = static_cast<int32_t>(baud);
+        break;
+    case 1:
+        v.num = gerrno;
+        break;
+    case 2:
+        v.str = xfername;
+        break;
+    case 3:
+        v.num = gretval;
+        break;
+    case 4:
+        v.num = gtimeout ? -1 : 0;
+        break;
+    case 5:
+        v.str = chstr(kermeol);
+        break;
+    case 6:
+        v.num = obufsiz;
+        break;
+    case 7:
+        v.num = escloop;
+        break;
+    case 8:
+        v.num = 0;
+        break; // stand-in until the virtual screen exists: cursor at home
+    case 9:
+        v.num = 0;
+        break;
+    case 10:
+        v.str = chstr(turnchar);
+        break;
+    case 11:
+        v.num = txwindow;
+        break;
+    case 12:
+        v.num = txblksiz;
+        break;
+    case 13:
+        v.num = vtdebug;
+        break;
+    case 14:
+        v.num = vmin;
+        break;
+    case 15:
+        v.num = vtime;
+        break;
+    case 16:
+        v.num = rcvsync;
+        break;
+    case 34:
+        v.str = COM == &nulfunc ? "" : comline;
+        break;
+    case 35:
+        v.str = "VORN v0.1";
+        break;
+    case 36:
+        v.num = COM->combufsiz;
+        break;
+    case 37:
+        v.str = lockpre;
+        break;
+    case 38:
+        v.num = 1;
+        break;
     default:
         if (row >= CFG0 && row < CFG0 + 17) v.str = cfg[row - CFG0];
     }
@@ -92,18 +132,42 @@ int setsysvar(Variable& v, const ExprValue& val, int length) {
     if (val.type != r.type) return numaberr("Type mismatch in expression", ""), 1;
     auto first = [&] { return val.text[0] ? static_cast<unsigned char>(val.text[0]) : -1; };
     switch (v.dim) {
-    case 2: xfername.assign(val.text, strnlen(val.text, 64)); break;
-    case 5: kermeol = first() < 0 ? kermeol : first(); break;
-    case 6: obufsiz = val.number > 512 ? 512 : val.number; break;
-    case 7: escloopv = val.number; break;
-    case 10: turnchar = first(); break;
-    case 11: txwindow = val.number; break;
-    case 12: txblksiz = val.number; break;
-    case 13: vtdebug = val.number; break;
-    case 14: vmin = val.number; break;
-    case 15: vtime = val.number; break;
-    case 16: rcvsync = val.number; break;
-    case 36: combufsizv = val.number < 1 || val.number > 1200 ? 1200 : val.number; break;
+    case 2:
+        xfername.assign(val.text, strnlen(val.text, 64));
+        break;
+    case 5:
+        kermeol = first() < 0 ? kermeol : first();
+        break;
+    case 6:
+        obufsiz = val.number > 512 ? 512 : val.number;
+        break;
+    case 7:
+        escloop = val.number;
+        break;
+    case 10:
+        turnchar = first();
+        break;
+    case 11:
+        txwindow = val.number;
+        break;
+    case 12:
+        txblksiz = val.number;
+        break;
+    case 13:
+        vtdebug = val.number;
+        break;
+    case 14:
+        vmin = val.number;
+        break;
+    case 15:
+        vtime = val.number;
+        break;
+    case 16:
+        rcvsync = val.number;
+        break;
+    case 36:
+        COM->combufsiz = val.number < 1 || val.number > 1200 ? 1200 : val.number;
+        break;
     default:
         if (v.dim >= CFG0 && v.dim < CFG0 + 17) {
             cfg[v.dim - CFG0].assign(val.text, length ? length : strlen(val.text));
@@ -125,7 +189,9 @@ void initsysrows() {
     parmvar.dim = -1;
 }
 
-bool issys(const Variable* v) { return v->type & VT_SYS; }
+bool issys(const Variable* v) {
+    return v->type & VT_SYS;
+}
 
 std::vector<std::unique_ptr<Variable>> graveyard;
 
@@ -142,13 +208,27 @@ void prquoted(const std::string& s) {
     for (unsigned char c : s) {
         const char* name = nullptr;
         switch (c) {
-        case 8: name = "\\b"; break;
-        case 9: name = "\\t"; break;
-        case 10: name = "\\n"; break;
-        case 11: name = "\\v"; break;
-        case 12: name = "\\f"; break;
-        case 13: name = "\\r"; break;
-        case 27: name = "\\e"; break;
+        case 8:
+            name = "\\b";
+            break;
+        case 9:
+            name = "\\t";
+            break;
+        case 10:
+            name = "\\n";
+            break;
+        case 11:
+            name = "\\v";
+            break;
+        case 12:
+            name = "\\f";
+            break;
+        case 13:
+            name = "\\r";
+            break;
+        case 27:
+            name = "\\e";
+            break;
         }
         if (name) {
             out += name;
@@ -269,10 +349,7 @@ void varreset() {
     gtimeout = 0;
     kermeol = 13;
     turnchar = -1;
-    obufsiz = 512;
     txwindow = txblksiz = vmin = vtime = rcvsync = 0;
-    escloopv = 0;
-    combufsizv = 1200;
     for (std::string& s : cfg)
         s.clear();
     initsysrows();
@@ -286,16 +363,27 @@ void prvar(const Variable& v, bool elements) {
     zzprintf("%-10s ", up);
     int t = v.type & ~VT_SYS;
     switch (t) {
-    case V_NUM: zzprintf("numeric %d", v.num); break;
+    case V_NUM:
+        zzprintf("numeric %d", v.num);
+        break;
     case V_STR:
         outs("string  ");
         prquoted(v.str);
         break;
-    case V_LOG: zzprintf("logical %s", v.num ? "true" : "false"); break;
-    case V_NUM | VT_ARRAY: zzprintf("dimint  [%d]", v.dim); break;
-    case V_STR | VT_ARRAY: zzprintf("dimstr  [%d]", v.dim); break;
-    case V_LOG | VT_ARRAY: zzprintf("dimlog  [%d]", v.dim); break;
-    default: break;
+    case V_LOG:
+        zzprintf("logical %s", v.num ? "true" : "false");
+        break;
+    case V_NUM | VT_ARRAY:
+        zzprintf("dimint  [%d]", v.dim);
+        break;
+    case V_STR | VT_ARRAY:
+        zzprintf("dimstr  [%d]", v.dim);
+        break;
+    case V_LOG | VT_ARRAY:
+        zzprintf("dimlog  [%d]", v.dim);
+        break;
+    default:
+        break;
     }
     outs("\r\n");
     if (!elements || !(t & VT_ARRAY)) return;
@@ -365,9 +453,15 @@ int dim(const char* args, uint8_t type) {
 
 } // namespace
 
-int c_dimint(const char* args) { return dim(args, V_NUM); }
-int c_dimstr(const char* args) { return dim(args, V_STR); }
-int c_dimlog(const char* args) { return dim(args, V_LOG); }
+int c_dimint(const char* args) {
+    return dim(args, V_NUM);
+}
+int c_dimstr(const char* args) {
+    return dim(args, V_STR);
+}
+int c_dimlog(const char* args) {
+    return dim(args, V_LOG);
+}
 
 // release * | release name [, name ...]
 int c_release(const char* args) {
@@ -422,7 +516,9 @@ void setstr(std::string& holder, const char* text) {
     }
 }
 
-const char* getstr(const std::string& holder) { return holder.c_str(); }
+const char* getstr(const std::string& holder) {
+    return holder.c_str();
+}
 
 void freestr(std::string& holder) {
     holder.clear();

@@ -9,6 +9,8 @@
 //
 // The string store holds every text setting users can change (modem strings, file names):
 // setstr replaces one, getstr reads it, initstr gives them their start-up defaults.
+#include "screen/display.h" // obufsiz: the console output buffer size
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -17,17 +19,17 @@
 struct ExprValue;
 
 // Type bits of a variable (the low part is a value type of script/expr.h).
-enum : uint8_t { VT_UNSET = 0, VT_ARRAY = 64, VT_SYS = 128 };
+constexpr int VT_UNSET = 0, VT_ARRAY = 64, VT_SYS = 128;
 
 struct Variable {
     char name[11] = {};
     uint8_t type = VT_UNSET;
     std::unique_ptr<Variable> next;
-    int32_t dim = 0;                // elements of an array; the row number of a system variable
-    int32_t num = 0;                // numeric or logical value
-    std::string str;                // string value
-    std::vector<int32_t> cells;     // numeric and logical arrays
-    std::vector<std::string> strs;  // string arrays
+    int32_t dim = 0;               // elements of an array; the row number of a system variable
+    int32_t num = 0;               // numeric or logical value
+    std::string str;               // string value
+    std::vector<int32_t> cells;    // numeric and logical arrays
+    std::vector<std::string> strs; // string arrays
 };
 
 inline std::unique_ptr<Variable> vhead; // user variables, newest first
@@ -66,18 +68,17 @@ inline int gac = 0;
 inline std::vector<std::string> gav;
 
 // System-variable state that has no other owner yet.
-inline std::string xfername;   // _filename: the file last opened by a transfer or capture
-inline int32_t gretval = 0;    // _retval: secondary result of the last command
-inline int gtimeout = 0;       // _timeout: the last wait/dial/login/transfer timed out
-inline int kermeol = 13;       // _kermiteol
-inline int turnchar = -1;      // _turnchar: line turn-around character, -1 none
-inline int32_t obufsiz = 512;  // _obufsiz: console output buffer size
-inline int32_t txwindow = 0;   // _txwindow: ZMODEM transmit window
-inline int32_t txblksiz = 0;   // _txblksiz: ZMODEM transmit block size
-inline int32_t vmin = 0;       // _vmin: serial read minimum count
-inline int32_t vtime = 0;      // _vtime: serial read timer, tenths
-inline int32_t rcvsync = 0;    // _rcvsync
-inline std::string cfg[17];    // _cremark .. _cwru: the configuration text fields
+inline std::string xfername;  // _filename: the file last opened by a transfer or capture
+inline int32_t gretval = 0;   // _retval: secondary result of the last command
+inline int gtimeout = 0;      // _timeout: the last wait/dial/login/transfer timed out
+inline int kermeol = 13;      // _kermiteol
+inline int turnchar = -1;     // _turnchar: line turn-around character, -1 none
+inline int32_t txwindow = 0;  // _txwindow: ZMODEM transmit window
+inline int32_t txblksiz = 0;  // _txblksiz: ZMODEM transmit block size
+inline int32_t vmin = 0;      // _vmin: serial read minimum count
+inline int32_t vtime = 0;     // _vtime: serial read timer, tenths
+inline int32_t rcvsync = 0;   // _rcvsync
+inline std::string cfg[17];   // _cremark .. _cwru: the configuration text fields
 
 // The string store.
 void setstr(std::string& holder, const char* text);

@@ -19,7 +19,9 @@ struct tm split(int32_t t) {
     return f;
 }
 
-bool isdig(char c) { return c >= '0' && c <= '9'; }
+bool isdig(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // A run of digits, saturating well above any valid field; -1 when there is none.
 int64_t digits(const char*& p) {
@@ -42,7 +44,9 @@ int32_t convtime(time_t t) {
     return static_cast<int32_t>(static_cast<uint32_t>(v));
 }
 
-int32_t vorntime() { return convtime(time(nullptr)); }
+int32_t vorntime() {
+    return convtime(time(nullptr));
+}
 
 const char* atime(int32_t t) {
     static char buf[32];
