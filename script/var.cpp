@@ -158,9 +158,11 @@ int setsysvar(Variable& v, const ExprValue& val, int length) {
         break;
     case 14:
         vmin = val.number;
+        setstat();
         break;
     case 15:
         vtime = val.number;
+        setstat();
         break;
     case 16:
         rcvsync = val.number;
@@ -349,7 +351,7 @@ void varreset() {
     gtimeout = 0;
     kermeol = 13;
     turnchar = -1;
-    txwindow = txblksiz = vmin = vtime = rcvsync = 0;
+    txwindow = txblksiz = rcvsync = 0;
     for (std::string& s : cfg)
         s.clear();
     initsysrows();

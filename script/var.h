@@ -9,6 +9,8 @@
 //
 // The string store holds every text setting users can change (modem strings, file names):
 // setstr replaces one, getstr reads it, initstr gives them their start-up defaults.
+#include "ports/lock.h"     // lockpre: the lock-file pattern
+#include "ports/serial.h"   // vmin, vtime
 #include "screen/display.h" // obufsiz: the console output buffer size
 
 #include <cstdint>
@@ -68,17 +70,15 @@ inline int gac = 0;
 inline std::vector<std::string> gav;
 
 // System-variable state that has no other owner yet.
-inline std::string xfername;  // _filename: the file last opened by a transfer or capture
-inline int32_t gretval = 0;   // _retval: secondary result of the last command
-inline int gtimeout = 0;      // _timeout: the last wait/dial/login/transfer timed out
-inline int kermeol = 13;      // _kermiteol
-inline int turnchar = -1;     // _turnchar: line turn-around character, -1 none
-inline int32_t txwindow = 0;  // _txwindow: ZMODEM transmit window
-inline int32_t txblksiz = 0;  // _txblksiz: ZMODEM transmit block size
-inline int32_t vmin = 0;      // _vmin: serial read minimum count
-inline int32_t vtime = 0;     // _vtime: serial read timer, tenths
-inline int32_t rcvsync = 0;   // _rcvsync
-inline std::string cfg[17];   // _cremark .. _cwru: the configuration text fields
+inline std::string xfername; // _filename: the file last opened by a transfer or capture
+inline int32_t gretval = 0;  // _retval: secondary result of the last command
+inline int gtimeout = 0;     // _timeout: the last wait/dial/login/transfer timed out
+inline int kermeol = 13;     // _kermiteol
+inline int turnchar = -1;    // _turnchar: line turn-around character, -1 none
+inline int32_t txwindow = 0; // _txwindow: ZMODEM transmit window
+inline int32_t txblksiz = 0; // _txblksiz: ZMODEM transmit block size
+inline int32_t rcvsync = 0;  // _rcvsync
+inline std::string cfg[17];  // _cremark .. _cwru: the configuration text fields
 
 // The string store.
 void setstr(std::string& holder, const char* text);
@@ -104,4 +104,3 @@ inline std::string hstr;      // hang up
 inline std::string okstr;     // modem OK reply
 inline std::string ringstr;   // ring indication
 inline std::string dconnect;  // connect reply
-inline std::string lockpre;   // lock-file pattern
