@@ -47,3 +47,7 @@ int osescape(const char*, int) {
     zzprintf("Shell commands are not built yet\r\n");
     return 0;
 }
+
+void bell() {
+    _ttyout(7);
+}

@@ -4,6 +4,8 @@
 
 void osinit();
 const char* gethomedir();
+// Rings the console bell.
+void bell();
 void vinit();
 void vexit();
 void shell(int redraw);

@@ -1,18 +1,17 @@
 #pragma once
-#include "screen/vscreen.h" // eminit
-// The emulator's output entry: every received byte and every message reaches the screen here.
+// The emulator framework: every byte bound for the screen in terminal mode - received from the
+// host or printed by the program itself - goes through ttyout(), which hands it to the
+// interpreter of the selected emulation. emulate() selects an emulation and returns every mode
+// of the emulator and the screen to its power-on state. The DEC/ANSI family interpreter
+// (emvt100: VT100, VT102, VT52, ANSI, SCO-ANSI, VT220 7- and 8-bit) lives in vt100.cpp; the
+// plain TTY emulation is inline in ttyout. Replies to the host go out through sndcsi().
+//
+// The interpreter keeps its state across calls, one byte per call with no allocation, so a
+// sequence split over two received blocks completes on the next byte. It changes the screen
+// only through the virtual screen's operations.
+#include "screen/vscreen.h"
 
-void ttyout(int c);
-
-// Emulator set-up and block mode (interim definitions in interim_found.cpp until the emulators
-// land).
-extern int emreset;  // set by anything that reset the emulator during an escape command
-extern int blokmode; // block mode of the TeleVideo emulations
-void emulate(int mode, int redisplay);
-int doblock(int key);
-// The emulation mode word: one bit per emulation; bit 0 is the display driver's batch flag,
-// and the value 1 alone marks plain output while a procedure owns the screen.
-extern int vemode;
+#include <cstdint>
 
 // Emulation mode bits, the values kept in `vemode` and `emode`. VT102 shares the VT100 bit.
 enum : int {
@@ -37,8 +36,113 @@ enum : int {
     EM_TVFAMILY = EM_TV950 | EM_TV925 | EM_TV912 | EM_WYSE50 | EM_WYSE60 | EM_ADM1,
 };
 
-// Keyboard modes the emulators set and the keyboard (fnkey) reads.
-inline int appcur = 0;   // cursor keys send application sequences
-inline int appkey = 0;   // keypad application mode
-inline int vtc18out = 0; // replies and keys use 8-bit C1 introducers
-inline int vbsdel = 1;   // the backspace key sends DEL in the VT220 emulations
+// The emulation mode word: one bit per emulation; bit 0 is the display driver's batch flag,
+// and the value 1 alone marks plain output while a procedure owns the screen.
+extern int vemode;
+inline int ovemode = 0; // the emulation asked for by the last selection
+
+// ---- the interpreter's state (module-level, reset by emulate) ----------------------------
+constexpr int VTBUFSIZ = 80; // parameter and intermediate bytes kept: at most 79
+inline int state = 0;        // 0 ground, 1 ESC, 2 CSI, 3..6 ESC ( ) * +, 7 ESC #, 8 ESC SP,
+                             // 20..23 SCO-ANSI key programming
+inline int ostate = 0;       // state at the last final byte
+inline char vtbuf[VTBUFSIZ]; // collected parameter bytes, NUL-terminated
+inline int vtptr = 0;        // fill level of vtbuf
+inline int vtcmd = 0;        // the final byte
+
+// Modes.
+inline int appcur = 0;    // cursor keys send application sequences
+inline int appkey = 0;    // keypad application mode
+inline int vnlmode = 0;   // line feed also returns the carriage
+inline int vt200mode = 0; // 0 VT100 mode, 1 VT200 7-bit, 2 VT200 8-bit
+inline int vtc18out = 0;  // replies and keys use 8-bit C1 introducers
+inline int vbsdel = 1;    // the backspace key sends DEL in the VT220 emulations
+inline int nrcsmode = 0;  // national replacement sets active
+inline int vtfkeyl = 0;   // user-defined keys locked
+inline int vtdcson = 0;   // a device-control string is open
+inline int vdcstate = 0;  // its interpreter state
+inline int sshift = 0;    // single shift 2 or 3 pending
+inline int blokmode = 0;  // block mode of the TeleVideo emulations
+inline int revmap = 0;    // screen shown reversed (private mode 5)
+inline int emreset = 0;   // set whenever emulate ran (the escape prompt looks at it)
+
+// Saved cursor (ESC 7 / CSI s).
+inline int vtsavx = 0, vtsavy = 0, vtsavattr = 0, vtsavset = 0;
+
+// Settings that shape a selection (set by scripts and the configuration).
+inline int vtwrap = 1;     // auto-wrap at selection
+inline int noscroll = 0;   // a line feed on the last row goes to row 0
+inline int sblockmode = 0; // start the TeleVideo emulations in block mode
+inline int revdim = 1;     // show dim as reverse (Wyse 50)
+inline int defcset = 0;    // default national set (VT220-7)
+inline int vdestbs = 0;    // destructive backspace
+inline int vtabex = 0;     // expand tabs into spaces on the console
+inline int maskpar = 1;    // received bytes are cut to 7 bits unless the emulation is 8-bit
+
+// Host-programmed keys (SCO-ANSI key programming and the VT220 user-defined keys).
+constexpr int NPRGKEYS = 48;
+constexpr int PRGKEYMAX = 79;
+
+// Modes that live with the screen (screen/vscreen.h): prauto, prextent, prformfd (printing),
+// vcurstat (status line), pcset (PC character set); with the line settings
+// (ports/settings.h): vmaskpar (received bytes cut to 7 bits).
+
+// ---- entry points --------------------------------------------------------------------------
+void ttyout(int c);
+void emulate(int mode, int redisplay);
+void emvt100(int c);
+void sndcsi(const char* text);
+// Sends bytes to the host as they are (through the reply writer).
+void replyraw(const char* buf, int len);
+void vt_ident(int secondary);
+void vt_reset();
+int vtgetp1();
+int vtgetp2();
+int vtgetp3();
+int vtqgetp1();
+void savestat();
+void restorestat();
+void erasedisplay(int selective);
+void eraseline(int selective);
+void insline(int n);
+void delline(int n);
+void isofg(int n, int permanent);
+void isobg(int n, int permanent);
+void ansicolor(int n);
+void vtescape();
+void vtcontrol();
+void vtqcontrol();
+void vtecontrol();
+void vt_ri();
+void vt_hts();
+void vt_ss2();
+void vt_ss3();
+int doblock(int key);
+
+// The character set layer (charset.cpp): translation of printable bytes and designations.
+int grconvert(int c, int show);
+int vtpcontrol(int final);
+void vt52escape(int c);
+int dcstring(int c);
+void vics200(int defset);
+void setcset(int n);
+
+// Locking shifts of the VT220 sets: GL = G0..G3, GR = G1..G3.
+void vtlshift(int g);
+void vtrshift(int g);
+
+// The plain TTY emulation (also what an emulation whose interpreter is missing falls back on,
+// after one line saying so: emunbuilt).
+void ttytty(int c);
+void emunbuilt(const char* what, int c);
+
+// Interpreters of the other families.
+void emtv925(int c);
+void empcterm(int c);
+void em3101(int c);
+
+// The reply writer; tests point it at a buffer. Unset, replies go to the line through scmd.
+inline void (*replyhook)(const char* text, int len) = nullptr;
+
+// Power-on state of the emulator (state machine, modes, saved cursor), for tests.
+void emreset0();

@@ -31,6 +31,7 @@ unsigned char* outrtab = nullptr;
 unsigned char* intrtab = nullptr;
 unsigned char ouigtab[256];
 unsigned char inigtab[256];
+unsigned char* disptab = nullptr;
 
 int cdelay = 0;
 int ldelay = 0;

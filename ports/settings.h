@@ -43,6 +43,7 @@ extern unsigned char* outrtab;     // output translation table, nullptr when not
 extern unsigned char* intrtab;     // input translation table, nullptr when not set
 extern unsigned char ouigtab[256]; // bytes dropped on output (non-zero entry)
 extern unsigned char inigtab[256]; // bytes dropped on input (non-zero entry)
+extern unsigned char* disptab;     // display translation table, nullptr when not set
 
 // The translation table, created as the identity when absent (input = 1 for intrtab).
 unsigned char* mktrtab(int input);

@@ -7,7 +7,6 @@
 
 #include <cstdio>
 
-int vemode = 8;
 int vpages = 1;
 int vfromhost = 0;
 

@@ -3,13 +3,13 @@
 // terminal mode use, until those land with their own headers; then this file and
 // interim_found.cpp go.
 #include "screen/display.h"
+#include "emulators/emulate.h" // vemode
 #include "screen/keyboard.h"
 #include "screen/vscreen.h"
 
 #include <string>
 
 // Virtual screen (the rest is in screen/vscreen.h).
-extern int vemode;    // emulation drawing now; 1 while output is plain
 extern int vpages;    // screen pages to create
 extern int vfromhost; // set while a received byte is drawn
 

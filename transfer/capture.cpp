@@ -4,6 +4,8 @@
 #include "core/fmt.h"
 
 int castat = 0;
+int prstat = 0;
+int nocapt = 0;
 
 int setcapt(int state) {
     if (state == 0) return 0;
@@ -32,3 +34,4 @@ int tprlin(const uint16_t*, int) {
     zzprintf("Printing is not built yet\r\n");
     return -1;
 }
+int emprint(int) { return 0; }

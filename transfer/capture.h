@@ -9,6 +9,10 @@ const char* captname();
 int capture(int c);
 int setprint(int state);
 bool printing(); // printer output is active
+extern int prstat; // printer state: bit 2 printer controller on, bit 4 auto-print on
+extern int nocapt; // raw screen output is not captured
+// Offers a byte on its way to the screen to the printer; 1 when the printer took it.
+int emprint(int c);
 #include <cstdint>
 // Sends one byte to the printer; -1 when there is no printer.
 int tprint(int c);

@@ -1,0 +1,103 @@
+#pragma once
+// The emulator in-process on a known console: bytes go in through ttyout, the screen is read
+// back from screen memory, replies to the host are collected, and everything sent to the
+// console is captured (and can be judged by libvterm).
+#include "core/start.h"
+#include "emulators/emulate.h"
+#include "ports/com.h"
+#include "ports/settings.h"
+#include "screen/display.h"
+#include "screen/termcap.h"
+#include "screen/vscreen.h"
+
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+class Emu {
+  public:
+    // `term` is the console's type from the system database; `rows` its height.
+    explicit Emu(int emulation = EM_VT100, const char* term = "xterm", int rows = 24,
+                 int cols = 80) {
+        displayreset();
+        vscreenreset();
+        settingsreset();
+        emreset0();
+        maskpar = 0;
+        qflag = 1;
+        comq = CharQueue{};
+        setenv("TERM", term, 1);
+        setenv("TERMCAP", "/nonexistent/termcap", 1);
+        setenv("HOME", "/nonexistent", 1);
+        setenv("VORNDIR", "/nonexistent", 1);
+        termcapreset();
+        setconswriter([this](const char* p, size_t n) { out_.append(p, n); });
+        tinit(term);
+        _vinit();
+        Lines = rows;
+        Cols = cols;
+        vlines = rows < 24 ? rows : 24;
+        vcols = 80;
+        eminit(Cols);
+        current() = &replies_;
+        replyhook = [](const char* p, int n) { current()->append(p, static_cast<size_t>(n)); };
+        vemode = 0;
+        emulate(emulation, 0);
+        vclear();
+        oflush();
+        out_.clear();
+    }
+    ~Emu() {
+        setconswriter(nullptr);
+        replyhook = nullptr;
+        current() = nullptr;
+        qflag = 0;
+        unsetenv("TERMCAP");
+    }
+    Emu(const Emu&) = delete;
+    Emu& operator=(const Emu&) = delete;
+
+    void feed(std::string_view bytes) {
+        for (unsigned char c : bytes)
+            ttyout(c);
+        oflush();
+    }
+    // Row r of screen memory as characters, trailing blanks removed.
+    std::string row(int r) const {
+        std::string s;
+        for (int c = 0; c < vcols; c++)
+            s += static_cast<char>(vscreen[r][c] & 0xff);
+        while (!s.empty() && s.back() == ' ')
+            s.pop_back();
+        return s;
+    }
+    // All emulated rows joined with '\n', trailing blank rows removed.
+    std::string screen() const {
+        std::string s;
+        for (int r = 0; r < vlines; r++)
+            s += row(r) + "\n";
+        while (!s.empty() && (s.back() == '\n'))
+            s.pop_back();
+        return s;
+    }
+    int rend(int r, int c) const { return vscreen[r][c] & 0xff00; }
+    std::string takeReplies() {
+        std::string s;
+        s.swap(replies_);
+        return s;
+    }
+    std::string takeOutput() {
+        oflush();
+        std::string s;
+        s.swap(out_);
+        return s;
+    }
+
+  private:
+    static std::string*& current() {
+        static std::string* p = nullptr;
+        return p;
+    }
+    std::string out_;
+    std::string replies_;
+};
