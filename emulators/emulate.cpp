@@ -5,6 +5,7 @@
 #include "ports/settings.h"
 #include "screen/display.h"
 #include "screen/interim_found.h"
+#include "screen/keyboard.h"
 #include "script/window.h"
 #include "transfer/capture.h"
 
@@ -118,6 +119,11 @@ void ttyout(int c) {
     if (castat == 2 && !nocapt) capture(c & 0xff);
     if (wactive) {
         wputc(c);
+        return;
+    }
+    // Until the screen exists (and in quiet mode) bytes go to the console as they are.
+    if (!vbegscr) {
+        _ttyout(c);
         return;
     }
     int m = vemode & ~1;

@@ -79,8 +79,7 @@ inline int vdestbs = 0;    // destructive backspace
 inline int vtabex = 0;     // expand tabs into spaces on the console
 inline int maskpar = 1;    // received bytes are cut to 7 bits unless the emulation is 8-bit
 
-// Host-programmed keys (SCO-ANSI key programming and the VT220 user-defined keys).
-constexpr int NPRGKEYS = 48;
+// Longest text of a host-programmed key (the keys themselves live with the keyboard).
 constexpr int PRGKEYMAX = 79;
 
 // Modes that live with the screen (screen/vscreen.h): prauto, prextent, prformfd (printing),

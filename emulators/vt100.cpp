@@ -10,6 +10,7 @@
 #include "ports/settings.h"
 #include "screen/display.h"
 #include "screen/interim_found.h"
+#include "screen/keyboard.h"
 #include "screen/scrollback.h"
 #include "transfer/capture.h"
 

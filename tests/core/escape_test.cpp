@@ -36,9 +36,10 @@ TEST(Escape, LettersPrintTheirWordsAndAct) {
         {"MF", "Mode F\bFULL\r\n" + back, 1, 8, 0},
         {"mh", "Mode H\bHALF\r\n" + back, 2, 8, 0},
         {"mz", "Mode Z" + modes + back, 1, 8, 0},
-        {"e5", "Emulate 5\bVT52\r\n" + back, 1, 16, 0},
-        {"e0", "Emulate 0\bVT102\r\n" + back, 1, 8, 0},
-        {"ep", "Emulate P\bPCTERM\r\n" + back, 1, 16384, 0},
+        // A new emulation ends with a line break on the last emulated row; PCTERM needs 25 rows.
+        {"e5", "Emulate 5\bVT52\r\n\r\n" + back, 1, 16, 0},
+        {"e0", "Emulate 0\bVT102\r\n\r\n" + back, 1, 8, 0},
+        {"ep", "Emulate P\bPCTERM\r\nScreen must have at least 25 lines\r\n" + back, 1, 16384, 0},
         {"ex",
          "Emulate X?\r\nAllowable options are: T)ty, V)t100, 5)vt52, A)nsi, L)tv950, "
          "9)tv925, 1)tv912, W)yse50, D)adm1, 3)ib3101, 8)vt220-8, 2)vt220-7, S)coansi, "
