@@ -46,7 +46,6 @@ TEST(PtyE2E, AProgramWithItsArgumentsRunsOnTheLine) {
     run.type("typed\r");
     EXPECT_TRUE(run.waitFor("GOT=typed"));
     EXPECT_TRUE(run.waitFor("[Disconnected]"));
-    run.type("\x04");
     EXPECT_EQ(run.wait(), 0);
 }
 
@@ -61,6 +60,5 @@ TEST(PtyE2E, AMissingProgramIsReportedOnTheScreen) {
     EXPECT_TRUE(run.waitFor("vorn: Can't execvp /nonexistent/prog"));
     EXPECT_TRUE(run.waitFor("[PTY Driver Exit: 30]"));
     EXPECT_TRUE(run.waitFor("[Disconnected]"));
-    run.type("\x04");
     EXPECT_EQ(run.wait(), 0);
 }
