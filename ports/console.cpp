@@ -72,3 +72,9 @@ void consnorm() {
     if (qflag) return;
     unsavecons();
 }
+
+void consreset() {
+    unsavecons();
+    havesaved = false;
+    savedfd = -1;
+}

@@ -13,3 +13,5 @@ int setraw(int fd);
 int unsavecons();
 // 1 when savecons() found a terminal.
 bool conssaved();
+// Restores any saved settings and forgets them, for tests.
+void consreset();
