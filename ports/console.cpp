@@ -49,6 +49,8 @@ int setraw(int fd) {
     struct termios t {};
     if (tcgetattr(fd, &t) < 0) return -1;
     t.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF);
+    // With consxon the console keeps the XON/XOFF it had when the program started.
+    if (cfloflag) t.c_iflag |= static_cast<tcflag_t>(ixonset);
     t.c_oflag &= ~OPOST;
     t.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     t.c_cflag &= ~(CSIZE | PARENB);

@@ -1,5 +1,6 @@
 #include "ports/settings.h"
 
+#include "core/escape.h"
 #include "core/fmt.h"
 #include "ports/com.h"
 
@@ -41,19 +42,11 @@ namespace {
 unsigned char outrbuf[256];
 unsigned char intrbuf[256];
 
-// Parity names in the order the expected-values message lists them.
-struct ParName {
-    const char* name;
-    int value;
-};
-constexpr ParName parnames[] = {{"NONE", 0}, {"EVEN", 2}, {"ODD", 1}, {"MARK", 3}, {"SPACE", 4}};
-
 int parexpect() {
     std::string s;
-    constexpr int n = sizeof parnames / sizeof parnames[0];
-    for (int i = 0; i < n; i++) {
-        if (i) s += i == n - 1 ? " or " : ", ";
-        s += parnames[i].name;
+    for (const SelEntry* p = parlist; p->name[0]; p++) {
+        if (p != parlist) s += p[1].name[0] ? ", " : " or ";
+        s += p->name;
     }
     eprintf("%s expected\r\n", s.c_str());
     return -1;
