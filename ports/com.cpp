@@ -239,7 +239,15 @@ int doxqz() {
     comfd = 0;
     setraw(0);
     serset(0, 244);
-    if (!parmptr.empty() && setparms(parmptr.c_str()) < 0) return -1;
+    if (!parmptr.empty()) {
+        // The null driver would only record the parameters; the serial driver's set and baud
+        // put them on standard input, which is the line now.
+        ComDriver* keep = COM;
+        COM = &asyfuncs;
+        int r = setparms(parmptr.c_str());
+        COM = keep;
+        if (r < 0) return -1;
+    }
     baud = sergbaud(0, 1);
     return startcom(COMQSIZE);
 }

@@ -193,3 +193,22 @@ TEST_F(SerialE2E, DevicesThatCannotBeOpened) {
 }
 
 } // namespace
+
+namespace {
+
+// In server mode standard input is the line: 8 bits, one stop bit, no parity, then the -s
+// parameters; the pseudo-terminal the program runs on shows them.
+TEST(ServerLineE2E, StandardInputTakesTheParameters) {
+    VornRun run({"-x", "-s", "2400,O,7,2"});
+    termios t{};
+    EXPECT_TRUE(pollfor([&] {
+        t = run.now();
+        return cfgetospeed(&t) == B2400;
+    }));
+    EXPECT_EQ(t.c_cflag & (PARODD | CSTOPB), static_cast<tcflag_t>(PARODD | CSTOPB));
+    EXPECT_EQ(t.c_lflag & (ICANON | ECHO), 0u);
+    run.signal(SIGTERM);
+    run.wait();
+}
+
+} // namespace

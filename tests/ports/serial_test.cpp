@@ -333,3 +333,52 @@ TEST_F(Serial, ServerModeLineOnAnyDescriptor) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(Serial, OpeningVariants) {
+    struct Case {
+        const char* what;
+        std::string partopen;
+        int preoflag;
+    };
+    const Case cases[] = {
+        {"plain", "", 0},
+        {"blocking prefix", "/dev/pts", 0},
+        {"other prefix", "/dev/ttyS", 0},
+        {"open once before", "", 1},
+        {"both", "/dev/pts/", 1},
+    };
+    for (const Case& c : cases) {
+        partopen = c.partopen;
+        preoflag = c.preoflag;
+        open(pty.path);
+        EXPECT_EQ(COM, &asyfuncs) << c.what;
+        EXPECT_EQ(fcntl(comfd, F_GETFL) & O_NONBLOCK, 0) << c.what;
+        EXPECT_TRUE(d.exists(lockname)) << c.what;
+        captureconsole([] { comexit(); });
+        EXPECT_FALSE(d.exists(lockname)) << c.what;
+    }
+}
+
+TEST_F(Serial, NodePrefixedDeviceAndItsLockDirectory) {
+    // A node prefix that is a directory of this machine stands in for another node's files.
+    const std::string root = d.path().string() + "/node";
+    fs::create_directories(root + "/dev");
+    fs::create_directories(root + "/locks");
+    fs::create_symlink(pty.path, root + "/dev/ttyN1");
+    devprefix = root;
+    lockpre = "/locks/LCK..%B";
+    systemidfile = d.path().string() + "/systemid";
+    std::string out = captureconsole([] {
+        cominit("ttyN1");
+        COM->vt("");
+    });
+    EXPECT_EQ(out, "Connected 9600 on ttyN1\r\n");
+    ASSERT_EQ(COM, &asyfuncs);
+    EXPECT_TRUE(fs::exists(root + "/locks/LCK..ttyN1"));
+    captureconsole([] { comexit(); });
+    EXPECT_FALSE(fs::exists(root + "/locks/LCK..ttyN1"));
+}
+
+} // namespace
