@@ -13,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
+#include <exception>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -49,6 +50,15 @@ void lockatexit() {
     int owner = lockowner(heldlock);
     if (owner == 0 || owner == heldpid) unlink(heldlock.c_str());
     heldlock.clear();
+}
+
+std::terminate_handler prevterminate = nullptr;
+
+// An uncaught exception ends the program through abort, which runs no exit handlers.
+[[noreturn]] void lockonterminate() {
+    lockatexit();
+    if (prevterminate) prevterminate();
+    std::abort();
 }
 
 std::string lastcomponent(const std::string& s) {
@@ -300,6 +310,7 @@ int mlock() {
     heldpid = getpid();
     if (!atexitset) {
         std::atexit(lockatexit);
+        prevterminate = std::set_terminate(lockonterminate);
         atexitset = true;
     }
     if (echoflag) zzprintf("[Locking %s]\r\n", name.c_str());

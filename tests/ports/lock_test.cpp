@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
@@ -332,6 +333,42 @@ TEST_F(Lock, ReopeningKeepsTheLock) {
     reinit = 0;
     EXPECT_TRUE(fs::exists(lockat("LCK..ttyAB")));
     delock();
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(Lock, LockGoesWithTheProgramHoweverItEnds) {
+    struct Case {
+        const char* what;
+        void (*end)();
+        bool gone;
+    };
+    const Case cases[] = {
+        {"exit", [] { std::exit(0); }, true},
+        {"uncaught exception", [] { std::terminate(); }, true},
+        // A forked child ending does not take its parent's lock with it.
+        {"child of the locker exits",
+         [] {
+             pid_t p = fork();
+             if (p == 0) std::exit(0);
+             waitpid(p, nullptr, 0);
+             _exit(0);
+         },
+         false},
+    };
+    for (const Case& c : cases) {
+        pid_t p = fork();
+        if (p == 0) {
+            if (!dolock("ttyAB")) _exit(2);
+            c.end();
+        }
+        int st = 0;
+        waitpid(p, &st, 0);
+        EXPECT_EQ(fs::exists(lockat("LCK..ttyAB")), !c.gone) << c.what;
+        fs::remove(lockat("LCK..ttyAB"));
+    }
 }
 
 } // namespace
