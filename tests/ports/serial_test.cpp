@@ -382,3 +382,38 @@ TEST_F(Serial, NodePrefixedDeviceAndItsLockDirectory) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(ConsoleFlowControl, SwitchedOnlyWhenTheConsoleHadIt) {
+    PtyPair pty;
+    LineOnly line;
+    struct Case {
+        int ixonset, xflag, cfloflag, on;
+        tcflag_t before, after;
+    };
+    const tcflag_t both = IXON | IXANY;
+    const Case cases[] = {
+        {static_cast<int>(both), 0, 0, 0, both, 0},
+        {static_cast<int>(both), 0, 0, 1, 0, both},
+        {IXON, 0, 0, 1, 0, IXON},
+        {0, 0, 0, 1, 0, 0},                            // off at start: left alone
+        {static_cast<int>(both), 1, 0, 0, both, both}, // server mode
+        {static_cast<int>(both), 0, 1, 0, both, both}, // consxon keeps it on
+    };
+    for (const Case& c : cases) {
+        termios t{};
+        tcgetattr(pty.slave, &t);
+        t.c_iflag = (t.c_iflag & ~both) | c.before;
+        tcsetattr(pty.slave, TCSANOW, &t);
+        ttyfd = pty.slave;
+        ixonset = c.ixonset, xflag = static_cast<uint8_t>(c.xflag), cfloflag = c.cfloflag;
+        consxon(c.on);
+        tcgetattr(pty.slave, &t);
+        EXPECT_EQ(t.c_iflag & both, c.after) << c.ixonset << c.xflag << c.cfloflag << c.on;
+    }
+    ttyfd = -1;
+    ixonset = 0, xflag = 0;
+}
+
+} // namespace
