@@ -1,0 +1,166 @@
+// Megabytes per second through ttyout (VT100 emulation, an xterm console whose output is
+// written to /dev/null) beside libvterm's screen layer fed the same bytes in the same run.
+// Two workloads: plain text lines, and text mixed with renditions, cursor addressing, erases
+// and scrolls of a region. Prints the workload, our figure, libvterm's and the ratio.
+#include "core/start.h"
+#include "emulators/emulate.h"
+#include "ports/com.h"
+#include "ports/queue.h"
+#include "screen/display.h"
+#include "screen/termcap.h"
+#include "screen/vscreen.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <vterm.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+
+namespace {
+
+constexpr size_t kBytes = 16 << 20;
+
+std::string plain() {
+    std::mt19937 rng(1);
+    std::string s;
+    const char* words[] = {
+        "the", "quick",   "brown",    "fox",    "jumps",    "over",           "lazy",
+        "dog", "compile", "warning:", "unused", "variable", "src/main.c:42:7"};
+    while (s.size() < kBytes) {
+        size_t len = 0;
+        int n = 3 + rng() % 12;
+        for (int i = 0; i < n && len < 70; i++) {
+            const char* w = words[rng() % (sizeof words / sizeof *words)];
+            s += w;
+            s += ' ';
+            len += std::char_traits<char>::length(w) + 1;
+        }
+        s += "\r\n";
+    }
+    return s;
+}
+
+std::string mixed() {
+    std::mt19937 rng(2);
+    std::string s = "\033[2J";
+    char buf[64];
+    while (s.size() < kBytes) {
+        switch (rng() % 8) {
+        case 0: // a status line in reverse at an address
+            std::snprintf(buf, sizeof buf, "\033[%u;1H\033[7m",
+                          static_cast<unsigned>(1 + rng() % 24));
+            s += buf;
+            s += " file.c  line 120  col 7 \033[m\033[K";
+            break;
+        case 1: // coloured text
+            std::snprintf(buf, sizeof buf, "\033[%u;%um", static_cast<unsigned>(30 + rng() % 8),
+                          static_cast<unsigned>(1 + rng() % 2));
+            s += buf;
+            s += "highlighted words here\033[0m plain again ";
+            break;
+        case 2: // a region scrolled by line feeds at its bottom
+            std::snprintf(buf, sizeof buf, "\033[%u;%ur\033[%u;1H",
+                          static_cast<unsigned>(2 + rng() % 5),
+                          static_cast<unsigned>(14 + rng() % 10), 23u);
+            s += buf;
+            for (int i = 0; i < 4; i++)
+                s += "scrolling text in the region\r\n";
+            s += "\033[r";
+            break;
+        case 3: // erases
+            std::snprintf(buf, sizeof buf, "\033[%u;%uH\033[K\033[%u;1H\033[J",
+                          static_cast<unsigned>(1 + rng() % 24),
+                          static_cast<unsigned>(1 + rng() % 80),
+                          static_cast<unsigned>(20 + rng() % 5));
+            s += buf;
+            break;
+        case 4: // reverse index at the top of a region
+            s += "\033[3;20r\033[3;1H\033M\033M\033[r";
+            break;
+        default: // plain lines
+            std::snprintf(buf, sizeof buf, "\033[%u;1H", static_cast<unsigned>(1 + rng() % 24));
+            s += buf;
+            s += "int main(int argc, char **argv) { return argc > 1 ? 0 : 1; }\r\n";
+            break;
+        }
+    }
+    return s;
+}
+
+double ours(const std::string& bytes) {
+    int null = open("/dev/null", O_WRONLY);
+    setconswriter([null](const char* p, size_t n) {
+        if (write(null, p, n) < 0) std::abort();
+    });
+    vscreenreset();
+    emreset0();
+    maskpar = 0;
+    Lines = 24;
+    Cols = 80;
+    vlines = 24;
+    vcols = 80;
+    eminit(Cols);
+    vemode = 0;
+    emulate(EM_VT100, 0);
+    // As terminal mode does: each block read from the line is queued, and bytes are taken from
+    // the queue one by one, so the console is written when the queue runs dry.
+    qinit(comq, COMQSIZE);
+    auto t0 = std::chrono::steady_clock::now();
+    for (size_t i = 0; i < bytes.size(); i += COMBUFSIZ) {
+        size_t n = std::min<size_t>(COMBUFSIZ, bytes.size() - i);
+        for (size_t k = 0; k < n; k++)
+            qchar(static_cast<unsigned char>(bytes[i + k]), comq);
+        for (int c; (c = unqchar(comq)) >= 0;)
+            ttyout(c);
+    }
+    oflush();
+    double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    setconswriter(nullptr);
+    close(null);
+    return bytes.size() / s / 1e6;
+}
+
+double theirs(const std::string& bytes) {
+    VTerm* vt = vterm_new(24, 80);
+    vterm_set_utf8(vt, 0);
+    VTermScreen* vs = vterm_obtain_screen(vt);
+    vterm_screen_reset(vs, 1);
+    auto t0 = std::chrono::steady_clock::now();
+    // The same block size the port layer reads from the line.
+    for (size_t i = 0; i < bytes.size(); i += 1200)
+        vterm_input_write(vt, bytes.data() + i, std::min<size_t>(1200, bytes.size() - i));
+    vterm_screen_flush_damage(vs);
+    double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    vterm_free(vt);
+    return bytes.size() / s / 1e6;
+}
+
+} // namespace
+
+int main() {
+    setenv("TERM", "xterm", 1);
+    setenv("TERMCAP", "/nonexistent/termcap", 1);
+    setenv("HOME", "/nonexistent", 1);
+    setenv("VORNDIR", "/nonexistent", 1);
+    qflag = 1;
+    comq = CharQueue{};
+    tinit("xterm");
+    _vinit();
+    std::printf("%-34s %12s %12s %8s\n", "workload (16 MB, VT100)", "ttyout MB/s", "libvterm",
+                "ratio");
+    struct {
+        const char* name;
+        std::string bytes;
+    } work[] = {{"plain text", plain()}, {"SGR, addressing, erases, regions", mixed()}};
+    for (auto& w : work) {
+        double a = ours(w.bytes);
+        double b = theirs(w.bytes);
+        std::printf("%-34s %12.1f %12.1f %7.2fx\n", w.name, a, b, b > 0 ? a / b : 0);
+    }
+    return 0;
+}

@@ -1,0 +1,65 @@
+// Feeds arbitrary bytes to ttyout under every emulation, switching emulations at random points
+// (a 0xFF byte followed by a selector), on a 24- or 25-row xterm console whose output goes to
+// nowhere. Besides the sanitizers, the cursor, the region and the interpreter's buffer must stay
+// inside the screen after every byte.
+#include "core/start.h"
+#include "emulators/emulate.h"
+#include "ports/com.h"
+#include "screen/display.h"
+#include "screen/termcap.h"
+#include "screen/vscreen.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+namespace {
+// clang-format off
+constexpr int modes[] = {EM_TTY,    EM_VT100,  EM_VT52,   EM_ANSI,   EM_VT2207, EM_VT2208,
+                         EM_SCOANSI, EM_TV950, EM_WYSE50, EM_PCTERM, EM_IB3101, EM_ADM1};
+// clang-format on
+constexpr int nmodes = sizeof modes / sizeof modes[0];
+
+void check() {
+    if (vdestline < 0 || vdestline >= Lines || vdestcol < 0 || vdestcol >= vcols ||
+        vtptr < 0 || vtptr >= VTBUFSIZ || vscregtop < 0 || vscregbot >= vlines ||
+        vscregtop > vscregbot || vlines > Lines)
+        std::abort();
+}
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    setenv("TERM", "xterm", 1);
+    setenv("TERMCAP", "/nonexistent/termcap", 1);
+    setenv("HOME", "/nonexistent", 1);
+    setenv("VORNDIR", "/nonexistent", 1);
+    qflag = 1;
+    setconswriter([](const char*, size_t) {});
+    tinit("xterm");
+    _vinit();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0) return 0;
+    vscreenreset();
+    emreset0();
+    replyhook = [](const char*, int) {};
+    Lines = data[0] & 1 ? 25 : 24;
+    Cols = 80;
+    vlines = 24;
+    vcols = 80;
+    eminit(Cols);
+    vemode = 0;
+    emulate(modes[(data[0] >> 1) % nmodes], 0);
+    for (size_t i = 1; i < size; i++) {
+        if (data[i] == 0xff && i + 1 < size) {
+            int sel = data[++i];
+            emulate(modes[sel % nmodes], sel & 0x80);
+            continue;
+        }
+        ttyout(data[i]);
+        check();
+    }
+    oflush();
+    return 0;
+}
