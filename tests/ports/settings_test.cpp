@@ -1,9 +1,11 @@
 // Line settings and the byte path to the line, against a recording driver table.
 #include <gtest/gtest.h>
 
+#include "core/term.h"
 #include "ports/com.h"
 #include "ports/settings.h"
 #include "screen/display.h"
+#include "support/portsupport.h"
 
 #include <chrono>
 #include <cstdio>
@@ -363,6 +365,43 @@ TEST_F(Settings, DelaysWaitAtLeastTheirUnits) {
     tcomout('\n');
     spent = std::chrono::duration_cast<std::chrono::nanoseconds>(clk::now() - t0).count();
     EXPECT_GE(spent, 13 * DELAYUNIT_NS);
+}
+
+} // namespace
+
+namespace {
+
+// What arrives from the line passes the same tables on its way to the screen (before the
+// screen exists, bytes reach the console as they are).
+TEST(InputTables, ChangeExactlyTheirBytes) {
+    struct Case {
+        int amode, addcr, addlf, vmaskpar;
+        std::vector<std::pair<int, int>> trans;
+        std::vector<int> ignore;
+        std::string received, shown;
+    };
+    const Case cases[] = {
+        {1, 0, 0, 0, {{'a', 'A'}, {0xE9, 'e'}}, {'x', 0x7F}, "abx\x7f\xe9z", "Abez"},
+        {1, 1, 0, 0, {}, {}, "l1\nl2\r\n", "l1\r\nl2\r\r\n"},
+        {1, 0, 1, 0, {}, {}, "l1\rl2\r\n", "l1\r\nl2\r\n\n"},
+        {1, 0, 0, 1, {}, {}, "\xc1\xe2", "Ab"},
+        {0, 1, 1, 0, {{'a', 'A'}}, {'b'}, "ab\r\n", "ab\r\n"}, // ascii mode
+    };
+    for (const Case& c : cases) {
+        settingsreset();
+        wrustr[0] = 0;
+        amode = c.amode, addcr = c.addcr, addlf = c.addlf, vmaskpar = c.vmaskpar;
+        for (auto [from, to] : c.trans)
+            mktrtab(1)[from] = static_cast<unsigned char>(to);
+        for (int b : c.ignore)
+            inigtab[b] = 1;
+        std::string out = captureconsole([&] {
+            for (char ch : c.received)
+                dispcapt(static_cast<unsigned char>(ch));
+        });
+        EXPECT_EQ(out, c.shown) << c.received;
+    }
+    settingsreset();
 }
 
 } // namespace
