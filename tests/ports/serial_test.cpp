@@ -198,39 +198,6 @@ TEST_F(Serial, SpeedsOutsideTheTableReadAs9600) {
     EXPECT_EQ(tospeed, static_cast<int>(B230400));
 }
 
-TEST_F(Serial, BytesPassUnchangedBothWays) {
-    open(pty.path);
-    ASSERT_EQ(COM, &asyfuncs);
-    std::string all;
-    for (int i = 0; i < 256; i++)
-        all += static_cast<char>(i);
-    all += all;
-    EXPECT_EQ(COM->bout(reinterpret_cast<const uint8_t*>(all.data()), static_cast<int>(all.size())),
-              static_cast<int>(all.size()));
-    EXPECT_EQ(readfor(pty.master, all.size()), all);
-    ASSERT_TRUE(writeall(pty.master, all));
-    std::string got;
-    for (int c; got.size() < all.size() && (c = comwait(5)) >= 0;)
-        got += static_cast<char>(c);
-    EXPECT_EQ(got, all);
-}
-
-TEST_F(Serial, BreakReachesThePeerAsANul) {
-    open(pty.path);
-    ASSERT_EQ(COM, &asyfuncs);
-    EXPECT_EQ(COM->brk(), 0);
-    EXPECT_EQ(readfor(pty.master, 1), std::string(1, '\0'));
-}
-
-TEST_F(Serial, ModemStatusIsAlwaysThree) {
-    open(pty.path);
-    ASSERT_EQ(COM, &asyfuncs);
-    EXPECT_EQ(COM->mstat(), 3);
-    EXPECT_EQ(COM->unused(), 0);
-    EXPECT_EQ(COM->flags, 0);
-    EXPECT_EQ(COM->combufsiz, 1200);
-}
-
 TEST_F(Serial, ParametersGivenAtConnect) {
     std::string out = captureconsole([&] {
         cominit(pty.path.c_str());
