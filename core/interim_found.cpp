@@ -3,7 +3,10 @@
 
 #include "core/fmt.h"
 #include "core/start.h"
+#include "ports/com.h"
+#include "ports/trans.h"
 #include "screen/display.h"
+#include "screen/keyboard.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -28,6 +31,12 @@ void osinit() {
     }
     tzset();
     _vinit();
+    setupkeys();
+}
+
+void setupkeys() {
+    trinit(itrans, iqueue);
+    addkeystrings();
 }
 
 const char* gethomedir() {

@@ -3,6 +3,8 @@
 // core/os.cpp lands with its own header; then this file and interim_found.cpp go.
 
 void osinit();
+// Empties the key-sequence matcher and enters the console's key strings.
+void setupkeys();
 const char* gethomedir();
 // Rings the console bell.
 void bell();

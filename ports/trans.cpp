@@ -11,6 +11,8 @@ TransTable itrans = [] {
 }();
 
 namespace {
+constexpr int TRMINQUEUE = 128; // as the console's own queue
+
 void out(TransTable& t, int v) {
     if (t.queue) qchar(v, *t.queue);
 }
@@ -35,7 +37,7 @@ int maxpos(const TransTable& t) {
 // worth of bytes released at once, and one free slot that tells a full ring from an empty one.
 void fitqueue(TransTable& t, int need) {
     if (!t.queue) return;
-    if (t.queue->size < need + 1) qinit(*t.queue, need + 1);
+    if (t.queue->size < need + 1) qinit(*t.queue, std::max(need + 1, TRMINQUEUE));
 }
 } // namespace
 
