@@ -155,6 +155,7 @@ void emulate(int mode, int redisplay) {
     AMon = vtwrap;
     if (!PT) vtabex = 1;
     appcur = appkey = 0;
+    clrprgkeys(); // a new emulation starts without the host's programmed keys
     kdisable = 0;
     protect = 0;
     dimattr = 0;

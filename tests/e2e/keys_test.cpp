@@ -1,8 +1,8 @@
 // Keys typed at the console reach the host as the selected emulation's sequences. The line is
 // a pseudo-terminal running this test program itself as a byte dumper: it prints the bytes it
 // received in hexadecimal each time a "!" arrives (a byte no key sends), so every key is
-// followed by a "!" and judged by the line "K:<hex>;". F1..F6 and F9 are the program's own
-// command keys, so they reach the host after GOLD (F3), as a user would send them.
+// followed by a "!" and judged by the line "K<n>:<hex>;" (n counts the keys). F1..F6 and F9 are the
+// program's own command keys, so they reach the host after GOLD (F3), as a user would send them.
 #include "support/harness.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -27,14 +28,24 @@ namespace {
     const char ready[] = "DUMPER READY\r\n";
     if (write(1, ready, sizeof ready - 1) < 0) _exit(1);
     std::string got;
+    int count = 0;
     unsigned char buf[256];
     for (ssize_t n; (n = read(0, buf, sizeof buf)) > 0;) {
         for (ssize_t i = 0; i < n; i++) {
+            // Host commands: application cursor and keypad modes on or off, 8-bit replies.
+            const char* host = buf[i] == '{'   ? "\033[?1h\033=APP ON\r\n"
+                               : buf[i] == '}' ? "\033[?1l\033>NUM ON\r\n"
+                               : buf[i] == '`' ? "\033 GC1 ON\r\n"
+                                               : nullptr;
+            if (host) {
+                if (write(1, host, strlen(host)) < 0) _exit(1);
+                continue;
+            }
             if (buf[i] != '!') {
                 got += static_cast<char>(buf[i]);
                 continue;
             }
-            std::string line = "K:";
+            std::string line = "K" + std::to_string(++count) + ":";
             char hex[4];
             for (unsigned char c : got) {
                 snprintf(hex, sizeof hex, "%02x", c);
@@ -113,20 +124,29 @@ struct Expect {
     const char* host;
 };
 
-void check(const std::string& letter, const std::vector<Expect>& keys) {
+void check(const std::string& letter, const std::string& name, const std::vector<Expect>& keys,
+           int rows = 24) {
     RunOptions opt;
-    opt.env = {{"VORN_KEYDUMP", "1"}, {"TERMCAP", consoleentry}};
+    opt.rows = rows;
+    std::string entry = consoleentry;
+    entry.replace(entry.find("li#24"), 5, "li#" + std::to_string(rows));
+    opt.env = {{"VORN_KEYDUMP", "1"}, {"TERMCAP", entry}};
     VornRun run({"-l", "pty:" + self()}, opt);
     ASSERT_TRUE(run.waitForOutput("DUMPER READY"));
     run.type("\x05");
     ASSERT_TRUE(run.waitFor("c=>"));
     run.type("E" + letter);
-    ASSERT_TRUE(run.waitForOutput("\r\n", 5));
+    ASSERT_TRUE(run.waitFor("c=>Emulate " + name));
+    int count = 0;
     for (const Expect& e : keys) {
-        run.takeNewOutput();
+        if (e.key[0] == '=') { // a host command: "={" and what the dumper answers
+            run.type(e.key + 1);
+            EXPECT_TRUE(run.waitFor(e.host, 5)) << e.host;
+            continue;
+        }
         run.type(typedbytes(e.key) + "!");
-        std::string want = "K:" + hex(e.host) + ";";
-        EXPECT_TRUE(run.waitForOutput(want, 5)) << "key " << e.key << " wanted " << want;
+        std::string want = "K" + std::to_string(++count) + ":" + hex(e.host) + ";";
+        EXPECT_TRUE(run.waitFor(want, 5)) << "key " << e.key << " wanted " << want;
     }
     run.type("\x05");
     ASSERT_TRUE(run.waitFor("c=>"));
@@ -150,40 +170,43 @@ std::vector<Expect> with(std::vector<Expect> a, const std::vector<Expect>& b) {
 } // namespace
 
 TEST(KeysE2E, Vt100) {
-    check("V", with({{"G-F1", E "OP"}, {"G-F2", E "OQ"}, {"G-F3", E "OR"},  {"G-F4", E "OS"},
-                     {"G-F6", ""},     {"F7", ""},       {"F12", ""},       {"C-F7", ""},
-                     {"UP", E "[A"},   {"DOWN", E "[B"}, {"RIGHT", E "[C"}, {"LEFT", E "[D"},
-                     {"HOME", ""},     {"END", ""},      {"INS", ""},       {"DEL", ""},
-                     {"PGUP", ""},     {"PGDN", ""},     {"BS", "\b"},      {"DELCHAR", "\177"},
-                     {"G-5", "5"},     {"G-KP5", ""}},
-                    numkeypad));
+    check("V", "VT100",
+          with({{"G-F1", E "OP"}, {"G-F2", E "OQ"}, {"G-F3", E "OR"},  {"G-F4", E "OS"},
+                {"G-F6", ""},     {"F7", ""},       {"F12", ""},       {"C-F7", ""},
+                {"UP", E "[A"},   {"DOWN", E "[B"}, {"RIGHT", E "[C"}, {"LEFT", E "[D"},
+                {"HOME", ""},     {"END", ""},      {"INS", ""},       {"DEL", ""},
+                {"PGUP", ""},     {"PGDN", ""},     {"BS", "\b"},      {"DELCHAR", "\177"},
+                {"G-5", "5"},     {"G-KP5", ""}},
+               numkeypad));
 }
 
 TEST(KeysE2E, Ansi) {
-    check("A", with({{"G-F1", E "OP"},
-                     {"G-F4", E "OS"},
-                     {"F10", ""},
-                     {"UP", E "[A"},
-                     {"LEFT", E "[D"},
-                     {"PGDN", ""},
-                     {"BS", "\b"}},
-                    numkeypad));
+    check("A", "ANSI",
+          with({{"G-F1", E "OP"},
+                {"G-F4", E "OS"},
+                {"F10", ""},
+                {"UP", E "[A"},
+                {"LEFT", E "[D"},
+                {"PGDN", ""},
+                {"BS", "\b"}},
+               numkeypad));
 }
 
 TEST(KeysE2E, Vt52) {
-    check("5", with({{"G-F1", E "P"},
-                     {"G-F2", E "Q"},
-                     {"G-F3", E "R"},
-                     {"G-F4", E "S"},
-                     {"F7", ""},
-                     {"UP", E "A"},
-                     {"DOWN", E "B"},
-                     {"RIGHT", E "C"},
-                     {"LEFT", E "D"},
-                     {"HOME", ""},
-                     {"PGUP", ""},
-                     {"BS", "\b"}},
-                    numkeypad));
+    check("5", "VT52",
+          with({{"G-F1", E "P"},
+                {"G-F2", E "Q"},
+                {"G-F3", E "R"},
+                {"G-F4", E "S"},
+                {"F7", ""},
+                {"UP", E "A"},
+                {"DOWN", E "B"},
+                {"RIGHT", E "C"},
+                {"LEFT", E "D"},
+                {"HOME", ""},
+                {"PGUP", ""},
+                {"BS", "\b"}},
+               numkeypad));
 }
 
 const std::vector<Expect> vt220keys = {
@@ -198,26 +221,36 @@ const std::vector<Expect> vt220keys = {
 };
 
 TEST(KeysE2E, Vt220SevenBit) {
-    check("2", with(vt220keys, numkeypad));
+    check("2", "VT220-7", with(vt220keys, numkeypad));
 }
 
+// clang-format off
 TEST(KeysE2E, ScoAnsi) {
-    check("S", with({{"G-F1", E "[M"},
-                     {"G-F4", E "[P"},
-                     {"G-F6", E "[R"},
-                     {"F10", E "[V"},
-                     {"F12", E "[X"},
-                     {"F13", E "[Y"},
-                     {"F16", E "[b"},
-                     {"C-F7", E "[q"},
-                     {"UP", E "[A"},
-                     {"LEFT", E "[D"},
-                     {"HOME", E "[H"},
-                     {"END", E "[F"},
-                     {"INS", E "[L"},
-                     {"DEL", "\177"},
-                     {"PGUP", E "[I"},
-                     {"PGDN", E "[G"},
-                     {"BS", "\b"}},
-                    numkeypad));
+    check("S", "SCOANSI",
+          with({{"G-F1", E "[M"}, {"G-F4", E "[P"}, {"G-F6", E "[R"}, {"F10", E "[V"},
+                {"F12", E "[X"},  {"F13", E "[Y"},  {"F16", E "[b"},  {"C-F7", E "[q"},
+                {"UP", E "[A"},   {"LEFT", E "[D"}, {"HOME", E "[H"}, {"END", E "[F"},
+                {"INS", E "[L"},  {"DEL", "\177"},  {"PGUP", E "[I"}, {"PGDN", E "[G"},
+                {"BS", "\b"}},
+               numkeypad),
+          25); // SCO-ANSI needs a 25-line screen
 }
+
+TEST(KeysE2E, Vt100ApplicationModes) {
+    check("V", "VT100",
+          {{"={", "APP ON"}, {"UP", E "OA"},  {"DOWN", E "OB"}, {"RIGHT", E "OC"},
+           {"LEFT", E "OD"}, {"KP0", E "Op"}, {"KP5", E "Ou"},  {"KP9", E "Oy"},
+           {"KP-", E "Om"},  {"KP,", E "Ol"}, {"KP.", E "On"},  {"KPENTER", E "OM"},
+           {"G-5", E "Ou"},  {"=}", "NUM ON"}, {"UP", E "[A"},  {"KP5", "5"}});
+}
+
+TEST(KeysE2E, Vt220EightBit) {
+    check("8", "VT220-8",
+          {{"=`", "C1 ON"},          {"G-F1", "\x8fP"},        {"G-F4", "\x8fS"},
+           {"G-F6", "\x9b" "17~"},   {"F10", "\x9b" "21~"},    {"F16", "\x9b" "29~"},
+           {"C-F10", "\x9b" "34~"},  {"UP", "\x9b" "A"},       {"LEFT", "\x9b" "D"},
+           {"HOME", "\x9b" "1~"},    {"PGDN", "\x9b" "6~"},    {"KP5", "5"},
+           {"BS", "\177"},           {"={", "APP ON"},         {"UP", "\x8f" "A"},
+           {"KP5", "\x8fu"},         {"KPENTER", "\x8fM"}});
+}
+// clang-format on
