@@ -9,6 +9,7 @@
 // level. An abort (cmdabort) returns everything to the idle state at once.
 #include "ports/settings.h" // insysfile: the running file is the system start-up file
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 
@@ -40,9 +41,27 @@ inline int canerror = 1;  // `set error`: errors end command files
 inline int retval = 0;    // value of the last `return`
 inline int quitpend = -1; // a deferred quit's exit code, -1 none
 
+// The file being read (null at level 0) and the start of the running `for` block (0 = none).
+inline FILE* gfp = nullptr;
+inline long for_return = 0;
+// Set by noerror and iferror, which store a command's result in gerrno themselves: the file
+// loop then leaves gerrno alone for that line.
+inline bool keeperrno = false;
+// Ends a `for` loop started at `level` or deeper (a file ended or was aborted inside it).
+void forend(int level);
+
+// Reads one script line of at most LINEMAX characters into buf (LINEMAX + 1 bytes): carriage
+// returns are dropped, a line feed, end of file or ^Z ends the line, a longer line continues as
+// the next one. False at the end of the file.
+bool scriptline(FILE* fp, char* buf);
+// Skips lines of the running file up to and including the first whose word matches `endword`
+// (4 or more letters). A line whose word is exactly `nested` reports `nestedmsg` and gives 1;
+// end of file gives 2; found gives 0.
+int skipblock(const char* endword, const char* nested, const char* nestedmsg);
+
 // Script events raised by the alarm, the key map and the dispatcher.
-inline volatile int ev_delay = 0;
-inline volatile int ev_key = 0;
+inline volatile sig_atomic_t ev_delay = 0; // set by the `on delay` alarm
+inline int ev_key = 0;
 inline int ev_carr = 0, ev_nocarr = 0, ev_abort = 0, ev_error = 0;
 inline long ev_keyseek = 0; // handler offset of the `on key` that fired
 
@@ -50,7 +69,6 @@ int docmd(const char* line);
 int cmdfile(int count, char** words, int mode, int unused = 0);
 int dofile(const char* text, int mode);
 int cmdfil2(int count, char** words, FILE* fp, const char* name, const char* proc);
-int runvornrc(int which);
 int tryvornrc(const char* name);
 int cmdmode();
 int cmdmod2();
