@@ -105,9 +105,13 @@ void buildindex() {
     indexed = true;
 }
 
-int lower(int c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; }
+int lower(int c) {
+    return c >= 'A' && c <= 'Z' ? c + 32 : c;
+}
 
-bool isblank_(int c) { return c == ' ' || c == '\t'; }
+bool isblank_(int c) {
+    return c == ' ' || c == '\t';
+}
 
 // The row a command word selects, or nullptr.
 const CmdRow* findcmd(const char* w) {
@@ -140,12 +144,15 @@ bool cmatch(const char* w, const char* keyword) {
     size_t n = strlen(w);
     if (!n || n > strlen(keyword)) return false;
     for (size_t i = 0; i < n; i++)
-        if (lower(static_cast<unsigned char>(w[i])) != lower(static_cast<unsigned char>(keyword[i])))
+        if (lower(static_cast<unsigned char>(w[i])) !=
+            lower(static_cast<unsigned char>(keyword[i])))
             return false;
     return n == strlen(keyword) || n >= 4;
 }
 
-bool umatch(const char* w, const char* keyword) { return cmatch(w, keyword); }
+bool umatch(const char* w, const char* keyword) {
+    return cmatch(w, keyword);
+}
 
 const char* word(const char* text, const char** rest) {
     static char buf[256];
@@ -313,8 +320,12 @@ void cmdreset() {
     flowreset();
 }
 
-int c_nop(const char*) { return RC_OK; }
-int c_comment(const char*) { return RC_OK; }
+int c_nop(const char*) {
+    return RC_OK;
+}
+int c_comment(const char*) {
+    return RC_OK;
+}
 
 // Stand-in message for the commands whose subsystems are not in the program yet.
 int notbuilt(const char* what) {

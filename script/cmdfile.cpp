@@ -33,10 +33,10 @@ namespace {
 // Per-file state besides the control-flow tops (which live in cmd.h).
 std::string curfile; // name of the running file (up to 31 characters)
 long on_carr = 0, on_nocarr = 0, on_delay = 0, on_abort = 0, on_error = 0;
-long on_return = 0;   // where an `on` handler resumes
-long proc_return = 0; // where a procedure resumes
-bool inproc = false;  // the running level is a procedure
-bool inhandler = false; // the running frame is an `on` handler
+long on_return = 0;      // where an `on` handler resumes
+long proc_return = 0;    // where a procedure resumes
+bool inproc = false;     // the running level is a procedure
+bool inhandler = false;  // the running frame is an `on` handler
 bool nextconfig = false; // the file cmdfile is about to run is a configuration file
 bool isconfig = false;   // the running file is a configuration file
 
@@ -66,8 +66,8 @@ Proc procaddr[MAXPROCS];
 
 void pushframe() {
     Frame& f = savestk[++savsp];
-    f = Frame{gfp,      curfile,     gac,         gav,     iflevel, exlevel, rsp,
-              swsp,     on_carr,     on_nocarr,   on_delay, on_abort, on_error, on_return,
+    f = Frame{gfp,         curfile,    gac,       gav,       iflevel,  exlevel,  rsp,
+              swsp,        on_carr,    on_nocarr, on_delay,  on_abort, on_error, on_return,
               proc_return, for_return, inproc,    inhandler, isconfig};
 }
 
@@ -103,7 +103,9 @@ void clearprocs() {
 
 // ---- the delay alarm ---------------------------------------------------------------------------
 
-void delaycatch(int) { ev_delay = 1; }
+void delaycatch(int) {
+    ev_delay = 1;
+}
 
 void setdelay(unsigned seconds) {
     ev_delay = 0;
@@ -365,6 +367,8 @@ int cmdfil2(int count, char** words, FILE* fp, const char* name, const char* pro
         if (ok) {
             inproc = true;
             inprcmd++;
+        } else {
+            fseek(gfp, proc_return, SEEK_SET); // the caller goes on where it was
         }
     }
     char line[LINEMAX + 1];
@@ -530,7 +534,9 @@ void cmdfilereset() {
 
 // ---- commands ----------------------------------------------------------------------------------
 
-int c_do(const char* args) { return dofile(args, 1); }
+int c_do(const char* args) {
+    return dofile(args, 1);
+}
 
 int c_proc(const char* args) {
     if (!flevel) return aberr("Must be used in script file...\r\n");
@@ -545,7 +551,7 @@ int c_proc(const char* args) {
             break;
         }
     return skipblock("endproc", "proc", "Nested PROC statements not allowed\r\n") == 1 ? RC_ERROR
-                                                                                      : RC_OK;
+                                                                                       : RC_OK;
 }
 
 int c_endproc(const char*) {
@@ -593,8 +599,8 @@ int c_rewind(const char*) {
 
 int c_on(const char* args) {
     if (!flevel) return aberr("Must be used in script file...\r\n");
-    static const char* const kw[] = {"carrier", "nocarrier", "abort", "error", "delay", "key",
-                                      nullptr};
+    static const char* const kw[] = {"carrier", "nocarrier", "abort", "error",
+                                     "delay",   "key",       nullptr};
     const char* rest;
     int which = toklist(args, &rest, kw);
     if (which < 0) {
@@ -608,8 +614,12 @@ int c_on(const char* args) {
     case 1:
         rc = aberr("ON CARRIER/NOCARRIER statement ignored under UNIX\r\n");
         break;
-    case 2: slot = &on_abort; break;
-    case 3: slot = &on_error; break;
+    case 2:
+        slot = &on_abort;
+        break;
+    case 3:
+        slot = &on_error;
+        break;
     case 4: {
         bool ok;
         int n = decimal(rest, &ok);
@@ -673,7 +683,8 @@ int c_batch(const char* args) {
         path = name + ".cmd";
         fp = fopen(path.c_str(), "w");
     }
-    if (!fp) return aberr("Can't create script file: %s\r\n", temp ? "/tmp/vornXXXXXX" : path.c_str());
+    if (!fp)
+        return aberr("Can't create script file: %s\r\n", temp ? "/tmp/vornXXXXXX" : path.c_str());
     char buf[NGETS_MAX + 1];
     for (;;) {
         zzprintf(">");

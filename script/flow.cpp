@@ -26,8 +26,8 @@ long repstack[MAXNEST]; // offsets of the lines after each open repeat
 
 // The `for` loop: one in the whole process at a time.
 bool foractive = false;
-int forlevel = 0;             // the file level that runs it
-std::string forvar;           // the loop variable's name
+int forlevel = 0;   // the file level that runs it
+std::string forvar; // the loop variable's name
 std::vector<std::string> forwords;
 size_t forlp = 0;
 
@@ -87,7 +87,9 @@ void assignfor(const std::string& value) {
     setvar(target, val);
 }
 
-bool haswild(const std::string& w) { return w.find_first_of("*?[") != std::string::npos; }
+bool haswild(const std::string& w) {
+    return w.find_first_of("*?[") != std::string::npos;
+}
 
 // The word list with wildcards expanded to the matching names, sorted; a pattern matching
 // nothing vanishes.
@@ -142,7 +144,9 @@ int c_if(const char* args) {
 }
 
 // switch: a level whose own condition is false, so only a matching case runs.
-int c_switch(const char*) { return pushlevel(); }
+int c_switch(const char*) {
+    return pushlevel();
+}
 
 // iferror command: runs the command; the level is true when it failed.
 int c_iferror(const char* args) {
@@ -155,9 +159,15 @@ int c_iferror(const char* args) {
     return pushlevel();
 }
 
-int c_elseif(const char* args) { return nextbranch("ELSEIF", args, false); }
-int c_case(const char* args) { return nextbranch("CASE", args, false); }
-int c_default(const char* args) { return nextbranch("DEFAULT", args, true); }
+int c_elseif(const char* args) {
+    return nextbranch("ELSEIF", args, false);
+}
+int c_case(const char* args) {
+    return nextbranch("CASE", args, false);
+}
+int c_default(const char* args) {
+    return nextbranch("DEFAULT", args, true);
+}
 
 int c_else(const char*) {
     if (iflevel <= 0 || swsp < 0) return aberr("Unmatched %s\r\n", "ELSE");
@@ -168,8 +178,12 @@ int c_else(const char*) {
     return RC_OK;
 }
 
-int c_endif(const char*) { return closelevels("ENDIF"); }
-int c_endswitch(const char*) { return closelevels("ENDSWITCH"); }
+int c_endif(const char*) {
+    return closelevels("ENDIF");
+}
+int c_endswitch(const char*) {
+    return closelevels("ENDSWITCH");
+}
 
 // noerror command: runs it, keeps its result in _errno, and succeeds.
 int c_noerror(const char* args) {

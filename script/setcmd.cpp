@@ -345,12 +345,11 @@ int c_xprot(const char*) {
 // set option on|off. The options whose settings are in the program are stored; the others are
 // stand-ins until their subsystems exist.
 int c_set(const char* args) {
-    static const char* const opts[] = {"abort",   "addeof",  "bsdel",    "compress", "control",
-                                       "destbs",  "ddtr",    "dtr",      "echo",     "error",
-                                       "maskpar", "noscroll", "tabex",   "toupper",  "rts",
-                                       "view",    "revdim",  "log",      "xferstat", "exitdtr",
-                                       "eofopen", "consxon", "kermecho", "altchk",   "escctl",
-                                       "esc8bit", "wrap",    "blockmode", "exitdisc", nullptr};
+    static const char* const opts[] = {
+        "abort",  "addeof",  "bsdel",    "compress",  "control",  "destbs",  "ddtr",     "dtr",
+        "echo",   "error",   "maskpar",  "noscroll",  "tabex",    "toupper", "rts",      "view",
+        "revdim", "log",     "xferstat", "exitdtr",   "eofopen",  "consxon", "kermecho", "altchk",
+        "escctl", "esc8bit", "wrap",     "blockmode", "exitdisc", nullptr};
     static const char* const onoff[] = {"off", "on", nullptr};
     const char* rest;
     int which = toklist(args, &rest, opts);
@@ -365,17 +364,38 @@ int c_set(const char* args) {
     }
     int* flag = nullptr;
     switch (which) {
-    case 0: flag = &canabort; break;
-    case 4: flag = &cflag; break;
-    case 8: flag = &echoflag; break;
-    case 9: flag = &canerror; break;
-    case 10: flag = &vmaskpar; break;
-    case 15: flag = &viewflag; break;
-    case 19: flag = &exitdtr; break;
-    case 20: flag = &preoflag; break;
-    case 21: flag = &cfloflag; break;
-    case 28: flag = &exitdisc; break;
-    case 7: return setdtr(on) < 0 ? RC_ERROR : RC_OK;
+    case 0:
+        flag = &canabort;
+        break;
+    case 4:
+        flag = &cflag;
+        break;
+    case 8:
+        flag = &echoflag;
+        break;
+    case 9:
+        flag = &canerror;
+        break;
+    case 10:
+        flag = &vmaskpar;
+        break;
+    case 15:
+        flag = &viewflag;
+        break;
+    case 19:
+        flag = &exitdtr;
+        break;
+    case 20:
+        flag = &preoflag;
+        break;
+    case 21:
+        flag = &cfloflag;
+        break;
+    case 28:
+        flag = &exitdisc;
+        break;
+    case 7:
+        return setdtr(on) < 0 ? RC_ERROR : RC_OK;
     case 14:
         rts = on;
         return setstat() < 0 ? RC_ERROR : RC_OK;

@@ -8,7 +8,6 @@
 
 namespace {
 const char* const banner = "VORN Communications Software v";
-const char* const notbuilt = "Command files are not built yet";
 
 // Position of `text` in everything the program wrote, npos when absent.
 size_t at(const VornRun& run, const std::string& text, size_t from = 0) {
@@ -152,13 +151,13 @@ TEST(Start, StartUpScriptsRunInTheirPlaces) {
     // The system script before the banner, the user script between the banner and the hint
     // line, the exit script once at the end.
     VornRun run({"-z"});
-    run.dir().write(".vornsys", "");
-    run.dir().write(".vornrc", "");
-    run.dir().write(".vornex", "");
+    run.dir().write(".vornsys", "display 'script:sys'\n");
+    run.dir().write(".vornrc", "display 'script:rc'\n");
+    run.dir().write(".vornex", "display 'script:ex'\n");
     ASSERT_TRUE(run.waitFor("Connected to NUL Driver"));
-    size_t sys = at(run, notbuilt);
+    size_t sys = at(run, "script:sys");
     size_t ban = at(run, banner);
-    size_t user = at(run, notbuilt, sys + 1);
+    size_t user = at(run, "script:rc");
     size_t hint = at(run, "for Command Menu");
     ASSERT_NE(sys, std::string::npos);
     EXPECT_LT(sys, ban);
@@ -166,24 +165,24 @@ TEST(Start, StartUpScriptsRunInTheirPlaces) {
     EXPECT_LT(user, hint);
     size_t before = run.output().size();
     quit(run);
-    size_t ex = at(run, notbuilt, before);
+    size_t ex = at(run, "script:ex", before);
     EXPECT_NE(ex, std::string::npos);
-    EXPECT_EQ(at(run, notbuilt, ex + 1), std::string::npos);
+    EXPECT_EQ(at(run, "script:ex", ex + 1), std::string::npos);
 }
 
 TEST(Start, EnvironmentNamesTheScriptsAndMissingOnesAreSkipped) {
     TempDir elsewhere;
-    elsewhere.write("sys.cmd", "");
+    elsewhere.write("sys.cmd", "display 'script:sys'\n");
     RunOptions opt;
     opt.env["VORNSYS"] = elsewhere.file("sys.cmd").string();
     opt.env["VORNRC"] = elsewhere.file("missing.cmd").string();
     VornRun run({"-z"}, opt);
-    run.dir().write(".vornrc", ""); // not searched: VORNRC names the script
+    run.dir().write(".vornrc", "display 'script:rc'\n"); // not searched: VORNRC names the script
     ASSERT_TRUE(run.waitFor("Connected to NUL Driver"));
-    size_t sys = at(run, notbuilt);
+    size_t sys = at(run, "script:sys");
     ASSERT_NE(sys, std::string::npos);
     EXPECT_LT(sys, at(run, banner));
-    EXPECT_EQ(at(run, notbuilt, sys + 1), std::string::npos);
+    EXPECT_EQ(at(run, "script:rc"), std::string::npos);
     quit(run);
 }
 
@@ -253,12 +252,12 @@ TEST(ServerMode, XAmongTheLeadingOptionsSkipsTheSystemScript) {
     };
     for (const Case& c : cases) {
         TempDir cwd;
-        cwd.write(".vornsys", "");
+        cwd.write(".vornsys", "display 'script:sys'\n");
         RunOptions opt;
         opt.cwd = cwd.path();
         VornRun run(c.args, opt);
         run.wait();
-        EXPECT_EQ(run.output().find(notbuilt) != std::string::npos, c.sysscript) << c.args[0];
+        EXPECT_EQ(run.output().find("script:sys") != std::string::npos, c.sysscript) << c.args[0];
     }
 }
 
