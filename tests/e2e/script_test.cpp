@@ -14,21 +14,61 @@ struct Files {
     std::map<std::string, std::string> files; // name -> content; main.cmd is run
 };
 
-// Runs main.cmd and returns what was printed from the marker [[ to the marker ]], or to the
-// end of the script's output when an abort ended it (the program then exits with 1).
+constexpr int kRows = 60, kCols = 80;
+
+// The screen as text: each row without its trailing blanks, rows joined by line feeds.
+std::string screentext(const VornRun& run) {
+    std::string out;
+    for (int r = 0; r < kRows; r++) {
+        std::string row = run.row(r);
+        row.erase(row.find_last_not_of(' ') + 1);
+        out += row + "\n";
+    }
+    return out;
+}
+
+// What a person would see for `text` printed from the first column: "\r\n" ends a row and a
+// row longer than the screen continues on the next.
+std::string shown(const std::string& text) {
+    std::string out;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find("\r\n", start);
+        std::string line = text.substr(start, end == std::string::npos ? end : end - start);
+        do {
+            std::string chunk = line.substr(0, kCols);
+            chunk.erase(chunk.find_last_not_of(' ') + 1);
+            out += chunk + "\n";
+            line = line.size() > static_cast<size_t>(kCols) ? line.substr(kCols) : "";
+        } while (!line.empty());
+        if (end == std::string::npos) break;
+        start = end + 2;
+    }
+    return out;
+}
+
+// Runs main.cmd and returns the screen rows from the one after the marker [[ up to the marker
+// ]], or, for a script that is aborted (status 1), up to "Command file aborted".
 std::string runscript(const std::map<std::string, std::string>& files, int status = 0) {
     TempDir cwd;
     for (const auto& [name, text] : files)
         cwd.write(name, text);
     RunOptions opt;
     opt.cwd = cwd.path();
+    opt.term = "vt100";
+    opt.rows = kRows;
+    opt.cols = kCols;
     VornRun run({"-z", "-u", "main.cmd"}, opt);
+    const std::string end = status ? "Command file aborted\n" : "]]\n";
+    run.waitUntil([&] { return screentext(run).find(end) != std::string::npos; }, 20);
+    std::string screen = screentext(run);
     EXPECT_EQ(run.wait(20), status);
-    const std::string& out = run.output();
-    size_t a = out.find("[[\r\n");
-    if (a == std::string::npos) return "no marker in: " + out;
-    size_t b = out.find(status ? "\x1b" : "]]", a);
-    return out.substr(a + 4, b == std::string::npos ? b : b - a - 4);
+    size_t a = screen.find("[[\n");
+    if (a == std::string::npos) return "no marker in: " + screen;
+    size_t b = screen.find(end, a);
+    if (b == std::string::npos) return "no end in: " + screen;
+    if (status) b += end.size();
+    return screen.substr(a + 3, b - a - 3);
 }
 
 std::string wrap(const std::string& body) {
@@ -45,7 +85,7 @@ struct Case {
 void check(const Case& c) {
     std::map<std::string, std::string> files = c.files;
     files["main.cmd"] = wrap(files["main.cmd"]);
-    EXPECT_EQ(runscript(files, c.status), c.want) << c.name;
+    EXPECT_EQ(runscript(files, c.status), shown(c.want)) << c.name;
 }
 
 TEST(Script, ProceduresParametersAndSubstitution) {
@@ -157,7 +197,7 @@ TEST(Script, ControlFlow) {
         if (std::string(c.name) == "rewind") {
             files["main.cmd"] = "if exists('done')\nelse\ndisplay '[['\nendif\n" +
                                 files["main.cmd"] + "display ']]'\nquit\n";
-            EXPECT_EQ(runscript(files), c.want) << c.name;
+            EXPECT_EQ(runscript(files), shown(c.want)) << c.name;
         } else {
             check(Case{c.name, files, c.want});
         }
@@ -223,7 +263,7 @@ TEST(Script, DelayHandlerFires) {
     std::map<std::string, std::string> files = {
         {"main.cmd", wrap("setvar fired f\non delay 1\nsetvar fired t\ndisplay 'tick'\nendon\n"
                           "repeat\nuntil fired\ndisplay 'done'\n")}};
-    EXPECT_EQ(runscript(files), "tick\r\ndone\r\n");
+    EXPECT_EQ(runscript(files), shown("tick\r\ndone\r\n"));
 }
 
 TEST(Script, AnAbortInANestedFileIsNotCaughtByTheCallersHandler) {
@@ -234,9 +274,9 @@ TEST(Script, AnAbortInANestedFileIsNotCaughtByTheCallersHandler) {
     opt.cwd = cwd.path();
     VornRun run({"-z", "-u", "main.cmd"}, opt);
     ASSERT_TRUE(run.waitFor("Connected to NUL Driver"));
-    EXPECT_NE(run.output().find("Command file aborted\r\n"), std::string::npos);
-    EXPECT_EQ(run.output().find("handler"), std::string::npos);
-    EXPECT_EQ(run.output().find("never"), std::string::npos);
+    EXPECT_NE(run.screen().find("Command file aborted"), std::string::npos);
+    EXPECT_EQ(run.screen().find("handler"), std::string::npos);
+    EXPECT_EQ(run.screen().find("never"), std::string::npos);
     run.type("\x05q");
     EXPECT_EQ(run.wait(), 0);
 }
@@ -247,9 +287,9 @@ TEST(Script, ControlCAbortsARunningFile) {
     RunOptions opt;
     opt.cwd = cwd.path();
     VornRun run({"-z", "-u", "main.cmd"}, opt);
-    ASSERT_TRUE(run.waitForOutput("looping"));
+    ASSERT_TRUE(run.waitFor("looping"));
     run.type("\x03");
-    EXPECT_TRUE(run.waitForOutput("Command file aborted\r\n"));
+    EXPECT_TRUE(run.waitFor("Command file aborted"));
     // The program goes on to terminal mode and is still usable.
     EXPECT_TRUE(run.waitFor("Connected to NUL Driver"));
     run.type("\x05");
@@ -263,10 +303,10 @@ TEST(Script, CommandModeRunsALine) {
     ASSERT_TRUE(run.waitFor("Connected to NUL Driver"));
     run.type("\x05:");
     run.type("display 6 * 7\r");
-    EXPECT_TRUE(run.waitForOutput("42\r\n"));
+    EXPECT_TRUE(run.waitFor("42"));
     run.type("\x05:");
     run.type("return\r");
-    EXPECT_TRUE(run.waitForOutput("Must be used in script file...\r\n"));
+    EXPECT_TRUE(run.waitFor("Must be used in script file..."));
     run.type("\x05q");
     EXPECT_EQ(run.wait(), 0);
 }
