@@ -15,6 +15,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -512,7 +513,14 @@ int xchrdy(int flush) {
     int k = unqchar(iqueue);
     if (k >= 0 && k < 449 && !map_key[k].empty() && !gold) {
         const std::string& m = map_key[k];
-        if (static_cast<unsigned char>(m[0]) == 255) return k; // event keys need a script
+        if (static_cast<unsigned char>(m[0]) == 255) {
+            // An `on key` marker: the key raises the event in the top-level command file;
+            // anywhere else (no script, a nested file, inside a handler) it is an ordinary key.
+            if (flevel != 1 || inoncmd) return k;
+            ev_keyseek = std::strtol(m.c_str() + 1, nullptr, 10);
+            ev_key = 1;
+            return 0;
+        }
         if (m.size() >= 2 && m[0] == '@' && m[1] == '@') {
             gerrno = docmd(m.c_str() + 2);
             return 0;
