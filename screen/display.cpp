@@ -16,7 +16,6 @@
 #include <cstdlib>
 #include <cstring>
 
-
 // clang-format off
 const uint16_t _xegrset[GRSETSIZ] = {
     ' ', '*', '#', 'h', 'f', 'r', 'l', 'o', '#', 'n', 'v', '+', '+', '+', '+', '+',

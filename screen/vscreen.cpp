@@ -133,8 +133,9 @@ bool pan(int col) {
         return moved;
     }
     if (col >= vbegcol && col <= vendcol) return false;
-    int nb = col < vbegcol ? (col / 16) * 16 : ((col - Cols + 1 + 15) / 16) * 16;
-    nb = std::clamp(nb, 0, ((vcols - Cols + 15) / 16) * 16);
+    int step = Cols >= 16 ? 16 : 1; // a window narrower than a step could miss the cursor
+    int nb = col < vbegcol ? (col / step) * step : ((col - Cols + step) / step) * step;
+    nb = std::clamp(nb, 0, ((vcols - Cols + step - 1) / step) * step);
     if (nb == vbegcol) return false;
     vbegcol = nb;
     vendcol = nb + Cols - 1;
@@ -152,7 +153,14 @@ bool lastcell(int row, int ccol) {
 
 void showbyte(int cell) {
     int code = cell & 0xff;
-    if (cell & A_GLYPH) {
+    if (pcscreen) { // the high byte is a colour: PC codes go through the graphics table
+        if (pcset && (code < 32 || code >= 127))
+            gttyout(code);
+        else if (code < 32 || code == 127)
+            _ttyout(' ');
+        else
+            _ttyout(code);
+    } else if (cell & A_GLYPH) {
         gttyout(code);
     } else if (code < 32 || code == 127 || (code >= 128 && code < 160)) {
         _ttyout(' '); // controls would act on the console instead of showing
@@ -165,7 +173,14 @@ void showbyte(int cell) {
 void showcell(int row, int col) {
     if (!visible(col)) return;
     int cc = col - vbegcol;
-    if (lastcell(row, cc)) return;
+    if (lastcell(row, cc)) {
+        // Writing there would scroll the console; a blank can still be had by clearing.
+        if ((vscreen[row][col] & 0xff) == ' ' && !cap::CE.empty()) {
+            conpos(row, cc);
+            _vclreol(row, cc);
+        }
+        return;
+    }
     if (!conskn || ccurline != row || ccurcol != cc) conpos(row, cc);
     uint16_t cell = vscreen[row][col];
     showattr(cell);
@@ -174,6 +189,14 @@ void showcell(int row, int col) {
         ccurcol = cc + 1;
     else
         conskn = false;
+}
+
+// The console's last cell is never written on a console that wraps at once; when a scroll
+// brings the memory of that cell up a row, it is drawn there.
+void fixcorner(int bottom) {
+    if (!(AM && !XN) || bottom != Lines - 1 || bottom < 1) return;
+    int col = vbegcol + Cols - 1;
+    if (col < vcolmax && (vscreen[bottom - 1][col] & 0xff) != ' ') showcell(bottom - 1, col);
 }
 
 void move(int row, int col) {
@@ -186,6 +209,12 @@ int clamprow(int row) {
     return std::clamp(row, 0, wlines() - 1);
 }
 
+// The cell for `code` in the current rendition. In PC-screen mode the whole high byte is colour.
+uint16_t makecell(int code) {
+    if (pcscreen) return static_cast<uint16_t>((code & 0xff) | (vattr & 0xff00));
+    return static_cast<uint16_t>((code & (0xff | A_GLYPH)) | (vattr & 0xff00 & ~A_GLYPH));
+}
+
 // Clears cells c0..c1 of a row in memory; erase mode keeps protected cells and the renditions.
 void clearcells(int row, int c0, int c1) {
     c0 = std::max(c0, 0);
@@ -194,7 +223,9 @@ void clearcells(int row, int c0, int c1) {
     int a = clearattr();
     for (int c = c0; c <= c1; c++) {
         if (erasemode) {
-            if (!(p[c] & A_PROTECT)) p[c] = static_cast<uint16_t>((p[c] & 0xff00 & ~A_GLYPH) | ' ');
+            if (!(p[c] & A_PROTECT))
+                p[c] =
+                    static_cast<uint16_t>((p[c] & (pcscreen ? 0xff00 : 0xff00 & ~A_GLYPH)) | ' ');
         } else {
             p[c] = static_cast<uint16_t>(' ' | a);
         }
@@ -439,12 +470,12 @@ void vputch(int code) {
         if (vinsmode) {
             vinsert(code, 0);
         } else {
-            if (vsave) vscreen[r][c] = static_cast<uint16_t>(code | (vattr & ~A_GLYPH & 0xff00));
+            if (vsave) vscreen[r][c] = makecell(code);
             showcell(r, c);
         }
     }
-    vdestcol = c + 1;
-    if (vdestcol >= rowwidth(r)) {
+    vdestcol = std::min(c + 1, rowwidth(r) - 1); // never outside the row, even for a moment
+    if (c + 1 >= rowwidth(r)) {
         if ((vemode & (E_ANSI | E_SCOANSI)) && AMon) {
             dowrap(0);
         } else {
@@ -452,6 +483,8 @@ void vputch(int code) {
             cgoto();
             if (AMon) XNwrap = 1;
         }
+    } else if (skip || vinsmode || !conskn || ccurline != r || ccurcol != vdestcol - vbegcol) {
+        cgoto(); // the console's cursor did not follow by itself
     }
 }
 
@@ -536,6 +569,7 @@ void vuscroll(int row, int show) {
             _vsline(row, last);
         }
         conskn = false;
+        fixcorner(last);
     }
     cgoto();
 }
@@ -611,6 +645,7 @@ void vsline(int from, int to) {
         Neutral n;
         _vsline(from, to);
         conskn = false;
+        if (from < to) fixcorner(to);
     }
     cgoto();
 }
@@ -667,7 +702,7 @@ void vinsert(int code, int count) {
     }
     for (int k = end - 1; k > c; k--)
         p[k] = p[k - 1];
-    p[c] = static_cast<uint16_t>((code & (0xff | A_GLYPH)) | (vattr & ~A_GLYPH & 0xff00));
+    p[c] = makecell(code);
     OutBatch b;
     _vreline(r, c, end - 1);
     if (count) {
@@ -704,7 +739,7 @@ void vdelete(int count) {
     for (int k = c; k + n < end; k++)
         p[k] = p[k + n];
     for (int k = end - n; k < end; k++)
-        p[k] = static_cast<uint16_t>(' ' | (vattr & 0xff00 & ~A_GLYPH));
+        p[k] = makecell(' ');
     _vreline(r, c, end - 1);
 }
 
