@@ -28,6 +28,10 @@ constexpr int MAXNEST = 20;   // if/switch entries, and repeat entries, per file
 constexpr int MAXPROCS = 32;
 constexpr int LINEMAX = 255;
 
+// Set by the fuzz targets: commands and functions that touch files, the console, the line,
+// alarms or the process do nothing.
+inline bool scriptsandbox = false;
+
 // Execution state.
 inline int flevel = 0;    // running files and procedures; 0 = command or terminal mode
 inline int iflevel = 0;   // open conditional levels

@@ -98,17 +98,18 @@ void f_chr(ExprValue& r, ExprValue* a) {
 // A key as a one-character string; keys above 255 (function and cursor keys) give their low
 // byte, no key the empty string.
 void keystr(ExprValue& r, int k) {
+    if (scriptsandbox) k = 0;
     char c = static_cast<char>(k & 255);
     setstrv(r, &c, k > 0 && c ? 1 : 0);
 }
 void f_chrdy(ExprValue& r, ExprValue*) {
-    keystr(r, chrdynh());
+    keystr(r, scriptsandbox ? 0 : chrdynh());
 }
 void f_chrin(ExprValue& r, ExprValue*) {
-    keystr(r, chrin());
+    keystr(r, scriptsandbox ? 0 : chrin());
 }
 void f_comin(ExprValue& r, ExprValue*) {
-    keystr(r, COM->in());
+    keystr(r, scriptsandbox ? 0 : COM->in());
 }
 void f_comst(ExprValue& r, ExprValue*) {
     setnum(r, COM->stnh() > 0 ? -1 : 0, V_LOG);
@@ -130,7 +131,9 @@ void f_eval(ExprValue& r, ExprValue* a) {
         std::string sval = ::sval;
         int inexpr = ::inexpr;
         int inlexpr = ::inlexpr;
+        int depth = ++evaldepth;
         ~Saved() {
+            evaldepth = depth - 1;
             ::linep = linep;
             ::gnextc = gnextc;
             ::glinep = glinep;
@@ -315,6 +318,7 @@ bool numbername(const char* pattern, int counter, std::string& out) {
 }
 
 void f_uniq(ExprValue& r, ExprValue* a) {
+    if (scriptsandbox) return setstrv(r, "");
     std::string name;
     bool numbered = numbername(a[0].text, 0, name);
     struct stat st;
