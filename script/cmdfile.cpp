@@ -12,6 +12,7 @@
 #include "core/interim_found.h"
 #include "core/start.h"
 #include "core/term.h"
+#include "emulators/emulate.h"
 #include "ports/com.h"
 #include "screen/keyboard.h"
 #include "script/cmd.h"
@@ -124,16 +125,12 @@ void canceldelay() {
 // ---- events between lines ----------------------------------------------------------------------
 
 // A look at the keyboard after a successful line: 2 for the abort key (when aborting is
-// allowed), 3 when an event is pending (a delay ran out, an `on key` key was typed), else 0.
+// allowed), 3 when an event is pending (a delay ran out, or the key layer saw an `on key` key),
+// else 0.
 int pollevents() {
     if (!xorqflag && !qflag) {
         int k = chrdynh();
         if (k && k == abochar && canabort) return RC_ABORT;
-        if (k > 0 && k < NKEYS && !map_key[k].empty() &&
-            static_cast<unsigned char>(map_key[k][0]) == 0xff && !inhandler) {
-            ev_keyseek = atol(map_key[k].c_str() + 1);
-            ev_key = 1;
-        }
     }
     return ev_delay || ev_key ? RC_EVENT : RC_OK;
 }
@@ -422,7 +419,10 @@ int cmdfil2(int count, char** words, FILE* fp, const char* name, const char* pro
         unmapkey();
         canceldelay();
     }
-    if (wasconfig) inconfig = 0;
+    if (wasconfig) {
+        emulate(emode, 1); // a configuration may have chosen another emulation
+        inconfig = 0;
+    }
     gerrno = result;
     return result;
 }

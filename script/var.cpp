@@ -2,6 +2,7 @@
 
 #include "core/fmt.h"
 #include "core/start.h"
+#include "core/term.h"
 #include "ports/com.h"
 #include "ports/settings.h"
 #include "script/expr.h"
@@ -189,6 +190,13 @@ void initsysrows() {
     snprintf(parmvar.name, sizeof parmvar.name, "_0");
     parmvar.type = V_STR | VT_SYS;
     parmvar.dim = -1;
+}
+
+// The abort key typed during a listing (when aborting is allowed) stops it.
+bool stopped() {
+    if (!canabort || qflag || xorqflag) return false;
+    int k = chrdynh();
+    return k && k == abochar;
 }
 
 bool issys(const Variable* v) {
@@ -501,8 +509,10 @@ int c_memlist(const char* args) {
         }
         return 0;
     }
-    for (const Variable* v = vhead.get(); v; v = v->next.get())
+    for (const Variable* v = vhead.get(); v; v = v->next.get()) {
         prvar(*v, mode == 'l');
+        if (stopped()) break;
+    }
     return 0;
 }
 

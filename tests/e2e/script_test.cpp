@@ -298,6 +298,20 @@ TEST(Script, ControlCAbortsARunningFile) {
     EXPECT_EQ(run.wait(), 0);
 }
 
+TEST(Script, KeyHandlerFiresForItsKey) {
+    TempDir cwd;
+    cwd.write("main.cmd", "setvar hit f\non key 'k'\ndisplay 'key handler'\nsetvar hit t\n"
+                          "endon\ndisplay 'waiting'\nrepeat\nuntil hit\ndisplay 'done'\nquit\n");
+    RunOptions opt;
+    opt.cwd = cwd.path();
+    VornRun run({"-z", "-u", "main.cmd"}, opt);
+    ASSERT_TRUE(run.waitFor("waiting"));
+    run.type("k");
+    EXPECT_TRUE(run.waitFor("done"));
+    EXPECT_NE(run.screen().find("key handler"), std::string::npos);
+    EXPECT_EQ(run.wait(), 0);
+}
+
 TEST(Script, CommandModeRunsALine) {
     VornRun run({"-z", "-u"});
     ASSERT_TRUE(run.waitFor("Connected to NUL Driver"));
