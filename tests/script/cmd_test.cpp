@@ -5,7 +5,11 @@
 #include "core/start.h"
 #include "script/expr.h"
 
+#include <unistd.h>
+
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 
 #include <gtest/gtest.h>
 
@@ -204,6 +208,108 @@ TEST_F(Cmd, EvalRunsACommandInsideAnExpression) {
     EXPECT_EQ(evaldepth, 0);
     EXPECT_EQ(inexpr, 0);
     EXPECT_EQ(poolused(), 0);
+}
+
+} // namespace
+
+namespace {
+
+// A private directory with files, removed afterwards.
+class Dir {
+  public:
+    Dir() {
+        char t[] = "/tmp/vorn_cmdXXXXXX";
+        path_ = mkdtemp(t);
+    }
+    ~Dir() { std::filesystem::remove_all(path_); }
+    void write(const std::string& name, const std::string& text) const {
+        std::ofstream(path_ + "/" + name) << text;
+    }
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+// Sets an environment variable for one test.
+class Env {
+  public:
+    Env(const char* name, const std::string& value) : name_(name) {
+        const char* old = getenv(name);
+        if (old) old_ = old, had_ = true;
+        setenv(name, value.c_str(), 1);
+    }
+    ~Env() {
+        if (had_)
+            setenv(name_, old_.c_str(), 1);
+        else
+            unsetenv(name_);
+    }
+
+  private:
+    const char* name_;
+    std::string old_;
+    bool had_ = false;
+};
+
+TEST_F(Cmd, FileNamesExtensionsAndTheSearchPath) {
+    Dir cwd, home, vorndir;
+    Env h("HOME", home.path());
+    Env v("VORNDIR", vorndir.path());
+    cwd.write("plain.cmd", "display 'plain.cmd'\n");
+    cwd.write("plain", "display 'plain'\n");
+    cwd.write("both.con", "display 'both.con'\n");
+    cwd.write("both.cmd", "display 'both.cmd'\n");
+    cwd.write("dotted.txt", "display 'dotted.txt'\n");
+    home.write("inhome.cmd", "display 'home'\n");
+    vorndir.write("invorn.cmd", "display 'vorndir'\n");
+    vorndir.write("inhome.cmd", "display 'not this one'\n");
+    cwd.write("lib.cmd", "display 'top of lib'\nproc p\ndisplay 'p ', _1\nendproc\n"
+                         "display 'after p'\n");
+    char old[4096];
+    ASSERT_TRUE(getcwd(old, sizeof old));
+    ASSERT_EQ(chdir(cwd.path().c_str()), 0);
+    std::string abs = "do " + cwd.path() + "/plain";
+    play({
+        {"do plain", 0, "plain.cmd\r\n"},
+        {"do plain.", 0, "plain\r\n"},
+        {"do dotted.txt", 0, "dotted.txt\r\n"},
+        {"do inhome", 0, "home\r\n"},
+        {"do invorn", 0, "vorndir\r\n"},
+        {abs.c_str(), 0, "plain.cmd\r\n"},
+        {"do ./plain", 0, "plain.cmd\r\n"},
+        {"do lib@P arg", 0, "p arg\r\n"},
+        {"do nowhere", 1, ""},
+    });
+    char* both[] = {const_cast<char*>("both"), nullptr};
+    EXPECT_EQ(captured([&] { cmdfile(1, both, 3); }), "both.con\r\n");
+    EXPECT_EQ(captured([&] { cmdfile(1, both, 1); }), "both.cmd\r\n");
+    EXPECT_EQ(captured([&] { cmdfile(1, both, 2); }), "both.con\r\n");
+    char* plain[] = {const_cast<char*>("plain"), nullptr};
+    EXPECT_EQ(captured([&] { cmdfile(1, plain, 0); }), "plain\r\n");
+    ASSERT_EQ(chdir(old), 0);
+}
+
+TEST_F(Cmd, StateIsIdleAfterAnAbortDeepInside) {
+    Dir cwd;
+    cwd.write("a.cmd", "if t\nrepeat\ndo b\nuntil t\nendif\n");
+    cwd.write("b.cmd", "switch\ncase t\ndo @p\nendswitch\nproc p\nfor v in (x y)\nbogus\nendfor\n"
+                       "endproc\n");
+    char old[4096];
+    ASSERT_TRUE(getcwd(old, sizeof old));
+    ASSERT_EQ(chdir(cwd.path().c_str()), 0);
+    play({{"do a", 1, "Unknown command: 'bogus'\r\nCommand file aborted\r\n"},
+          {"for v in (1 2) do display v;", 0, "12"},
+          {"display ' ok'", 0, " ok\r\n"}});
+    EXPECT_EQ(flevel, 0);
+    EXPECT_EQ(iflevel, 0);
+    EXPECT_EQ(exlevel, 0);
+    EXPECT_EQ(rsp, -1);
+    EXPECT_EQ(swsp, -1);
+    EXPECT_EQ(inprcmd, 0);
+    EXPECT_EQ(inoncmd, 0);
+    EXPECT_EQ(gfp, nullptr);
+    ASSERT_EQ(chdir(old), 0);
 }
 
 } // namespace
