@@ -312,6 +312,35 @@ TEST(Script, KeyHandlerFiresForItsKey) {
     EXPECT_EQ(run.wait(), 0);
 }
 
+TEST(Script, QuitEndsWithItsCodeAndPauseWaitsForAKey) {
+    struct Case {
+        const char* script;
+        int status;
+    };
+    const Case cases[] = {{"quit 3\n", 3}, {"quit -5\n", 0}, {"quit\n", 0}};
+    for (const Case& c : cases) {
+        TempDir cwd;
+        cwd.write("main.cmd", c.script);
+        RunOptions opt;
+        opt.cwd = cwd.path();
+        VornRun run({"-z", "-u", "main.cmd"}, opt);
+        EXPECT_EQ(run.wait(), c.status) << c.script;
+        EXPECT_TRUE(sameTermios(run.before(), run.now()));
+    }
+    TempDir cwd;
+    cwd.write("main.cmd", "pause\npause 'Any key: '\ndisplay 'went on'\nquit 4\n");
+    RunOptions opt;
+    opt.cwd = cwd.path();
+    VornRun run({"-z", "-u", "main.cmd"}, opt);
+    ASSERT_TRUE(run.waitFor("Strike a key when ready..."));
+    run.type("x");
+    ASSERT_TRUE(run.waitFor("Any key:"));
+    EXPECT_EQ(run.screen().find("went on"), std::string::npos);
+    run.type(" ");
+    EXPECT_TRUE(run.waitFor("went on"));
+    EXPECT_EQ(run.wait(), 4);
+}
+
 TEST(Script, CommandModeRunsALine) {
     VornRun run({"-z", "-u"});
     ASSERT_TRUE(run.waitFor("Connected to NUL Driver"));
