@@ -5,6 +5,7 @@
 #include "core/term.h"
 #include "ports/com.h"
 #include "ports/settings.h"
+#include "screen/vscreen.h"
 #include "script/expr.h"
 #include "script/lex.h"
 
@@ -80,10 +81,10 @@ void getsysvar(Variable& v) {
         v.num = escloop;
         break;
     case 8:
-        v.num = 0;
-        break; // stand-in until the virtual screen exists: cursor at home
+        v.num = vdestline;
+        break;
     case 9:
-        v.num = 0;
+        v.num = vdestcol;
         break;
     case 10:
         v.str = chstr(turnchar);

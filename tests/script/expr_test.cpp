@@ -167,6 +167,19 @@ TEST_F(Expr, ConcatenationStopsAt255Bytes) {
     EXPECT_EQ(v.number, 255);
 }
 
+TEST_F(Expr, LongLiteralsAreCutTo255Bytes) {
+    std::string text = "len('" + std::string(300, 'q') + "')";
+    std::string out;
+    ExprValue v = eval(text, &out);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(v.number, 255);
+    v = eval("'" + std::string(300, 'q') + "' + 'tail'", &out);
+    EXPECT_EQ(std::string(v.text), std::string(255, 'q'));
+    v = eval("'" + std::string(300, 'q'), &out);
+    EXPECT_EQ(v.type, V_NONE);
+    EXPECT_EQ(out, std::string(301, ' ') + "^\r\nBadly formed string\r\n");
+}
+
 TEST_F(Expr, Variables) {
     run("n 5");
     run("s 'ABC'");
@@ -218,6 +231,7 @@ TEST_F(Expr, ErrorsPrintTheCaretAndMessage) {
         {"left('a' 1)", 11, "Comma expected"},
         {"len 5", 5, "Missing left paren"},
         {"nosuch + 1", 7, "Unknown variable: nosuch"},
+        {"nosuch(1)", 7, "Unknown variable: nosuch"},
         {"1 +", 3, "More input expected"},
         {"", 0, "More input expected"},
         {"{", 1, "Invalid expression"},
