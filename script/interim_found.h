@@ -1,7 +1,8 @@
 #pragma once
 // Interim declarations of the script-language entry points that start-up and terminal mode
-// use, until the interpreter lands with its own headers; then this file and interim_found.cpp
-// go.
+// use. The interpreter's own (docmd, cmdfile, cmdmode, initstr) now come from script/cmd.h and
+// script/var.h; what remains here goes when connecting, terminal-mode matching, learn mode,
+// script files and windows land with their own headers.
 
 #include "ports/settings.h" // insysfile
 #include "script/cmd.h"
