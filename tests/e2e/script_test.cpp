@@ -246,6 +246,17 @@ TEST(Script, BadInput) {
          {{"main.cmd", "noerror do a\n"}, {"a.cmd", longline}},
          "display '" + std::string(246, 'x') + "\r\n" + std::string(255, ' ') +
              "^\r\nBadly formed string\r\n"},
+        {"on statements",
+         {{"main.cmd", "noerror do a\nnoerror do b\nnoerror do c\non bogus\non delay x\n"
+                       "on delay 0\nendon\ndisplay 'end'\n"},
+          {"a.cmd", "on error\non abort\nendon\n"},
+          {"b.cmd", "on carrier\ndisplay 'skipped'\nendon\n"},
+          {"c.cmd", "on key 'z'\ndisplay 'skipped'\nendon\n"}},
+         "Nested ON statements not allowed\r\n"
+         "ON CARRIER/NOCARRIER statement ignored under UNIX\r\n"
+         "ON KEY statements ignored in nested DO file\r\n"
+         "CARRIER, NOCARRIER, ABORT, ERROR, DELAY or KEY expected\r\n"
+         "Delay count expected\r\nend\r\n"},
         {"unknown procedure and missing file",
          {{"main.cmd", "noerror do @nope\nnoerror do nofile\ndisplay _errno\n"}},
          "Can't find proc nope\r\n1\r\n"},
