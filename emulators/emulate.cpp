@@ -175,7 +175,7 @@ void emulate(int mode, int redisplay) {
     blokmode = 0;
     vt200mode = 0;
     vtc18out = 0;
-    vtdcson = vdcstate = 0;
+    vtdcson = vdcstate = vtstrign = 0;
     int oldpc = pcscreen;
     int newpc = 0;
     pcset = 0;
@@ -322,7 +322,7 @@ void emreset0() {
     vtcmd = 0;
     std::memset(vtbuf, 0, sizeof vtbuf);
     appcur = appkey = vnlmode = 0;
-    vt200mode = vtc18out = nrcsmode = vtfkeyl = vtdcson = vdcstate = sshift = 0;
+    vt200mode = vtc18out = nrcsmode = vtfkeyl = vtdcson = vdcstate = vtstrign = sshift = 0;
     blokmode = revmap = emreset = 0;
     vtsavx = vtsavy = vtsavattr = vtsavset = 0;
     vtwrap = 1;

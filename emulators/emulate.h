@@ -61,6 +61,8 @@ inline int nrcsmode = 0;  // national replacement sets active
 inline int vtfkeyl = 0;   // user-defined keys locked
 inline int vtdcson = 0;   // a device-control string is open
 inline int vdcstate = 0;  // its interpreter state
+inline int vtstrign = 0;  // 1 inside an operating-system command or other string that is not
+                          // shown (ESC ] ^ _ X), 2 after an ESC in it
 inline int sshift = 0;    // single shift 2 or 3 pending
 inline int blokmode = 0;  // block mode of the TeleVideo emulations
 inline int revmap = 0;    // screen shown reversed (private mode 5)

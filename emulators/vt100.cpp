@@ -547,6 +547,22 @@ void startseq(int next) {
     vtbuf[0] = '\0';
 }
 
+// Strings that are not shown: operating-system commands (window titles, hyperlinks), privacy
+// messages, application program commands. They end with BEL, ST (ESC \, or 0x9C in VT200 8-bit
+// mode), CAN or SUB; any other ESC ends them and starts a sequence.
+void ignstring(int c) {
+    if (vtstrign == 2) {
+        vtstrign = 0;
+        startseq(1);
+        emvt100(c);
+        return;
+    }
+    if (c == 7 || c == 24 || c == 26 || (c == 0x9c && vt200mode == 2))
+        vtstrign = 0;
+    else if (c == 27)
+        vtstrign = 2;
+}
+
 void c0control(int c) {
     switch (c) {
     case 7: // BEL
@@ -644,6 +660,13 @@ void c1control(int c) {
     case 0x9b: // CSI
         startseq(2);
         break;
+    case 0x98: // SOS
+    case 0x9d: // OSC
+    case 0x9e: // PM
+    case 0x9f: // APC
+        cancel();
+        vtstrign = 1;
+        break;
     default:
         break;
     }
@@ -694,6 +717,10 @@ void emvt100(int c) {
     }
     if (state >= 20 && state <= 23) {
         scokey(c);
+        return;
+    }
+    if (vtstrign) {
+        ignstring(c);
         return;
     }
     if ((prstat & (2 | 4)) && emprint(c)) return;
@@ -848,6 +875,12 @@ void vtescape() {
     case 'P': // DCS
         vtdcson = 1;
         vdcstate = 0;
+        break;
+    case ']': // OSC
+    case '^': // PM
+    case '_': // APC
+    case 'X': // SOS
+        vtstrign = 1;
         break;
     case 'Q': // SCO-ANSI function key programming
         if (issco()) state = 20;
