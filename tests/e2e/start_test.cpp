@@ -150,10 +150,13 @@ TEST(Start, VornflagsApplyOnlyWithoutCommandLineOptions) {
 TEST(Start, StartUpScriptsRunInTheirPlaces) {
     // The system script before the banner, the user script between the banner and the hint
     // line, the exit script once at the end.
-    VornRun run({"-z"});
-    run.dir().write(".vornsys", "display 'script:sys'\n");
-    run.dir().write(".vornrc", "display 'script:rc'\n");
-    run.dir().write(".vornex", "display 'script:ex'\n");
+    TempDir cwd; // the scripts are in place before the program starts
+    cwd.write(".vornsys", "display 'script:sys'\n");
+    cwd.write(".vornrc", "display 'script:rc'\n");
+    cwd.write(".vornex", "display 'script:ex'\n");
+    RunOptions opt;
+    opt.cwd = cwd.path();
+    VornRun run({"-z"}, opt);
     ASSERT_TRUE(run.waitFor("Connected to NUL Driver"));
     size_t sys = at(run, "script:sys");
     size_t ban = at(run, banner);
@@ -173,11 +176,13 @@ TEST(Start, StartUpScriptsRunInTheirPlaces) {
 TEST(Start, EnvironmentNamesTheScriptsAndMissingOnesAreSkipped) {
     TempDir elsewhere;
     elsewhere.write("sys.cmd", "display 'script:sys'\n");
+    TempDir cwd;
+    cwd.write(".vornrc", "display 'script:rc'\n"); // not searched: VORNRC names the script
     RunOptions opt;
+    opt.cwd = cwd.path();
     opt.env["VORNSYS"] = elsewhere.file("sys.cmd").string();
     opt.env["VORNRC"] = elsewhere.file("missing.cmd").string();
     VornRun run({"-z"}, opt);
-    run.dir().write(".vornrc", "display 'script:rc'\n"); // not searched: VORNRC names the script
     ASSERT_TRUE(run.waitFor("Connected to NUL Driver"));
     size_t sys = at(run, "script:sys");
     ASSERT_NE(sys, std::string::npos);
@@ -310,5 +315,88 @@ TEST(LostLine, UnderZTheProgramAsksForAnotherConnection) {
     EXPECT_TRUE(run.running());
     run.type("\r\r\r"); // three empty answers give up
     EXPECT_EQ(run.wait(), 0);
+    EXPECT_TRUE(sameTermios(run.before(), run.now()));
+}
+
+TEST(ExitScript, RunsOnceEvenWhenItQuitsItself) {
+    TempDir cwd;
+    cwd.write(".vornex", "display 'ex-ran'\nquit 3\ndisplay 'not-reached'\n");
+    RunOptions opt;
+    opt.cwd = cwd.path();
+    VornRun run({"-z"}, opt);
+    ASSERT_TRUE(run.waitFor("Connected to NUL Driver"));
+    run.type("\x05");
+    ASSERT_TRUE(run.waitFor("c=>"));
+    run.type("q");
+    EXPECT_EQ(run.wait(), 3);
+    size_t ex = at(run, "ex-ran");
+    ASSERT_NE(ex, std::string::npos);
+    EXPECT_EQ(at(run, "ex-ran", ex + 1), std::string::npos);
+    EXPECT_EQ(at(run, "not-reached"), std::string::npos);
+    EXPECT_TRUE(sameTermios(run.before(), run.now()));
+}
+
+TEST(ExitScript, HangupDuringItEndsWithoutRunningItAgain) {
+    TempDir cwd;
+    cwd.write(".vornex", "display 'ex-start'\npause 'ex-waiting'\ndisplay 'ex-end'\n");
+    RunOptions opt;
+    opt.cwd = cwd.path();
+    VornRun run({"-z"}, opt);
+    ASSERT_TRUE(run.waitFor("Connected to NUL Driver"));
+    run.type("\x05");
+    ASSERT_TRUE(run.waitFor("c=>"));
+    run.type("q");
+    ASSERT_TRUE(run.waitForOutput("ex-waiting"));
+    run.signal(SIGTERM); // ignored once the program is ending
+    run.signal(SIGHUP);
+    EXPECT_EQ(run.wait(), SIGHUP);
+    size_t ex = at(run, "ex-start");
+    ASSERT_NE(ex, std::string::npos);
+    EXPECT_EQ(at(run, "ex-start", ex + 1), std::string::npos);
+    EXPECT_EQ(at(run, "ex-end"), std::string::npos);
+    EXPECT_TRUE(sameTermios(run.before(), run.now()));
+}
+
+TEST(ExitScript, TerminateIsIgnoredWhileItRuns) {
+    TempDir cwd;
+    cwd.write(".vornex", "pause 'ex-waiting'\ndisplay 'ex-end'\n");
+    RunOptions opt;
+    opt.cwd = cwd.path();
+    VornRun run({"-z"}, opt);
+    ASSERT_TRUE(run.waitFor("Connected to NUL Driver"));
+    run.type("\x05");
+    ASSERT_TRUE(run.waitFor("c=>"));
+    run.type("q");
+    ASSERT_TRUE(run.waitForOutput("ex-waiting"));
+    run.signal(SIGTERM);
+    run.type("k");
+    EXPECT_TRUE(run.waitForOutput("ex-end"));
+    EXPECT_EQ(run.wait(), 0);
+    EXPECT_TRUE(sameTermios(run.before(), run.now()));
+}
+
+TEST(CommandFiles, RunAfterTheHintLineAndBeforeTheLineOpens) {
+    TempDir cwd;
+    cwd.write("first.cmd", "display 'file-ran'\n");
+    RunOptions opt;
+    opt.cwd = cwd.path();
+    VornRun run({"-z", "first"}, opt);
+    ASSERT_TRUE(run.waitFor("Connected to NUL Driver"));
+    size_t file = at(run, "file-ran");
+    ASSERT_NE(file, std::string::npos);
+    EXPECT_LT(at(run, "for Command Menu"), file);
+    EXPECT_LT(file, at(run, "Connected to NUL Driver"));
+    // A file argument is a mode choice: the command menu does not open.
+    quit(run);
+    EXPECT_EQ(at(run, "Command menu is not built yet"), std::string::npos);
+}
+
+TEST(CommandFiles, AFailingCommandFileEndsWithStatusOne) {
+    TempDir cwd;
+    RunOptions opt;
+    opt.cwd = cwd.path();
+    VornRun run({"-z", "nosuchfile"}, opt);
+    EXPECT_EQ(run.wait(), 1);
+    EXPECT_EQ(at(run, "Connected to NUL Driver"), std::string::npos);
     EXPECT_TRUE(sameTermios(run.before(), run.now()));
 }
