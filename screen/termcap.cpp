@@ -49,6 +49,19 @@ std::string termcapfile() {
     return getpath(path, "termcap.qal") ? path : "";
 }
 
+// One line of the file; a line longer than any entry could use is cut (the rest is skipped).
+bool readline(std::istream& in, std::string& line) {
+    line.clear();
+    int c;
+    bool any = false;
+    while ((c = in.get()) != EOF) {
+        any = true;
+        if (c == '\n') return true;
+        if (line.size() < 4u * TBUFSIZ) line += static_cast<char>(c);
+    }
+    return any;
+}
+
 // Scans the file for the entry named `name`. Lines ending in a backslash continue on the next
 // line; entries beginning with '#' are comments. 1 found, 0 not found, -1 no file.
 int fileentry(std::string& entry, const char* name) {
@@ -59,7 +72,7 @@ int fileentry(std::string& entry, const char* name) {
     std::string line, cur;
     bool more = true;
     while (more) {
-        more = static_cast<bool>(std::getline(in, line));
+        more = readline(in, line);
         if (more && !line.empty() && line.back() == '\r') line.pop_back();
         if (more && !line.empty() && line.back() == '\\') {
             line.pop_back();
