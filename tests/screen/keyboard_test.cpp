@@ -459,3 +459,46 @@ TEST_F(Keys, BadKeyNames) {
 }
 
 } // namespace
+
+// ---- key strings read from the console description ---------------------------------------
+
+#include "screen/termcap.h"
+
+#include <cstdlib>
+
+namespace {
+
+class KeyCaps : public Keys {
+  protected:
+    void TearDown() override {
+        unsetenv("TERMCAP");
+        termcapreset();
+        displayreset();
+        qflag = 0;
+        Keys::TearDown();
+    }
+    int load(const char* entry) {
+        displayreset();
+        termcapreset();
+        qflag = 1;
+        setenv("TERMCAP", entry, 1);
+        setenv("TERM", "keytest", 1);
+        return tinit("keytest");
+    }
+};
+
+TEST_F(KeyCaps, TinitReadsTheKeyStringsAndSetcapRebuilds) {
+    ASSERT_EQ(load("keytest|keys:co#80:li#24:cl=\\E[H\\E[J:ku=20*\\EOA:k1=\\EOP:kE=:@7=\\E[F:"
+                   "kb=^H:n5=\\EOu:"),
+              0);
+    EXPECT_EQ(keycapstr[17], "\033OA"); // ku, delay skipped
+    trinit(itrans, iqueue);
+    EXPECT_EQ(addkeystrings(), 5);
+    EXPECT_EQ(typed("\033OA\033OP\033[F\b\033Ou"), (V{276, 256, 298, 319, 286}));
+    // A key string changed at run time takes effect at once.
+    EXPECT_EQ(setcap("ku", "\033[A"), 1);
+    EXPECT_EQ(typed("\033[A\033OA"), (V{276, 27, 'O', 'A'}));
+    EXPECT_EQ(setkeycap("zz", "x"), 0);
+}
+
+} // namespace
