@@ -2,7 +2,7 @@
 
 #include "config/menu.h"
 #include "core/fmt.h"
-#include "core/interim_found.h"
+#include "core/os.h"
 #include "core/start.h"
 #include "core/term.h"
 #include "emulators/emulate.h"

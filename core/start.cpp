@@ -3,7 +3,7 @@
 #include "config/menu.h"
 #include "core/escape.h"
 #include "core/fmt.h"
-#include "core/interim_found.h"
+#include "core/os.h"
 #include "core/term.h"
 #include "emulators/emulate.h"
 #include "ports/com.h"

@@ -4,7 +4,7 @@
 //
 // Every count taken from the host is clamped to the screen before it drives a loop, and every
 // numeric parameter saturates at VTPARMAX, so no sequence can run long or index outside a row.
-#include "core/interim_found.h"
+#include "core/os.h"
 #include "core/start.h"
 #include "emulators/emulate.h"
 #include "ports/settings.h"

@@ -9,7 +9,7 @@
 // an error or an abort never leak into the caller.
 #include "core/escape.h"
 #include "core/fmt.h"
-#include "core/interim_found.h"
+#include "core/os.h"
 #include "core/start.h"
 #include "core/term.h"
 #include "emulators/emulate.h"

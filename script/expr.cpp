@@ -1,7 +1,7 @@
 #include "script/expr.h"
 
 #include "core/fmt.h"
-#include "core/interim_found.h"
+#include "core/os.h"
 #include "core/start.h"
 #include "ports/com.h"
 #include "ports/settings.h"

@@ -44,8 +44,8 @@ TEST(PtyE2E, AProgramWithItsArgumentsRunsOnTheLine) {
     VornRun run({"-l", "pty:" + dir.file("show.sh").string() + " a b"});
     ASSERT_TRUE(run.waitFor("TERM=vt102 COLUMNS=80 LINES=24 ARGS=a b"));
     run.type("typed\r");
-    EXPECT_TRUE(run.waitFor("GOT=typed"));
-    EXPECT_TRUE(run.waitFor("[Disconnected]"));
+    EXPECT_TRUE(run.waitForOutput("GOT=typed"));
+    EXPECT_TRUE(run.waitForOutput("[Disconnected]")); // the program ends with its line
     EXPECT_EQ(run.wait(), 0);
 }
 
@@ -57,8 +57,8 @@ TEST(PtyE2E, QuittingHangsTheProgramUp) {
 
 TEST(PtyE2E, AMissingProgramIsReportedOnTheScreen) {
     VornRun run({"-l", "pty:/nonexistent/prog"});
-    EXPECT_TRUE(run.waitFor("vorn: Can't execvp /nonexistent/prog"));
-    EXPECT_TRUE(run.waitFor("[PTY Driver Exit: 30]"));
-    EXPECT_TRUE(run.waitFor("[Disconnected]"));
+    EXPECT_TRUE(run.waitForOutput("vorn: Can't execvp /nonexistent/prog"));
+    EXPECT_TRUE(run.waitForOutput("[PTY Driver Exit: 30]"));
+    EXPECT_TRUE(run.waitForOutput("[Disconnected]")); // the program ends with its line
     EXPECT_EQ(run.wait(), 0);
 }

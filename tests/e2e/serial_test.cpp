@@ -155,7 +155,7 @@ TEST_F(SerialE2E, SecondProgramTakesTheNextPortAndThenFindsAllBusy) {
     EXPECT_TRUE(second->waitFor("Device locked: " + pair->a));
     ASSERT_TRUE(second->waitFor("Connected 9600 on " + other.a));
     auto third = runlocked({"-l", list}, dir, "third", ns);
-    EXPECT_TRUE(third->waitFor("All VORN devices busy: " + list));
+    EXPECT_TRUE(third->waitForOutput("All VORN devices busy: " + list)); // then it ends
     third->wait();
     // The third found both locks and made none.
     std::set<std::string> want = {"LCK.." + pair->a.substr(pair->a.rfind('/') + 1),
@@ -185,7 +185,7 @@ TEST_F(SerialE2E, DevicesThatCannotBeOpened) {
     };
     for (const Case& c : cases) {
         auto run = runlocked({"-l", c.port}, dir, "after");
-        EXPECT_TRUE(run->waitFor(c.message)) << c.port;
+        EXPECT_TRUE(run->waitForOutput(c.message)) << c.port; // then it ends
         run->wait();
         EXPECT_EQ(dir.read("after"), "") << c.port;
         EXPECT_TRUE(sameTermios(run->before(), run->now()));

@@ -42,7 +42,7 @@ TEST(Start, NullLineShowsBannerPromptAndQuits) {
     run.type("\x05");
     ASSERT_TRUE(run.waitFor("c=>"));
     run.type("q");
-    EXPECT_TRUE(run.waitFor("c=>Quit"));
+    EXPECT_TRUE(run.waitForOutput("c=>Quit")); // then the program ends
     EXPECT_EQ(run.wait(), 0);
     EXPECT_TRUE(sameTermios(run.before(), run.now()));
 }
@@ -123,8 +123,8 @@ TEST(Start, VtTakesThePortListFromItsFirstArgument) {
 }
 
 TEST(Start, APortThatCannotBeOpenedEndsTheProgram) {
-    VornRun run({"-l", "x"}); // "-l x" is not mistaken for -x
-    EXPECT_TRUE(run.waitFor("Unknown transport: x"));
+    VornRun run({"-l", "x"});                               // "-l x" is not mistaken for -x
+    EXPECT_TRUE(run.waitForOutput("Unknown transport: x")); // then the program ends
     EXPECT_EQ(run.wait(), 0);
     EXPECT_TRUE(sameTermios(run.before(), run.now()));
 }
@@ -299,7 +299,7 @@ TEST(LostLine, WithAPortListTheProgramEnds) {
     run.type("hello\r");
     ASSERT_TRUE(catanswered(run, "hello"));
     run.type("\x04"); // cat ends at end of file and the line is lost
-    EXPECT_TRUE(run.waitFor("[Disconnected]"));
+    EXPECT_TRUE(run.waitForOutput("[Disconnected]")); // then the program ends
     EXPECT_EQ(run.wait(), 0);
     EXPECT_TRUE(sameTermios(run.before(), run.now()));
 }
