@@ -348,7 +348,7 @@ TEST(Script, QuitEndsWithItsCodeAndPauseWaitsForAKey) {
     ASSERT_TRUE(run.waitFor("Any key:"));
     EXPECT_EQ(run.screen().find("went on"), std::string::npos);
     run.type(" ");
-    EXPECT_TRUE(run.waitFor("went on"));
+    EXPECT_TRUE(run.waitForOutput("went on")); // then it quits, leaving full-screen mode
     EXPECT_EQ(run.wait(), 4);
 }
 
