@@ -126,9 +126,9 @@ void getopts(int* argc, char*** argv) {
     opterr = 0;
     optind = 0; // full reset: each option source is parsed from its start
     // "+" keeps the traditional rule that options end at the first other word.
-    std::string spec = std::string("+") + VORN_OPTIONS;
+    std::string optstring = std::string("+") + VORN_OPTIONS;
     int c;
-    while ((c = getopt(*argc, *argv, spec.c_str())) != -1)
+    while ((c = getopt(*argc, *argv, optstring.c_str())) != -1)
         setoption(c, optarg ? optarg : "");
     int used = optind < 1 ? 1 : optind;
     if (used > *argc) used = *argc;

@@ -429,16 +429,16 @@ int cmdfil2(int count, char** words, FILE* fp, const char* name, const char* pro
 
 int cmdfile(int count, char** words, int mode, int) {
     if (count < 1 || !words || !words[0]) return RC_ERROR;
-    std::string spec(words[0], 0, FPATHMAX);
-    std::string fname = spec, proc;
-    size_t at = spec.rfind('@');
+    std::string target(words[0], 0, FPATHMAX);
+    std::string fname = target, proc;
+    size_t at = target.rfind('@');
     if (at != std::string::npos) {
-        fname = spec.substr(0, at);
-        proc = spec.substr(at + 1, NAMELEN);
+        fname = target.substr(0, at);
+        proc = target.substr(at + 1, NAMELEN);
         for (char& c : proc)
             c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
     }
-    if (echoflag) zzprintf("[File: %s]\r\n", spec.c_str());
+    if (echoflag) zzprintf("[File: %s]\r\n", target.c_str());
     if (flevel == 0) {
         curfile.clear();
         if (fname.empty()) return aberr("Filename@Proc required\r\n");
