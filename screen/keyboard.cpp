@@ -571,7 +571,7 @@ const char* setch2(const char* text, const char* what, int* result) {
         p++;
     if (*p == '\'' || *p == '"') {
         int c = quotedchar(p);
-        if (c < 0) return aberr("%s expected\r\n", what), nullptr;
+        if (c < 0) return expaberr(what), nullptr;
         *result = c;
         return p;
     }
@@ -593,12 +593,12 @@ const char* setch2(const char* text, const char* what, int* result) {
             long n = 0;
             for (; std::isdigit(static_cast<unsigned char>(*q)); q++)
                 n = std::min(n * 10 + (*q - '0'), 1000L);
-            if (!isend(*q)) return aberr("%s expected\r\n", what), nullptr;
+            if (!isend(*q)) return expaberr(what), nullptr;
             int code = n == 0 ? KC_ALT0 : KC_ALT1 - 1 + static_cast<int>(n);
-            if (code >= NKEYS) return aberr("Function key#\r\n"), nullptr;
+            if (code >= NKEYS) return numaberr("%s", "Function key#"), nullptr;
             return *result = code, q;
         }
-        return aberr("%s expected\r\n", what), nullptr;
+        return expaberr(what), nullptr;
     }
     // F-key ranges: a prefix and a number; "f" reaches on into the named codes, "k" is the form
     // the key names print for unnamed codes 276..328.
@@ -617,10 +617,10 @@ const char* setch2(const char* text, const char* what, int* result) {
             n = std::min(n * 10 + (*q - '0'), 100000L);
         if (!isend(*q)) break;
         if (n < 1 || n > r.max || r.base + n - 1 >= NKEYS)
-            return aberr("Function key#\r\n"), nullptr;
+            return numaberr("%s", "Function key#"), nullptr;
         return *result = static_cast<int>(r.base + n - 1), q;
     }
-    return aberr("%s expected\r\n", what), nullptr;
+    return expaberr(what), nullptr;
 }
 
 void keyreset() {
