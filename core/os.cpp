@@ -2,12 +2,13 @@
 
 #include "core/fmt.h"
 #include "core/start.h"
+#include "emulators/emulate.h"
 #include "ports/com.h"
 #include "ports/serial.h"
 #include "ports/trans.h"
 #include "screen/display.h"
 #include "screen/keyboard.h"
-#include "screen/interim_found.h"
+#include "screen/vscreen.h"
 #include "script/cmd.h"
 #include "transfer/xfer.h"
 
@@ -177,17 +178,20 @@ int hascolor() {
 }
 
 void shell(int redraw) {
-    cpos(Lines - 1, 0);
+    // Straight to the console: the screen model keeps what the session showed, so the redraw
+    // afterwards brings the screen back exactly as it was.
+    _cpos(Lines - 1, 0);
     AttrSave save;
     attroff(save);
-    zzprintf("\r\nUNIX Gateway.  Type exit to return to VORN.\r\n");
+    _outs("\r\nUNIX Gateway.  Type exit to return to VORN.\r\n");
     const char* sh = getenv("SHELL");
     osescape(sh && *sh ? sh : "sh", 0);
     attron(save);
     if (!echoflag) {
         if (redraw) {
             vredraw();
-            poscursor();
+            _cpos(vdestline, vdestcol);
+            oflush();
         }
     } else {
         zzprintf("Returning to terminal mode\r\n");
