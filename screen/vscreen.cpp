@@ -846,6 +846,11 @@ void _vredraw(int top, int left, int bottom, int right, int clear) {
     {
         Neutral n;
         if (clear) {
+            // The console's rendition may be anything (a shell ran, a fresh terminal): plain.
+            outcap(cap::ME);
+            lastrend = 0;
+            lastcolor = -1;
+            showattr(vattr);
             _vclear();
             conskn = true;
             ccurline = ccurcol = 0;
