@@ -6,17 +6,52 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <fstream>
+#include <iterator>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+
+namespace {
+
+std::set<pid_t>& liveRuns() {
+    static std::set<pid_t> runs;
+    return runs;
+}
+
+// A program run on the line (a shell, vttest) belongs to the vorn that started it; when that
+// vorn is killed it is left behind, and some programs spin on a closed terminal. Such orphans
+// come to this process (a subreaper) and run in a session of their own: end them.
+void reapOrphans() {
+    pid_t self = getpid(), sid = getsid(0);
+    for (const auto& e : fs::directory_iterator("/proc")) {
+        std::string name = e.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream f(e.path() / "stat");
+        std::string stat((std::istreambuf_iterator<char>(f)), {});
+        size_t close = stat.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream rest(stat.substr(close + 2));
+        char state;
+        pid_t ppid, pgrp, psid;
+        if (!(rest >> state >> ppid >> pgrp >> psid)) continue;
+        pid_t pid = static_cast<pid_t>(std::stol(name));
+        if (ppid != self || psid == sid || liveRuns().count(pid)) continue;
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+}
+
+} // namespace
 
 TempDir::TempDir() {
     std::string tmpl = (fs::temp_directory_path() / "vorn-test-XXXXXX").string();
@@ -68,6 +103,7 @@ VornRun::VornRun(std::vector<std::string> args, RunOptions opt) : judge_(opt.row
         argvS.push_back(a);
     fs::path cwd = opt.cwd.empty() ? dir_.path() : opt.cwd;
 
+    prctl(PR_SET_CHILD_SUBREAPER, 1);
     pid_ = fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
@@ -103,14 +139,22 @@ VornRun::VornRun(std::vector<std::string> args, RunOptions opt) : judge_(opt.row
         execv(bin.c_str(), argv.data());
         _exit(127);
     }
+    liveRuns().insert(pid_);
     fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
 }
 
 VornRun::~VornRun() {
     if (!exited_ && pid_ > 0) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
+        // Ask first, so the program closes its line and ends what runs on it.
+        kill(pid_, SIGTERM);
+        wait(3);
+        if (!exited_) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
     }
+    liveRuns().erase(pid_);
+    reapOrphans();
     if (master_ >= 0) close(master_);
     if (slave_ >= 0) close(slave_);
 }
