@@ -306,3 +306,51 @@ TEST(Dispcapt, AnswerBackIsSentNotShown) {
     EXPECT_EQ(f.received(5), "ID42\r");
     EXPECT_EQ(f.output(), "k");
 }
+
+TEST(Term, DumpModesShowReceivedBytesInTheirVisibleForm) {
+    struct Case {
+        int mode;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {3, "41 1b 01 e1 "},
+        {4, "A<ESC><SOH>+a"},
+        {5, "A^[^A+a"},
+    };
+    for (const Case& c : cases) {
+        ConsoleFixture f;
+        dupmode = c.mode;
+        f.send("A\x1b\x01\xe1");
+        // The bytes are queued before the command key is typed, and line bytes come first.
+        while (qcount(comq) < 4)
+            waitread(1);
+        f.type("\x05");
+        EXPECT_EQ(term(nullptr), 1);
+        EXPECT_EQ(f.output(), c.shown) << c.mode;
+    }
+}
+
+TEST(Start, HintLineNamesTheMenuAndHelpKeys) {
+    struct Case {
+        int menu, help;
+        const char *first, *second;
+    };
+    const Case cases[] = {{K_F1, K_F2, "F1", "F2"}, {-1, K_ALTK, "NONE", "ALTK"}};
+    for (const Case& c : cases) {
+        ConsoleFixture f(false);
+        mnuchar = c.menu;
+        hlpchar = c.help;
+        hintline();
+        const std::string out = f.output();
+        size_t type = out.find("\r\nType ");
+        size_t first = out.find(c.first);
+        size_t menu = out.find(" for Command Menu ");
+        size_t second = out.find(c.second, menu);
+        size_t help = out.find(" for Help\r\n");
+        EXPECT_EQ(type, 0u) << c.first;
+        EXPECT_LT(type, first) << c.first;
+        EXPECT_LT(first, menu) << c.first;
+        EXPECT_LT(menu, second) << c.first;
+        EXPECT_LT(second, help) << c.first;
+    }
+}

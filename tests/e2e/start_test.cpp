@@ -37,7 +37,7 @@ void quit(VornRun& run) {
 TEST(Start, NullLineShowsBannerPromptAndQuits) {
     VornRun run({"-z"});
     ASSERT_TRUE(run.waitFor(banner));
-    EXPECT_TRUE(run.waitFor("for Command Menu"));
+    EXPECT_TRUE(run.waitFor("Type F1 for Command Menu F2 for Help"));
     EXPECT_TRUE(run.waitFor("Connected to NUL Driver"));
     run.type("\x05");
     ASSERT_TRUE(run.waitFor("c=>"));
