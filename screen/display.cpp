@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 // clang-format off
 const uint16_t _xegrset[GRSETSIZ] = {
@@ -171,16 +172,96 @@ int _ttyputc(int byte) {
     return byte;
 }
 
+namespace {
+
+// A string tputs would pass through unchanged: no "$<..>" delay and no leading termcap-style
+// delay digits. Those are copied straight into the buffer.
+bool plaincap(const std::string& s) {
+    unsigned char c0 = static_cast<unsigned char>(s[0]);
+    return !(c0 >= '0' && c0 <= '9') && c0 != '.' && s.find('$') == std::string::npos;
+}
+
+// The results of formatting one parameterised capability for small argument pairs. Moving the
+// cursor and setting colours happen for most received bytes; the formatting in the termcap
+// library is far dearer than a lookup, and its result depends only on the arguments and on the
+// strings noted here.
+template <int kRows, int kCols> class ParamCache {
+  public:
+    template <class F> const std::string& get(const std::string& fmt, int a, int b, F make) {
+        if (a < 0 || b < 0 || a >= kRows || b >= kCols) {
+            spare = make();
+            return spare;
+        }
+        if (fmt != key || cap::UP != up || cap::BC != bc || ourtermcap != tc) {
+            key = fmt;
+            up = cap::UP;
+            bc = cap::BC;
+            tc = ourtermcap;
+            std::fill(filled.begin(), filled.end(), false);
+        }
+        size_t i = static_cast<size_t>(a) * kCols + static_cast<size_t>(b);
+        if (!filled[i]) {
+            vals[i] = make();
+            filled[i] = true;
+        }
+        return vals[i];
+    }
+    void clear() {
+        key.clear();
+        std::fill(filled.begin(), filled.end(), false);
+    }
+
+  private:
+    std::string key, up, bc, spare;
+    int tc = -1;
+    std::vector<std::string> vals = std::vector<std::string>(kRows * kCols);
+    std::vector<bool> filled = std::vector<bool>(kRows * kCols);
+};
+
+ParamCache<128, 256> cmcache;
+ParamCache<128, 128> cscache;
+ParamCache<256, 1> fgcache, bgcache;
+
+void clearcaches() {
+    cmcache.clear();
+    cscache.clear();
+    fgcache.clear();
+    bgcache.clear();
+}
+
+} // namespace
+
 void outcap(const std::string& s) {
-    if (s.size() < 2) {
+    if (s.empty()) return;
+    if (!plaincap(s)) {
+        if (s.size() < 2) {
+            ztputs(s, _ttyputc);
+            return;
+        }
+        Batch b; // one string, one write
         ztputs(s, _ttyputc);
         return;
     }
+    if (s.size() < 2) {
+        _ttyout(static_cast<unsigned char>(s[0]));
+        return;
+    }
     Batch b; // one string, one write
-    ztputs(s, _ttyputc);
+    const char* p = s.data();
+    size_t left = s.size();
+    while (left > 0) {
+        if (optr >= OBUFMAX) oflush();
+        size_t n = std::min(left, static_cast<size_t>(OBUFMAX - optr));
+        std::memcpy(obuf + optr, p, n);
+        optr += static_cast<int>(n);
+        p += n;
+        left -= n;
+        if (optr >= OBUFMAX) oflush();
+    }
 }
 
 int tinit(const char* name) {
+    clearcaches();
     if (!name || !*name) {
         if (havecons()) {
             eprintf("Terminal type variable TERM not set\n");
@@ -346,7 +427,8 @@ void _cpos(int row, int col) {
     Batch b;
     row = std::clamp(row, 0, Lines - 1);
     col = std::clamp(col, 0, Cols - 1);
-    if (!cap::CM.empty()) outcap(zztgoto(cap::CM, col, row));
+    if (!cap::CM.empty())
+        outcap(cmcache.get(cap::CM, row, col, [&] { return zztgoto(cap::CM, col, row); }));
     ccurline = row;
     ccurcol = col;
 }
@@ -419,10 +501,13 @@ void _vsline(int top, int bottom) {
     bool whole = lo == 0 && hi == Lines - 1;
     if (!scroll.empty() && (whole || !cap::CS.empty())) {
         outcap(cap::SC);
-        if (!whole) outcap(TGOTO(cap::CS, hi, lo));
+        if (!whole) outcap(cscache.get(cap::CS, hi, lo, [&] { return TGOTO(cap::CS, hi, lo); }));
         _cpos(up ? hi : lo, 0);
         outcap(scroll);
-        if (!whole) outcap(TGOTO(cap::CS, Lines - 1, 0));
+        if (!whole) {
+            int l = Lines - 1;
+            outcap(cscache.get(cap::CS, l, 0, [&] { return TGOTO(cap::CS, l, 0); }));
+        }
         if (!cap::RC.empty() && !cap::SC.empty())
             outcap(cap::RC);
         else
@@ -492,8 +577,10 @@ void _vcolor(int color) {
 void outcolor(int fg, int bg) {
     Batch b;
     if (!ourtermcap) {
-        if (!cap::Setf.empty()) outcap(ztparm(cap::Setf, fg));
-        if (!cap::Setb.empty()) outcap(ztparm(cap::Setb, bg));
+        if (!cap::Setf.empty())
+            outcap(fgcache.get(cap::Setf, fg, 0, [&] { return ztparm(cap::Setf, fg); }));
+        if (!cap::Setb.empty())
+            outcap(bgcache.get(cap::Setb, bg, 0, [&] { return ztparm(cap::Setb, bg); }));
         return;
     }
     if (!cap::Setc.empty()) {
@@ -644,6 +731,7 @@ void setkbd(int type) {
 }
 
 void displayreset() {
+    clearcaches();
     for (const CapName& c : capnames)
         c.var->clear();
     XS = XN = AM = PT = CT = HS = ES = BCE = Ncolors = NCV = PA = SG = 0;
