@@ -14,48 +14,48 @@ size_t at(const VornRun& run, const std::string& text, size_t from = 0) {
     return run.output().find(text, from);
 }
 
-// True once cat on the line has read `text` and written it back (the terminal's echo is the
-// first copy, cat's the second), so its terminal settings are in force.
-bool catanswered(VornRun& run, const std::string& text) {
-    return run.waitUntil([&] {
-        size_t first = run.output().find(text);
-        return first != std::string::npos &&
-               run.output().find(text, first + 1) != std::string::npos;
-    });
+// True when `text` was written exactly once.
+bool once(const VornRun& run, const std::string& text) {
+    size_t first = at(run, text);
+    return first != std::string::npos && at(run, text, first + 1) == std::string::npos;
+}
+
+RunOptions in(const TempDir& cwd) {
+    RunOptions opt;
+    opt.cwd = cwd.path();
+    return opt;
 }
 
 // Quits through the escape prompt and checks the console came back as it was.
-void quit(VornRun& run) {
+void quit(VornRun& run, int status = 0) {
     run.type("\x05");
     ASSERT_TRUE(run.waitFor("c=>"));
     run.type("q");
-    EXPECT_EQ(run.wait(), 0);
+    EXPECT_EQ(run.wait(), status);
     EXPECT_TRUE(sameTermios(run.before(), run.now()));
 }
 } // namespace
 
-TEST(Start, NullLineShowsBannerPromptAndQuits) {
-    VornRun run({"-z"});
-    ASSERT_TRUE(run.waitFor(banner));
-    EXPECT_TRUE(run.waitFor("Type F1 for Command Menu F2 for Help"));
-    EXPECT_TRUE(run.waitFor("Connected to NUL Driver"));
-    run.type("\x05");
-    ASSERT_TRUE(run.waitFor("c=>"));
-    run.type("q");
-    EXPECT_TRUE(run.waitForOutput("c=>Quit")); // then the program ends
-    EXPECT_EQ(run.wait(), 0);
-    EXPECT_TRUE(sameTermios(run.before(), run.now()));
+TEST(Start, BannerUnknownOptionsMflagAndQuit) {
+    VornRun run({"-m", "-y", "-z", "-l"});
+    ASSERT_TRUE(run.waitFor("Connected to NUL Driver"));
+    EXPECT_NE(at(run, banner), std::string::npos);
+    EXPECT_NE(at(run, "for Command Menu"), std::string::npos);
+    // Printed before the screen exists; the lines after it scroll it off the top.
+    EXPECT_NE(at(run, "Setting mflag to 1"), std::string::npos);
+    EXPECT_NE(at(run, "Unknown option ignored: ?\r\nUnknown option ignored: ?\r\n"),
+              std::string::npos);
+    quit(run);
+    EXPECT_NE(at(run, "c=>Quit"), std::string::npos);
 }
 
 TEST(Start, ExitPathsRestoreTheConsole) {
-    struct Case {
+    const struct {
         const char* name;
         std::function<void(VornRun&)> end;
         int status;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"SIGTERM", [](VornRun& r) { r.signal(SIGTERM); }, SIGTERM},
-        {"SIGHUP", [](VornRun& r) { r.signal(SIGHUP); }, SIGHUP},
         {"^Z at the prompt", [](VornRun& r) { r.type("\x05\x1a"); }, 0},
         {"^Z in TALK mode",
          [](VornRun& r) {
@@ -65,7 +65,7 @@ TEST(Start, ExitPathsRestoreTheConsole) {
          },
          0},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         VornRun run({"-z"});
         ASSERT_TRUE(run.waitFor("Connected to NUL Driver")) << c.name;
         c.end(run);
@@ -74,35 +74,18 @@ TEST(Start, ExitPathsRestoreTheConsole) {
     }
 }
 
-TEST(Start, UnknownOptionsAreReportedAndStartUpGoesOn) {
-    VornRun run({"-y", "-z", "-l"});
-    ASSERT_TRUE(run.waitFor("Connected to NUL Driver"));
-    EXPECT_NE(at(run, "Unknown option ignored: ?\r\nUnknown option ignored: ?\r\n"),
-              std::string::npos);
-    quit(run);
-}
-
-TEST(Start, MflagIsAnnounced) {
-    VornRun run({"-m", "-z"});
-    // Printed before the screen exists; the lines after it scroll it off the top.
-    ASSERT_TRUE(run.waitForOutput("Setting mflag to 1"));
-    quit(run);
-}
-
 TEST(Start, CommandMenuOpensOnlyWhenModeOptionsAndTheNameAgree) {
-    struct Case {
+    const struct {
         std::vector<std::string> args;
         std::string argv0;
         bool menu;
-    };
-    const Case cases[] = {
-        {{}, "", true},            // no options, no files: fflag = mflag = 0
-        {{"-z"}, "", true},        // -z is not a mode option
+    } cases[] = {
+        {{"-z"}, "", true},        // no mode option, no files: fflag = mflag = 0
         {{"-v", "-z"}, "", false}, // a mode option
         {{}, "vt", false},         // "vt" alone: mflag = 1, fflag = 0
         {{"-m", "-u", "-z"}, "", true},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         RunOptions opt;
         opt.argv0 = c.argv0;
         VornRun run(c.args, opt);
@@ -122,106 +105,87 @@ TEST(Start, VtTakesThePortListFromItsFirstArgument) {
     quit(run);
 }
 
-TEST(Start, APortThatCannotBeOpenedEndsTheProgram) {
-    VornRun run({"-l", "x"});                               // "-l x" is not mistaken for -x
-    EXPECT_TRUE(run.waitForOutput("Unknown transport: x")); // then the program ends
-    EXPECT_EQ(run.wait(), 0);
-    EXPECT_TRUE(sameTermios(run.before(), run.now()));
-}
-
 TEST(Start, VornflagsApplyOnlyWithoutCommandLineOptions) {
+    RunOptions opt;
+    opt.env["VORNFLAGS"] = "-u";
     {
-        RunOptions opt;
-        opt.env["VORNFLAGS"] = "-u";
         VornRun run({}, opt);
         quit(run);
         EXPECT_EQ(at(run, banner), std::string::npos);
         EXPECT_EQ(at(run, "for Command Menu"), std::string::npos);
     }
-    {
-        RunOptions opt;
-        opt.env["VORNFLAGS"] = "-u";
-        VornRun run({"-z"}, opt);
-        EXPECT_TRUE(run.waitFor(banner));
-        quit(run);
-    }
-}
-
-TEST(Start, StartUpScriptsRunInTheirPlaces) {
-    // The system script before the banner, the user script between the banner and the hint
-    // line, the exit script once at the end.
-    TempDir cwd; // the scripts are in place before the program starts
-    cwd.write(".vornsys", "display 'script:sys'\n");
-    cwd.write(".vornrc", "display 'script:rc'\n");
-    cwd.write(".vornex", "display 'script:ex'\n");
-    RunOptions opt;
-    opt.cwd = cwd.path();
     VornRun run({"-z"}, opt);
-    ASSERT_TRUE(run.waitFor("Connected to NUL Driver"));
-    size_t sys = at(run, "script:sys");
-    size_t ban = at(run, banner);
-    size_t user = at(run, "script:rc");
-    size_t hint = at(run, "for Command Menu");
-    ASSERT_NE(sys, std::string::npos);
-    EXPECT_LT(sys, ban);
-    EXPECT_LT(ban, user);
-    EXPECT_LT(user, hint);
-    size_t before = run.output().size();
+    EXPECT_TRUE(run.waitFor(banner));
+    EXPECT_TRUE(run.waitFor("Type F1 for Command Menu F2 for Help"));
     quit(run);
-    size_t ex = at(run, "script:ex", before);
-    EXPECT_NE(ex, std::string::npos);
-    EXPECT_EQ(at(run, "script:ex", ex + 1), std::string::npos);
 }
 
-TEST(Start, EnvironmentNamesTheScriptsAndMissingOnesAreSkipped) {
-    TempDir elsewhere;
+TEST(Start, StartUpScriptsAndCommandFilesRunInTheirPlaces) {
+    // The system script before the banner, the user script between the banner and the hint
+    // line, command files after it and before the line opens, the exit script once at the end
+    // even when it quits itself. The environment names the first two.
+    TempDir cwd, elsewhere;
     elsewhere.write("sys.cmd", "display 'script:sys'\n");
-    TempDir cwd;
-    cwd.write(".vornrc", "display 'script:rc'\n"); // not searched: VORNRC names the script
-    RunOptions opt;
-    opt.cwd = cwd.path();
+    elsewhere.write("rc.cmd", "display 'script:rc'\n");
+    cwd.write(".vornsys", "display 'not-named'\n");
+    cwd.write(".vornrc", "display 'not-named'\n");
+    cwd.write(".vornex", "display 'script:ex'\nquit 3\ndisplay 'not-reached'\n");
+    cwd.write("first.cmd", "display 'file-ran'\n");
+    RunOptions opt = in(cwd);
     opt.env["VORNSYS"] = elsewhere.file("sys.cmd").string();
-    opt.env["VORNRC"] = elsewhere.file("missing.cmd").string();
-    VornRun run({"-z"}, opt);
+    opt.env["VORNRC"] = elsewhere.file("rc.cmd").string();
+    VornRun run({"-z", "first"}, opt);
     ASSERT_TRUE(run.waitFor("Connected to NUL Driver"));
     size_t sys = at(run, "script:sys");
     ASSERT_NE(sys, std::string::npos);
     EXPECT_LT(sys, at(run, banner));
-    EXPECT_EQ(at(run, "script:rc"), std::string::npos);
-    quit(run);
+    EXPECT_LT(at(run, banner), at(run, "script:rc"));
+    EXPECT_LT(at(run, "script:rc"), at(run, "for Command Menu"));
+    EXPECT_LT(at(run, "for Command Menu"), at(run, "file-ran"));
+    EXPECT_LT(at(run, "file-ran"), at(run, "Connected to NUL Driver"));
+    EXPECT_EQ(at(run, "script:ex"), std::string::npos);
+    quit(run, 3);
+    EXPECT_TRUE(once(run, "script:ex"));
+    EXPECT_EQ(at(run, "not-reached"), std::string::npos);
+    EXPECT_EQ(at(run, "not-named"), std::string::npos);
+    // A file argument is a mode choice: the command menu does not open.
+    EXPECT_EQ(at(run, "Command menu is not built yet"), std::string::npos);
 }
 
-TEST(Start, AConsoleThatIsNotATerminalIsRefused) {
-    RunOptions opt;
-    opt.stdinIsTerminal = false;
-    VornRun run({"-z"}, opt);
-    EXPECT_EQ(run.wait(), 1);
-    EXPECT_TRUE(run.waitFor("the console is not a terminal"));
-}
-
-TEST(Start, ConsoleSizeIsRaisedToTwentyFourByEightyOnce) {
-    struct Case {
+TEST(Start, RefusedConsolesFailingFilesAndSmallSizes) {
+    {
+        RunOptions opt;
+        opt.stdinIsTerminal = false;
+        VornRun run({"-z"}, opt);
+        EXPECT_EQ(run.wait(), 1);
+        EXPECT_TRUE(run.waitFor("the console is not a terminal"));
+    }
+    {
+        TempDir cwd;
+        VornRun run({"-z", "nosuchfile"}, in(cwd));
+        EXPECT_EQ(run.wait(), 1);
+        EXPECT_EQ(at(run, "Connected to NUL Driver"), std::string::npos);
+        EXPECT_TRUE(sameTermios(run.before(), run.now()));
+    }
+    // The console size is raised to 24 by 80, saying so once.
+    const struct {
         int rows, cols;
         bool message;
-    };
-    const Case cases[] = {{20, 132, true}, {24, 60, true}, {70, 80, false}, {24, 80, false}};
-    for (const Case& c : cases) {
+    } cases[] = {{20, 132, true}, {24, 60, true}, {24, 80, false}};
+    for (const auto& c : cases) {
         RunOptions opt;
         opt.rows = c.rows;
         opt.cols = c.cols;
         VornRun run({"-z"}, opt);
         ASSERT_TRUE(run.waitForOutput("Connected to NUL Driver"));
         const std::string msg = "TERM variable has bad lines or cols entry\r\n";
-        size_t first = run.output().find(msg);
-        EXPECT_EQ(first != std::string::npos, c.message) << c.rows << "x" << c.cols;
-        if (first != std::string::npos) {
-            EXPECT_EQ(run.output().find(msg, first + 1), std::string::npos);
-        }
+        EXPECT_EQ(at(run, msg) != std::string::npos, c.message) << c.rows << "x" << c.cols;
+        EXPECT_TRUE(!c.message || once(run, msg));
         quit(run);
     }
 }
 
-TEST(ServerMode, StandardInputIsTheLineAndTalkEchoesWithBitSeven) {
+TEST(ServerMode, TalkEchoesWithBitSevenAndAckRunsAnEscapeCommand) {
     // -x makes standard input the line in TALK mode; nothing is drawn on a console.
     VornRun run({"-x"});
     ASSERT_TRUE(run.waitForOutput("OK\r\n")); // the server's greeting comes first
@@ -230,55 +194,43 @@ TEST(ServerMode, StandardInputIsTheLineAndTalkEchoesWithBitSeven) {
     run.type("\xe1"
              "b");
     ASSERT_TRUE(run.waitForOutput("\xe2"));
-    EXPECT_EQ(run.output().find('\xe1', run.output().find('\xe1') + 1), std::string::npos);
-    EXPECT_EQ(run.output().find("VORN"), std::string::npos);
+    EXPECT_TRUE(once(run, "\xe1"));
+    EXPECT_EQ(at(run, "VORN"), std::string::npos);
+    // Remote command mode: ACK "mf" CR switches TALK to FULL as if typed at the console; the
+    // carriage return that ended the command is then typed to the line.
+    const size_t before = run.output().size();
+    run.type("\x06mf\r");
+    ASSERT_TRUE(run.waitUntil([&] { return at(run, "\r", before) != std::string::npos; }));
+    run.type("c");
     run.type("\x03"); // ^C from the line ends terminal mode in server mode
     EXPECT_EQ(run.wait(), 0);
-    EXPECT_TRUE(sameTermios(run.before(), run.now()));
-}
-
-TEST(ServerMode, GreetsThePeerAndEndsWhenTheReceiveFails) {
-    VornRun run({"-x", "-2"});
-    EXPECT_TRUE(run.waitForOutput("OK\r\n"));
-    EXPECT_EQ(run.wait(), 1);
+    EXPECT_EQ(at(run, "\xe3"), std::string::npos); // FULL does not echo
     EXPECT_TRUE(sameTermios(run.before(), run.now()));
 }
 
 TEST(ServerMode, XAmongTheLeadingOptionsSkipsTheSystemScript) {
-    struct Case {
+    const struct {
         std::vector<std::string> args;
         bool sysscript;
+        const char* shows;
+        int status;
+    } cases[] = {
+        // The server greets the peer and ends when the receive fails.
+        {{"-x", "-2"}, false, "OK\r\n", 1},
+        {{"-ux", "-2"}, false, "OK\r\n", 1},
+        {{"-b", "9", "-X", "-2"}, false, "OK\r\n", 1}, // letters compared without case
+        // The word after l is its argument, not -x; a port that cannot be opened ends it.
+        {{"-l", "x", "-2"}, true, "Unknown transport: x", 0},
     };
-    const Case cases[] = {
-        {{"-x", "-2"}, false},
-        {{"-ux", "-2"}, false},
-        {{"-b", "9", "-X", "-2"}, false}, // letters compared without case
-        {{"-l", "x", "-2"}, true},        // the word after l is its argument
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         TempDir cwd;
         cwd.write(".vornsys", "display 'script:sys'\n");
-        RunOptions opt;
-        opt.cwd = cwd.path();
-        VornRun run(c.args, opt);
-        run.wait();
-        EXPECT_EQ(run.output().find("script:sys") != std::string::npos, c.sysscript) << c.args[0];
+        VornRun run(c.args, in(cwd));
+        EXPECT_TRUE(run.waitForOutput(c.shows)) << c.args[0];
+        EXPECT_EQ(run.wait(), c.status) << c.args[0];
+        EXPECT_EQ(at(run, "script:sys") != std::string::npos, c.sysscript) << c.args[0];
+        EXPECT_TRUE(sameTermios(run.before(), run.now())) << c.args[0];
     }
-}
-
-TEST(ServerMode, AckFromTheLineRunsAnEscapeCommand) {
-    // -x sets remote command mode: ACK "mf" CR switches TALK to FULL as if typed at the
-    // console; the carriage return that ended the command is then typed to the line.
-    VornRun run({"-x"});
-    ASSERT_TRUE(run.waitForOutput("OK\r\n"));
-    run.type("a");
-    ASSERT_TRUE(run.waitForOutput("\xe1"));
-    run.type("\x06mf\r");
-    ASSERT_TRUE(run.waitForOutput("\xe1\r"));
-    run.type("b");
-    run.type("\x03");
-    EXPECT_EQ(run.wait(), 0);
-    EXPECT_EQ(run.output().find('\xe2'), std::string::npos); // FULL does not echo
 }
 
 TEST(QuietMode, DrawsNothingReadsNothingAndStillRestoresTheConsole) {
@@ -287,82 +239,40 @@ TEST(QuietMode, DrawsNothingReadsNothingAndStillRestoresTheConsole) {
     run.type("\x05q"); // not read: the program goes on
     run.settle(0.5);
     EXPECT_TRUE(run.running());
-    EXPECT_EQ(run.output().find(banner), std::string::npos);
+    EXPECT_EQ(at(run, banner), std::string::npos);
     run.signal(SIGTERM);
     EXPECT_EQ(run.wait(), SIGTERM);
     EXPECT_TRUE(sameTermios(run.before(), run.now()));
 }
 
-TEST(LostLine, WithAPortListTheProgramEnds) {
-    VornRun run({"-l", "pty:/bin/cat"});
-    ASSERT_TRUE(run.waitFor("Attempting connection to"));
-    run.type("hello\r");
-    ASSERT_TRUE(catanswered(run, "hello"));
-    run.type("\x04"); // cat ends at end of file and the line is lost
-    EXPECT_TRUE(run.waitForOutput("[Disconnected]")); // then the program ends
-    EXPECT_EQ(run.wait(), 0);
-    EXPECT_TRUE(sameTermios(run.before(), run.now()));
+TEST(LostLine, WithAPortListTheProgramEndsUnderZItAsksForAnother) {
+    for (bool z : {false, true}) {
+        VornRun run(z ? std::vector<std::string>{"-z", "-l", "pty:/bin/cat"}
+                      : std::vector<std::string>{"-l", "pty:/bin/cat"});
+        ASSERT_TRUE(run.waitFor("Attempting connection to"));
+        run.type("hello\r");
+        // The terminal's echo is the first copy, cat's the second: cat's settings are in force.
+        ASSERT_TRUE(run.waitUntil([&] {
+            size_t first = at(run, "hello");
+            return first != std::string::npos && at(run, "hello", first + 1) != std::string::npos;
+        }));
+        run.type("\x04"); // cat ends at end of file and the line is lost
+        EXPECT_TRUE(run.waitForOutput("[Disconnected]"));
+        if (z) {
+            ASSERT_TRUE(run.waitFor("Connect to:"));
+            EXPECT_TRUE(run.running());
+            run.type("\r\r\r"); // three empty answers give up
+        }
+        EXPECT_EQ(run.wait(), 0) << z;
+        EXPECT_TRUE(sameTermios(run.before(), run.now())) << z;
+    }
 }
 
-TEST(LostLine, UnderZTheProgramAsksForAnotherConnection) {
-    VornRun run({"-z", "-l", "pty:/bin/cat"});
-    ASSERT_TRUE(run.waitFor("Attempting connection to"));
-    run.type("ready\r");
-    ASSERT_TRUE(catanswered(run, "ready"));
-    run.type("\x04");
-    EXPECT_TRUE(run.waitFor("[Disconnected]"));
-    ASSERT_TRUE(run.waitFor("Connect to:"));
-    EXPECT_TRUE(run.running());
-    run.type("\r\r\r"); // three empty answers give up
-    EXPECT_EQ(run.wait(), 0);
-    EXPECT_TRUE(sameTermios(run.before(), run.now()));
-}
-
-TEST(ExitScript, RunsOnceEvenWhenItQuitsItself) {
+TEST(ExitScript, TerminateIsIgnoredWhileItRunsAndHangupEndsIt) {
     TempDir cwd;
-    cwd.write(".vornex", "display 'ex-ran'\nquit 3\ndisplay 'not-reached'\n");
-    RunOptions opt;
-    opt.cwd = cwd.path();
-    VornRun run({"-z"}, opt);
-    ASSERT_TRUE(run.waitFor("Connected to NUL Driver"));
-    run.type("\x05");
-    ASSERT_TRUE(run.waitFor("c=>"));
-    run.type("q");
-    EXPECT_EQ(run.wait(), 3);
-    size_t ex = at(run, "ex-ran");
-    ASSERT_NE(ex, std::string::npos);
-    EXPECT_EQ(at(run, "ex-ran", ex + 1), std::string::npos);
-    EXPECT_EQ(at(run, "not-reached"), std::string::npos);
-    EXPECT_TRUE(sameTermios(run.before(), run.now()));
-}
-
-TEST(ExitScript, HangupDuringItEndsWithoutRunningItAgain) {
-    TempDir cwd;
-    cwd.write(".vornex", "display 'ex-start'\npause 'ex-waiting'\ndisplay 'ex-end'\n");
-    RunOptions opt;
-    opt.cwd = cwd.path();
-    VornRun run({"-z"}, opt);
-    ASSERT_TRUE(run.waitFor("Connected to NUL Driver"));
-    run.type("\x05");
-    ASSERT_TRUE(run.waitFor("c=>"));
-    run.type("q");
-    ASSERT_TRUE(run.waitForOutput("ex-waiting"));
-    run.signal(SIGTERM); // ignored once the program is ending
-    run.signal(SIGHUP);
-    EXPECT_EQ(run.wait(), SIGHUP);
-    size_t ex = at(run, "ex-start");
-    ASSERT_NE(ex, std::string::npos);
-    EXPECT_EQ(at(run, "ex-start", ex + 1), std::string::npos);
-    EXPECT_EQ(at(run, "ex-end"), std::string::npos);
-    EXPECT_TRUE(sameTermios(run.before(), run.now()));
-}
-
-TEST(ExitScript, TerminateIsIgnoredWhileItRuns) {
-    TempDir cwd;
-    cwd.write(".vornex", "pause 'ex-waiting'\ndisplay 'ex-end'\n");
-    RunOptions opt;
-    opt.cwd = cwd.path();
-    VornRun run({"-z"}, opt);
+    cwd.write(".vornex", "display 'ex-start'\npause 'ex-waiting'\ndisplay 'ex-middle'\n"
+                         "pause 'ex-again'\ndisplay 'ex-end'\n");
+    VornRun run({"-z"}, in(cwd));
     ASSERT_TRUE(run.waitFor("Connected to NUL Driver"));
     run.type("\x05");
     ASSERT_TRUE(run.waitFor("c=>"));
@@ -370,33 +280,12 @@ TEST(ExitScript, TerminateIsIgnoredWhileItRuns) {
     ASSERT_TRUE(run.waitForOutput("ex-waiting"));
     run.signal(SIGTERM);
     run.type("k");
-    EXPECT_TRUE(run.waitForOutput("ex-end"));
-    EXPECT_EQ(run.wait(), 0);
-    EXPECT_TRUE(sameTermios(run.before(), run.now()));
-}
-
-TEST(CommandFiles, RunAfterTheHintLineAndBeforeTheLineOpens) {
-    TempDir cwd;
-    cwd.write("first.cmd", "display 'file-ran'\n");
-    RunOptions opt;
-    opt.cwd = cwd.path();
-    VornRun run({"-z", "first"}, opt);
-    ASSERT_TRUE(run.waitFor("Connected to NUL Driver"));
-    size_t file = at(run, "file-ran");
-    ASSERT_NE(file, std::string::npos);
-    EXPECT_LT(at(run, "for Command Menu"), file);
-    EXPECT_LT(file, at(run, "Connected to NUL Driver"));
-    // A file argument is a mode choice: the command menu does not open.
-    quit(run);
-    EXPECT_EQ(at(run, "Command menu is not built yet"), std::string::npos);
-}
-
-TEST(CommandFiles, AFailingCommandFileEndsWithStatusOne) {
-    TempDir cwd;
-    RunOptions opt;
-    opt.cwd = cwd.path();
-    VornRun run({"-z", "nosuchfile"}, opt);
-    EXPECT_EQ(run.wait(), 1);
-    EXPECT_EQ(at(run, "Connected to NUL Driver"), std::string::npos);
+    ASSERT_TRUE(run.waitForOutput("ex-again"));
+    EXPECT_NE(at(run, "ex-middle"), std::string::npos);
+    run.signal(SIGTERM);
+    run.signal(SIGHUP);
+    EXPECT_EQ(run.wait(), SIGHUP);
+    EXPECT_TRUE(once(run, "ex-start")); // not run again
+    EXPECT_EQ(at(run, "ex-end"), std::string::npos);
     EXPECT_TRUE(sameTermios(run.before(), run.now()));
 }
