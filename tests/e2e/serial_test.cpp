@@ -2,6 +2,7 @@
 // and its lock file on every way out. Each program runs in a mount namespace of its own whose
 // lock directory (/var/lock) is a private, empty tmpfs, so the machine's locks are never seen
 // or touched; a shell in that namespace lists the lock directory after the program ended.
+// Also a local program as the line (-l pty).
 #include "support/harness.h"
 #include "support/portsupport.h"
 
@@ -11,8 +12,6 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
-#include <set>
 #include <sstream>
 #include <unistd.h>
 
@@ -26,25 +25,18 @@ bool canunshare() {
     return ok == 1;
 }
 
-// Runs vorn with `args` in a private lock namespace (or, with `joinpid`, in the namespace of
-// that process). After vorn ends, the lock directory's listing goes to `listing`.
-std::unique_ptr<VornRun> runlocked(const std::vector<std::string>& args, const TempDir& dir,
-                                   const std::string& listing, int joinpid = 0) {
+// Runs vorn with `args` in a private lock namespace. After vorn ends, the lock directory's
+// listing goes to the file "after".
+std::unique_ptr<VornRun> runlocked(const std::vector<std::string>& args, const TempDir& dir) {
     RunOptions opt;
-    std::string script = joinpid ? "" : "mount -t tmpfs vornlock \"$(readlink -f /var/lock)\" && ";
-    script +=
-        "\"$0\" \"$@\"; st=$?; ls -A /var/lock/ > '" + dir.file(listing).string() + "'; exit $st";
-    std::vector<std::string> a;
-    if (joinpid) {
-        opt.program = "/usr/bin/nsenter";
-        a = {"--mount=/proc/" + std::to_string(joinpid) + "/ns/mnt", "sh", "-c", script};
-    } else {
-        opt.program = "/usr/bin/unshare";
-        a = {"--mount", "sh", "-c", script};
-    }
-    a.push_back(VORN_BINARY);
-    for (auto& s : args)
-        a.push_back(s);
+    opt.program = "/usr/bin/unshare";
+    std::vector<std::string> a = {
+        "--mount", "sh", "-c",
+        "mount -t tmpfs vornlock \"$(readlink -f /var/lock)\" && \"$0\" \"$@\"; st=$?; ls -A "
+        "/var/lock/ > '" +
+            dir.file("after").string() + "'; exit $st",
+        VORN_BINARY};
+    a.insert(a.end(), args.begin(), args.end());
     return std::make_unique<VornRun>(a, opt);
 }
 
@@ -81,6 +73,13 @@ std::string pidtext(int pid) {
     return b;
 }
 
+void quit(VornRun& run) {
+    run.type("\x05");
+    ASSERT_TRUE(run.waitFor("c=>"));
+    run.type("q");
+    EXPECT_EQ(run.wait(), 0);
+}
+
 class SerialE2E : public ::testing::Test {
   protected:
     TempDir dir;
@@ -98,103 +97,49 @@ class SerialE2E : public ::testing::Test {
     }
 };
 
-TEST_F(SerialE2E, LineWorksAndQuitRemovesTheLock) {
-    auto run = runlocked({"-l", pair->a}, dir, "after");
-    ASSERT_TRUE(run->waitFor("Connected 9600 on " + pair->a));
-    int vorn = childof(run->pid());
-    EXPECT_EQ(slurp(lockin(vorn, pair->a)), pidtext(vorn));
-    run->type("hello");
-    EXPECT_EQ(readfor(peer, 5), "hello");
-    writeall(peer, "from-the-peer");
-    EXPECT_TRUE(run->waitFor("from-the-peer"));
-    run->type("\x05");
-    ASSERT_TRUE(run->waitFor("c=>"));
-    run->type("q");
-    EXPECT_EQ(run->wait(), 0);
+// Quitting, a signal and a lost line all take the lock away.
+TEST_F(SerialE2E, LineWorksAndEveryWayOutRemovesTheLock) {
+    for (std::string how : {"quit", "SIGTERM", "SIGHUP", "lost line"}) {
+        if (!pair) {
+            pair = std::make_unique<SocatPair>(dir.path().string());
+            ASSERT_TRUE(pair->ok());
+            peer = open(pair->b.c_str(), O_RDWR | O_NOCTTY);
+        }
+        auto run = runlocked({"-l", pair->a}, dir);
+        ASSERT_TRUE(run->waitFor("Connected 9600 on " + pair->a)) << how;
+        int vorn = childof(run->pid());
+        const std::string lock = lockin(vorn, pair->a);
+        EXPECT_TRUE(pollfor([&] { return slurp(lock) == pidtext(vorn); })) << how;
+        if (how == "quit") {
+            run->type("hello");
+            EXPECT_EQ(readfor(peer, 5), "hello");
+            writeall(peer, "from-the-peer");
+            EXPECT_TRUE(run->waitFor("from-the-peer"));
+            quit(*run);
+            EXPECT_TRUE(sameTermios(run->before(), run->now()));
+        } else if (how == "lost line") {
+            close(peer);
+            peer = -1;
+            pair.reset(); // socat ends: the line is gone
+            EXPECT_TRUE(run->waitFor("[Disconnected]"));
+            EXPECT_TRUE(pollfor([&] { return access(lock.c_str(), F_OK) != 0; }));
+            run->signal(SIGTERM);
+            run->wait();
+        } else {
+            kill(vorn, how == "SIGTERM" ? SIGTERM : SIGHUP);
+            run->wait();
+        }
+        EXPECT_EQ(dir.read("after"), "") << how;
+    }
+}
+
+TEST_F(SerialE2E, DeviceThatCannotBeOpened) {
+    auto run = runlocked({"-l", "ttyNOPE7"}, dir);
+    EXPECT_TRUE(run->waitForOutput("Can't open /dev/ttyNOPE7")); // then it ends
+    run->wait();
     EXPECT_EQ(dir.read("after"), "");
     EXPECT_TRUE(sameTermios(run->before(), run->now()));
 }
-
-TEST_F(SerialE2E, SignalsRemoveTheLock) {
-    for (int sig : {SIGTERM, SIGHUP}) {
-        auto run = runlocked({"-l", pair->a}, dir, "after");
-        ASSERT_TRUE(run->waitFor("Connected 9600 on " + pair->a)) << sig;
-        int vorn = childof(run->pid());
-        EXPECT_TRUE(pollfor([&] { return !slurp(lockin(vorn, pair->a)).empty(); })) << sig;
-        kill(vorn, sig);
-        run->wait();
-        EXPECT_EQ(dir.read("after"), "") << sig;
-    }
-}
-
-TEST_F(SerialE2E, LostLineRemovesTheLock) {
-    auto run = runlocked({"-l", pair->a}, dir, "after");
-    ASSERT_TRUE(run->waitFor("Connected 9600 on " + pair->a));
-    int vorn = childof(run->pid());
-    const std::string lock = lockin(vorn, pair->a);
-    EXPECT_FALSE(slurp(lock).empty());
-    close(peer);
-    peer = -1;
-    pair.reset(); // socat ends: the line is gone
-    EXPECT_TRUE(run->waitFor("[Disconnected]"));
-    EXPECT_TRUE(pollfor([&] { return access(lock.c_str(), F_OK) != 0; }));
-    run->signal(SIGTERM);
-    run->wait();
-    EXPECT_EQ(dir.read("after"), "");
-}
-
-TEST_F(SerialE2E, SecondProgramTakesTheNextPortAndThenFindsAllBusy) {
-    TempDir dir2;
-    SocatPair other(dir2.path().string());
-    ASSERT_TRUE(other.ok());
-    const std::string list = pair->a + ";" + other.a;
-    auto first = runlocked({"-l", pair->a}, dir, "first");
-    ASSERT_TRUE(first->waitFor("Connected 9600 on " + pair->a));
-    int ns = childof(first->pid());
-    auto second = runlocked({"-l", list}, dir, "second", ns);
-    EXPECT_TRUE(second->waitFor("Device locked: " + pair->a));
-    ASSERT_TRUE(second->waitFor("Connected 9600 on " + other.a));
-    auto third = runlocked({"-l", list}, dir, "third", ns);
-    EXPECT_TRUE(third->waitForOutput("All VORN devices busy: " + list)); // then it ends
-    third->wait();
-    // The third found both locks and made none.
-    std::set<std::string> want = {"LCK.." + pair->a.substr(pair->a.rfind('/') + 1),
-                                  "LCK.." + other.a.substr(other.a.rfind('/') + 1)};
-    std::set<std::string> got;
-    std::istringstream listing(dir.read("third"));
-    for (std::string s; listing >> s;)
-        got.insert(s);
-    EXPECT_EQ(got, want);
-    for (auto* run : {second.get(), first.get()}) {
-        run->type("\x05");
-        ASSERT_TRUE(run->waitFor("c=>"));
-        run->type("q");
-        EXPECT_EQ(run->wait(), 0);
-    }
-    EXPECT_EQ(dir.read("first"), "");
-}
-
-TEST_F(SerialE2E, DevicesThatCannotBeOpened) {
-    struct Case {
-        std::string port, message;
-    };
-    const Case cases[] = {
-        {"/dev/ttyNOPE7", "Can't open /dev/ttyNOPE7"},
-        {"ttyNOPE7", "Can't open /dev/ttyNOPE7"},
-        {"/dev/full", "Can't open /dev/full"},
-    };
-    for (const Case& c : cases) {
-        auto run = runlocked({"-l", c.port}, dir, "after");
-        EXPECT_TRUE(run->waitForOutput(c.message)) << c.port; // then it ends
-        run->wait();
-        EXPECT_EQ(dir.read("after"), "") << c.port;
-        EXPECT_TRUE(sameTermios(run->before(), run->now()));
-    }
-}
-
-} // namespace
-
-namespace {
 
 // In server mode standard input is the line: 8 bits, one stop bit, no parity, then the -s
 // parameters; the pseudo-terminal the program runs on shows them.
@@ -212,3 +157,37 @@ TEST(ServerLineE2E, StandardInputTakesTheParameters) {
 }
 
 } // namespace
+
+// A local program as the line: the real program started with -l pty.
+TEST(PtyE2E, TheUsersShellAnswersAndItsExitDropsTheLine) {
+    RunOptions opt;
+    opt.env = {{"SHELL", "/bin/sh"}, {"PS1", "ready$ "}};
+    VornRun run({"-z", "-l", "pty"}, opt);
+    ASSERT_TRUE(run.waitFor("Connected"));
+    ASSERT_TRUE(run.waitFor("ready$"));
+    run.type("echo hello-$((6*7))\r");
+    EXPECT_TRUE(run.waitFor("hello-42"));
+    run.type("exit\r");
+    EXPECT_TRUE(run.waitFor("[Disconnected]"));
+    // Under -z a lost line does not end the program: it asks for the next line; ^D there
+    // ends it. (Without -z, a port list given at start ends the program with its line.)
+    EXPECT_TRUE(run.waitFor("Connect to:"));
+    run.type("\x04");
+    EXPECT_EQ(run.wait(), 0);
+    EXPECT_TRUE(sameTermios(run.before(), run.now()));
+}
+
+TEST(PtyE2E, AProgramWithItsArgumentsRunsOnTheLine) {
+    TempDir dir;
+    dir.write("show.sh", "#!/bin/sh\n"
+                         "echo \"TERM=$TERM COLUMNS=$COLUMNS LINES=$LINES ARGS=$*\"\n"
+                         "read answer\n"
+                         "echo \"GOT=$answer\"\n");
+    std::filesystem::permissions(dir.file("show.sh"), std::filesystem::perms::owner_all);
+    VornRun run({"-l", "pty:" + dir.file("show.sh").string() + " a b"});
+    ASSERT_TRUE(run.waitFor("TERM=vt102 COLUMNS=80 LINES=24 ARGS=a b"));
+    run.type("typed\r");
+    EXPECT_TRUE(run.waitForOutput("GOT=typed"));
+    EXPECT_TRUE(run.waitForOutput("[Disconnected]")); // the program ends with its line
+    EXPECT_EQ(run.wait(), 0);
+}

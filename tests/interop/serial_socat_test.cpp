@@ -70,7 +70,7 @@ class Socat : public ::testing::Test {
     }
 };
 
-TEST_F(Socat, BinaryBytesPassUnchangedBothWays) {
+TEST_F(Socat, BinaryBytesPassUnchangedBothWaysAndBreakReachesThePeer) {
     std::string all;
     for (int round = 0; round < 8; round++)
         for (int i = 0; i < 256; i++)
@@ -81,6 +81,8 @@ TEST_F(Socat, BinaryBytesPassUnchangedBothWays) {
     EXPECT_EQ(readfor(peer, all.size()), all);
     ASSERT_TRUE(writeall(peer, all));
     EXPECT_EQ(fromline(all.size()), all);
+    EXPECT_EQ(COM->brk(), 0);
+    EXPECT_EQ(readfor(peer, 1), std::string(1, '\0'));
 }
 
 TEST_F(Socat, SettingsAsSttySeesThem) {
@@ -135,11 +137,6 @@ TEST_F(Socat, TranslationChangesExactlyItsBytes) {
         EXPECT_EQ(readfor(peer, c.sent.size(), 2), c.sent) << c.typed;
         EXPECT_EQ(readfor(peer, 1, 0.05), "") << c.typed; // nothing more
     }
-}
-
-TEST_F(Socat, BreakReachesThePeer) {
-    EXPECT_EQ(COM->brk(), 0);
-    EXPECT_EQ(readfor(peer, 1), std::string(1, '\0'));
 }
 
 TEST_F(Socat, LockWhileOpenAndNextPortWhenTaken) {

@@ -1,22 +1,33 @@
 // The port layer: transport lookup, opening lists of ports, the timed line read, remote
-// command mode, a lost line, and the precedence of terminal mode's wait.
+// command mode, a lost line, and the console's own settings.
 #include "core/start.h"
 #include "core/term.h"
 #include "ports/com.h"
+#include "ports/console.h"
 #include "ports/trans.h"
 #include "support/console_fixture.h"
+#include "support/harness.h"
+#include "support/portsupport.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <csignal>
-#include <cstring>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
 using Clock = std::chrono::steady_clock;
 double since(Clock::time_point t) {
     return std::chrono::duration<double>(Clock::now() - t).count();
+}
+
+// Every key chwait hands out until a line byte arrives; that byte is left in `byte`.
+std::vector<int> keysuntilbyte(int* byte) {
+    std::vector<int> keys;
+    for (int k; (k = chwait(byte)) != -1;)
+        keys.push_back(k);
+    return keys;
 }
 } // namespace
 
@@ -27,11 +38,9 @@ TEST(Transport, FirstPrefixOfThePortNameWins) {
         int variant;
     };
     const Case cases[] = {
-        {"telnetb:host", &tnetfuncs, 1}, {"telnete:host", &tnetfuncs, 2},
-        {"telnet:host", &tnetfuncs, 0},  {"rlogin:host", &bsdfuncs, 0},
-        {"acs:host", &acsfuncs, 0},      {"pty:/bin/sh", &ptyfuncs, 0},
-        {"nul:", &nulfunc, 0},           {"NUL", &nulfunc, 0},
-        {"ttyS0", &asyfuncs, 0},         {"/dev/ttyUSB0", &asyfuncs, 0},
+        {"telnetb:host", &tnetfuncs, 1}, {"telnet:host", &tnetfuncs, 0},
+        {"pty:/bin/sh", &ptyfuncs, 0},   {"NUL", &nulfunc, 0},
+        {"/dev/ttyUSB0", &asyfuncs, 0},
     };
     for (const Case& c : cases) {
         const Transport* t = findtransport(c.name);
@@ -39,92 +48,66 @@ TEST(Transport, FirstPrefixOfThePortNameWins) {
         EXPECT_EQ(t->driver, c.driver) << c.name;
         EXPECT_EQ(t->variant, c.variant) << c.name;
     }
-    EXPECT_EQ(findtransport("Telnet:host"), nullptr); // prefixes are case-sensitive
-    EXPECT_EQ(findtransport("modem"), nullptr);
-    EXPECT_EQ(findtransport(""), nullptr);
-}
-
-TEST(Transport, EveryDriverSharesTheBlockSizeAndTheNullLineAnswersZero) {
-    for (const Transport* t = ilist; t->prefix; t++)
-        EXPECT_EQ(t->driver->combufsiz, 1200) << t->prefix;
-    EXPECT_EQ(nulfunc.flags, 0);
-    EXPECT_EQ(tnetfuncs.flags, 11);
-    EXPECT_EQ(bsdfuncs.flags, 7);
-    EXPECT_EQ(acsfuncs.flags, 139);
-    EXPECT_EQ(nulfunc.mstat(), 0);
-    EXPECT_EQ(nulfunc.unused(), 0);
+    for (const char* bad : {"Telnet:host", "modem", ""}) // prefixes are case-sensitive
+        EXPECT_EQ(findtransport(bad), nullptr) << bad;
 }
 
 TEST(Cominit, NullLineAndFailures) {
     struct Case {
         const char* list;
         int result;
-        const char* comline;
         const char* message;
     };
     const Case cases[] = {
-        {nullptr, 0, "nul:", ""},
-        {"nul:", 0, "nul:", ""},
-        {"bogus", -1, "nul:", "Unknown transport: bogus\r\n"},
-        {"bogus;nul:", 0, "nul:", "Unknown transport: bogus\r\n"},
-        {"telnet:a;telnet:b", -1, "nul:",
+        {nullptr, 0, ""},
+        {"nul:", 0, ""},
+        {"bogus", -1, "Unknown transport: bogus\r\n"},
+        {"bogus;nul:", 0, "Unknown transport: bogus\r\n"},
+        {"telnet:a;telnet:b", -1,
          "Telnet transport is not built yet\r\nTelnet transport is not built yet\r\n"
          "All VORN devices busy: telnet:a;telnet:b\r\n"},
     };
     for (const Case& c : cases) {
         ConsoleFixture f(false);
         EXPECT_EQ(cominit(c.list), c.result) << (c.list ? c.list : "nil");
-        EXPECT_EQ(comline, c.comline);
-        EXPECT_EQ(curtransport, c.comline);
+        EXPECT_EQ(comline, "nul:");
+        EXPECT_EQ(curtransport, "nul:");
         EXPECT_EQ(COM, &nulfunc);
-        EXPECT_EQ(zflag, 1);
         EXPECT_EQ(connected, c.result == 0 ? 1 : 0);
         EXPECT_EQ(f.output(), c.message);
     }
-}
-
-TEST(Cominit, ReinitKeepsTheTransportName) {
     ConsoleFixture f(false);
     curtransport = "telnet:x";
-    reinit = 1;
+    reinit = 1; // a reopen keeps the transport's name
     cominit("nul:");
     EXPECT_EQ(curtransport, "telnet:x");
 }
 
-TEST(Comwait, ReturnsAQueuedByteAtOnce) {
+TEST(Comwait, QueuedByteAtOnceElseTimesOutRestoringThePreviousAlarmOrTheAbortKey) {
     ConsoleFixture f;
     f.send("A");
     auto t = Clock::now();
     EXPECT_EQ(comwait(5), 'A');
     EXPECT_LT(since(t), 2.0);
-}
-
-TEST(Comwait, TimesOutAndRestoresThePreviousAlarmAndHandler) {
-    ConsoleFixture f;
-    struct sigaction mine {};
+    using Action = struct sigaction;
+    Action mine{}, prev{}, now{};
     mine.sa_handler = [](int) {};
     sigemptyset(&mine.sa_mask);
-    struct sigaction prev {};
     sigaction(SIGALRM, &mine, &prev);
     alarm(100);
-    auto t = Clock::now();
+    t = Clock::now();
     EXPECT_EQ(comwait(1), -2);
-    double took = since(t);
-    EXPECT_GE(took, 0.9);
-    EXPECT_LT(took, 3.0);
+    EXPECT_GE(since(t), 0.9);
+    EXPECT_LT(since(t), 3.0);
     unsigned left = alarm(0);
     EXPECT_GE(left, 97u);
     EXPECT_LE(left, 100u);
-    struct sigaction now {};
     sigaction(SIGALRM, &prev, &now);
     EXPECT_EQ(now.sa_handler, mine.sa_handler);
-}
-
-TEST(Comwait, AbortKeyAnswersMinusOneAndOtherKeysAreLost) {
-    ConsoleFixture f;
+    // The abort key answers -1 at once; other keys typed before it are lost.
     canabort = 1;
     f.type("xy\x03z");
-    auto t = Clock::now();
+    t = Clock::now();
     EXPECT_EQ(comwait(5), -1);
     EXPECT_LT(since(t), 2.0);
     // Without canabort the keyboard is left alone and the wait times out.
@@ -134,71 +117,35 @@ TEST(Comwait, AbortKeyAnswersMinusOneAndOtherKeysAreLost) {
     EXPECT_EQ(chrdynh(), 'z');
 }
 
-TEST(Comflush, EmptiesWhatWasQueuedAndWhatWasWaiting) {
-    ConsoleFixture f;
-    f.send("abc");
-    EXPECT_EQ(fdstnh(), 1);
-    f.send("def");
-    comflush();
-    EXPECT_TRUE(qempty(comq));
-    f.send("g");
-    EXPECT_EQ(comwait(2), 'g');
-}
-
-namespace {
-// Every key chwait hands out until a line byte arrives; that byte is left in `byte`.
-std::vector<int> keysuntilbyte(int* byte) {
-    std::vector<int> keys;
-    for (int k; (k = chwait(byte)) != -1;)
-        keys.push_back(k);
-    return keys;
-}
-} // namespace
-
-TEST(Chwait, RemoteCommandOfSeventySevenCharactersIsTyped) {
-    ConsoleFixture f;
-    cflag = 1;
-    std::string cmd(77, 'r');
-    f.send("\x06" + cmd + "\r" + "Z");
-    int byte = 0;
-    std::vector<int> keys = keysuntilbyte(&byte);
-    std::vector<int> want = {5};
-    want.insert(want.end(), cmd.begin(), cmd.end());
-    want.push_back(13);
-    EXPECT_EQ(keys, want);
-    EXPECT_EQ(byte, 'Z');
-}
-
-TEST(Chwait, RemoteCommandOfSeventyEightCharactersIsDiscarded) {
-    ConsoleFixture f;
-    cflag = 1;
-    f.send("\x06" + std::string(78, 'r') + "\r" + "Z");
-    int byte = 0;
-    EXPECT_TRUE(keysuntilbyte(&byte).empty());
-    EXPECT_EQ(byte, 'Z');
-}
-
-TEST(Chwait, AckIsDataOutsideRemoteCommandModeOrUnderZmodem) {
-    for (int prot : {0, 6, 7}) {
+// Remote command mode: Ack, at most 77 characters and a return come out as typed keys;
+// longer or aborted commands are dropped; Ack is data outside the mode or under Zmodem.
+TEST(Chwait, RemoteCommandMode) {
+    const std::string c77(77, 'r');
+    std::vector<int> typed = {5};
+    typed.insert(typed.end(), c77.begin(), c77.end());
+    typed.push_back(13);
+    struct Case {
+        int cflag, errprot;
+        std::string sent;
+        std::vector<int> keys;
+        int byte;
+    };
+    const Case cases[] = {
+        {1, 0, "\x06" + c77 + "\rZ", typed, 'Z'},
+        {1, 0, "\x06" + c77 + "r\rZ", {}, 'Z'},
+        {1, 0, std::string("\x06") + "ab\x03Z", {}, 'Z'},
+        {0, 0, "\x06", {}, 6},
+        {1, 6, "\x06", {}, 6},
+        {1, 7, "\x06", {}, 6},
+    };
+    for (const Case& c : cases) {
         ConsoleFixture f;
-        cflag = prot == 0 ? 0 : 1;
-        errprot = prot;
-        f.send("\x06");
+        cflag = c.cflag, errprot = c.errprot;
+        f.send(c.sent);
         int byte = 0;
-        EXPECT_EQ(chwait(&byte), -1);
-        EXPECT_EQ(byte, 6);
+        EXPECT_EQ(keysuntilbyte(&byte), c.keys) << c.sent.size() << " " << c.errprot;
+        EXPECT_EQ(byte, c.byte) << c.sent.size() << " " << c.errprot;
     }
-}
-
-TEST(Chwait, AbortKeyFromTheLineDiscardsTheRemoteCommand) {
-    ConsoleFixture f;
-    cflag = 1;
-    f.send("\x06"
-           "ab\x03"
-           "Z");
-    int byte = 0;
-    EXPECT_TRUE(keysuntilbyte(&byte).empty());
-    EXPECT_EQ(byte, 'Z');
 }
 
 TEST(Chwait, PendingKeysComeBeforeLineBytesWhichComeBeforeNewKeys) {
@@ -218,35 +165,27 @@ TEST(Chwait, PendingKeysComeBeforeLineBytesWhichComeBeforeNewKeys) {
     EXPECT_EQ(chwait(&byte), 'k');
 }
 
-TEST(Chwait, EscAloneIsTheEscKeyAfterTheEmptyPolls) {
-    ConsoleFixture f(false);
-    f.type("\x1b");
-    int byte = 0;
-    EXPECT_EQ(chwait(&byte), 27);
-    f.type("\x1b[A");
-    // Without a key-sequence matcher the bytes come through as they are.
-    EXPECT_EQ(chwait(&byte), 27);
-    EXPECT_EQ(chwait(&byte), '[');
-    EXPECT_EQ(chwait(&byte), 'A');
-}
-
 TEST(Chwait, ConsoleKeyStringsArriveAsKeyCodes) {
     ConsoleFixture f(false);
     ASSERT_EQ(traddstr(itrans, "\x1b[B", {277}), 1);
     ASSERT_EQ(traddstr(itrans, "\x1bOP", {256}), 1);
-    int byte = 0;
-    f.type("x\x1b[B\x1bOP");
-    EXPECT_EQ(chwait(&byte), 'x');
-    EXPECT_EQ(chwait(&byte), 277);
-    EXPECT_EQ(chwait(&byte), 256);
+    struct Case {
+        const char* typed;
+        std::vector<int> keys;
+    };
     // A prefix that is not completed goes out as typed once nothing more comes.
-    f.type("\x1b[");
-    EXPECT_EQ(chwait(&byte), 27);
-    EXPECT_EQ(chwait(&byte), '[');
-    f.type("\x1b[x");
-    EXPECT_EQ(chwait(&byte), 27);
-    EXPECT_EQ(chwait(&byte), '[');
-    EXPECT_EQ(chwait(&byte), 'x');
+    const Case cases[] = {
+        {"x\x1b[B\x1bOP", {'x', 277, 256}},
+        {"\x1b", {27}},
+        {"\x1b[", {27, '['}},
+        {"\x1b[x", {27, '[', 'x'}},
+    };
+    for (const Case& c : cases) {
+        f.type(c.typed);
+        int byte = 0;
+        for (int k : c.keys)
+            EXPECT_EQ(chwait(&byte), k) << c.typed;
+    }
     trinit(itrans, iqueue);
 }
 
@@ -260,11 +199,45 @@ TEST(LostLine, ClosesTheLineAndQueuesThePseudoKey) {
     EXPECT_NE(f.output().find("\r\n[Disconnected]\r\n"), std::string::npos);
 }
 
-TEST(Startcom, EscWaitIsLongWhileALineIsOpen) {
-    ConsoleFixture f;
-    EXPECT_EQ(escloop, 120);
-    startcom(COMQSIZE);
-    EXPECT_EQ(escloop, 600);
-    closecom();
-    EXPECT_EQ(escloop, 120);
+namespace {
+termios termsof(int fd) {
+    termios t{};
+    tcgetattr(fd, &t);
+    return t;
+}
+} // namespace
+
+TEST(Console, RawModeAndBackExactlyAndOnlyTheFirstSaveCounts) {
+    PtyPair c; // standing in for the console
+    comreset();
+    consreset();
+    ttyfd = c.slave;
+    termios before = termsof(c.slave);
+    ASSERT_EQ(savecons(), 0);
+    ASSERT_EQ(setraw(c.slave), 0);
+    termios raw = termsof(c.slave);
+    EXPECT_EQ(raw.c_lflag & (ECHO | ICANON | ISIG | IEXTEN), 0u);
+    EXPECT_EQ(raw.c_iflag & (ICRNL | IXON | ISTRIP), 0u);
+    EXPECT_EQ(raw.c_oflag & OPOST, 0u);
+    EXPECT_EQ(raw.c_cc[VMIN], 1);
+    // Later saves come while the console is already raw; keeping them would leave it raw.
+    EXPECT_EQ(savecons(), 0);
+    consnorm();
+    EXPECT_TRUE(sameTermios(termsof(c.slave), before));
+    consraw();
+    EXPECT_FALSE(sameTermios(termsof(c.slave), before));
+    ASSERT_EQ(unsavecons(), 0);
+    EXPECT_TRUE(sameTermios(termsof(c.slave), before));
+    // Not a terminal: reported, and nothing to put back.
+    int p[2];
+    ASSERT_EQ(pipe(p), 0);
+    consreset();
+    ttyfd = p[0];
+    EXPECT_EQ(savecons(), -1);
+    EXPECT_EQ(unsavecons(), 0);
+    EXPECT_EQ(setraw(p[0]), -1);
+    consreset();
+    comreset();
+    close(p[0]);
+    close(p[1]);
 }

@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,25 +28,14 @@ std::vector<std::string> words() {
 }
 
 // Environment variable set for one test, restored after it.
-class EnvGuard {
-  public:
-    EnvGuard(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old, had_ = true;
-        if (value)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
+struct EnvGuard {
+    std::string name;
+    std::optional<std::string> old;
+    EnvGuard(const char* n, const char* value) : name(n) {
+        if (const char* o = std::getenv(n)) old = o;
+        setenv(n, value, 1);
     }
-    ~EnvGuard() {
-        if (had_)
-            setenv(name_.c_str(), old_.c_str(), 1);
-        else
-            unsetenv(name_.c_str());
-    }
-
-  private:
-    std::string name_, old_;
-    bool had_ = false;
+    ~EnvGuard() { old ? setenv(name.c_str(), old->c_str(), 1) : unsetenv(name.c_str()); }
 };
 
 // Reads the line until `text` was received or the deadline passes; what arrived.
@@ -65,40 +55,30 @@ std::string readline(const std::string& text, double seconds = 10) {
 }
 } // namespace
 
-TEST(PtyArguments, SplitAtBlanksIntoAtMostNineWords) {
+TEST(PtyArguments, SplitAtBlanksIntoAtMostNineWordsCutToTheBuffer) {
     struct Case {
-        const char* command;
+        std::string command;
         std::vector<std::string> want;
     };
     const Case cases[] = {
-        {"", {}},
         {"   \t ", {}},
-        {"vi notes.txt", {"vi", "notes.txt"}},
         {"\tless  -S\tlog ", {"less", "-S", "log"}},
         {"a b c d e f g h i j k l", {"a", "b", "c", "d", "e", "f", "g", "h", "i"}},
+        {"prog " + std::string(400, 'x'), {"prog", std::string(PTYARGBUF - 5, 'x')}},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(ptysplit(c.command), static_cast<int>(c.want.size())) << c.command;
+        EXPECT_EQ(ptysplit(c.command.c_str()), static_cast<int>(c.want.size())) << c.command;
         EXPECT_EQ(words(), c.want) << c.command;
     }
     ptysplit(nullptr);
     EXPECT_TRUE(words().empty());
 }
 
-TEST(PtyArguments, ALongCommandIsCutToTheBuffer) {
-    std::string word(400, 'x');
-    ASSERT_EQ(ptysplit(("prog " + word).c_str()), 2);
-    EXPECT_EQ(words()[1].size(), static_cast<size_t>(PTYARGBUF - 5));
-}
-
 TEST(PtyTermType, EmulationNameWhenTheDatabaseHasItElseTheFallbackList) {
     TempDir dir;
-    std::filesystem::create_directories(dir.path() / "f");
     std::filesystem::create_directories(dir.path() / "7a");
-    dir.write("f/fake-term", "x");
     dir.write("7a/zed-term", "x");
     EnvGuard ti("TERMINFO", dir.path().c_str());
-    EXPECT_TRUE(termexists("fake-term"));
     EXPECT_TRUE(termexists("zed-term")); // hexadecimal directory layout
     for (const char* bad : {"", "no-such-terminal", "../v/vt100", "/lib/terminfo/v/vt100"})
         EXPECT_FALSE(termexists(bad)) << bad;
@@ -107,10 +87,10 @@ TEST(PtyTermType, EmulationNameWhenTheDatabaseHasItElseTheFallbackList) {
         int mode;
         const char* want; // when the database has it
     };
+    // VT100, VT102 and TTY have no name of their own; the batch bit does not change the choice.
     const Case cases[] = {
-        {EM_VT2207, "vt220"},  {EM_VT2208, "vt220"}, {EM_VT52, "vt52"},
-        {EM_ANSI, "ansi"},     {EM_SCOANSI, "ansi"}, {EM_WYSE60, "wyse60"},
-        {EM_PCTERM, "wyse60"}, {EM_ADM1, "adm1"},    {EM_TV925, "tvi925"},
+        {EM_VT2208, "vt220"}, {EM_VT52 | 1, "vt52"}, {EM_SCOANSI, "ansi"}, {EM_PCTERM, "wyse60"},
+        {EM_TV925, "tvi925"}, {EM_VT100, "-"},       {EM_TTY, "-"},
     };
     const char* fallback = termexists("vt102")   ? "vt102"
                            : termexists("vt100") ? "vt100"
@@ -121,10 +101,6 @@ TEST(PtyTermType, EmulationNameWhenTheDatabaseHasItElseTheFallbackList) {
         ASSERT_NE(got, nullptr);
         EXPECT_STREQ(got, termexists(c.want) ? c.want : fallback) << c.mode;
     }
-    // VT100, VT102 and TTY have no name of their own; the batch bit does not change the choice.
-    EXPECT_STREQ(ptytermname(EM_VT100), fallback);
-    EXPECT_STREQ(ptytermname(EM_TTY), fallback);
-    EXPECT_STREQ(ptytermname(EM_VT52 | 1), termexists("vt52") ? "vt52" : fallback);
 }
 
 TEST(PtyLine, ProgramSeesItsTerminalAndTheLineDropsWhenItEnds) {
@@ -139,19 +115,15 @@ TEST(PtyLine, ProgramSeesItsTerminalAndTheLineDropsWhenItEnds) {
     const std::string cmd = dir.file("show.sh").string() + " one\ttwo  three";
     ASSERT_EQ(connservice(("pty:" + cmd).c_str(), 0), 1);
     EXPECT_EQ(curnodename, cmd);
-    EXPECT_GE(comfd, 0);
-    EXPECT_GT(ptypid, 0);
     std::string got = readline("echo\r\n");
-    EXPECT_NE(got.find("TERM=" + std::string(ptytermname(vemode)) + " COLUMNS=80 LINES=24"),
+    EXPECT_NE(got.find("TERM=" + std::string(ptytermname(vemode)) +
+                       " COLUMNS=80 LINES=24\r\nSIZE=24 80 TTY=/dev/pts/\r\n"
+                       "ARGS=one two three\r\nisig\r\nicanon\r\necho\r\n"),
               std::string::npos)
         << got;
-    EXPECT_NE(got.find("SIZE=24 80 TTY=/dev/pts/"), std::string::npos) << got;
-    EXPECT_NE(got.find("ARGS=one two three\r\n"), std::string::npos) << got;
-    EXPECT_NE(got.find("isig\r\nicanon\r\necho\r\n"), std::string::npos) << got;
     // The program ends: the master reads end of file and the port layer drops the line.
     readline("no more", 10);
     EXPECT_EQ(comfd, -1);
-    EXPECT_EQ(COM, &nulfunc);
     EXPECT_EQ(ptypid, -1);
     ASSERT_TRUE(WIFEXITED(ptystatus));
     EXPECT_EQ(WEXITSTATUS(ptystatus), 0);
@@ -163,17 +135,20 @@ TEST(PtyLine, ProgramSeesItsTerminalAndTheLineDropsWhenItEnds) {
     EXPECT_NE(shown.find("\r\n[Disconnected]\r\n"), std::string::npos) << shown;
 }
 
-TEST(PtyLine, ClosingTheLineHangsTheProgramUpAndReapsIt) {
+TEST(PtyLine, ShellFromShellWithItsBaseNameAsArgumentZeroIsHungUpAndReapedAtTheClose) {
     ConsoleFixture fx(false);
-    ASSERT_EQ(connservice("pty:sleep 300", 0), 1);
+    TempDir dir;
+    std::filesystem::create_symlink("/bin/sh", dir.file("myshell"));
+    EnvGuard sh("SHELL", dir.file("myshell").c_str());
+    ASSERT_EQ(connservice("pty", 0), 1);
+    for (char ch : std::string("echo ZERO=$0\n"))
+        COM->out(ch);
+    std::string got = readline("ZERO=myshell\r\n");
+    EXPECT_NE(got.find("ZERO=myshell\r\n"), std::string::npos) << got;
     pid_t pid = ptypid;
-    ASSERT_GT(pid, 0);
     comexit();
     EXPECT_EQ(ptypid, -1);
-    EXPECT_EQ(comfd, -1);
-    // Reaped: no such child is left.
-    EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), -1);
-    ASSERT_TRUE(WIFSIGNALED(ptystatus));
+    EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), -1); // reaped: no such child is left
 }
 
 TEST(PtyLine, AProgramThatCannotStartReportsOnTheLine) {
@@ -190,20 +165,6 @@ TEST(PtyLine, AProgramThatCannotStartReportsOnTheLine) {
     EXPECT_EQ(WEXITSTATUS(ptystatus), PTYEXIT_EXEC);
 }
 
-TEST(PtyLine, TheShellComesFromShellWithItsBaseNameAsArgumentZero) {
-    ConsoleFixture fx(false);
-    TempDir dir;
-    std::filesystem::create_symlink("/bin/sh", dir.file("myshell"));
-    EnvGuard sh("SHELL", dir.file("myshell").c_str());
-    ASSERT_EQ(connservice("pty", 0), 1);
-    const char* cmd = "echo ZERO=$0\n";
-    for (const char* p = cmd; *p; p++)
-        COM->out(*p);
-    std::string got = readline("ZERO=myshell\r\n");
-    EXPECT_NE(got.find("ZERO=myshell\r\n"), std::string::npos) << got;
-    comexit();
-}
-
 TEST(PtyLine, BreakSendsTheBreakKeyAsOneByte) {
     ConsoleFixture fx(false);
     ASSERT_EQ(connservice("pty:od -An -c", 0), 1);
@@ -215,75 +176,37 @@ TEST(PtyLine, BreakSendsTheBreakKeyAsOneByte) {
     comexit();
 }
 
-TEST(ServiceAddress, TransportAndNodeSplitAtTheFirstColon) {
-    struct Case {
-        const char* text;
-        const char* transport;
-        const char* node;
-    };
-    const Case cases[] = {
-        {"pty:vi notes", "pty", "vi notes"},
-        {"  \ttelnet:host", "telnet", "host"},
-        {"pty", "pty", ""},
-        {":host", "", "host"},
-        {"a:b:c", "a", "b:c"},
-        {"/dev/ttyS0", "/dev/ttyS0", ""},
-        {"", "", ""},
-    };
-    for (const Case& c : cases) {
-        std::string t = "junk", n = "junk";
-        getranshost(c.text, t, n);
-        EXPECT_EQ(t, c.transport) << c.text;
-        EXPECT_EQ(n, c.node) << c.text;
-    }
-}
-
-TEST(ServiceAddress, NetworkTransportsAreTypeNTheRestD) {
-    for (const char* t : {"telnet", "telnetb", "rlogin", "acs"})
-        EXPECT_EQ(getsrvtype(t), 'N') << t;
-    for (const char* t : {"pty", "nul", "/dev/ttyS0", "tty1", "default", "bogus"})
-        EXPECT_EQ(getsrvtype(t), 'D') << t;
-}
-
 TEST(ServiceAddress, ResolvingNamesAndAddresses) {
     ConsoleFixture fx(false);
     struct Case {
         const char* name;
         int result;
-        const char* transport;
-        const char* node;
+        const char *transport, *node;
+        char type;
     };
     const Case cases[] = {
-        {"pty:top -n1", 1, "pty", "top -n1"},
-        {"  pty", 1, "pty", ""},
-        {"nul:", 1, "nul", ""},
-        {":somewhere", 1, "default", "somewhere"},
-        {"telnet:host.example", 1, "telnet", "host.example"},
-        {"telnet:", 0, "telnet", ""}, // a network address without a node, not interactive
+        {"  pty:top -n1", 1, "pty", "top -n1", 'D'},
+        {":somewhere", 1, "default", "somewhere", 'D'},
+        {"/dev/ttyS0", 1, "/dev/ttyS0", "", 'D'},
+        {"telnet:host:23", 1, "telnet", "host:23", 'N'},
+        {"telnet:", 0, "telnet", "", 'N'}, // a network address without a node, not interactive
     };
     for (const Case& c : cases) {
         std::string t, n;
         EXPECT_EQ(getservice(c.name, t, n, 0), c.result) << c.name;
         EXPECT_EQ(t, c.transport) << c.name;
         EXPECT_EQ(n, c.node) << c.name;
+        EXPECT_EQ(getsrvtype(t.c_str()), c.type) << c.name;
     }
     std::string t, n;
     EXPECT_EQ(getservice("", t, n, 0), -1);
     EXPECT_NE(fx.output().find("Unknown service: \r\n"), std::string::npos);
 }
 
-TEST(ServiceAddress, ConnectionMessages) {
+TEST(ServiceAddress, ConnectionMessagesAndAFailedConnectionLeavesTheNullLine) {
     ConsoleFixture fx(false);
     connmsg(1, "pty", "pty", "");
-    connmsg(0, "myhost", "telnet", "host.example");
-    connmsg(1, "pty:vi x", "pty", "vi x");
-    EXPECT_EQ(fx.output(), "Attempting connection to pty:...\r\n"
-                           "Can't connect to myhost (telnet:host.example)...\r\n"
-                           "Attempting connection to pty:vi x (pty:vi x)...\r\n");
-}
-
-TEST(ServiceAddress, AFailedConnectionLeavesTheNullLine) {
-    ConsoleFixture fx(false);
+    EXPECT_EQ(fx.output(), "Attempting connection to pty:...\r\n");
     EXPECT_EQ(connservice("bogus:node", 0), -1);
     EXPECT_EQ(COM, &nulfunc);
     std::string out = fx.output();

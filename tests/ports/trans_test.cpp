@@ -1,4 +1,5 @@
-// The key-sequence matcher: console bytes in, characters and key numbers out, in order.
+// Character rings, and the key-sequence matcher: console bytes in, characters and key numbers
+// out, in order.
 #include <gtest/gtest.h>
 
 #include "ports/trans.h"
@@ -32,57 +33,40 @@ class Matcher : public ::testing::Test {
 
 using V = std::vector<int>;
 
-TEST_F(Matcher, BytesPassStraightThroughAnEmptyTable) {
-    EXPECT_EQ(feed("\033[A"), (V{27, '[', 'A'}));
-}
-
 TEST_F(Matcher, RecognisesAndReleasesInOrder) {
     add("\033[A", 276);
     add("\033[B", 277);
     add("\033OP", 256);
+    add("abcx", 1000);
+    add("bcy", 1001);
     struct Case {
         const char* in;
         V out;
     };
     const Case cases[] = {
-        {"\033[A", {276}},
-        {"\033[B", {277}},
         {"x\033[Ay", {'x', 276, 'y'}},
         {"\033[x", {27, '[', 'x'}},      // partial match fails: held bytes first, then the byte
         {"\033O\033[B", {27, 'O', 277}}, // a failed prefix, then a new match starting at ESC
         {"\033\033[A", {27, 276}},
         {"\033[A\033[B\033OP", {276, 277, 256}},
+        // only the held bytes the failed entry waited for are released
+        {"abcy", {'a', 1001}},
+        {"abcz", {'a', 'b', 'c', 'z'}},
+        {"abcx", {1000}},
     };
     for (const Case& c : cases)
         EXPECT_EQ(feed(c.in), c.out) << c.in;
 }
 
-TEST_F(Matcher, HeldBytesOnlyTheFailedEntryWaitedForAreReleased) {
-    add("abcx", 1000);
-    add("bcy", 1001);
-    EXPECT_EQ(feed("abcy"), (V{'a', 1001}));
-    EXPECT_EQ(feed("abcz"), (V{'a', 'b', 'c', 'z'}));
-    EXPECT_EQ(feed("abcx"), (V{1000}));
-}
-
-TEST_F(Matcher, FirstCompletedPatternWinsAndLongerOnesAreTriedFirst) {
+TEST_F(Matcher, ShortPatternCompletesFirstAndPseudoKeyOrFlushEndsAMatch) {
     add("ab", 500);
-    add("abc", 501); // goes before the shorter one
-    EXPECT_EQ(t.ent.front().pattern, "abc");
+    add("abc", 501);
     EXPECT_EQ(feed("ab"), V{500});
-}
-
-TEST_F(Matcher, PseudoKeyBreaksAMatch) {
     add("\033[A", 276);
     feed("\033[");
     trans(448, t);
     EXPECT_EQ(drain(), (V{27, '[', 448}));
-}
-
-TEST_F(Matcher, FlushReleasesAStalledPrefix) {
-    add("\033[A", 276);
     EXPECT_EQ(feed("\033["), V{});
-    EXPECT_EQ(trheld(t), 2);
     EXPECT_EQ(trflush(t), 2);
     EXPECT_EQ(drain(), (V{27, '['}));
     EXPECT_EQ(feed("\033[A"), V{276});
@@ -113,10 +97,29 @@ TEST_F(Matcher, QueueGrowsToTakeTheLongestRelease) {
     EXPECT_EQ(feed(longest), V{300});
 }
 
-TEST(Str16, CopiesUpToTheTerminator) {
-    const uint16_t s[] = {276, 'a', 0, 5};
-    EXPECT_EQ(str16save(s), (std::vector<uint16_t>{276, 'a'}));
-    EXPECT_TRUE(str16save(nullptr).empty());
-}
-
 } // namespace
+
+// Character rings: 16-bit entries, wrap-around, and what happens at full and empty.
+TEST(Queue, KeepsSixteenBitEntriesInOrderAcrossTheWrapAndDropsWhenFull) {
+    CharQueue q;
+    EXPECT_EQ(qchar(1, q), -1); // not allocated yet: refuses everything
+    EXPECT_EQ(unqchar(q), -1);
+    ASSERT_EQ(qinit(q, 4), 0);
+    EXPECT_EQ(unqchar(q), -1);
+    for (int round = 0; round < 5; round++) {
+        // Three fit in four slots; the positions wrap on every round.
+        EXPECT_EQ(qchar(448, q), 0);
+        EXPECT_EQ(qchar(0xff, q), 0);
+        EXPECT_EQ(qchar(276 + round, q), 0);
+        EXPECT_EQ(qchar('x', q), -1);
+        EXPECT_EQ(qcount(q), 3);
+        EXPECT_EQ(unqchar(q), 448);
+        EXPECT_EQ(unqchar(q), 0xff);
+        EXPECT_EQ(unqchar(q), 276 + round);
+        EXPECT_EQ(unqchar(q), -1);
+    }
+    // A new init empties the ring.
+    qchar(9, q);
+    ASSERT_EQ(qinit(q, 128), 0);
+    EXPECT_TRUE(qempty(q));
+}
