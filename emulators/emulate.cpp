@@ -15,19 +15,26 @@ int vemode = EM_VT100;
 
 namespace {
 
+// Moves the memory's cursor down a row, scrolling at the bottom; with scrolling off it goes
+// back to the top row instead and the console cursor is sent there. False in that case, so
+// the caller does not also move the console's cursor.
+bool ttyadvance() {
+    if (vdestline + 1 < vlines) {
+        vdestline++;
+        return true;
+    }
+    if (vnoscroll) {
+        vdestline = 0;
+        cgoto();
+        return false;
+    }
+    vuscroll(0, 0);
+    return true;
+}
+
 // The plain TTY emulation: memory follows the console, which does its own wrapping.
 void ttylf() {
-    if (vdestline + 1 >= vlines) {
-        if (vnoscroll) {
-            vdestline = 0;
-            cgoto();
-            return;
-        }
-        vuscroll(0, 0);
-    } else {
-        vdestline++;
-    }
-    _ttyout('\n');
+    if (ttyadvance()) _ttyout('\n');
 }
 
 } // namespace
@@ -79,16 +86,7 @@ void ttytty(int c) {
     if (!(vnoscroll && corner)) _ttyout(c);
     if (++vdestcol < Cols) return;
     vdestcol = 0;
-    if (vdestline + 1 >= vlines) {
-        if (vnoscroll) {
-            vdestline = 0;
-            cgoto();
-            return;
-        }
-        vuscroll(0, 0);
-    } else {
-        vdestline++;
-    }
+    if (!ttyadvance()) return;
     // A console that wrapped by itself is already there; one with the newline glitch or
     // without margins is taken there by CR LF, which scrolls it as the memory scrolled.
     if (!AM || XN) {
