@@ -155,6 +155,23 @@ void dispcapt(int c) {
     if (addedlf) ttyout(10);
 }
 
+namespace {
+// After a received byte, the bytes queued right behind it are shown in one piece when
+// dispcapt would pass each of them to ttyout unchanged. A remote-command byte stays queued for
+// chwait, and keys are looked at again after the piece.
+void dispcaptrun() {
+    // Server mode watches every byte for the ^C that ends it.
+    if (xflag || wrustr[0] || amode == 1 || (quiet && castat == 2)) return;
+    unsigned char buf[COMBUFSIZ];
+    int n = unqbytes(comq, buf, static_cast<int>(sizeof buf), remotebyte());
+    for (int i = 0; i < n; i++) {
+        lrncom(buf[i]);
+        if (vmaskpar) buf[i] &= 127;
+    }
+    ttyouts(buf, n);
+}
+} // namespace
+
 int term(const char* const* list) {
     dmatch(0, nullptr);
     KbdRestore restore;
@@ -182,6 +199,7 @@ int term(const char* const* list) {
                         vfromhost = 0;
                         return 0;
                     }
+                    if (!list) dispcaptrun();
                 }
                 vfromhost = 0;
                 continue;

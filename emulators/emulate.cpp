@@ -139,6 +139,22 @@ void ttyout(int c) {
         _ttyout(c);
 }
 
+void ttyouts(const unsigned char* p, int n) {
+    // Bytes still in hand count as received data waiting: the console is written once, at the
+    // end, unless the buffer fills first.
+    OutBatch b;
+    while (n > 0) {
+        int k = 0;
+        if (!wactive && vbegscr && ((vemode & ~1) & EM_DEC)) k = emvt100s(p, n);
+        if (k == 0) {
+            ttyout(*p);
+            k = 1;
+        }
+        p += k;
+        n -= k;
+    }
+}
+
 void emulate(int mode, int redisplay) {
     mode &= ~1;
     if ((mode & (EM_PCTERM | EM_SCOANSI)) && Lines < 25) {

@@ -90,6 +90,12 @@ constexpr int PRGKEYMAX = 79;
 
 // ---- entry points --------------------------------------------------------------------------
 void ttyout(int c);
+// n received bytes, with the same result as ttyout on each in turn; runs of printable ASCII
+// met in the DEC family's ground state go to the screen in one piece.
+void ttyouts(const unsigned char* p, int n);
+// ttyout's work on bytes for the DEC family, from the first byte until the output goes
+// elsewhere (a script window, another family); returns how many bytes it took.
+int emvt100s(const unsigned char* p, int n);
 void emulate(int mode, int redisplay);
 void emvt100(int c);
 void sndcsi(const char* text);

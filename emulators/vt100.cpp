@@ -12,6 +12,7 @@
 #include "screen/interim_found.h"
 #include "screen/keyboard.h"
 #include "screen/scrollback.h"
+#include "script/window.h"
 #include "transfer/capture.h"
 
 #include <algorithm>
@@ -707,6 +708,40 @@ void dispatchcsi() {
 } // namespace
 
 // ---- the interpreter ---------------------------------------------------------------------------
+
+namespace {
+// True when emvt100 would put a printable ASCII byte straight on the screen as it is. Character
+// sets that change printable ASCII are in disptab or vcharset 6 and 7.
+bool plainprint() {
+    return state == 0 && !vtdcson && !vtstrign && !(prstat & (2 | 4)) && vcharset != 6 &&
+           vcharset != 7 && !disptab;
+}
+bool printable(unsigned char c) {
+    return c >= 0x20 && c <= 0x7e;
+}
+} // namespace
+
+int emvt100s(const unsigned char* p, int n) {
+    int m = vemode & ~1;
+    int i = 0;
+    while (i < n && !wactive && vbegscr && (vemode & ~1) == m) {
+        bool capt = castat == 2 && !nocapt;
+        if (printable(p[i]) && plainprint()) {
+            int k = i + 1;
+            while (k < n && printable(p[k]))
+                k++;
+            if (capt)
+                for (int j = i; j < k; j++)
+                    capture(p[j]);
+            while (i < k)
+                i += vputs(p + i, k - i);
+            continue;
+        }
+        if (capt) capture(p[i]);
+        emvt100(p[i++]);
+    }
+    return i;
+}
 
 void emvt100(int c) {
     if (vmaskpar) c &= 0x7f;

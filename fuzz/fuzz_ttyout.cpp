@@ -1,7 +1,8 @@
 // Feeds arbitrary bytes to ttyout under every emulation, switching emulations at random points
-// (a 0xFF byte followed by a selector), on a 24- or 25-row xterm console whose output goes to
-// nowhere. Besides the sanitizers, the cursor, the region and the interpreter's buffer must stay
-// inside the screen after every byte.
+// (a 0xFF byte followed by a selector) and handing some bytes over in blocks as terminal mode
+// does (0xFE and a length), on a 24- or 25-row xterm console whose output goes to nowhere.
+// Besides the sanitizers, the cursor, the region and the interpreter's buffer must stay inside
+// the screen after every byte.
 #include "core/start.h"
 #include "emulators/emulate.h"
 #include "ports/com.h"
@@ -9,6 +10,7 @@
 #include "screen/termcap.h"
 #include "screen/vscreen.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 
@@ -20,9 +22,9 @@ constexpr int modes[] = {EM_TTY,    EM_VT100,  EM_VT52,   EM_ANSI,   EM_VT2207, 
 constexpr int nmodes = sizeof modes / sizeof modes[0];
 
 void check() {
-    if (vdestline < 0 || vdestline >= Lines || vdestcol < 0 || vdestcol >= vcols ||
-        vtptr < 0 || vtptr >= VTBUFSIZ || vscregtop < 0 || vscregbot >= vlines ||
-        vscregtop > vscregbot || vlines > Lines)
+    if (vdestline < 0 || vdestline >= Lines || vdestcol < 0 || vdestcol >= vcols || vtptr < 0 ||
+        vtptr >= VTBUFSIZ || vscregtop < 0 || vscregbot >= vlines || vscregtop > vscregbot ||
+        vlines > Lines)
         std::abort();
 }
 } // namespace
@@ -55,6 +57,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (data[i] == 0xff && i + 1 < size) {
             int sel = data[++i];
             emulate(modes[sel % nmodes], sel & 0x80);
+            continue;
+        }
+        if (data[i] == 0xfe && i + 1 < size) { // the next n bytes as one block from the line
+            size_t n = std::min<size_t>(data[i + 1], size - i - 2);
+            ttyouts(data + i + 2, static_cast<int>(n));
+            check();
+            i += 1 + n;
             continue;
         }
         ttyout(data[i]);

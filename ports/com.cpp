@@ -379,9 +379,12 @@ void readline() {
         lostline();
         return;
     }
-    bool filter = (COM->flags & COMF_TELNET) != 0;
+    if (!(COM->flags & COMF_TELNET)) {
+        qwrite(comq, buf, static_cast<int>(n));
+        return;
+    }
     for (ssize_t i = 0; i < n; i++) {
-        int c = filter ? telinput(buf[i]) : buf[i];
+        int c = telinput(buf[i]);
         if (c >= 0) qchar(c, comq);
     }
 }
@@ -572,6 +575,10 @@ void remotecmd() {
 }
 } // namespace
 
+int remotebyte() {
+    return cflag && !printing() && !zmprot() ? 6 : -1;
+}
+
 int chwait(int* byte) {
     for (;;) {
         if (int k = pendkey()) return k;
@@ -579,7 +586,7 @@ int chwait(int* byte) {
             if (int k = chrdy()) return k;
         if (!qempty(comq)) {
             int c = unqchar(comq);
-            if (c == 6 && cflag && !printing() && !zmprot()) {
+            if (c == remotebyte()) {
                 remotecmd();
                 continue;
             }

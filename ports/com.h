@@ -112,7 +112,6 @@ void waitread(int block);
 // Telnet option filter: the byte to queue, or -1 to drop it.
 int telinput(int byte);
 
-
 // Console input.
 int _chrdy(int flush);
 int xchrdy(int flush);
@@ -120,6 +119,9 @@ int chrdy();
 int chrdynh();
 int chrin();
 int chwait(int* byte);
+// The byte that starts a remote command when it comes from the line (6), or -1 while remote
+// commands are off.
+int remotebyte();
 void consraw();
 void consnorm();
 

@@ -2,6 +2,7 @@
 
 #include "core/fmt.h"
 
+#include <algorithm>
 #include <memory>
 #include <new>
 
@@ -39,6 +40,45 @@ int unqchar(CharQueue& q) {
     int v = q.buf[q.rpos];
     q.rpos = q.rpos + 1 == q.size ? 0 : q.rpos + 1;
     return v;
+}
+
+int qwrite(CharQueue& q, const unsigned char* p, int n) {
+    if (!q.buf || q.size <= 0 || n <= 0) return 0;
+    int done = 0;
+    while (done < n) {
+        // Up to the end of the ring or the last free slot before the reader, whichever first.
+        int room = q.rpos > q.wpos ? q.rpos - 1 - q.wpos : q.size - q.wpos - (q.rpos == 0);
+        int k = std::min(room, n - done);
+        if (k <= 0) break; // full: the rest is dropped, never the unread entries
+        uint16_t* __restrict dst = q.buf.get() + q.wpos;
+        const unsigned char* __restrict src = p + done;
+        for (int i = 0; i < k; i++)
+            dst[i] = src[i];
+        done += k;
+        q.wpos = q.wpos + k == q.size ? 0 : q.wpos + k;
+    }
+    return done;
+}
+
+int unqbytes(CharQueue& q, unsigned char* out, int max, int stop) {
+    if (!q.buf) return 0;
+    int n = 0;
+    while (n < max && q.rpos != q.wpos) {
+        // The unread entries up to the end of the ring in one pass.
+        int k = std::min((q.wpos > q.rpos ? q.wpos : q.size) - q.rpos, max - n);
+        const uint16_t* __restrict src = q.buf.get() + q.rpos;
+        unsigned char* __restrict dst = out + n;
+        int i = 0;
+        for (; i < k; i++) {
+            int v = src[i];
+            if (v > 0xff || v == stop) break;
+            dst[i] = static_cast<unsigned char>(v);
+        }
+        n += i;
+        q.rpos = q.rpos + i == q.size ? 0 : q.rpos + i;
+        if (i < k) break;
+    }
+    return n;
 }
 
 int qcount(const CharQueue& q) {

@@ -18,6 +18,12 @@ int qinit(CharQueue& q, int n);
 int qchar(int value, CharQueue& q);
 // Next entry, or -1 when the queue is empty.
 int unqchar(CharQueue& q);
+// Appends n bytes as qchar would one by one; returns how many went in (the rest are dropped
+// when the queue fills).
+int qwrite(CharQueue& q, const unsigned char* p, int n);
+// Takes entries from the head as bytes, at most max of them, into out; stops before an entry
+// equal to stop or above 0xff. Returns how many were taken.
+int unqbytes(CharQueue& q, unsigned char* out, int max, int stop);
 inline bool qempty(const CharQueue& q) {
     return q.wpos == q.rpos;
 }

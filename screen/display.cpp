@@ -123,12 +123,8 @@ void fillslots(const std::string& s, std::initializer_list<int> slots) {
 
 } // namespace
 
-OutBatch::OutBatch() : saved(vemode & 1) {
-    vemode |= 1;
-}
-OutBatch::~OutBatch() {
-    vemode = (vemode & ~1) | saved;
-    if (!(vemode & 1) && qempty(comq)) oflush();
+void batchend() {
+    if (qempty(comq)) oflush();
 }
 
 void setconswriter(std::function<void(const char*, size_t)> w) {
@@ -178,26 +174,23 @@ namespace {
 // delay digits. Those are copied straight into the buffer.
 bool plaincap(const std::string& s) {
     unsigned char c0 = static_cast<unsigned char>(s[0]);
-    return !(c0 >= '0' && c0 <= '9') && c0 != '.' && s.find('$') == std::string::npos;
+    if ((c0 >= '0' && c0 <= '9') || c0 == '.') return false;
+    for (char c : s) // capability strings are short: a loop beats a library call
+        if (c == '$') return false;
+    return true;
 }
 
 // The results of formatting one parameterised capability for small argument pairs. Moving the
 // cursor and setting colours happen for most received bytes; the formatting in the termcap
-// library is far dearer than a lookup, and its result depends only on the arguments and on the
-// strings noted here.
+// library is far dearer than a lookup. A result depends only on the arguments and on the
+// capabilities, which change only through tinit, _vinit (and so setcap) and displayreset: each
+// of them empties the caches.
 template <int kRows, int kCols> class ParamCache {
   public:
-    template <class F> const std::string& get(const std::string& fmt, int a, int b, F make) {
+    template <class F> const std::string& get(int a, int b, F make) {
         if (a < 0 || b < 0 || a >= kRows || b >= kCols) {
             spare = make();
             return spare;
-        }
-        if (fmt != key || cap::UP != up || cap::BC != bc || ourtermcap != tc) {
-            key = fmt;
-            up = cap::UP;
-            bc = cap::BC;
-            tc = ourtermcap;
-            std::fill(filled.begin(), filled.end(), false);
         }
         size_t i = static_cast<size_t>(a) * kCols + static_cast<size_t>(b);
         if (!filled[i]) {
@@ -206,14 +199,10 @@ template <int kRows, int kCols> class ParamCache {
         }
         return vals[i];
     }
-    void clear() {
-        key.clear();
-        std::fill(filled.begin(), filled.end(), false);
-    }
+    void clear() { std::fill(filled.begin(), filled.end(), false); }
 
   private:
-    std::string key, up, bc, spare;
-    int tc = -1;
+    std::string spare;
     std::vector<std::string> vals = std::vector<std::string>(kRows * kCols);
     std::vector<bool> filled = std::vector<bool>(kRows * kCols);
 };
@@ -246,16 +235,19 @@ void outcap(const std::string& s) {
         _ttyout(static_cast<unsigned char>(s[0]));
         return;
     }
+    _ttyouts(s.data(), s.size());
+}
+
+void _ttyouts(const void* bytes, size_t count) {
     Batch b; // one string, one write
-    const char* p = s.data();
-    size_t left = s.size();
-    while (left > 0) {
+    const char* p = static_cast<const char*>(bytes);
+    while (count > 0) {
         if (optr >= OBUFMAX) oflush();
-        size_t n = std::min(left, static_cast<size_t>(OBUFMAX - optr));
+        size_t n = std::min(count, static_cast<size_t>(OBUFMAX - optr));
         std::memcpy(obuf + optr, p, n);
         optr += static_cast<int>(n);
         p += n;
-        left -= n;
+        count -= n;
         if (optr >= OBUFMAX) oflush();
     }
 }
@@ -328,6 +320,7 @@ int tinit(const char* name) {
 }
 
 void _vinit() {
+    clearcaches(); // the capabilities may change below
     const char* term = getenv("TERM");
     std::copy(std::begin(defcolor), std::end(defcolor), extcolor);
     if (!startswith(term, "ansi") && !ourtermcap && !ansicolors)
@@ -427,8 +420,7 @@ void _cpos(int row, int col) {
     Batch b;
     row = std::clamp(row, 0, Lines - 1);
     col = std::clamp(col, 0, Cols - 1);
-    if (!cap::CM.empty())
-        outcap(cmcache.get(cap::CM, row, col, [&] { return zztgoto(cap::CM, col, row); }));
+    if (!cap::CM.empty()) outcap(cmcache.get(row, col, [&] { return zztgoto(cap::CM, col, row); }));
     ccurline = row;
     ccurcol = col;
 }
@@ -501,12 +493,12 @@ void _vsline(int top, int bottom) {
     bool whole = lo == 0 && hi == Lines - 1;
     if (!scroll.empty() && (whole || !cap::CS.empty())) {
         outcap(cap::SC);
-        if (!whole) outcap(cscache.get(cap::CS, hi, lo, [&] { return TGOTO(cap::CS, hi, lo); }));
+        if (!whole) outcap(cscache.get(hi, lo, [&] { return TGOTO(cap::CS, hi, lo); }));
         _cpos(up ? hi : lo, 0);
         outcap(scroll);
         if (!whole) {
             int l = Lines - 1;
-            outcap(cscache.get(cap::CS, l, 0, [&] { return TGOTO(cap::CS, l, 0); }));
+            outcap(cscache.get(l, 0, [&] { return TGOTO(cap::CS, l, 0); }));
         }
         if (!cap::RC.empty() && !cap::SC.empty())
             outcap(cap::RC);
@@ -577,10 +569,8 @@ void _vcolor(int color) {
 void outcolor(int fg, int bg) {
     Batch b;
     if (!ourtermcap) {
-        if (!cap::Setf.empty())
-            outcap(fgcache.get(cap::Setf, fg, 0, [&] { return ztparm(cap::Setf, fg); }));
-        if (!cap::Setb.empty())
-            outcap(bgcache.get(cap::Setb, bg, 0, [&] { return ztparm(cap::Setb, bg); }));
+        if (!cap::Setf.empty()) outcap(fgcache.get(fg, 0, [&] { return ztparm(cap::Setf, fg); }));
+        if (!cap::Setb.empty()) outcap(bgcache.get(bg, 0, [&] { return ztparm(cap::Setb, bg); }));
         return;
     }
     if (!cap::Setc.empty()) {

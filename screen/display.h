@@ -63,7 +63,8 @@ int setcap(const char* name, const char* value);
 
 // Output.
 void _ttyout(int byte);
-int _ttyputc(int byte); // _ttyout for tputs
+void _ttyouts(const void* bytes, size_t count); // count bytes as one batch
+int _ttyputc(int byte);                         // _ttyout for tputs
 void oflush();
 int bttyout(const void* buf, size_t count);
 void outcap(const std::string& s); // one capability string through tputs into obuf
@@ -97,12 +98,18 @@ inline int ccurline = 0, ccurcol = 0;
 inline int lastrend = 0;   // rendition last sent with _vset
 inline int lastcolor = -1; // colour byte last sent with _vcolor, -1 none since the last me
 
+extern int vemode; // the emulation word (emulators/emulate.h); bit 0 is the batch flag
+void batchend();   // the outermost batch ended: flush unless received data waits
+
 // Sets the batch flag while several strings are sent; restores it and, with the flag clear and
 // nothing received waiting, shows the result.
 struct OutBatch {
     int saved;
-    OutBatch();
-    ~OutBatch();
+    OutBatch() : saved(vemode & 1) { vemode |= 1; }
+    ~OutBatch() {
+        vemode = (vemode & ~1) | saved;
+        if (!saved) batchend();
+    }
     OutBatch(const OutBatch&) = delete;
     OutBatch& operator=(const OutBatch&) = delete;
 };

@@ -488,6 +488,48 @@ void vputch(int code) {
     }
 }
 
+int vputs(const unsigned char* p, int n) {
+    if (n <= 0) return 0;
+    // The cases vputch treats specially take the one-at-a-time path: a pending wrap, insert
+    // mode, PC colours, double-width rows, a cursor outside the shown window.
+    int r = vdestline;
+    int c = vdestcol;
+    if (!vbegscr || XNwrap || vinsmode || !vsave || pcscreen || r != clamprow(r) || vlattr[r] ||
+        c < vbegcol || !visible(c)) {
+        vputch(p[0]);
+        return 1;
+    }
+    // Never the row's last column (it decides wrapping) nor the console's (writing it may
+    // scroll the console): both are left to vputch.
+    int cc = c - vbegcol;
+    int k = std::min({n, wcols() - 1 - c, Cols - 1 - cc});
+    if (k <= 0) {
+        vputch(p[0]);
+        return 1;
+    }
+    OutBatch b;
+    if (!conskn || ccurline != r || ccurcol != cc) conpos(r, cc);
+    uint16_t attr = static_cast<uint16_t>(vattr & 0xff00 & ~A_GLYPH);
+    showattr(attr);
+    uint16_t* cell = vscreen[r] + c;
+    for (int i = 0; i < k; i++) {
+        unsigned char code = p[i];
+        if (code < 0x20 || code > 0x7e) { // a control would act on the console instead
+            k = i;
+            break;
+        }
+        cell[i] = static_cast<uint16_t>(code | attr);
+    }
+    if (k == 0) {
+        vputch(p[0]);
+        return 1;
+    }
+    _ttyouts(p, static_cast<size_t>(k));
+    vdestcol = c + k;
+    ccurcol = cc + k;
+    return k;
+}
+
 void newline() {
     if (!vbegscr) {
         _ttyout('\n');

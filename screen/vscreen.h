@@ -116,6 +116,9 @@ void attron(const AttrSave& save);
 // Characters: the emulators' output of one (already translated) code, with insert mode, the
 // pending wrap and the bottom-right rule. A code with A_GLYPH is a line-drawing glyph index.
 void vputch(int code);
+// A run of printable ASCII (0x20..0x7e) as vputch would put it one by one; takes at least one
+// byte when n > 0 and returns how many it took. Bytes outside that range must not be passed.
+int vputs(const unsigned char* p, int n);
 void newline();
 void dowrap(int keepcol);
 

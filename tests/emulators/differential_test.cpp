@@ -63,21 +63,30 @@ class Differential : public ::testing::TestWithParam<const char*> {};
 TEST_P(Differential, SameCharactersAndCursorAsLibvterm) {
     const std::string bytes = load(GetParam());
     ASSERT_FALSE(bytes.empty()) << GetParam();
-    Emu emu(EM_VT100);
     VtJudge reference(24, 80);
-    VtJudge console(24, 80);
-    // Fed in the blocks the port layer reads, each block's console output judged as it comes.
-    for (size_t i = 0; i < bytes.size(); i += 1200) {
-        emu.feed(std::string_view(bytes).substr(i, 1200));
-        console.feed(emu.takeOutput());
-    }
     reference.feed(withoutAltScreen(bytes));
-    for (int r = 0; r < 24; r++) {
-        EXPECT_EQ(emu.row(r), decletters(reference.row(r))) << GetParam() << " row " << r;
-        EXPECT_EQ(console.row(r), emu.row(r)) << GetParam() << " console row " << r;
+    // Byte by byte, and in the blocks the port layer reads as terminal mode hands them over;
+    // each block's console output is judged as it comes.
+    for (bool blocks : {false, true}) {
+        const char* how = blocks ? " in blocks" : " byte by byte";
+        Emu emu(EM_VT100);
+        VtJudge console(24, 80);
+        for (size_t i = 0; i < bytes.size(); i += 1200) {
+            auto block = std::string_view(bytes).substr(i, 1200);
+            if (blocks)
+                emu.feedBlock(block);
+            else
+                emu.feed(block);
+            console.feed(emu.takeOutput());
+        }
+        for (int r = 0; r < 24; r++) {
+            EXPECT_EQ(emu.row(r), decletters(reference.row(r)))
+                << GetParam() << how << " row " << r;
+            EXPECT_EQ(console.row(r), emu.row(r)) << GetParam() << how << " console row " << r;
+        }
+        EXPECT_EQ(vdestline, reference.cursorRow()) << GetParam() << how;
+        EXPECT_EQ(vdestcol, reference.cursorCol()) << GetParam() << how;
     }
-    EXPECT_EQ(vdestline, reference.cursorRow()) << GetParam();
-    EXPECT_EQ(vdestcol, reference.cursorCol()) << GetParam();
 }
 
 INSTANTIATE_TEST_SUITE_P(Recorded, Differential,

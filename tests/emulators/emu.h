@@ -62,6 +62,12 @@ class Emu {
             ttyout(c);
         oflush();
     }
+    // As terminal mode hands over a block read from the line.
+    void feedBlock(std::string_view bytes) {
+        ttyouts(reinterpret_cast<const unsigned char*>(bytes.data()),
+                static_cast<int>(bytes.size()));
+        oflush();
+    }
     // Row r of screen memory as characters, trailing blanks removed.
     std::string row(int r) const {
         std::string s;

@@ -123,3 +123,32 @@ TEST(Queue, KeepsSixteenBitEntriesInOrderAcrossTheWrapAndDropsWhenFull) {
     ASSERT_EQ(qinit(q, 128), 0);
     EXPECT_TRUE(qempty(q));
 }
+
+// Blocks in and out: the same order and limits as entry by entry, at every wrap position.
+TEST(Queue, BlocksWrapDropTheOverflowAndStopAtTheStopByteOrAWideEntry) {
+    CharQueue q;
+    const unsigned char in[] = "abcdefghij";
+    unsigned char out[16];
+    EXPECT_EQ(qwrite(q, in, 3), 0); // not allocated
+    EXPECT_EQ(unqbytes(q, out, 16, -1), 0);
+    ASSERT_EQ(qinit(q, 8), 0);
+    for (int start = 0; start < 8; start++) {
+        qclear(q);
+        for (int k = 0; k < start; k++) { // move the positions round the ring
+            qchar(0, q);
+            unqchar(q);
+        }
+        EXPECT_EQ(qwrite(q, in, 10), 7) << start; // seven fit; the rest is dropped
+        EXPECT_EQ(qwrite(q, in, 1), 0) << start;
+        EXPECT_EQ(unqbytes(q, out, 2, -1), 2) << start;       // at most max
+        EXPECT_EQ(unqbytes(q, out + 2, 16, 'f'), 3) << start; // stops before the stop byte
+        EXPECT_EQ(unqchar(q), 'f') << start;
+        EXPECT_EQ(unqbytes(q, out + 5, 16, -1), 1) << start;
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(out), 6), "abcdeg") << start;
+        EXPECT_TRUE(qempty(q)) << start;
+    }
+    qchar('a', q);
+    qchar(448, q); // an entry wider than a byte is never taken as one
+    EXPECT_EQ(unqbytes(q, out, 16, -1), 1);
+    EXPECT_EQ(unqchar(q), 448);
+}

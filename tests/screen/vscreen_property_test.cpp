@@ -167,11 +167,19 @@ std::string session(const char* term, uint32_t seed) {
         int op = rnd(0, 99);
         int r1 = rnd(-2, vlines + 2), r2 = rnd(-2, vlines + 2), c1 = rnd(-2, vcols + 2);
         std::ostringstream o;
-        if (op < 35) {
+        if (op < 25) {
             int n = rnd(1, 12);
             for (int k = 0; k < n; k++)
                 vputch(rnd(0, 15) == 0 && !pcscreen ? A_GLYPH | kGlyphs[rnd(0, 10)] : rnd(33, 126));
             o << "put " << n;
+        } else if (op < 35) { // a run as the emulators hand it over, often past the row's end
+            unsigned char run[200];
+            int n = rnd(1, static_cast<int>(sizeof run));
+            for (int k = 0; k < n; k++)
+                run[k] = static_cast<unsigned char>(rnd(32, 126));
+            for (int k = 0; k < n;)
+                k += vputs(run + k, n - k);
+            o << "puts " << n;
         } else if (op < 45) {
             cpos(r1, c1);
             o << "cpos " << r1 << "," << c1;
