@@ -542,6 +542,14 @@ void cancel() {
     vtbuf[0] = '\0';
 }
 
+// One more parameter or intermediate byte of a sequence; the rest of an overlong one is lost.
+void collect(int c) {
+    if (vtptr < VTBUFSIZ - 1) {
+        vtbuf[vtptr++] = static_cast<char>(c);
+        vtbuf[vtptr] = '\0';
+    }
+}
+
 void startseq(int next) {
     state = next;
     vtptr = 0;
@@ -710,14 +718,20 @@ void dispatchcsi() {
 // ---- the interpreter ---------------------------------------------------------------------------
 
 namespace {
+// No string swallowed and no printer taking the bytes: the state machine alone decides.
+bool plainstate() {
+    return !vtdcson && !vtstrign && !(prstat & (2 | 4));
+}
 // True when emvt100 would put a printable ASCII byte straight on the screen as it is. Character
 // sets that change printable ASCII are in disptab or vcharset 6 and 7.
 bool plainprint() {
-    return state == 0 && !vtdcson && !vtstrign && !(prstat & (2 | 4)) && vcharset != 6 &&
-           vcharset != 7 && !disptab;
+    return state == 0 && plainstate() && vcharset != 6 && vcharset != 7 && !disptab;
 }
 bool printable(unsigned char c) {
     return c >= 0x20 && c <= 0x7e;
+}
+bool csiparam(unsigned char c) { // parameter and intermediate bytes
+    return c >= 0x20 && c < 0x40;
 }
 } // namespace
 
@@ -735,6 +749,16 @@ int emvt100s(const unsigned char* p, int n) {
                     capture(p[j]);
             while (i < k)
                 i += vputs(p + i, k - i);
+            continue;
+        }
+        if (csiparam(p[i]) && state == 2 && plainstate()) { // a control sequence's parameters
+            int k = i + 1;
+            while (k < n && csiparam(p[k]))
+                k++;
+            for (; i < k; i++) {
+                if (capt) capture(p[i]);
+                collect(p[i]);
+            }
             continue;
         }
         if (capt) capture(p[i]);
@@ -818,10 +842,7 @@ void emvt100(int c) {
             break;
         }
         if (c < 0x30) {
-            if (vtptr < VTBUFSIZ - 1) {
-                vtbuf[vtptr++] = static_cast<char>(c);
-                vtbuf[vtptr] = '\0';
-            }
+            collect(c);
             return;
         }
         if (c > 0x7e) return;
@@ -832,10 +853,7 @@ void emvt100(int c) {
         return;
     case 2:
         if (c < 0x40) {
-            if (vtptr < VTBUFSIZ - 1) {
-                vtbuf[vtptr++] = static_cast<char>(c);
-                vtbuf[vtptr] = '\0';
-            }
+            collect(c);
             return;
         }
         if (c > 0x7e) return;

@@ -211,7 +211,12 @@ ParamCache<128, 256> cmcache;
 ParamCache<128, 128> cscache;
 ParamCache<256, 1> fgcache, bgcache;
 
+// The cursor string is the ANSI one (row and column from 1, decimal): formatted here, directly.
+// -1 until decided for the current capabilities.
+int ansicm = -1;
+
 void clearcaches() {
+    ansicm = -1;
     cmcache.clear();
     cscache.clear();
     fgcache.clear();
@@ -241,6 +246,13 @@ void outcap(const std::string& s) {
 void _ttyouts(const void* bytes, size_t count) {
     Batch b; // one string, one write
     const char* p = static_cast<const char*>(bytes);
+    if (count <= 16 && optr + static_cast<int>(count) < OBUFMAX) {
+        // Capability strings and short runs: a plain copy costs less than a library call.
+        for (size_t i = 0; i < count; i++)
+            obuf[optr + static_cast<int>(i)] = static_cast<uint8_t>(p[i]);
+        optr += static_cast<int>(count);
+        return;
+    }
     while (count > 0) {
         if (optr >= OBUFMAX) oflush();
         size_t n = std::min(count, static_cast<size_t>(OBUFMAX - optr));
@@ -420,7 +432,26 @@ void _cpos(int row, int col) {
     Batch b;
     row = std::clamp(row, 0, Lines - 1);
     col = std::clamp(col, 0, Cols - 1);
-    if (!cap::CM.empty()) outcap(cmcache.get(row, col, [&] { return zztgoto(cap::CM, col, row); }));
+    if (ansicm < 0) ansicm = cap::CM == "\033[%i%d;%dH" || cap::CM == "\033[%i%p1%d;%p2%dH";
+    if (ansicm) {
+        char buf[32] = "\033[";
+        int n = 2;
+        auto decimal = [&](int v) { // v >= 1
+            char d[12];
+            int k = 0;
+            for (; v > 0 && k < 12; v /= 10)
+                d[k++] = static_cast<char>('0' + v % 10);
+            while (k > 0)
+                buf[n++] = d[--k];
+        };
+        decimal(row + 1);
+        buf[n++] = ';';
+        decimal(col + 1);
+        buf[n++] = 'H';
+        _ttyouts(buf, static_cast<size_t>(n));
+    } else if (!cap::CM.empty()) {
+        outcap(cmcache.get(row, col, [&] { return zztgoto(cap::CM, col, row); }));
+    }
     ccurline = row;
     ccurcol = col;
 }
