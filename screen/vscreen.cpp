@@ -377,6 +377,7 @@ void cgoto() {
         _vredraw(0, 0, wlines() - 1, wcols() - 1, 1);
         return; // the redraw ends by placing the cursor
     }
+    if (conskn && ccurline == vdestline && ccurcol == vdestcol - vbegcol) return; // there already
     conpos(vdestline, vdestcol - vbegcol);
 }
 
@@ -661,11 +662,16 @@ void vsline(int from, int to) {
     from = clamprow(from);
     to = clamprow(to);
     OutBatch b;
-    move(from, 0);
+    // The cursor ends at the start of `from`; the console is told once, at the end, since the
+    // scroll positions the console's cursor by itself.
+    vdestline = from;
+    vdestcol = 0;
+    XNwrap = 0;
     if (from == to) {
         fillrow(vscreen[from], blankattr());
         vlattr[from] = 0;
         _vreline(from, 0, wcols() - 1);
+        cgoto();
         return;
     }
     uint16_t* p = vscreen[from];
