@@ -8,6 +8,7 @@
 #include "emulators/emulate.h"
 #include "ports/com.h"
 #include "ports/console.h"
+#include "ports/lock.h"
 #include "ports/modem.h"
 #include "ports/serial.h"
 #include "ports/service.h"
@@ -204,6 +205,12 @@ int runvornrc(int which) {
     }
     char* words[] = {path.data(), nullptr};
     return cmdfile(1, words, 0, 0);
+}
+
+const std::string& versionline() {
+    static const std::string line =
+        std::string("VORN v") + VORN_VERSION + " " + VORN_RELEASE + " [" + systemname() + "] Linux";
+    return line;
 }
 
 void banner() {

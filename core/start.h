@@ -45,6 +45,9 @@ void donecatch(int sig);
 
 constexpr const char* VORN_OPTIONS = "ab:cdefhikl:mop:qs:tuvxz1257";
 constexpr const char* VORN_VERSION = "1.0";
+constexpr const char* VORN_RELEASE = "05 Dec 2026";
+// "VORN v1.0 <release date> [<system identification>] Linux", built once and kept.
+const std::string& versionline();
 constexpr int PATHMAX = 64; // longest path getpath leaves in its buffer
 
 [[noreturn]] int vornmain(int argc, char** argv);

@@ -388,3 +388,7 @@ void lockreset() {
     enabled = bnulock = majlock = 0;
     heldlock.clear();
 }
+
+std::string systemname() {
+    return localnode();
+}

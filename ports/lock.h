@@ -27,8 +27,10 @@ extern std::string devprefix; // node prefix for device paths
 
 // Where the system keeps these; tests point them at private copies.
 extern std::string systemidfile; // "/etc/systemid"
-extern std::string calloutprog;  // "/usr/bin/callout", else "callout" on the search path
-extern std::string callinprog;   // "/usr/bin/callin", else "callin" on the search path
+// This node's identification: the first line of the system-id file, else the host name.
+std::string systemname();
+extern std::string calloutprog; // "/usr/bin/callout", else "callout" on the search path
+extern std::string callinprog;  // "/usr/bin/callin", else "callin" on the search path
 
 // State of the device being locked.
 extern std::string devpre;  // node prefix: "//node", empty for this node

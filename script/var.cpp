@@ -111,7 +111,7 @@ void getsysvar(Variable& v) {
         v.str = COM == &nulfunc ? "" : comline;
         break;
     case 35:
-        v.str = "VORN v0.1";
+        v.str = versionline();
         break;
     case 36:
         v.num = COM->combufsiz;

@@ -116,6 +116,9 @@ TEST_F(Var, SystemVariables) {
     EXPECT_EQ(value("asc(_kermiteol)"), "10");
     EXPECT_EQ(value("_turnchar"), "x");
     EXPECT_EQ(value("len(_filename)"), "64");
+    const std::string version = value("_version");
+    EXPECT_EQ(version.rfind("VORN v1.0 ", 0), 0u) << version;
+    EXPECT_EQ(version.substr(version.size() - 7), "] Linux") << version;
     std::string all = captured([] { c_memlist("s"); });
     EXPECT_EQ(all.rfind(kHeader, 0), 0u);
     EXPECT_NE(all.find("_TIMEOUT   logical false\r\n"), std::string::npos);
