@@ -582,18 +582,22 @@ void _vcolor(int color) {
         return;
     }
     Batch b;
-    if (Ncolors < 16) {
-        if (c & 0x88) {
-            if (!(lastrend & 0x1000)) {
-                outcap(cap::MD);
-                lastrend |= 0x1000;
-            }
-        } else if (lastrend) {
-            outcap(cap::ME);
-            lastrend = 0;
+    // Intensity is shown by bold wherever the colour numbers sent cannot carry it: always with
+    // fewer than 16 colours, and with more when the table maps bright colours to plain ones
+    // (as it does unless the description says otherwise).
+    int fg = extcolor[c & 0x0f], bg = extcolor[(c >> 4) & 0x0f];
+    bool lost =
+        ((c & 0x08) && (Ncolors < 16 || fg < 8)) || ((c & 0x80) && (Ncolors < 16 || bg < 8));
+    if (lost) {
+        if (!(lastrend & 0x1000)) {
+            outcap(cap::MD);
+            lastrend |= 0x1000;
         }
+    } else if (lastrend) {
+        outcap(cap::ME);
+        lastrend = 0;
     }
-    outcolor(extcolor[c & 0x0f], extcolor[(c >> 4) & 0x0f]);
+    outcolor(fg, bg);
     lastcolor = c;
 }
 
