@@ -996,11 +996,17 @@ void testdisp(int code) {
 namespace {
 // Sends rows to the printer; false when the printer is not there.
 bool printrows(int top, int bottom) {
-    for (int r = top; r <= bottom; r++) {
+    // A printer's complaint is shown on the screen; its line feeds must not print again.
+    static bool busy = false;
+    if (busy) return false;
+    busy = true;
+    bool ok = true;
+    for (int r = top; r <= bottom && ok; r++) {
         int n = vlattr[r] ? std::min(40, rowwidth(r)) : wcols();
-        if (tprlin(vscreen[r], n) < 0) return false;
+        ok = tprlin(vscreen[r], n) >= 0;
     }
-    return true;
+    busy = false;
+    return ok;
 }
 } // namespace
 
@@ -1030,7 +1036,8 @@ void prscreen() {
 void prcurlin(int row) {
     if (!vbegscr) return;
     row = clamprow(row);
-    printrows(row, row);
+    // Without a printer, auto print stops instead of complaining at every line.
+    if (!printrows(row, row)) prauto = 0;
 }
 
 void vblink(int on) {
