@@ -1,62 +1,87 @@
-// The escape prompt as a person at the console sees it.
+// The escape prompt and the local shell escapes as a person at the console sees them, in one run
+// of the real program: letters and sub-prompts, F4 and the prompt's 4 opening the user's shell,
+// "!" running one command, and TALK mode left with ^Z. While a shell runs the console is in
+// its normal mode; afterwards it is raw again and the screen comes back as it was.
 #include "support/harness.h"
 
 #include <gtest/gtest.h>
 
+#include <termios.h>
+
 namespace {
-// True once `text` shows on the screen, also where it wraps from one row to the next.
-bool onscreen(VornRun& run, const std::string& text) {
-    return run.waitUntil([&] {
-        std::string all;
-        for (int r = 0; r < run.judge().rows(); r++) {
-            std::string row = run.row(r);
-            row.resize(static_cast<size_t>(run.judge().cols()), ' ');
-            all += row;
-        }
-        return all.find(text) != std::string::npos;
-    });
+bool raw(const termios& t) {
+    return !(t.c_lflag & (ICANON | ECHO | ISIG)) && !(t.c_oflag & OPOST);
 }
 } // namespace
 
-TEST(EscapePrompt, SelectionsSubPromptsLineInputAndModeTalk) {
-    VornRun run({"-z"});
+TEST(EscapePrompt, LettersShellEscapesAndTalk) {
+    VornRun run({"-z"}, {.env = {{"SHELL", "/bin/sh"}, {"PS1", "inner$ "}}});
     ASSERT_TRUE(run.waitFor("Connected to NUL Driver"));
-    run.type("\x05");
-    ASSERT_TRUE(run.waitFor("c=>"));
-    run.type("m");
-    ASSERT_TRUE(run.waitFor("c=>Mode"));
-    run.type("z");
-    EXPECT_TRUE(
-        onscreen(run, "Allowable options are: F)ull, H)alf, T)alk, D)ump, M)nemonic, C)ontrol,"));
-    EXPECT_TRUE(run.waitFor("Returning to terminal mode"));
-    run.type("\x05p?");
-    EXPECT_TRUE(onscreen(run, "Allowable options are: T)vorncrc, W)vorncrc, 5)vorn5, M)odem7, "
-                              "C)xmodem, Y)modem, Z)modem, K)ermit,"));
-    EXPECT_TRUE(run.waitFor("A)scii B)inary X)on/Xoff E)tx/Ack R)ts/Cts N)one Q)uiet D)cd Check"));
-    run.type("\x05k");
-    EXPECT_TRUE(run.waitFor("c=>K ? for help"));
-    // The protocol sub-prompt ends with the status line.
-    run.type("\x05pkb\r");
-    EXPECT_TRUE(run.waitFor("Protocol Binary, Xon/Xoff protocol, KERMIT Protocol"));
-    // Line input keeps 79 characters.
-    run.type("\x05");
-    ASSERT_TRUE(run.waitFor("c=>"));
-    run.type("c");
-    ASSERT_TRUE(run.waitFor("c=>Connect to configuration:"));
-    std::string typed;
-    for (int i = 0; i < 100; i++)
-        typed += static_cast<char>('a' + i % 26);
-    run.type(typed);
-    ASSERT_TRUE(run.waitFor("Connecting to a configuration is not built yet"));
-    EXPECT_TRUE(onscreen(run, "Connect to configuration:" + typed.substr(0, 79) + " "));
-    // Mode TALK shows its name and the talk prompt, staying out of terminal mode.
-    const size_t before = run.output().size();
-    run.type("\x05m");
-    ASSERT_TRUE(run.waitFor("c=>Mode"));
-    run.type("t");
+    ASSERT_TRUE(raw(run.now()));
+    // Letters and sub-prompts, and what then shows (the protocol list wraps after Y)modem).
+    const std::pair<const char*, std::vector<std::string>> letters[] = {
+        {"mz",
+         {"Allowable options are: F)ull, H)alf, T)alk, D)ump, M)nemonic, C)ontrol,",
+          "Returning to terminal mode"}},
+        {"p?",
+         {"Allowable options are: T)vorncrc, W)vorncrc, 5)vorn5, M)odem7, C)xmodem, Y)modem\n"
+          ", Z)modem, K)ermit,\nA)scii B)inary X)on/Xoff E)tx/Ack R)ts/Cts N)one Q)uiet D)cd"}},
+        {"k", {"c=>K ? for help"}},
+        // The protocol sub-prompt ends with the status line.
+        {"pkb\r", {"Protocol Binary, Xon/Xoff protocol, KERMIT Protocol"}},
+        {"cabc\r", {"Connect to configuration:abc\nConnecting to a configuration is not built"}},
+    };
+    for (const auto& [keys, shows] : letters) {
+        run.type(std::string("\x05") + keys);
+        for (const std::string& text : shows)
+            EXPECT_TRUE(run.waitFor(text)) << keys << ": " << text;
+    }
+
+    run.settle();
+    const std::string before = run.screen();
+    run.type("\033OS"); // F4 on an xterm
+    ASSERT_TRUE(run.waitFor("UNIX Gateway.  Type exit to return to VORN."));
+    ASSERT_TRUE(run.waitFor("inner$"));
+    EXPECT_FALSE(raw(run.now()));
+    run.type("echo inside-$((2+3))\r");
+    ASSERT_TRUE(run.waitFor("inside-5"));
+    run.type("exit\r");
+    EXPECT_TRUE(run.waitUntil([&] { return raw(run.now()); }));
+    EXPECT_TRUE(run.waitUntil([&] { return run.screen() == before; })) << "before:\n"
+                                                                       << before << "\nafter:\n"
+                                                                       << run.screen();
+
+    run.type("\x05"
+             "4");
+    ASSERT_TRUE(run.waitFor("UNIX Gateway.  Type exit to return to VORN."));
+    ASSERT_TRUE(run.waitFor("inner$"));
+    run.type("echo again-$((2+3))\r");
+    ASSERT_TRUE(run.waitFor("again-5"));
+    run.type("exit\r");
+    // The session's screen comes back with the prompt that opened the shell, and nothing of it.
+    EXPECT_TRUE(run.waitUntil([&] {
+        std::string s = run.screen();
+        return s.find("again-5") == std::string::npos && s.find("c=>4") != std::string::npos;
+    })) << run.screen();
+    EXPECT_EQ(run.screen().find("UNIX Gateway"), std::string::npos);
+    EXPECT_TRUE(run.waitUntil([&] { return raw(run.now()); }));
+
+    // "!" runs one command with the console as the user's own terminal: line editing and echo.
+    run.type("\x05!stty -a > modes.txt; echo ran-$((6*7)) > out.txt; echo shown-ok\r");
+    ASSERT_TRUE(run.waitFor("shown-ok"));
+    ASSERT_TRUE(run.waitUntil([&] { return run.dir().read("out.txt") == "ran-42\n"; }));
+    std::string modes = run.dir().read("modes.txt");
+    EXPECT_NE(modes.find(" icanon"), std::string::npos) << modes;
+    EXPECT_NE(modes.find(" echo "), std::string::npos) << modes;
+    EXPECT_TRUE(run.waitUntil([&] { return raw(run.now()); }));
+
+    // Mode TALK shows its name and the talk prompt, staying out of terminal mode; ^Z there ends.
+    const size_t from = run.output().size();
+    run.type("\x05mt");
     ASSERT_TRUE(run.waitFor("t=>"));
     EXPECT_TRUE(run.waitFor("c=>Mode TALK"));
-    EXPECT_EQ(run.output().find("Returning to terminal mode", before), std::string::npos);
+    EXPECT_EQ(run.output().find("Returning to terminal mode", from), std::string::npos);
     run.type("\x1a");
     EXPECT_EQ(run.wait(), 0);
+    EXPECT_TRUE(sameTermios(run.before(), run.now()));
 }

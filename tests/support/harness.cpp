@@ -11,12 +11,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <fstream>
 #include <iterator>
 #include <set>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -96,12 +96,10 @@ VornRun::VornRun(std::vector<std::string> args, RunOptions opt) : judge_(opt.row
     // Answers of the judging terminal (DA, DSR) go back to the program like a real terminal's.
     judge_.onReply([this](std::string_view s) { type(std::string(s)); });
 
+    for (const auto& [name, content] : opt.files)
+        dir_.write(name, content);
     std::string bin = opt.program.empty() ? std::string(VORN_BINARY) : opt.program;
-    std::vector<std::string> argvS;
-    argvS.push_back(opt.argv0.empty() ? bin : opt.argv0);
-    for (auto& a : args)
-        argvS.push_back(a);
-    fs::path cwd = opt.cwd.empty() ? dir_.path() : opt.cwd;
+    args.insert(args.begin(), opt.argv0.empty() ? bin : opt.argv0);
 
     prctl(PR_SET_CHILD_SUBREAPER, 1);
     pid_ = fork();
@@ -119,21 +117,18 @@ VornRun::VornRun(std::vector<std::string> args, RunOptions opt) : judge_(opt.row
         }
         dup2(fd, 1);
         dup2(fd, 2);
-        for (int i = 3; i < 256; i++)
-            close(i);
-        if (chdir(cwd.c_str()) != 0) _exit(126);
+        closefrom(3);
+        if (chdir(dir_.path().c_str()) != 0) _exit(126);
         setenv("HOME", dir_.path().c_str(), 1);
         setenv("VORNDIR", dir_.path().c_str(), 1);
         setenv("TERM", opt.term.c_str(), 1);
-        for (const char* v : {"VORNFLAGS", "VORNSYS", "VORNRC", "VORNEX", "TERMCAP", "LINES",
-                              "COLUMNS", "ASAN_OPTIONS_UNUSED"})
+        for (const char* v :
+             {"VORNFLAGS", "VORNSYS", "VORNRC", "VORNEX", "TERMCAP", "LINES", "COLUMNS"})
             unsetenv(v);
-        for (auto& v : opt.unset)
-            unsetenv(v.c_str());
         for (auto& [k, v] : opt.env)
             setenv(k.c_str(), v.c_str(), 1);
         std::vector<char*> argv;
-        for (auto& a : argvS)
+        for (auto& a : args)
             argv.push_back(a.data());
         argv.push_back(nullptr);
         execv(bin.c_str(), argv.data());
@@ -247,12 +242,6 @@ bool VornRun::running() {
 
 void VornRun::signal(int sig) {
     if (!exited_ && pid_ > 0) kill(pid_, sig);
-}
-
-std::string VornRun::takeNewOutput() {
-    std::string s = out_.substr(taken_);
-    taken_ = out_.size();
-    return s;
 }
 
 termios VornRun::now() const {

@@ -2,13 +2,13 @@
 // End-to-end harness: runs the real vorn binary on a pseudo-terminal with a chosen TERM and
 // size, types keys, waits for text with a deadline (never a fixed sleep), and reads the
 // screen through libvterm. Each run gets a private temporary directory as its working
-// directory, HOME and VORNDIR, so no start-up script of the machine or the user is read.
+// directory, HOME and VORNDIR, so no start-up script of the machine or the user is read; the
+// files a run needs (command files, start-up scripts) are written there before it starts.
 #include "support/vtjudge.h"
 
 #include <sys/types.h>
 #include <termios.h>
 
-#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -32,16 +32,16 @@ class TempDir {
     std::filesystem::path path_;
 };
 
+// Every member has a default, so a run names only what it changes: {.rows = 25}.
 struct RunOptions {
     std::string term = "xterm";
     int rows = 24;
     int cols = 80;
-    std::string program;                    // binary to run; empty = vorn
-    std::string argv0;                      // program name; empty = the binary's path
-    std::map<std::string, std::string> env; // added to (or replacing) the environment
-    std::vector<std::string> unset;         // removed from the environment
-    std::filesystem::path cwd;              // empty = the run's temporary directory
-    bool stdinIsTerminal = true;            // false: standard input is /dev/null
+    std::string program{};                      // binary to run; empty = vorn
+    std::string argv0{};                        // program name; empty = the binary's path
+    std::map<std::string, std::string> env{};   // added to (or replacing) the environment
+    std::map<std::string, std::string> files{}; // name -> content, in the run's directory
+    bool stdinIsTerminal = true;                // false: standard input is /dev/null
 };
 
 class VornRun {
@@ -69,8 +69,6 @@ class VornRun {
     std::string screen() const { return judge_.screen(); }
     std::string row(int r) const { return judge_.row(r); }
     const std::string& output() const { return out_; }
-    // Everything written to the console since the last call.
-    std::string takeNewOutput();
     const TempDir& dir() const { return dir_; }
     pid_t pid() const { return pid_; }
     // Console settings as they were before the program started, and as they are now.
@@ -87,7 +85,6 @@ class VornRun {
     int status_ = -1;
     bool exited_ = false;
     std::string out_;
-    size_t taken_ = 0;
     termios before_{};
 };
 
