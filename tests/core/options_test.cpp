@@ -1,4 +1,4 @@
-// The option table, the -x pre-scan, option words and the start-up script search path.
+// The option letters and their messages, the -x pre-scan and the start-up script search path.
 #include "core/start.h"
 #include "support/console_fixture.h"
 #include "support/harness.h"
@@ -12,162 +12,91 @@
 #include <vector>
 
 namespace {
-struct Flags {
-    int aflag, cflag, fflag, iflag, mflag, qflag, uflag, xflag, zflag, echoflag, viewflag;
-    int vtdebug, dupmode, emode, errprot, prbufsiz, intbufsiz;
-    std::string portlist, parmptr;
-    bool operator==(const Flags&) const = default;
-};
-
-Flags now() {
-    return {aflag,   cflag,    fflag,     iflag,    mflag,   qflag,   uflag,
-            xflag,   zflag,    echoflag,  viewflag, vtdebug, dupmode, emode,
-            errprot, prbufsiz, intbufsiz, portlist, parmptr};
+// The start-up flags that differ from their power-on values, as "name=value" words.
+std::string changed() {
+    std::string s;
+    auto word = [&](const char* name, const std::string& v) {
+        s += std::string(s.empty() ? "" : " ") + name + "=" + v;
+    };
+    auto add = [&](const char* name, int v, int poweron = 0) {
+        if (v != poweron) word(name, std::to_string(v));
+    };
+    add("a", aflag), add("c", cflag), add("f", fflag), add("i", iflag), add("m", mflag);
+    add("q", qflag), add("u", uflag), add("x", xflag), add("z", zflag), add("echo", echoflag);
+    add("view", viewflag), add("debug", vtdebug), add("dup", dupmode, 1), add("emode", emode, 8);
+    add("prot", errprot), add("pr", prbufsiz), add("int", intbufsiz);
+    if (!portlist.empty()) word("port", portlist);
+    if (!parmptr.empty()) word("parm", parmptr);
+    return s;
 }
 
-std::ostream& operator<<(std::ostream& o, const Flags& f) {
-    return o << "a" << f.aflag << " c" << f.cflag << " f" << f.fflag << " i" << f.iflag << " m"
-             << f.mflag << " q" << f.qflag << " u" << f.uflag << " x" << f.xflag << " z" << f.zflag
-             << " echo" << f.echoflag << " view" << f.viewflag << " debug" << f.vtdebug << " dup"
-             << f.dupmode << " emode" << f.emode << " prot" << f.errprot << " pr" << f.prbufsiz
-             << " int" << f.intbufsiz << " port'" << f.portlist << "' parm'" << f.parmptr << "'";
-}
-
-// Parses `words` as a command line; returns the words left over.
-std::vector<std::string> parse(std::vector<std::string> words) {
+std::vector<char*> argvof(std::vector<std::string>& words) {
     words.insert(words.begin(), "vorn");
     std::vector<char*> v;
     for (auto& w : words)
         v.push_back(w.data());
     v.push_back(nullptr);
-    int argc = static_cast<int>(words.size());
-    char** argv = v.data();
-    getopts(&argc, &argv);
-    std::vector<std::string> rest;
-    for (int i = 0; i < argc; i++)
-        rest.push_back(argv[i]);
-    return rest;
+    return v;
 }
 
-const Flags base{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 8, 0, 0, 0, "", ""};
-Flags with(std::initializer_list<std::pair<int Flags::*, int>> ints, std::string port = "",
-           std::string parm = "") {
-    Flags f = base;
-    for (auto& [field, value] : ints)
-        f.*field = value;
-    f.portlist = port;
-    f.parmptr = parm;
-    return f;
-}
 } // namespace
 
-TEST(Options, EachLetterOfTheTable) {
-    using F = Flags;
+TEST(Options, EachLetterItsMessagesAndTheWordsLeftOver) {
     struct Case {
         std::vector<std::string> words;
-        Flags want;
+        std::string flags, message = "";
+        std::vector<std::string> rest = {};
     };
+    const std::string unknown = "Unknown option ignored: ?\r\n";
+    // clang-format off
     const Case cases[] = {
-        {{"-1"}, with({{&F::errprot, 6}})},
-        {{"-2"}, with({{&F::errprot, 7}})},
-        {{"-5"}, with({{&F::errprot, 1}})},
-        {{"-7"}, with({{&F::errprot, 2}})},
-        {{"-a"}, with({{&F::aflag, 1}})},
-        {{"-b", "512"}, with({{&F::intbufsiz, 512}})},
-        {{"-b512"}, with({{&F::intbufsiz, 512}})},
-        {{"-c"}, with({{&F::cflag, 1}, {&F::dupmode, 1}, {&F::fflag, 1}})},
-        {{"-ddd"}, with({{&F::vtdebug, 3}})},
-        {{"-e"}, with({{&F::echoflag, 1}, {&F::viewflag, 1}})},
-        {{"-f"}, with({{&F::dupmode, 1}, {&F::emode, 4}, {&F::fflag, 1}})},
-        {{"-h"}, with({{&F::dupmode, 2}, {&F::fflag, 1}})},
-        {{"-i"}, with({{&F::iflag, 1}})},
-        {{"-k"}, with({{&F::errprot, 3}})},
-        {{"-l", "/dev/ttyS0;telnet:h"}, with({}, "/dev/ttyS0;telnet:h")},
-        {{"-o"}, with({{&F::errprot, 9}})},
-        {{"-p", "4096"}, with({{&F::prbufsiz, 4096}})},
-        {{"-p", "-3x"}, with({{&F::prbufsiz, -3}})},
-        {{"-q"}, with({{&F::qflag, 1}, {&F::fflag, 1}})},
-        {{"-s", "9600,8,n,1"}, with({}, "", "9600,8,n,1")},
-        {{"-t"}, with({{&F::dupmode, 0}, {&F::errprot, 0}, {&F::cflag, 1}, {&F::fflag, 1}})},
-        {{"-u"}, with({{&F::uflag, 1}, {&F::fflag, 1}})},
-        {{"-v"}, with({{&F::emode, 8}, {&F::dupmode, 1}, {&F::fflag, 1}})},
-        {{"-x"}, with({{&F::dupmode, 0}, {&F::cflag, 1}, {&F::xflag, 1}, {&F::fflag, 1}})},
-        {{"-z"}, with({{&F::zflag, 1}}, "nul:")},
-        {{"-fv"}, with({{&F::dupmode, 1}, {&F::emode, 8}, {&F::fflag, 1}})},
-        {{"-k", "-2"}, with({{&F::errprot, 7}})},
+        {{"-1"}, "prot=6"},        {{"-2"}, "prot=7"},         {{"-5"}, "prot=1"},
+        {{"-7"}, "prot=2"},        {{"-a"}, "a=1"},            {{"-b", "512"}, "int=512"},
+        {{"-b512"}, "int=512"},    {{"-c"}, "c=1 f=1"},        {{"-ddd"}, "debug=3"},
+        {{"-e"}, "echo=1 view=1"}, {{"-f"}, "f=1 emode=4"},    {{"-h"}, "f=1 dup=2"},
+        {{"-i"}, "i=1"},           {{"-k"}, "prot=3"},         {{"-o"}, "prot=9"},
+        {{"-p", "4096"}, "pr=4096"}, {{"-p", "-3x"}, "pr=-3"}, {{"-q"}, "f=1 q=1"},
+        {{"-t"}, "c=1 f=1 dup=0"}, {{"-u"}, "f=1 u=1"},        {{"-v"}, "f=1"},
+        {{"-fv"}, "f=1"},          {{"-k", "-2"}, "prot=7"},   {{"-z"}, "z=1 port=nul:"},
+        {{"-x"}, "c=1 f=1 x=1 dup=0"},
+        {{"-l", "/dev/ttyS0;telnet:h"}, "port=/dev/ttyS0;telnet:h"},
+        {{"-s", "9600,8,n,1"}, "parm=9600,8,n,1"},
+        {{"-y", "-z"}, "z=1 port=nul:", unknown},
+        {{"-Zg"}, "", unknown + unknown},
+        {{"-z", "-l"}, "z=1 port=nul:", unknown},
+        {{"-m", "f.cmd"}, "m=1", "Setting mflag to 1", {"f.cmd"}},
+        {{"-z", "a.cmd", "-q"}, "z=1 port=nul:", "", {"a.cmd", "-q"}},
+        {{"-z", "--", "-q"}, "z=1 port=nul:", "", {"-q"}},
     };
+    // clang-format on
     for (const Case& c : cases) {
         ConsoleFixture fx(false);
-        parse(c.words);
-        EXPECT_EQ(now(), c.want) << c.words[0];
-        EXPECT_EQ(fx.output(), "") << c.words[0];
-    }
-}
-
-TEST(Options, UnknownLettersAndMissingArgumentsAreReportedAndSkipped) {
-    struct Case {
-        std::vector<std::string> words;
-        std::string message;
-        std::vector<std::string> rest;
-    };
-    const Case cases[] = {
-        {{"-y", "-z"}, "Unknown option ignored: ?\r\n", {}},
-        {{"-Zg"}, "Unknown option ignored: ?\r\nUnknown option ignored: ?\r\n", {}},
-        {{"-z", "-l"}, "Unknown option ignored: ?\r\n", {}},
-        {{"-m", "f.cmd"}, "Setting mflag to 1", {"f.cmd"}},
-        {{"-z", "a.cmd", "-q"}, "", {"a.cmd", "-q"}},
-        {{"-z", "--", "-q"}, "", {"-q"}},
-    };
-    for (const Case& c : cases) {
-        ConsoleFixture fx(false);
-        EXPECT_EQ(parse(c.words), c.rest) << c.words[0];
+        std::vector<std::string> words = c.words;
+        std::vector<char*> v = argvof(words);
+        int argc = static_cast<int>(words.size());
+        char** argv = v.data();
+        getopts(&argc, &argv);
+        EXPECT_EQ(std::vector<std::string>(argv, argv + argc), c.rest) << c.words[0];
+        EXPECT_EQ(changed(), c.flags) << c.words[0];
         EXPECT_EQ(fx.output(), c.message) << c.words[0];
-        EXPECT_EQ(qflag, 0);
     }
-}
-
-TEST(Options, OptionWordsAccumulateLetterByLetter) {
-    ConsoleFixture fx(false);
-    applyflags("-qu");
-    applyflags("-k");
-    parse({"-2", "-h"});
-    EXPECT_EQ(qflag, 1);
-    EXPECT_EQ(uflag, 1);
-    EXPECT_EQ(errprot, 7);
-    EXPECT_EQ(dupmode, 2);
-    applyflags("");
-    EXPECT_EQ(errprot, 7);
 }
 
 TEST(Options, XPrescanSkipsArgumentsOfLBAndS) {
-    struct Case {
-        std::vector<std::string> words;
-        int xflag;
+    // clang-format off
+    const std::pair<std::vector<std::string>, int> cases[] = {
+        {{"-x"}, 1},            {{"-X"}, 1},            {{"-ax"}, 1},
+        {{"-l", "x"}, 0},       {{"-lx"}, 0},           {{"-L", "x"}, 0},
+        {{"-b", "5", "-x"}, 1}, {{"-s", "x", "-u"}, 0}, {{"file", "-x"}, 0},
+        {{"-z", "file", "-x"}, 0}, {{"-zl"}, 0},        {{"-u", "-zx"}, 1},
     };
-    const Case cases[] = {
-        {{"-x"}, 1},
-        {{"-X"}, 1},
-        {{"-ax"}, 1},
-        {{"-l", "x"}, 0},
-        {{"-lx"}, 0},
-        {{"-L", "x"}, 0},
-        {{"-b", "5", "-x"}, 1},
-        {{"-s", "x", "-u"}, 0},
-        {{"file", "-x"}, 0},
-        {{"-z", "file", "-x"}, 0},
-        {{"-zl"}, 0},
-        {{"-u", "-zx"}, 1},
-    };
-    for (const Case& c : cases) {
+    // clang-format on
+    for (const auto& [words, want] : cases) {
         startreset();
-        std::vector<std::string> words = c.words;
-        words.insert(words.begin(), "vorn");
-        std::vector<char*> v;
-        for (auto& w : words)
-            v.push_back(w.data());
-        v.push_back(nullptr);
-        xprescan(static_cast<int>(words.size()), v.data());
-        EXPECT_EQ(xflag, c.xflag) << c.words[0] << " " << (c.words.size() > 1 ? c.words[1] : "");
+        std::vector<std::string> w = words;
+        std::vector<char*> v = argvof(w);
+        xprescan(static_cast<int>(w.size()), v.data());
+        EXPECT_EQ(xflag, want) << w[1] << " " << (w.size() > 2 ? w[2] : "");
     }
     startreset();
 }
@@ -180,41 +109,17 @@ TEST(Getpath, CurrentDirectoryThenHomeThenVorndir) {
     std::string oldhome = getenv("HOME") ? getenv("HOME") : "";
     setenv("HOME", home.path().c_str(), 1);
     setenv("VORNDIR", (vorndir.path().string() + "/").c_str(), 1);
-
     char buf[PATHMAX + 1];
     EXPECT_EQ(getpath(buf, ".vornrc"), 0);
-    vorndir.write(".vornrc", "");
-    EXPECT_EQ(getpath(buf, ".vornrc"), 1);
-    EXPECT_EQ(std::string(buf), vorndir.path().string() + "/.vornrc"); // no doubled "/"
-    home.write(".vornrc", "");
-    EXPECT_EQ(getpath(buf, ".vornrc"), 1);
-    EXPECT_EQ(std::string(buf), home.path().string() + "/.vornrc");
-    cwd.write(".vornrc", "");
-    EXPECT_EQ(getpath(buf, ".vornrc"), 1);
-    EXPECT_EQ(std::string(buf), "./.vornrc");
-
+    // Each place found hides the ones after it; VORNDIR's "/" is not doubled.
+    for (const TempDir* where : {&vorndir, &home, &cwd}) {
+        where->write(".vornrc", "");
+        EXPECT_EQ(getpath(buf, ".vornrc"), 1);
+        EXPECT_EQ(std::string(buf), where == &cwd ? "./.vornrc" : where->file(".vornrc").string());
+    }
     // A candidate longer than 64 characters is cut, and then is not found.
-    std::string longname(80, 'n');
-    EXPECT_EQ(getpath(buf, longname.c_str()), 0);
+    EXPECT_EQ(getpath(buf, std::string(80, 'n').c_str()), 0);
     EXPECT_EQ(std::strlen(buf), 64u);
-
-    unsetenv("VORNDIR");
-    setenv("HOME", oldhome.c_str(), 1);
-    ASSERT_EQ(chdir(keep), 0);
-}
-
-TEST(Runvornrc, NothingFoundRunsNothing) {
-    TempDir cwd, home;
-    char keep[4096];
-    ASSERT_NE(getcwd(keep, sizeof keep), nullptr);
-    ASSERT_EQ(chdir(cwd.path().c_str()), 0);
-    std::string oldhome = getenv("HOME") ? getenv("HOME") : "";
-    setenv("HOME", home.path().c_str(), 1);
-    setenv("VORNDIR", home.path().c_str(), 1);
-    ConsoleFixture fx(false);
-    for (int which : {0, 1, 2})
-        EXPECT_EQ(runvornrc(which), 0);
-    EXPECT_EQ(fx.output(), "");
     unsetenv("VORNDIR");
     setenv("HOME", oldhome.c_str(), 1);
     ASSERT_EQ(chdir(keep), 0);
