@@ -43,7 +43,8 @@ TEST(Escape, LettersPrintTheirWordsAndAct) {
         {"e5", "Emulate 5\bVT52\r\n\r\n" + back, 1, 16, 0},
         {"ep", "Emulate P\bPCTERM\r\nScreen must have at least 25 lines\r\n" + back, 1, 16384, 0},
         {"ex", "Emulate X" + emuls + back, 1, 8, 0},
-        {"ax", "Answer X?\r\nAllowable options are: A)uto, N)ow, W)ait, O)ff, \r\n" + back, 1, 8, 0},
+        {"ax", "Answer X?\r\nAllowable options are: A)uto, N)ow, W)ait, O)ff, \r\n" + back, 1, 8,
+         0},
         {"bf", "Buffer Flush\r\n" + back, 1, 8, 0},
         {"bq", "Buffer Q?\r\nAllowable options are F(lush\r\n" + back, 1, 8, 0},
         {"pbqdn\r", "Protocol Binary Quiet On DCD Check On None \r\nProtocol Binary, No line "

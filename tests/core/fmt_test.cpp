@@ -41,14 +41,14 @@ TEST(Format, KeyForms) {
     // Where two names share a code, the table's order decides (C-HOME, PGUP, C-KP*).
     // clang-format off
     struct { const char* conv; int code; const char* want; } rows[] = {
-        {"kk", 256, "F1"},     {"kk", 275, "F20"},    {"kk", 320, "C-UP"},    {"kk", 297, "C-HOME"},
-        {"kk", 296, "PGUP"},   {"kk", 276, "UP"},     {"kk", 294, "KPENTER"}, {"kk", 313, "C-KP*"},
-        {"kk", 409, "ALTA"},   {"kk", 434, "ALTZ"},   {"kk", 435, "ALT1"},    {"kk", 329, "SF1"},
-        {"kk", 368, "CF20"},   {"kk", 371, "AF3"},    {"kk", 389, "CSF1"},    {"kk", 318, "SCRLOCK"},
-        {"kk", -1, "NONE"},    {"kk", 0, "^@"},       {"kk", 13, "ENTER"},    {"kk", 27, "ESC"},
-        {"kk", 9, "TAB"},      {"kk", 127, "^?"},     {"kk", 'a', "a"},       {"kk", 0xe9, "\xe9"},
-        {"km", 155, "+<ESC>"}, {"km", 19, "<XOF>"},   {"km", 127, "<DEL>"},   {"km", 'A', "A"},
-        {"kc", 155, "+^["},    {"kc", 127, "^?"},     {"kd", 27, "1b "},      {"kd", 0x1ff, "ff "},
+        {"kk", 256, "F1"},     {"kk", 275, "F20"},   {"kk", 320, "C-UP"},    {"kk", 297, "C-HOME"},
+        {"kk", 296, "PGUP"},   {"kk", 276, "UP"},    {"kk", 294, "KPENTER"}, {"kk", 313, "C-KP*"},
+        {"kk", 409, "ALTA"},   {"kk", 434, "ALTZ"},  {"kk", 435, "ALT1"},    {"kk", 329, "SF1"},
+        {"kk", 368, "CF20"},   {"kk", 371, "AF3"},   {"kk", 389, "CSF1"},    {"kk", 318, "SCRLOCK"},
+        {"kk", -1, "NONE"},    {"kk", 0, "^@"},      {"kk", 13, "ENTER"},    {"kk", 27, "ESC"},
+        {"kk", 9, "TAB"},      {"kk", 127, "^?"},    {"kk", 'a', "a"},       {"kk", 0xe9, "\xe9"},
+        {"km", 155, "+<ESC>"}, {"km", 19, "<XOF>"},  {"km", 127, "<DEL>"},   {"km", 'A', "A"},
+        {"kc", 155, "+^["},    {"kc", 127, "^?"},    {"kd", 27, "1b "},      {"kd", 0x1ff, "ff "},
     };
     // clang-format on
     for (auto& r : rows)

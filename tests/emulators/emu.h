@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <utility>
 
 class Emu {
   public:
@@ -87,16 +88,10 @@ class Emu {
         return s;
     }
     int rend(int r, int c) const { return vscreen[r][c] & 0xff00; }
-    std::string takeReplies() {
-        std::string s;
-        s.swap(replies_);
-        return s;
-    }
+    std::string takeReplies() { return std::exchange(replies_, {}); }
     std::string takeOutput() {
         oflush();
-        std::string s;
-        s.swap(out_);
-        return s;
+        return std::exchange(out_, {});
     }
 
   private:
