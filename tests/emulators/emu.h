@@ -18,8 +18,7 @@
 class Emu {
   public:
     // `term` is the console's type from the system database; `rows` its height.
-    explicit Emu(int emulation = EM_VT100, const char* term = "xterm", int rows = 24,
-                 int cols = 80) {
+    explicit Emu(int emulation = EM_VT100, const char* term = "xterm", int rows = 24) {
         displayreset();
         vscreenreset();
         settingsreset();
@@ -36,12 +35,12 @@ class Emu {
         tinit(term);
         _vinit();
         Lines = rows;
-        Cols = cols;
+        Cols = 80;
         vlines = rows < 24 ? rows : 24;
         vcols = 80;
         eminit(Cols);
-        current() = &replies_;
-        replyhook = [](const char* p, int n) { current()->append(p, static_cast<size_t>(n)); };
+        current = &replies_;
+        replyhook = [](const char* p, int n) { current->append(p, static_cast<size_t>(n)); };
         vemode = 0;
         emulate(emulation, 0);
         vclear();
@@ -51,7 +50,7 @@ class Emu {
     ~Emu() {
         setconswriter(nullptr);
         replyhook = nullptr;
-        current() = nullptr;
+        current = nullptr;
         qflag = 0;
         unsetenv("TERMCAP");
     }
@@ -74,18 +73,14 @@ class Emu {
         std::string s;
         for (int c = 0; c < vcols; c++)
             s += static_cast<char>(vscreen[r][c] & 0xff);
-        while (!s.empty() && s.back() == ' ')
-            s.pop_back();
-        return s;
+        return s.erase(s.find_last_not_of(' ') + 1);
     }
     // All emulated rows joined with '\n', trailing blank rows removed.
     std::string screen() const {
         std::string s;
         for (int r = 0; r < vlines; r++)
             s += row(r) + "\n";
-        while (!s.empty() && (s.back() == '\n'))
-            s.pop_back();
-        return s;
+        return s.erase(s.find_last_not_of('\n') + 1);
     }
     int rend(int r, int c) const { return vscreen[r][c] & 0xff00; }
     std::string takeReplies() { return std::exchange(replies_, {}); }
@@ -95,10 +90,7 @@ class Emu {
     }
 
   private:
-    static std::string*& current() {
-        static std::string* p = nullptr;
-        return p;
-    }
+    static inline std::string* current = nullptr; // where replyhook appends
     std::string out_;
     std::string replies_;
 };
