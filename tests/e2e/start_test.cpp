@@ -184,8 +184,8 @@ TEST(ServerMode, XAmongTheLeadingOptionsSkipsTheSystemScript) {
     } cases[] = {
         // The server greets the peer and ends when the receive fails.
         {{"-x", "-2"}, false, "OK\r\n", 1},
-        // The word after l is its argument, not -x; a port that cannot be opened ends it.
-        {{"-l", "x", "-2"}, true, "Unknown transport: x", 0},
+        // The word after l is its argument, not -x; a line that cannot be opened ends it.
+        {{"-l", "x", "-2"}, true, "Can't connect to x:...", 0},
     };
     for (const auto& c : cases) {
         VornRun run(c.args, {.files = {{".vornsys", "display 'script:sys'\n"}}});

@@ -7,13 +7,13 @@
 #include "ports/service.h"
 #include "support/console_fixture.h"
 #include "support/harness.h"
+#include "support/portsupport.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -38,19 +38,18 @@ struct EnvGuard {
     ~EnvGuard() { old ? setenv(name.c_str(), old->c_str(), 1) : unsetenv(name.c_str()); }
 };
 
-// Reads the line until `text` was received or the deadline passes; what arrived.
+// Reads the line until `text` was received, the line closed or the deadline passed.
 std::string readline(const std::string& text, double seconds = 10) {
     std::string got;
-    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (std::chrono::steady_clock::now() < end && got.find(text) == std::string::npos) {
-        while (!qempty(comq))
-            got += static_cast<char>(unqchar(comq));
-        if (got.find(text) != std::string::npos || comfd < 0) break;
-        waitread(0);
-        if (qempty(comq)) usleep(2000);
-    }
-    while (!qempty(comq))
-        got += static_cast<char>(unqchar(comq));
+    pollfor(
+        [&] {
+            while (!qempty(comq))
+                got += static_cast<char>(unqchar(comq));
+            if (got.find(text) != std::string::npos || comfd < 0) return true;
+            waitread(0);
+            return false;
+        },
+        seconds);
     return got;
 }
 } // namespace
@@ -201,20 +200,4 @@ TEST(ServiceAddress, ResolvingNamesAndAddresses) {
     std::string t, n;
     EXPECT_EQ(getservice("", t, n, 0), -1);
     EXPECT_NE(fx.output().find("Unknown service: \r\n"), std::string::npos);
-}
-
-TEST(ServiceAddress, ConnectionMessagesAndAFailedConnectionLeavesTheNullLine) {
-    ConsoleFixture fx(false);
-    connmsg(1, "pty", "pty", "");
-    EXPECT_EQ(fx.output(), "Attempting connection to pty:...\r\n");
-    EXPECT_EQ(connservice("bogus:node", 0), -1);
-    EXPECT_EQ(COM, &nulfunc);
-    std::string out = fx.output();
-    EXPECT_NE(out.find("Attempting connection to bogus:node (bogus:node)...\r\n"
-                       "Unknown transport: bogus\r\n"),
-              std::string::npos)
-        << out;
-    EXPECT_NE(out.find("Can't connect to bogus:node (bogus:node)...\r\n"), std::string::npos)
-        << out;
-    EXPECT_EQ(connservice("", 0), -1);
 }

@@ -50,7 +50,8 @@ class Serial : public ::testing::Test {
 };
 
 // Every way of opening gives a raw, waiting line with a lock that goes with the close. (Raw
-// mode as stty sees it is pinned by the socat test; these bits it cannot show.)
+// mode, speed, flow control and the lock's content are pinned by the socat test; these bits
+// it cannot show.)
 TEST_F(Serial, OpensRawWithALockAndClosesWithout) {
     struct Case {
         std::string partopen;
@@ -70,18 +71,13 @@ TEST_F(Serial, OpensRawWithALockAndClosesWithout) {
         const std::string rate = c.speed == B4800 ? "4800" : "9600";
         EXPECT_EQ(out, "Connected " + rate + " on " + pty.path + "\r\n");
         EXPECT_EQ(COM, &asyfuncs);
-        char pid[16];
-        snprintf(pid, sizeof pid, "%10d\n", getpid());
-        EXPECT_EQ(d.read(lockname), pid) << c.parms;
+        EXPECT_TRUE(d.exists(lockname));
         termios t = now();
         EXPECT_EQ(cfgetospeed(&t), c.speed) << c.parms;
-        EXPECT_TRUE(t.c_iflag & IXOFF); // the default Xon/Xoff protocol
         EXPECT_TRUE(t.c_cflag & CREAD);
         EXPECT_EQ(t.c_cc[VTIME], 1);
         EXPECT_EQ(t.c_cc[VINTR], 0);
         EXPECT_EQ(fcntl(comfd, F_GETFL) & O_NONBLOCK, 0); // reads wait
-        out = captureconsole([&] { EXPECT_EQ(COM->vt("4800,Q"), -1); });
-        EXPECT_EQ(out, "NONE, EVEN, ODD, MARK or SPACE expected\r\n");
         comexit();
         EXPECT_EQ(COM, &nulfunc);
         EXPECT_EQ(comfd, -1);
@@ -160,8 +156,6 @@ TEST_F(Serial, PortsThatCannotBeOpened) {
         {"/dev/ttyNOPE7", "Can't open /dev/ttyNOPE7\r\n"},
         {"/dev/full", "Can't open /dev/full\r\n"}, // not a terminal
         {"/dev/null", "Can't open /dev/null\r\n"},
-        {"bogus;/dev/ttyNOPE7", "Unknown transport: bogus\r\nCan't open /dev/ttyNOPE7\r\n"
-                                "All VORN devices busy: bogus;/dev/ttyNOPE7\r\n"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(open(c.list), c.out) << c.list;

@@ -39,11 +39,10 @@ TEST_F(Matcher, RecognisesAndReleasesInOrder) {
     add("\033OP", 256);
     add("abcx", 1000);
     add("bcy", 1001);
-    struct Case {
+    const struct {
         const char* in;
         V out;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"x\033[Ay", {'x', 276, 'y'}},
         {"\033[x", {27, '[', 'x'}},      // partial match fails: held bytes first, then the byte
         {"\033O\033[B", {27, 'O', 277}}, // a failed prefix, then a new match starting at ESC
@@ -54,7 +53,7 @@ TEST_F(Matcher, RecognisesAndReleasesInOrder) {
         {"abcz", {'a', 'b', 'c', 'z'}},
         {"abcx", {1000}},
     };
-    for (const Case& c : cases)
+    for (const auto& c : cases)
         EXPECT_EQ(feed(c.in), c.out) << c.in;
 }
 

@@ -16,20 +16,12 @@
 namespace {
 // The line of the fixture: the shared descriptor operations, and an exit that closes the
 // descriptor as every real driver's does.
-int testexit() {
-    closecom();
-    return 0;
-}
 ComDriver testline = [] {
     ComDriver d = nulfunc;
-    d.exit = testexit;
+    d.exit = [] { return closecom(), 0; };
     d.mstat = [] { return 3; };
     return d;
 }();
-
-void nonblock(int fd) {
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-}
 } // namespace
 
 ConsoleFixture::ConsoleFixture(bool line) {
@@ -44,7 +36,7 @@ ConsoleFixture::ConsoleFixture(bool line) {
         line_[0] = -1; // closed by the driver's exit
         peer_ = line_[1];
         COM = &testline;
-        nonblock(peer_);
+        fcntl(peer_, F_SETFL, fcntl(peer_, F_GETFL) | O_NONBLOCK);
     }
     oflush();
     // The console writer's seam: what the driver writes to the console lands here.

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
@@ -15,7 +16,6 @@
 #include <fstream>
 #include <iterator>
 #include <set>
-#include <sstream>
 #include <stdexcept>
 
 namespace fs = std::filesystem;
@@ -38,13 +38,11 @@ void reapOrphans() {
         if (name.find_first_not_of("0123456789") != std::string::npos) continue;
         std::ifstream f(e.path() / "stat");
         std::string stat((std::istreambuf_iterator<char>(f)), {});
-        size_t close = stat.rfind(')');
-        if (close == std::string::npos) continue;
-        std::istringstream rest(stat.substr(close + 2));
-        char state;
-        pid_t ppid, pgrp, psid;
-        if (!(rest >> state >> ppid >> pgrp >> psid)) continue;
-        pid_t pid = static_cast<pid_t>(std::stol(name));
+        size_t close = stat.rfind(')'); // the command name may hold anything
+        pid_t ppid, psid, pid = static_cast<pid_t>(std::stol(name));
+        if (close == std::string::npos ||
+            sscanf(stat.c_str() + close + 1, " %*c %d %*d %d", &ppid, &psid) != 2)
+            continue;
         if (ppid != self || psid == sid || liveRuns().count(pid)) continue;
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
@@ -71,9 +69,7 @@ void TempDir::write(const std::string& name, const std::string& content) const {
 
 std::string TempDir::read(const std::string& name) const {
     std::ifstream f(path_ / name, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
+    return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
 bool TempDir::exists(const std::string& name) const {
@@ -88,9 +84,7 @@ VornRun::VornRun(std::vector<std::string> args, RunOptions opt) : judge_(opt.row
     // Keep a descriptor on the slave so the settings can be read after the program ends.
     slave_ = open(slaveName.c_str(), O_RDWR | O_NOCTTY);
     if (slave_ < 0) throw std::runtime_error("cannot open the pseudo-terminal slave");
-    winsize ws{};
-    ws.ws_row = static_cast<unsigned short>(opt.rows);
-    ws.ws_col = static_cast<unsigned short>(opt.cols);
+    winsize ws{static_cast<unsigned short>(opt.rows), static_cast<unsigned short>(opt.cols), 0, 0};
     ioctl(master_, TIOCSWINSZ, &ws);
     tcgetattr(slave_, &before_);
     // Answers of the judging terminal (DA, DSR) go back to the program like a real terminal's.
@@ -109,12 +103,7 @@ VornRun::VornRun(std::vector<std::string> args, RunOptions opt) : judge_(opt.row
         int fd = open(slaveName.c_str(), O_RDWR);
         if (fd < 0) _exit(126);
         ioctl(fd, TIOCSCTTY, 0);
-        if (opt.stdinIsTerminal) {
-            dup2(fd, 0);
-        } else {
-            int nul = open("/dev/null", O_RDONLY);
-            dup2(nul, 0);
-        }
+        dup2(opt.stdinIsTerminal ? fd : open("/dev/null", O_RDONLY), 0);
         dup2(fd, 1);
         dup2(fd, 2);
         closefrom(3);
@@ -171,18 +160,13 @@ void VornRun::type(const std::string& bytes) {
 
 bool VornRun::pump(int timeoutMs) {
     pollfd p{master_, POLLIN, 0};
-    int r = poll(&p, 1, timeoutMs);
     bool got = false;
-    if (r > 0) {
-        char buf[4096];
-        for (;;) {
-            ssize_t n = ::read(master_, buf, sizeof buf);
-            if (n <= 0) break;
+    char buf[4096];
+    if (poll(&p, 1, timeoutMs) > 0)
+        for (ssize_t n; (n = ::read(master_, buf, sizeof buf)) > 0; got = true) {
             out_.append(buf, static_cast<size_t>(n));
             judge_.feed(std::string_view(buf, static_cast<size_t>(n)));
-            got = true;
         }
-    }
     if (!exited_ && pid_ > 0) {
         int st;
         if (waitpid(pid_, &st, WNOHANG) == pid_) {

@@ -67,7 +67,6 @@ class VornRun {
 
     const VtJudge& judge() const { return judge_; }
     std::string screen() const { return judge_.screen(); }
-    std::string row(int r) const { return judge_.row(r); }
     const std::string& output() const { return out_; }
     const TempDir& dir() const { return dir_; }
     pid_t pid() const { return pid_; }

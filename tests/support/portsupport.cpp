@@ -11,18 +11,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
-namespace {
 using clk = std::chrono::steady_clock;
-double since(clk::time_point t0) {
-    return std::chrono::duration<double>(clk::now() - t0).count();
-}
-} // namespace
+namespace fs = std::filesystem;
 
 std::string captureconsole(const std::function<void()>& fn) {
     oflush();
@@ -48,12 +45,10 @@ std::string captureconsole(const std::function<void()>& fn) {
 }
 
 bool pollfor(const std::function<bool()>& cond, double seconds) {
-    auto t0 = clk::now();
-    for (;;) {
-        if (cond()) return true;
-        if (since(t0) > seconds) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    const auto end = clk::now() + std::chrono::duration<double>(seconds);
+    for (; !cond(); std::this_thread::sleep_for(std::chrono::milliseconds(10)))
+        if (clk::now() > end) return false;
+    return true;
 }
 
 PtyPair::PtyPair() {
@@ -79,15 +74,11 @@ SocatPair::SocatPair(const std::string& dir) {
         _exit(127);
     }
     if (pid_ < 0) return;
-    char buf[256];
-    auto target = [&](const std::string& link) {
-        ssize_t n = readlink(link.c_str(), buf, sizeof buf - 1);
-        return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
-    };
     // socat makes the second link once both sides exist.
-    pollfor([&] { return !target(la).empty() && !target(lb).empty(); }, 10);
-    a = target(la);
-    b = target(lb);
+    std::error_code ea, eb;
+    pollfor([&] { return fs::exists(la, ea) && fs::exists(lb, eb); }, 10);
+    a = fs::read_symlink(la, ea).string();
+    b = fs::read_symlink(lb, eb).string();
 }
 
 SocatPair::~SocatPair() {
@@ -99,13 +90,10 @@ SocatPair::~SocatPair() {
 
 std::string readfor(int fd, size_t n, double seconds) {
     std::string s;
-    auto t0 = clk::now();
-    while (s.size() < n) {
-        double left = seconds - since(t0);
-        if (left <= 0) break;
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(left * 1000) + 1) <= 0) continue;
-        char buf[4096];
+    char buf[4096];
+    const auto end = clk::now() + std::chrono::duration<double>(seconds);
+    for (pollfd p{fd, POLLIN, 0}; s.size() < n && clk::now() < end;) {
+        if (poll(&p, 1, 10) <= 0) continue;
         ssize_t r = read(fd, buf, std::min(sizeof buf, n - s.size()));
         if (r <= 0) break;
         s.append(buf, static_cast<size_t>(r));
@@ -125,12 +113,11 @@ bool writeall(int fd, const std::string& data) {
 
 std::string shell(const std::string& cmd) {
     std::string s;
-    if (FILE* p = popen(cmd.c_str(), "r")) {
-        char buf[512];
-        for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;)
-            s.append(buf, n);
-        pclose(p);
-    }
+    char buf[512];
+    FILE* p = popen(cmd.c_str(), "r");
+    for (size_t n; p && (n = fread(buf, 1, sizeof buf, p)) > 0;)
+        s.append(buf, n);
+    if (p) pclose(p);
     return s;
 }
 

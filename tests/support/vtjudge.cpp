@@ -26,21 +26,11 @@ void VtJudge::feed(std::string_view bytes) {
 }
 
 static void appendUtf8(std::string& out, uint32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
+    const int tail = c < 0x80 ? 0 : c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+    static const uint8_t lead[] = {0x00, 0xC0, 0xE0, 0xF0};
+    out += static_cast<char>(lead[tail] | (c >> (6 * tail)));
+    for (int i = tail - 1; i >= 0; i--)
+        out += static_cast<char>(0x80 | ((c >> (6 * i)) & 0x3F));
 }
 
 CellView VtJudge::cell(int r, int c) const {
@@ -54,7 +44,6 @@ CellView VtJudge::cell(int r, int c) const {
     v.underline = cell.attrs.underline != 0;
     v.blink = cell.attrs.blink;
     v.reverse = cell.attrs.reverse;
-    v.dwl = cell.attrs.dwl;
     if (VTERM_COLOR_IS_INDEXED(&cell.fg) && !VTERM_COLOR_IS_DEFAULT_FG(&cell.fg))
         v.fg = cell.fg.indexed.idx;
     if (VTERM_COLOR_IS_INDEXED(&cell.bg) && !VTERM_COLOR_IS_DEFAULT_BG(&cell.bg))

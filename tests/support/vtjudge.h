@@ -13,7 +13,6 @@ struct VTermState;
 struct CellView {
     std::string text; // the cell's character as UTF-8 ("" for an empty cell)
     bool bold = false, underline = false, blink = false, reverse = false;
-    bool dwl = false;     // on a double-width line
     int fg = -1, bg = -1; // palette index, -1 for the default colour
 };
 
