@@ -58,7 +58,8 @@ class Lock : public ::testing::Test {
     const std::string ab = "root/locks/LCK..ttyAB";
 };
 
-TEST_F(Lock, NamesFollowTheMarkers) {
+// Echo mode reports each lock and unlock, and a device that cannot be stat'ed for %m.
+TEST_F(Lock, NamesFollowTheMarkersAndEchoModeReportsThem) {
     struct stat st {};
     ASSERT_EQ(stat(pty.path.c_str(), &st), 0);
     char nums[48];
@@ -73,13 +74,23 @@ TEST_F(Lock, NamesFollowTheMarkers) {
         {"/locks/%n%d%x%s%s", "%n%d%xttyABttyAB"},
         {"/locks/trail%", "trail%"},
     };
+    echoflag = 1;
     for (const auto& [format, name] : cases) {
         lockpre = format;
-        ASSERT_NE(dolock("ttyAB"), nullptr) << format;
-        EXPECT_EQ(d.read("root/locks/" + name), pidtext(getpid())) << format;
-        delock();
+        std::string out = captureconsole([&] {
+            ASSERT_NE(dolock("ttyAB"), nullptr) << format;
+            EXPECT_EQ(d.read("root/locks/" + name), pidtext(getpid())) << format;
+            delock();
+        });
+        const std::string path = prefix + "/locks/" + name;
+        EXPECT_EQ(out, "[Locking " + path + "]\r\n[Unlocking " + path + "]\r\n") << format;
         EXPECT_FALSE(d.exists("root/locks/" + name)) << format;
     }
+    lockpre = "/locks/%m";
+    std::string out = captureconsole([] { EXPECT_NE(dolock("ttyNONE"), nullptr); });
+    echoflag = 0;
+    EXPECT_EQ(out, "[Can't stat ttyNONE for lockfile]\r\n");
+    EXPECT_TRUE(fs::is_empty(root + "/locks"));
 }
 
 TEST_F(Lock, DeviceNamesAndPrefixes) {
@@ -166,24 +177,6 @@ TEST_F(Lock, LockingOffAndNoLockDirectory) {
     lockpre = "/nodir/LCK..%s";
     std::string out = captureconsole([] { EXPECT_EQ(dolock("ttyAB"), nullptr); });
     EXPECT_EQ(out, "Device locked: ttyAB\r\n");
-}
-
-TEST_F(Lock, EchoModeReportsLockAndUnlock) {
-    echoflag = 1;
-    std::string out = captureconsole([] {
-        dolock("ttyAB");
-        delock();
-    });
-    echoflag = 0;
-    const std::string name = prefix + "/locks/LCK..ttyAB";
-    EXPECT_EQ(out, "[Locking " + name + "]\r\n[Unlocking " + name + "]\r\n");
-    // A device that cannot be stat'ed for %m gets no lock at all.
-    echoflag = 1;
-    lockpre = "/locks/%m";
-    out = captureconsole([] { EXPECT_NE(dolock("ttyNONE"), nullptr); });
-    echoflag = 0;
-    EXPECT_EQ(out, "[Can't stat ttyNONE for lockfile]\r\n");
-    EXPECT_TRUE(fs::is_empty(root + "/locks"));
 }
 
 TEST_F(Lock, LoginLines) {

@@ -22,8 +22,6 @@ class ConsoleFixture {
     // Everything written to the console so far (the output buffer is flushed first).
     std::string output();
 
-    int peerfd() const { return peer_; }
-
   private:
     int keys_[2] = {-1, -1};
     int line_[2] = {-1, -1};

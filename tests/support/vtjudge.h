@@ -32,8 +32,6 @@ class VtJudge {
     CellView cell(int r, int c) const;
     int cursorRow() const;
     int cursorCol() const;
-    int rows() const { return rows_; }
-    int cols() const { return cols_; }
     // Bytes libvterm sends back (answers to DA, DSR and the like) go here.
     void onReply(std::function<void(std::string_view)> f) { reply_ = std::move(f); }
 
