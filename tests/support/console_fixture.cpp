@@ -1,4 +1,5 @@
 #include "support/console_fixture.h"
+#include "support/portsupport.h"
 
 #include "core/escape.h"
 #include "core/start.h"
@@ -7,9 +8,7 @@
 #include "ports/settings.h"
 #include "screen/display.h"
 
-#include <chrono>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -64,16 +63,15 @@ void ConsoleFixture::send(const std::string& bytes) {
 }
 
 std::string ConsoleFixture::received(size_t atleast, double seconds) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    for (;;) {
-        char buf[4096];
-        ssize_t n;
-        while ((n = read(peer_, buf, sizeof buf)) > 0)
-            got_.append(buf, static_cast<size_t>(n));
-        if (got_.size() >= atleast || std::chrono::steady_clock::now() >= end) return got_;
-        pollfd p{peer_, POLLIN, 0};
-        poll(&p, 1, 20);
-    }
+    char buf[4096];
+    pollfor(
+        [&] {
+            for (ssize_t n; (n = read(peer_, buf, sizeof buf)) > 0;)
+                got_.append(buf, static_cast<size_t>(n));
+            return got_.size() >= atleast;
+        },
+        seconds);
+    return got_;
 }
 
 std::string ConsoleFixture::output() {

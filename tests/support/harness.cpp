@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
@@ -32,18 +31,13 @@ std::set<pid_t>& liveRuns() {
 // vorn is killed it is left behind, and some programs spin on a closed terminal. Such orphans
 // come to this process (a subreaper) and run in a session of their own: end them.
 void reapOrphans() {
-    pid_t self = getpid(), sid = getsid(0);
-    for (const auto& e : fs::directory_iterator("/proc")) {
-        std::string name = e.path().filename();
-        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-        std::ifstream f(e.path() / "stat");
-        std::string stat((std::istreambuf_iterator<char>(f)), {});
-        size_t close = stat.rfind(')'); // the command name may hold anything
-        pid_t ppid, psid, pid = static_cast<pid_t>(std::stol(name));
-        if (close == std::string::npos ||
-            sscanf(stat.c_str() + close + 1, " %*c %d %*d %d", &ppid, &psid) != 2)
-            continue;
-        if (ppid != self || psid == sid || liveRuns().count(pid)) continue;
+    std::vector<pid_t> orphans;
+    for (const auto& task : fs::directory_iterator("/proc/self/task")) {
+        std::ifstream f(task.path() / "children");
+        for (pid_t pid; f >> pid;)
+            if (getsid(pid) != getsid(0) && !liveRuns().count(pid)) orphans.push_back(pid);
+    }
+    for (pid_t pid : orphans) {
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
     }
