@@ -301,11 +301,17 @@ int fdstnh() {
 }
 int fdout(int byte) {
     uint8_t b = static_cast<uint8_t>(byte);
-    return static_cast<int>(write(comfd, &b, 1));
+    ssize_t n;
+    while ((n = write(comfd, &b, 1)) < 0 && errno == EINTR) { // a signal must not drop the byte
+    }
+    return static_cast<int>(n);
 }
 int fdbout(const uint8_t* buf, int len) {
     if (len <= 0) return 0;
-    return static_cast<int>(write(comfd, buf, static_cast<size_t>(len)));
+    ssize_t n;
+    while ((n = write(comfd, buf, static_cast<size_t>(len))) < 0 && errno == EINTR) {
+    }
+    return static_cast<int>(n);
 }
 int netread(int fd, void* buf, int len) {
     return static_cast<int>(read(fd, buf, static_cast<size_t>(len)));

@@ -131,7 +131,9 @@ void installchld() {
     struct sigaction sa {};
     sa.sa_handler = reapchild;
     sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_NOCLDSTOP;
+    // Reads and writes under way when the program ends carry on; select still returns early,
+    // which is where the flag is looked at.
+    sa.sa_flags = SA_NOCLDSTOP | SA_RESTART;
     sigaction(SIGCHLD, &sa, &oldchld);
     chldset = true;
 }

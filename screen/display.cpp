@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -140,6 +141,7 @@ int bttyout(const void* buf, size_t count) {
     size_t left = count;
     while (left > 0) {
         ssize_t n = write(ttyfd, p, left);
+        if (n < 0 && errno == EINTR) continue; // a signal must not lose what the screen shows
         if (n <= 0) break;
         p += n;
         left -= static_cast<size_t>(n);

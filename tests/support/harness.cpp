@@ -171,14 +171,20 @@ bool VornRun::pump(int timeoutMs) {
     return got;
 }
 
+void VornRun::drain() {
+    // Three quiet polls in a row, within a bound: a left-over child could write for ever.
+    auto end = Clock::now() + std::chrono::seconds(2);
+    for (int quiet = 0; quiet < 3 && Clock::now() < end;)
+        quiet = pump(50) ? 0 : quiet + 1;
+}
+
 bool VornRun::waitUntil(const std::function<bool()>& cond, double seconds) {
     auto end = Clock::now() + std::chrono::duration<double>(seconds);
     for (;;) {
         if (cond()) return true;
         if (Clock::now() >= end) return false;
         if (!pump(20) && exited_) {
-            // Nothing more can come; one last look.
-            pump(0);
+            drain(); // nothing more can come once this is read
             return cond();
         }
     }
@@ -200,7 +206,7 @@ void VornRun::settle(double quiet, double max) {
             lastData = Clock::now();
         else if (Clock::now() - lastData > std::chrono::duration<double>(quiet))
             return;
-        if (exited_ && !pump(0)) return;
+        if (exited_) return drain();
     }
 }
 
@@ -208,8 +214,7 @@ int VornRun::wait(double seconds) {
     auto end = Clock::now() + std::chrono::duration<double>(seconds);
     while (!exited_ && Clock::now() < end)
         pump(20);
-    while (pump(0)) {
-    }
+    if (exited_) drain();
     return exited_ ? status_ : -1;
 }
 

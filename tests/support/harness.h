@@ -76,6 +76,9 @@ class VornRun {
 
   private:
     bool pump(int timeoutMs);
+    // After the program has ended: what it wrote last can reach the pseudo-terminal's master a
+    // moment after the program is reaped, so reading goes on until the line stays quiet.
+    void drain();
     TempDir dir_;
     VtJudge judge_;
     int master_ = -1;
