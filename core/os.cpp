@@ -610,10 +610,9 @@ const char* expstr(const char* text, uint8_t* out, int mode) {
     return p;
 }
 
-int macsub(const char* text, std::string& out, int width, int reset) {
-    if (reset) macsubcnt = 0;
+bool hashnumbers(const char* text, int width, const std::function<int()>& next, std::string& out) {
     out.clear();
-    int replaced = 0;
+    bool replaced = false;
     for (const char* p = text; *p;) {
         if (*p != '#') {
             out += *p++;
@@ -623,14 +622,21 @@ int macsub(const char* text, std::string& out, int width, int reset) {
         while (p[run] == '#')
             run++;
         p += run;
-        int pad = run == 1 ? width : run;
-        if (pad > 32) pad = 32;
+        int pad = std::clamp(run == 1 ? width : run, 1, 32);
         char num[48];
-        snprintf(num, sizeof num, "%0*d", pad < 1 ? 1 : pad, macsubcnt++);
+        snprintf(num, sizeof num, "%0*d", pad, next());
         out += num;
-        replaced = 1;
+        replaced = true;
     }
     return replaced;
+}
+
+int macsub(const char* text, std::string& out, int width, int reset) {
+    if (reset) macsubcnt = 0;
+    return hashnumbers(
+               text, width, [] { return macsubcnt++; }, out)
+               ? 1
+               : 0;
 }
 
 void osreset() {

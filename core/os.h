@@ -14,6 +14,7 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -128,6 +129,9 @@ const char* expstr(const char* text, uint8_t* out, int mode);
 // zero-padded to the run's length (a single "#" to `width`). `reset` sets the counter to 0
 // first. 1 when anything was replaced.
 int macsub(const char* text, std::string& out, int width, int reset);
+// Replaces each run of '#' in text with next(), zero-padded to the run's length (a lone '#' to
+// `width`, at most 32 digits); true when anything was replaced.
+bool hashnumbers(const char* text, int width, const std::function<int()>& next, std::string& out);
 
 // Power-on state of the services (counter, events, wildcard buffer size), for tests.
 void osreset();

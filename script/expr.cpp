@@ -295,26 +295,10 @@ void f_trim(ExprValue& r, ExprValue* a) {
     setstrv(r, a[0].text, n);
 }
 
-// Replaces each run of # with the counter, zero-padded to the run's length (two digits for a
-// single #). Returns false when nothing was replaced or the result would not fit.
+// Each run of # becomes the counter (two digits for a lone #); false when there is none.
 bool numbername(const char* pattern, int counter, std::string& out) {
-    out.clear();
-    bool any = false;
-    for (const char* p = pattern; *p;) {
-        if (*p != '#') {
-            out += *p++;
-            continue;
-        }
-        int run = 0;
-        while (p[run] == '#')
-            run++;
-        p += run;
-        char buf[32];
-        snprintf(buf, sizeof buf, "%0*d", run == 1 ? 2 : std::min(run, 20), counter);
-        out += buf;
-        any = true;
-    }
-    return any;
+    return hashnumbers(
+        pattern, 2, [counter] { return counter; }, out);
 }
 
 void f_uniq(ExprValue& r, ExprValue* a) {

@@ -209,7 +209,7 @@ TEST_F(Expr, UniqReservesNumberedNames) {
     const std::string d = dir;
     EXPECT_EQ(std::string(eval("uniq('" + d + "/log##')").text), d + "/log00");
     EXPECT_EQ(std::string(eval("uniq('" + d + "/log##')").text), d + "/log01");
-    EXPECT_EQ(std::string(eval("uniq('" + d + "/f#.x')").text), d + "/f00.x");
+    EXPECT_EQ(std::string(eval("uniq('" + d + "/f#-###.x')").text), d + "/f00-000.x");
     EXPECT_EQ(std::string(eval("uniq('/nonexistent/dir/x#')").text), "");
     EXPECT_EQ(eval("exists('" + d + "/log01')").number, -1);
     ASSERT_EQ(system(("rm -rf " + d).c_str()), 0);
