@@ -23,8 +23,7 @@ class KeyMap : public ::testing::Test {
     void TearDown() override {
         keyreset();
         trinit(itrans, iqueue);
-        flevel = inoncmd = 0;
-        ev_key = 0;
+        flevel = inoncmd = ev_key = 0;
         ev_keyseek = 0;
     }
     // Keys read until none is ready: pending macro entries first, then decoded keys.
@@ -61,10 +60,7 @@ TEST_F(KeyMap, EventMarkerRaisesTheKeyEventOnlyInTheTopLevelFile) {
         int event; // ev_key afterwards
     } cases[] = {{0, 0, KC_F1, 0}, {1, 0, 0, 1}, {1, 1, KC_F1, 0}, {2, 0, KC_F1, 0}};
     for (const auto& c : cases) {
-        flevel = c.level;
-        inoncmd = c.inon;
-        ev_key = 0;
-        ev_keyseek = 0;
+        flevel = c.level, inoncmd = c.inon, ev_key = 0, ev_keyseek = 0;
         f.type("\033OP");
         EXPECT_EQ(chrdy(), c.key) << c.level << c.inon;
         EXPECT_EQ(ev_key, c.event);

@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -26,14 +27,6 @@ std::string pidtext(int pid) {
     return b;
 }
 
-// A process id that belonged to a process that has ended.
-int deadpid() {
-    pid_t p = fork();
-    if (p == 0) _exit(0);
-    waitpid(p, nullptr, 0);
-    return static_cast<int>(p);
-}
-
 // A private node: root/dev/ttyAB is a pseudo-terminal, root/locks the lock directory, and
 // `devprefix` points at root, so every path the lock manager builds lies inside the test.
 class Lock : public ::testing::Test {
@@ -41,21 +34,22 @@ class Lock : public ::testing::Test {
     TempDir d;
     PtyPair pty;
     LineOnly line;
-    std::string root, prefix;
+    std::string root = d.path().string() + "/root", prefix = "//" + root;
+    const std::string ab = "root/locks/LCK..ttyAB";
 
     void SetUp() override {
-        root = d.path().string() + "/root";
         for (const char* sub : {"/dev", "/locks", "/etc"})
             fs::create_directories(root + sub);
         ASSERT_FALSE(pty.path.empty());
         fs::create_symlink(pty.path, root + "/dev/ttyAB");
         devprefix = root;
-        prefix = "//" + root;
         lockpre = "/locks/LCK..%s";
         systemidfile = d.path().string() + "/systemid"; // none: the host name is this node
         exitdtr = 1;                                    // callin would wait a second first
     }
-    const std::string ab = "root/locks/LCK..ttyAB";
+    std::string refused() {
+        return captureconsole([] { EXPECT_EQ(dolock("ttyAB"), nullptr); });
+    }
 };
 
 // Echo mode reports each lock and unlock, and a device that cannot be stat'ed for %m.
@@ -63,20 +57,15 @@ TEST_F(Lock, NamesFollowTheMarkersAndEchoModeReportsThem) {
     struct stat st {};
     ASSERT_EQ(stat(pty.path.c_str(), &st), 0);
     char nums[48];
-    std::snprintf(nums, sizeof nums, "%03u.%03u.%03u", major(st.st_dev), major(st.st_rdev),
+    std::snprintf(nums, sizeof nums, "LK.%03u.%03u.%03u", major(st.st_dev), major(st.st_rdev),
                   minor(st.st_rdev));
+    // printf conversions in the user's format stay text
     const std::pair<std::string, std::string> cases[] = {
-        {"/locks/LCK..%s", "LCK..ttyAB"},
-        {"/locks/LCK..%b", "LCK..ttyab"},
-        {"/locks/LK.%m", std::string("LK.") + nums},
-        {"/locks/100%%.%s", "100%.ttyAB"},
-        // printf conversions in the user's format stay text
-        {"/locks/%n%d%x%s%s", "%n%d%xttyABttyAB"},
-        {"/locks/trail%", "trail%"},
-    };
+        {"LCK..%s", "LCK..ttyAB"},  {"LCK..%b", "LCK..ttyab"},          {"LK.%m", nums},
+        {"100%%.%s", "100%.ttyAB"}, {"%n%d%x%s%s", "%n%d%xttyABttyAB"}, {"trail%", "trail%"}};
     echoflag = 1;
     for (const auto& [format, name] : cases) {
-        lockpre = format;
+        lockpre = "/locks/" + format;
         std::string out = captureconsole([&] {
             ASSERT_NE(dolock("ttyAB"), nullptr) << format;
             EXPECT_EQ(d.read("root/locks/" + name), pidtext(getpid())) << format;
@@ -84,7 +73,6 @@ TEST_F(Lock, NamesFollowTheMarkersAndEchoModeReportsThem) {
         });
         const std::string path = prefix + "/locks/" + name;
         EXPECT_EQ(out, "[Locking " + path + "]\r\n[Unlocking " + path + "]\r\n") << format;
-        EXPECT_FALSE(d.exists("root/locks/" + name)) << format;
     }
     lockpre = "/locks/%m";
     std::string out = captureconsole([] { EXPECT_NE(dolock("ttyNONE"), nullptr); });
@@ -95,10 +83,7 @@ TEST_F(Lock, NamesFollowTheMarkersAndEchoModeReportsThem) {
 
 TEST_F(Lock, DeviceNamesAndPrefixes) {
     struct Case {
-        const char* port;
-        const char* devprefix;
-        const char* devpre;
-        const char* devnam;
+        const char *port, *devprefix, *devpre, *devnam;
     };
     const Case cases[] = {
         {"/dev/ttyS0", "", "", "ttyS0"},
@@ -114,54 +99,45 @@ TEST_F(Lock, DeviceNamesAndPrefixes) {
         EXPECT_EQ(devpre, c.devpre) << c.port;
         EXPECT_EQ(devnam, c.devnam) << c.port;
     }
-    // A prefix naming this node is dropped.
-    d.write("systemid", "node8\nsecond line\n");
+    d.write("systemid", "node8\nsecond line\n"); // a prefix naming this node is dropped
     devprefix = "node8";
     chkdev("ttyS2");
     EXPECT_EQ(devpre, "");
 }
 
 TEST_F(Lock, ExistingLocks) {
-    struct Case {
-        const char* what;
-        std::string content;
-        long locktime;
-        bool taken;
-    };
-    int32_t one = 1, dead = deadpid();
-    const Case cases[] = {
-        {"live owner", pidtext(1), 5400, false},
-        {"ourselves", pidtext(getpid()), 5400, false},
-        {"dead owner, no age limit", pidtext(dead), 0, true},
-        {"binary live owner", std::string(reinterpret_cast<char*>(&one), 4), 5400, false},
-        {"binary dead owner", std::string(reinterpret_cast<char*>(&dead), 4), 0, true},
-        {"unreadable owner", "garbage!", 5400, false},
-        {"empty", "", 5400, false},
-    };
-    for (const Case& c : cases) {
-        d.write(ab, c.content);
-        locktime = c.locktime;
+    pid_t p = fork(); // a process id whose process has ended
+    if (p == 0) _exit(0);
+    waitpid(p, nullptr, 0);
+    int32_t one = 1, dead = p;
+    const std::string bin1(reinterpret_cast<char*>(&one), 4),
+        bin(reinterpret_cast<char*>(&dead), 4);
+    // clang-format off
+    const std::tuple<std::string, long, bool> cases[] = {
+        {pidtext(1), 5400, false}, {pidtext(getpid()), 5400, false}, {pidtext(dead), 0, true},
+        {bin1, 5400, false}, {bin, 0, true}, {"garbage!", 5400, false}, {"", 5400, false}};
+    // clang-format on
+    for (const auto& [content, age, taken] : cases) {
+        d.write(ab, content);
+        locktime = age;
         std::string out =
-            captureconsole([&] { EXPECT_EQ(dolock("ttyAB") != nullptr, c.taken) << c.what; });
-        EXPECT_EQ(out, c.taken ? "" : "Device locked: ttyAB\r\n") << c.what;
-        EXPECT_EQ(d.read(ab), c.taken ? pidtext(getpid()) : c.content) << c.what;
+            captureconsole([&] { EXPECT_EQ(dolock("ttyAB") != nullptr, taken) << content; });
+        EXPECT_EQ(out, taken ? "" : "Device locked: ttyAB\r\n") << content;
+        EXPECT_EQ(d.read(ab), taken ? pidtext(getpid()) : content);
         delock(); // forgets nothing it did not make
-        EXPECT_EQ(d.exists(ab), !c.taken) << c.what;
+        EXPECT_EQ(d.exists(ab), !taken) << content;
         fs::remove(d.file(ab));
     }
-}
-
-TEST_F(Lock, OldLockIsTakenOver) {
+    // A live owner's lock is taken over once older than locktime, counted from its creation.
     d.write(ab, pidtext(1));
     locktime = 1;
-    captureconsole([] { EXPECT_EQ(dolock("ttyAB"), nullptr); });
-    // The age counts from the lock's creation; poll until it is a second old.
+    refused();
     EXPECT_TRUE(pollfor([] { return captureconsole([] { dolock("ttyAB"); }).empty(); }, 5));
     EXPECT_EQ(d.read(ab), pidtext(getpid()));
     delock();
 }
 
-TEST_F(Lock, LockingOffAndNoLockDirectory) {
+TEST_F(Lock, LockingOffNullDeviceAndNoLockDirectory) {
     d.write(ab, pidtext(1));
     iflag = 1;
     EXPECT_NE(dolock("ttyAB"), nullptr);
@@ -169,22 +145,15 @@ TEST_F(Lock, LockingOffAndNoLockDirectory) {
     iflag = 0;
     EXPECT_EQ(d.read(ab), pidtext(1));
     fs::remove(d.file(ab));
-    // The null device is never locked.
     devprefix.clear();
     EXPECT_STREQ(dolock("/dev/null"), "/dev/null");
     EXPECT_TRUE(fs::is_empty(root + "/locks"));
-    // Without a lock directory the port is refused.
     lockpre = "/nodir/LCK..%s";
-    std::string out = captureconsole([] { EXPECT_EQ(dolock("ttyAB"), nullptr); });
-    EXPECT_EQ(out, "Device locked: ttyAB\r\n");
+    EXPECT_EQ(refused(), "Device locked: ttyAB\r\n");
 }
 
 TEST_F(Lock, LoginLines) {
-    struct Case {
-        const char* inittab;
-        int active;
-    };
-    const Case cases[] = {
+    const std::pair<const char*, int> cases[] = {
         {"s1:2345:respawn:/sbin/getty ttyAB 9600\n", 1},
         {"s1:2345:respawn:/sbin/getty ttyAB", 1}, // no final line feed
         {"s1:2345:off:/sbin/getty ttyAB 9600\n", 0},
@@ -192,9 +161,9 @@ TEST_F(Lock, LoginLines) {
         {"# ttyAB:respawn: in a comment still counts\n", 1},
         {"", 0},
     };
-    for (const Case& c : cases) {
-        d.write("root/etc/inittab", c.inittab);
-        EXPECT_EQ(chkdev("ttyAB"), c.active) << c.inittab;
+    for (const auto& [tab, active] : cases) {
+        d.write("root/etc/inittab", tab);
+        EXPECT_EQ(chkdev("ttyAB"), active) << tab;
     }
 }
 
@@ -204,13 +173,10 @@ TEST_F(Lock, LoginProcessIsDisabledForTheCallAndEnabledAfter) {
     d.write("root/etc/inittab", tab);
     calloutprog = std::string(VORN_SOURCE_DIR) + "/data/callout";
     callinprog = std::string(VORN_SOURCE_DIR) + "/data/callin";
-    std::string out = captureconsole([&] { EXPECT_NE(dolock("ttyAB"), nullptr); });
-    EXPECT_EQ(out, disabling);
+    EXPECT_EQ(captureconsole([&] { EXPECT_NE(dolock("ttyAB"), nullptr); }), disabling);
     EXPECT_EQ(enabled, 1);
     EXPECT_EQ(d.read("root/etc/inittab"), "s1:2345:off:/sbin/getty ttyAB 9600\n");
-    EXPECT_TRUE(d.exists(ab));
-    out = captureconsole([] { delock(); });
-    EXPECT_EQ(out, "[Enabling " + prefix + "/dev/ttyAB]\r\n");
+    EXPECT_EQ(captureconsole([] { delock(); }), "[Enabling " + prefix + "/dev/ttyAB]\r\n");
     EXPECT_EQ(enabled, 0);
     EXPECT_EQ(d.read("root/etc/inittab"), tab);
     EXPECT_FALSE(d.exists(ab));
@@ -218,13 +184,10 @@ TEST_F(Lock, LoginProcessIsDisabledForTheCallAndEnabledAfter) {
     // either), refuses the port.
     std::string keep = getenv("PATH") ? getenv("PATH") : "";
     setenv("PATH", d.path().c_str(), 1);
-    using P = std::pair<std::string, std::string>;
-    for (auto [prog, msg] : std::initializer_list<P>{
-             {"/bin/true", ""},
-             {d.path().string() + "/nothing-here", "Can't execute callout\r\n"}}) {
+    for (auto [prog, msg] : {std::pair<std::string, std::string>{"/bin/true", ""},
+                             {d.path().string() + "/nothing-here", "Can't execute callout\r\n"}}) {
         calloutprog = prog;
-        out = captureconsole([] { EXPECT_EQ(dolock("ttyAB"), nullptr); });
-        EXPECT_EQ(out, disabling + msg);
+        EXPECT_EQ(refused(), disabling + msg);
         EXPECT_EQ(enabled, 0);
         EXPECT_FALSE(d.exists(ab));
     }
@@ -232,33 +195,20 @@ TEST_F(Lock, LoginProcessIsDisabledForTheCallAndEnabledAfter) {
 }
 
 TEST_F(Lock, LockGoesWithTheProgramHoweverItEnds) {
-    struct Case {
-        const char* what;
-        void (*end)();
-        bool gone;
-    };
-    const Case cases[] = {
-        {"exit", [] { std::exit(0); }, true},
-        {"uncaught exception", [] { std::terminate(); }, true},
-        // A forked child ending does not take its parent's lock with it.
-        {"child of the locker exits",
-         [] {
-             pid_t p = fork();
-             if (p == 0) std::exit(0);
-             waitpid(p, nullptr, 0);
-             _exit(0);
-         },
-         false},
-    };
-    for (const Case& c : cases) {
+    // A forked child ending does not take its parent's lock with it.
+    // clang-format off
+    const std::pair<void (*)(), bool> cases[] = {
+        {[] { std::exit(0); }, true}, {[] { std::terminate(); }, true},
+        {[] { if (fork() == 0) std::exit(0); wait(nullptr); _exit(0); }, false}};
+    // clang-format on
+    for (const auto& [end, gone] : cases) {
         pid_t p = fork();
         if (p == 0) {
             if (!dolock("ttyAB")) _exit(2);
-            c.end();
+            end();
         }
-        int st = 0;
-        waitpid(p, &st, 0);
-        EXPECT_EQ(d.exists(ab), !c.gone) << c.what;
+        waitpid(p, nullptr, 0);
+        EXPECT_EQ(d.exists(ab), !gone) << gone;
         fs::remove(d.file(ab));
     }
 }

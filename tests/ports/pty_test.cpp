@@ -81,13 +81,9 @@ TEST(PtyTermType, EmulationNameWhenTheDatabaseHasItElseTheFallbackList) {
     EXPECT_TRUE(termexists("zed-term")); // hexadecimal directory layout
     for (const char* bad : {"", "no-such-terminal", "../v/vt100", "/lib/terminfo/v/vt100"})
         EXPECT_FALSE(termexists(bad)) << bad;
-
-    struct Case {
-        int mode;
-        const char* want; // when the database has it
-    };
-    // VT100, VT102 and TTY have no name of their own; the batch bit does not change the choice.
-    const Case cases[] = {
+    // The name when the database has it. VT100, VT102 and TTY have no name of their own; the
+    // batch bit does not change the choice.
+    const std::pair<int, const char*> cases[] = {
         {EM_VT2208, "vt220"}, {EM_VT52 | 1, "vt52"}, {EM_SCOANSI, "ansi"}, {EM_PCTERM, "wyse60"},
         {EM_TV925, "tvi925"}, {EM_VT100, "-"},       {EM_TTY, "-"},
     };
@@ -95,11 +91,8 @@ TEST(PtyTermType, EmulationNameWhenTheDatabaseHasItElseTheFallbackList) {
                            : termexists("vt100") ? "vt100"
                            : termexists("ansi")  ? "ansi"
                                                  : "dumb";
-    for (const Case& c : cases) {
-        const char* got = ptytermname(c.mode);
-        ASSERT_NE(got, nullptr);
-        EXPECT_STREQ(got, termexists(c.want) ? c.want : fallback) << c.mode;
-    }
+    for (auto [mode, want] : cases)
+        EXPECT_STREQ(ptytermname(mode), termexists(want) ? want : fallback) << mode;
 }
 
 TEST(PtyLine, ProgramSeesItsTerminalAndTheLineDropsWhenItEnds) {
@@ -124,14 +117,11 @@ TEST(PtyLine, ProgramSeesItsTerminalAndTheLineDropsWhenItEnds) {
     readline("no more", 10);
     EXPECT_EQ(comfd, -1);
     EXPECT_EQ(ptypid, -1);
-    ASSERT_TRUE(WIFEXITED(ptystatus));
-    EXPECT_EQ(WEXITSTATUS(ptystatus), 0);
-    std::string shown = fx.output();
-    EXPECT_NE(shown.find("Attempting connection to pty:" + cmd + " (pty:" + cmd +
-                         ")...\r\nConnected\r\n"),
+    EXPECT_EQ(ptystatus, 0); // exited with 0
+    EXPECT_NE(fx.output().find("Attempting connection to pty:" + cmd + " (pty:" + cmd +
+                               ")...\r\nConnected\r\n"),
               std::string::npos)
-        << shown;
-    EXPECT_NE(shown.find("\r\n[Disconnected]\r\n"), std::string::npos) << shown;
+        << fx.output();
 }
 
 TEST(PtyLine, ShellFromShellWithItsBaseNameAsArgumentZeroIsHungUpAndReapedAtTheClose) {
@@ -142,8 +132,7 @@ TEST(PtyLine, ShellFromShellWithItsBaseNameAsArgumentZeroIsHungUpAndReapedAtTheC
     ASSERT_EQ(connservice("pty", 0), 1);
     for (char ch : std::string("echo ZERO=$0\n"))
         COM->out(ch);
-    std::string got = readline("ZERO=myshell\r\n");
-    EXPECT_NE(got.find("ZERO=myshell\r\n"), std::string::npos) << got;
+    EXPECT_NE(readline("ZERO=myshell\r\n").find("ZERO=myshell\r\n"), std::string::npos);
     pid_t pid = ptypid;
     comexit();
     EXPECT_EQ(ptypid, -1);
@@ -160,8 +149,7 @@ TEST(PtyLine, AProgramThatCannotStartReportsOnTheLine) {
         << got;
     readline("no more");
     EXPECT_EQ(comfd, -1);
-    ASSERT_TRUE(WIFEXITED(ptystatus));
-    EXPECT_EQ(WEXITSTATUS(ptystatus), PTYEXIT_EXEC);
+    EXPECT_TRUE(WIFEXITED(ptystatus) && WEXITSTATUS(ptystatus) == PTYEXIT_EXEC) << ptystatus;
 }
 
 TEST(PtyLine, BreakSendsTheBreakKeyAsOneByte) {
@@ -170,34 +158,31 @@ TEST(PtyLine, BreakSendsTheBreakKeyAsOneByte) {
     ASSERT_EQ(ptybrk(), 1);
     COM->out('\n');
     COM->out(4); // end of file for od
-    std::string got = readline("\\n");
-    EXPECT_NE(got.find("002  \\n"), std::string::npos) << got;
+    EXPECT_NE(readline("\\n").find("002  \\n"), std::string::npos);
     comexit();
 }
 
 TEST(ServiceAddress, ResolvingNamesAndAddresses) {
     ConsoleFixture fx(false);
     struct Case {
-        const char* name;
+        const char *name, *transport, *node;
         int result;
-        const char *transport, *node;
         char type;
     };
     const Case cases[] = {
-        {"  pty:top -n1", 1, "pty", "top -n1", 'D'},
-        {":somewhere", 1, "default", "somewhere", 'D'},
-        {"/dev/ttyS0", 1, "/dev/ttyS0", "", 'D'},
-        {"telnet:host:23", 1, "telnet", "host:23", 'N'},
-        {"telnet:", 0, "telnet", "", 'N'}, // a network address without a node, not interactive
+        {"  pty:top -n1", "pty", "top -n1", 1, 'D'},
+        {":somewhere", "default", "somewhere", 1, 'D'},
+        {"/dev/ttyS0", "/dev/ttyS0", "", 1, 'D'},
+        {"telnet:host:23", "telnet", "host:23", 1, 'N'},
+        {"telnet:", "telnet", "", 0, 'N'}, // a network address without a node, not interactive
+        {"", "", "", -1, 0},
     };
     for (const Case& c : cases) {
         std::string t, n;
         EXPECT_EQ(getservice(c.name, t, n, 0), c.result) << c.name;
         EXPECT_EQ(t, c.transport) << c.name;
         EXPECT_EQ(n, c.node) << c.name;
-        EXPECT_EQ(getsrvtype(t.c_str()), c.type) << c.name;
+        EXPECT_EQ(c.type ? getsrvtype(t.c_str()) : 0, c.type) << c.name;
     }
-    std::string t, n;
-    EXPECT_EQ(getservice("", t, n, 0), -1);
     EXPECT_NE(fx.output().find("Unknown service: \r\n"), std::string::npos);
 }
