@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -95,7 +96,8 @@ TEST(PtyTermType, EmulationNameWhenTheDatabaseHasItElseTheFallbackList) {
         EXPECT_STREQ(ptytermname(mode), termexists(want) ? want : fallback) << mode;
 }
 
-TEST(PtyLine, ProgramSeesItsTerminalAndTheLineDropsWhenItEnds) {
+// The program ends, or cannot start: the master reads end of file and the line drops.
+TEST(PtyLine, ProgramSeesItsTerminalAndTheLineDropsWhenItEndsOrCannotStart) {
     ConsoleFixture fx(false);
     TempDir dir;
     dir.write("show.sh", "#!/bin/sh\n"
@@ -104,24 +106,30 @@ TEST(PtyLine, ProgramSeesItsTerminalAndTheLineDropsWhenItEnds) {
                          "echo \"ARGS=$*\"\n"
                          "stty -a | tr ' ' '\\n' | grep -x -e icanon -e echo -e isig\n");
     std::filesystem::permissions(dir.file("show.sh"), std::filesystem::perms::owner_all);
-    const std::string cmd = dir.file("show.sh").string() + " one\ttwo  three";
-    ASSERT_EQ(connservice(("pty:" + cmd).c_str(), 0), 1);
-    EXPECT_EQ(curnodename, cmd);
-    std::string got = readline("echo\r\n");
-    EXPECT_NE(got.find("TERM=" + std::string(ptytermname(vemode)) +
-                       " COLUMNS=80 LINES=24\r\nSIZE=24 80 TTY=/dev/pts/\r\n"
-                       "ARGS=one two three\r\nisig\r\nicanon\r\necho\r\n"),
-              std::string::npos)
-        << got;
-    // The program ends: the master reads end of file and the port layer drops the line.
-    readline("no more", 10);
-    EXPECT_EQ(comfd, -1);
-    EXPECT_EQ(ptypid, -1);
-    EXPECT_EQ(ptystatus, 0); // exited with 0
-    EXPECT_NE(fx.output().find("Attempting connection to pty:" + cmd + " (pty:" + cmd +
-                               ")...\r\nConnected\r\n"),
-              std::string::npos)
-        << fx.output();
+    const std::tuple<std::string, std::string, int> cases[] = {
+        {dir.file("show.sh").string() + " one\ttwo  three",
+         "TERM=" + std::string(ptytermname(vemode)) +
+             " COLUMNS=80 LINES=24\r\nSIZE=24 80 TTY=/dev/pts/\r\n"
+             "ARGS=one two three\r\nisig\r\nicanon\r\necho\r\n",
+         0},
+        {"/nonexistent/prog arg",
+         program_invocation_short_name +
+             std::string(": Can't execvp /nonexistent/prog\r\n\r\r\n[PTY Driver Exit: 30]"),
+         PTYEXIT_EXEC << 8}};
+    for (const auto& [cmd, text, status] : cases) {
+        ASSERT_EQ(connservice(("pty:" + cmd).c_str(), 0), 1);
+        EXPECT_EQ(curnodename, cmd);
+        std::string got = readline(text);
+        EXPECT_NE(got.find(text), std::string::npos) << got;
+        readline("no more");
+        EXPECT_EQ(comfd, -1);
+        EXPECT_EQ(ptypid, -1);
+        EXPECT_EQ(ptystatus, status) << cmd;
+        EXPECT_NE(fx.output().find("Attempting connection to pty:" + cmd + " (pty:" + cmd +
+                                   ")...\r\nConnected\r\n"),
+                  std::string::npos)
+            << fx.output();
+    }
 }
 
 TEST(PtyLine, ShellFromShellWithItsBaseNameAsArgumentZeroIsHungUpAndReapedAtTheClose) {
@@ -137,19 +145,6 @@ TEST(PtyLine, ShellFromShellWithItsBaseNameAsArgumentZeroIsHungUpAndReapedAtTheC
     comexit();
     EXPECT_EQ(ptypid, -1);
     EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), -1); // reaped: no such child is left
-}
-
-TEST(PtyLine, AProgramThatCannotStartReportsOnTheLine) {
-    ConsoleFixture fx(false);
-    ASSERT_EQ(connservice("pty:/nonexistent/prog arg", 0), 1);
-    std::string got = readline("]");
-    std::string name = program_invocation_short_name;
-    EXPECT_NE(got.find(name + ": Can't execvp /nonexistent/prog\r\n\r\r\n[PTY Driver Exit: 30]"),
-              std::string::npos)
-        << got;
-    readline("no more");
-    EXPECT_EQ(comfd, -1);
-    EXPECT_TRUE(WIFEXITED(ptystatus) && WEXITSTATUS(ptystatus) == PTYEXIT_EXEC) << ptystatus;
 }
 
 TEST(PtyLine, BreakSendsTheBreakKeyAsOneByte) {

@@ -8,6 +8,7 @@
 #include "screen/display.h"
 #include "support/portsupport.h"
 
+#include <array>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -56,23 +57,15 @@ class Settings : public ::testing::Test {
 };
 
 TEST_F(Settings, WordBits) {
-    struct Case {
-        int wdlen, stopbits, parity, prot, dtr, rts, resetixon, word;
-    };
-    // clang-format off
-    const Case cases[] = {
-        {8, 1, 0, 1, 1, 1, 0, 500},            // the power-on word
-        {7, 1, 2, 1, 1, 1, 0, 375},            // 2400,E,7,1
-        {5, 2, 1, 0, 0, 0, 0, 0 + 12 + 1},
-        {8, 1, 0, 3, 0, 0, 0, 192 + 16 + 4},   // Rts/Cts requests RTS
-        {8, 1, 0, 4, 0, 0, 0, 192 + 4 + 512},
-        {8, 1, 0, 0, 0, 0, 1, 192 + 4 + 1024},
-    };
-    // clang-format on
-    for (const Case& c : cases) {
-        wdlen = c.wdlen, stopbits = c.stopbits, parity = c.parity, prot = c.prot;
-        dtr = c.dtr, rts = c.rts, resetixon = c.resetixon;
-        EXPECT_EQ(linestat(), c.word) << c.wdlen << " " << c.parity << " " << c.prot;
+    // wdlen, stopbits, parity, prot, dtr, rts, resetixon; the word
+    const std::array<int, 8> cases[] = {
+        {8, 1, 0, 1, 1, 1, 0, 500},           {7, 1, 2, 1, 1, 1, 0, 375}, // power-on; 2400,E,7,1
+        {5, 2, 1, 0, 0, 0, 0, 0 + 12 + 1},    {8, 1, 0, 3, 0, 0, 0, 192 + 16 + 4}, // Rts/Cts: RTS
+        {8, 1, 0, 4, 0, 0, 0, 192 + 4 + 512}, {8, 1, 0, 0, 0, 0, 1, 192 + 4 + 1024}};
+    for (const auto& c : cases) {
+        wdlen = c[0], stopbits = c[1], parity = c[2], prot = c[3], dtr = c[4], rts = c[5];
+        resetixon = c[6];
+        EXPECT_EQ(linestat(), c[7]) << c[0] << " " << c[2] << " " << c[3];
     }
 }
 
@@ -80,16 +73,11 @@ TEST_F(Settings, SettersApplyTheWholeWordUnlessInTheSystemFile) {
     EXPECT_EQ(setparity(1) | setwdlen(7) | setstbits(2) | setprot(0), 0);
     EXPECT_EQ(Rec::words,
               (V{501, 64 + 48 + 4 + 1 + 256, 64 + 48 + 12 + 1 + 256, 64 + 48 + 12 + 1}));
-    struct Case {
-        int (*fn)(int);
-        int value;
-        const char* msg;
-    };
-    const Case bad[] = {{setparity, 5, badparity}, {setparity, -1, badparity},
-                        {setwdlen, 4, badwdlen},   {setwdlen, 9, badwdlen},
-                        {setstbits, 0, badstop},   {setstbits, 3, badstop}};
-    for (const Case& c : bad)
-        EXPECT_EQ(captureconsole([&] { EXPECT_EQ(c.fn(c.value), -1); }), c.msg);
+    const std::tuple<int (*)(int), int, const char*> bad[] = {
+        {setparity, 5, badparity}, {setparity, -1, badparity}, {setwdlen, 4, badwdlen},
+        {setwdlen, 9, badwdlen},   {setstbits, 0, badstop},    {setstbits, 3, badstop}};
+    for (auto [fn, value, msg] : bad)
+        EXPECT_EQ(captureconsole([&] { EXPECT_EQ(fn(value), -1); }), msg);
     EXPECT_EQ(pwsp(), 1720);
     EXPECT_EQ(Rec::words.size(), 4u);
     settingsreset();
@@ -104,25 +92,19 @@ TEST_F(Settings, SettersApplyTheWholeWordUnlessInTheSystemFile) {
 TEST_F(Settings, ParameterStrings) {
     struct Case {
         const char* text;
-        int result;
-        long baud;
-        int pwsp;
+        int result, baud, pwsp;
         const char* msg;
     };
+    // Fields before a bad one stay recorded; the line is not touched.
+    // clang-format off
     const Case cases[] = {
-        {"2400,E,7,1", 0, 2400, 2711, ""},
-        {",,,2", 0, 9600, 821, ""},
-        {"19,o", 0, 19200, 1811, ""},
-        {"115,mark", 0, 115200, 3811, ""},
-        {",n,6,2,junk", 0, 9600, 621, ""},
-        {"", -1, 9600, 811, "Baud rate expected\r\n"},
-        {",X", -1, 9600, 811, badparity},
-        // fields before the bad one stay recorded, the line is not touched
-        {"300,E,9", -1, 9600, 2811, badwdlen},
-        {",,7,0", -1, 9600, 711, badstop},
-        {"56000,E", -1, 9600, 2811, badspeed},
-        {"99999999999999999999", -1, 9600, 811, badspeed},
-    };
+        {"2400,E,7,1", 0, 2400, 2711, ""},   {",,,2", 0, 9600, 821, ""},
+        {"19,o", 0, 19200, 1811, ""},        {"115,mark", 0, 115200, 3811, ""},
+        {",n,6,2,junk", 0, 9600, 621, ""},   {"", -1, 9600, 811, "Baud rate expected\r\n"},
+        {",X", -1, 9600, 811, badparity},    {"300,E,9", -1, 9600, 2811, badwdlen},
+        {",,7,0", -1, 9600, 711, badstop},   {"56000,E", -1, 9600, 2811, badspeed},
+        {"99999999999999999999", -1, 9600, 811, badspeed}};
+    // clang-format on
     for (const Case& c : cases) {
         settingsreset();
         Rec::clear();
@@ -159,8 +141,8 @@ TEST_F(Settings, BlocksGoWholeWithoutDelaysAndByteWiseWithThem) {
         EXPECT_EQ(Rec::out, "ab\tc\n");
     }
     recdrv.flags = 0;
-    EXPECT_EQ(qcomout(data, 0, 0) + qcomout(nullptr, 5, 0), 0);
     Rec::clear();
+    EXPECT_EQ(qcomout(data, 0, 0) + qcomout(nullptr, 5, 0), 0);
     scmd("ATDT123\r"); // modem strings go byte by byte
     EXPECT_EQ(Rec::out, "ATDT123\r");
     EXPECT_EQ(Rec::bouts, 0);
@@ -198,8 +180,7 @@ TEST(InputTables, ChangeExactlyTheirBytes) {
         EXPECT_EQ(out, c.shown) << c.received;
     }
     cleartrtab();
-    EXPECT_EQ(intrtab, nullptr);
-    EXPECT_EQ(inigtab['b'], 0);
+    EXPECT_TRUE(intrtab == nullptr && inigtab['b'] == 0);
     settingsreset();
 }
 

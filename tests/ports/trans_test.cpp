@@ -34,15 +34,13 @@ class Matcher : public ::testing::Test {
 using V = std::vector<int>;
 
 TEST_F(Matcher, RecognisesAndReleasesInOrder) {
-    add("\033[A", 276);
-    add("\033[B", 277);
-    add("\033OP", 256);
-    add("abcx", 1000);
-    add("bcy", 1001);
-    const struct {
-        const char* in;
-        V out;
-    } cases[] = {
+    for (auto [pat, code] : {std::pair<const char*, int>{"\033[A", 276},
+                             {"\033[B", 277},
+                             {"\033OP", 256},
+                             {"abcx", 1000},
+                             {"bcy", 1001}})
+        add(pat, code);
+    const std::pair<const char*, V> cases[] = {
         {"x\033[Ay", {'x', 276, 'y'}},
         {"\033[x", {27, '[', 'x'}},      // partial match fails: held bytes first, then the byte
         {"\033O\033[B", {27, 'O', 277}}, // a failed prefix, then a new match starting at ESC
@@ -53,8 +51,8 @@ TEST_F(Matcher, RecognisesAndReleasesInOrder) {
         {"abcz", {'a', 'b', 'c', 'z'}},
         {"abcx", {1000}},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(feed(c.in), c.out) << c.in;
+    for (const auto& [in, out] : cases)
+        EXPECT_EQ(feed(in), out) << in;
 }
 
 TEST_F(Matcher, ShortPatternCompletesFirstAndPseudoKeyOrFlushEndsAMatch) {
@@ -107,15 +105,12 @@ TEST(Queue, KeepsSixteenBitEntriesInOrderAcrossTheWrapAndDropsWhenFull) {
     EXPECT_EQ(unqchar(q), -1);
     for (int round = 0; round < 5; round++) {
         // Three fit in four slots; the positions wrap on every round.
-        EXPECT_EQ(qchar(448, q), 0);
-        EXPECT_EQ(qchar(0xff, q), 0);
-        EXPECT_EQ(qchar(276 + round, q), 0);
+        for (int c : {448, 0xff, 276 + round})
+            EXPECT_EQ(qchar(c, q), 0);
         EXPECT_EQ(qchar('x', q), -1);
         EXPECT_EQ(qcount(q), 3);
-        EXPECT_EQ(unqchar(q), 448);
-        EXPECT_EQ(unqchar(q), 0xff);
-        EXPECT_EQ(unqchar(q), 276 + round);
-        EXPECT_EQ(unqchar(q), -1);
+        for (int c : {448, 0xff, 276 + round, -1})
+            EXPECT_EQ(unqchar(q), c);
     }
     // A new init empties the ring.
     qchar(9, q);
