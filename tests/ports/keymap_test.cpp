@@ -29,27 +29,25 @@ class KeyMap : public ::testing::Test {
     // Keys read until none is ready: pending macro entries first, then decoded keys.
     std::vector<int> keys() {
         std::vector<int> v;
-        for (;;) {
-            if (consp >= 0 && consp < 80 && consbuf[consp]) {
-                v.push_back(chrin());
-                continue;
-            }
-            int k = chrdynh();
-            if (!k) break;
+        for (int k; (k = consp >= 0 && consp < 80 && consbuf[consp] ? chrin() : chrdynh());)
             v.push_back(k);
-        }
         return v;
     }
 };
 
 using V = std::vector<int>;
 
-TEST_F(KeyMap, MacroExpandsWithTheCommandKeyAndLiteralsAndUnmappedKeysComeAsTheyAre) {
+TEST_F(KeyMap, UnmappedKeysMacrosWithTheCommandKeyAndLiteralsAndCommandStrings) {
     f.type("\033OPx");
     EXPECT_EQ(keys(), (V{KC_F1, 'x'}));
     defkey(KC_F1, "ab@\\@c", 0);
     f.type("\033OP");
     EXPECT_EQ(keys(), (V{'a', 'b', cmdchar, '@', 'c'}));
+    defkey(KC_F1, "@@nosuchcommand", 0); // runs as a script command
+    gerrno = 0;
+    f.type("\033OP");
+    EXPECT_EQ(chrdy(), 0);
+    EXPECT_NE(gerrno, 0);
 }
 
 TEST_F(KeyMap, EventMarkerRaisesTheKeyEventOnlyInTheTopLevelFile) {
@@ -66,14 +64,6 @@ TEST_F(KeyMap, EventMarkerRaisesTheKeyEventOnlyInTheTopLevelFile) {
         EXPECT_EQ(ev_key, c.event);
         EXPECT_EQ(ev_keyseek, c.event ? 1234 : 0);
     }
-}
-
-TEST_F(KeyMap, CommandStringRunsAsAScriptCommand) {
-    defkey(KC_F1, "@@nosuchcommand", 0);
-    gerrno = 0;
-    f.type("\033OP");
-    EXPECT_EQ(chrdy(), 0);
-    EXPECT_NE(gerrno, 0);
 }
 
 } // namespace

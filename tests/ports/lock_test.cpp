@@ -8,6 +8,7 @@
 #include "support/harness.h"
 #include "support/portsupport.h"
 
+#include <array>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -81,28 +82,34 @@ TEST_F(Lock, NamesFollowTheMarkersAndEchoModeReportsThem) {
     EXPECT_TRUE(fs::is_empty(root + "/locks"));
 }
 
-TEST_F(Lock, DeviceNamesAndPrefixes) {
-    struct Case {
-        const char *port, *devprefix, *devpre, *devnam;
-    };
-    const Case cases[] = {
-        {"/dev/ttyS0", "", "", "ttyS0"},
-        {"//node7/dev/ttyS1", "", "//node7", "ttyS1"},
-        {"ttyS2", "node8", "//node8", "ttyS2"},
-        {"//node9", "", "//node9", ""},
-        // at most 31 characters of a port name are kept
-        {"/dev/ttyABCDEFGHIJKLMNOPQRSTUVWXYZ0123", "", "", "ttyABCDEFGHIJKLMNOPQRSTUVW"},
-    };
-    for (const Case& c : cases) {
-        devprefix = c.devprefix;
-        chkdev(c.port);
-        EXPECT_EQ(devpre, c.devpre) << c.port;
-        EXPECT_EQ(devnam, c.devnam) << c.port;
+TEST_F(Lock, DeviceNamesPrefixesAndLoginLines) {
+    // port, devprefix; devpre and devnam found. At most 31 characters of a name are kept.
+    // clang-format off
+    const std::array<const char*, 4> names[] = {
+        {"/dev/ttyS0", "", "", "ttyS0"}, {"//node7/dev/ttyS1", "", "//node7", "ttyS1"},
+        {"ttyS2", "node8", "//node8", "ttyS2"}, {"//node9", "", "//node9", ""},
+        {"/dev/ttyABCDEFGHIJKLMNOPQRSTUVWXYZ0123", "", "", "ttyABCDEFGHIJKLMNOPQRSTUVW"}};
+    // clang-format on
+    for (const auto& [port, pre, wantpre, wantnam] : names) {
+        devprefix = pre;
+        chkdev(port);
+        EXPECT_EQ(devpre + "|" + devnam, std::string(wantpre) + "|" + wantnam) << port;
     }
     d.write("systemid", "node8\nsecond line\n"); // a prefix naming this node is dropped
-    devprefix = "node8";
     chkdev("ttyS2");
     EXPECT_EQ(devpre, "");
+    devprefix = root;
+    const std::pair<const char*, int> tabs[] = {
+        {"s1:2345:respawn:/sbin/getty ttyAB 9600\n", 1},
+        {"s1:2345:respawn:/sbin/getty ttyAB", 1}, // no final line feed
+        {"s1:2345:off:/sbin/getty ttyAB 9600\n", 0},
+        {"s1:2345:respawn:/sbin/getty ttyABC\ns2:2345:respawn:/sbin/getty ttyS0\n", 0},
+        {"# ttyAB:respawn: in a comment still counts\n", 1},
+        {"", 0}};
+    for (const auto& [tab, active] : tabs) {
+        d.write("root/etc/inittab", tab);
+        EXPECT_EQ(chkdev("ttyAB"), active) << tab;
+    }
 }
 
 TEST_F(Lock, ExistingLocks) {
@@ -150,21 +157,6 @@ TEST_F(Lock, LockingOffNullDeviceAndNoLockDirectory) {
     EXPECT_TRUE(fs::is_empty(root + "/locks"));
     lockpre = "/nodir/LCK..%s";
     EXPECT_EQ(refused(), "Device locked: ttyAB\r\n");
-}
-
-TEST_F(Lock, LoginLines) {
-    const std::pair<const char*, int> cases[] = {
-        {"s1:2345:respawn:/sbin/getty ttyAB 9600\n", 1},
-        {"s1:2345:respawn:/sbin/getty ttyAB", 1}, // no final line feed
-        {"s1:2345:off:/sbin/getty ttyAB 9600\n", 0},
-        {"s1:2345:respawn:/sbin/getty ttyABC\ns2:2345:respawn:/sbin/getty ttyS0\n", 0},
-        {"# ttyAB:respawn: in a comment still counts\n", 1},
-        {"", 0},
-    };
-    for (const auto& [tab, active] : cases) {
-        d.write("root/etc/inittab", tab);
-        EXPECT_EQ(chkdev("ttyAB"), active) << tab;
-    }
 }
 
 TEST_F(Lock, LoginProcessIsDisabledForTheCallAndEnabledAfter) {
