@@ -1,5 +1,6 @@
-// The serial driver on a pseudo-terminal: opening with a lock, raw mode, line format, speed,
-// break, closing, and the ports that cannot be opened.
+// The serial driver on a pseudo-terminal (opening with a lock, line format, speed, closing,
+// the ports that cannot be opened) and the lock manager (lock names and contents, stale
+// locks, node prefixes and login lines).
 #include <gtest/gtest.h>
 
 #include "core/start.h"
@@ -12,9 +13,12 @@
 
 #include <array>
 #include <chrono>
+#include <cstdio>
+#include <exception>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <tuple>
@@ -24,18 +28,23 @@ namespace fs = std::filesystem;
 
 namespace {
 
+std::string pidtext(int pid) {
+    char b[16];
+    std::snprintf(b, sizeof b, "%10d\n", pid);
+    return b;
+}
+
 class Serial : public ::testing::Test {
   protected:
     TempDir d;
     PtyPair pty;
     LineOnly line;
-    std::string lockname;
+    std::string lockname = "LCK.." + pty.path.substr(pty.path.rfind('/') + 1);
 
     void SetUp() override {
         ASSERT_FALSE(pty.path.empty());
         lockpre = d.path().string() + "/LCK..%s";
-        lockname = "LCK.." + pty.path.substr(pty.path.rfind('/') + 1);
-        exitdtr = 1; // closing without the one-second DTR drop, unless a test wants it
+        exitdtr = 1; // closing without the one-second DTR drop (callin would wait a second)
     }
     // The slave's settings as another program sees them.
     termios now() {
@@ -51,14 +60,17 @@ class Serial : public ::testing::Test {
     }
 };
 
-// Every way of opening gives a raw, waiting line with a lock that goes with the close. (Raw
-// mode, speed, flow control and the lock's content are pinned by the socat test; these bits
-// it cannot show.)
+// Every way of opening gives a raw, waiting line with a lock that goes with the close; unless
+// kept, DTR drops for a second with the speed at 0 (hang-up). (Raw mode, speed, flow control
+// and the lock's content are pinned by the socat test; these bits it cannot show.)
 TEST_F(Serial, OpensRawWithALockAndClosesWithout) {
-    const std::tuple<std::string, int, const char*, speed_t> cases[] = {
-        {"", 0, "", B9600}, {"/dev/pts", 0, "4800,E,7", B4800}, {"/dev/pts/", 1, "", B9600}};
-    for (const auto& [part, preo, parms, speed] : cases) {
-        partopen = part, preoflag = preo;
+    const std::tuple<std::string, int, const char*, speed_t, int> cases[] = {
+        {"", 0, "", B9600, 1},
+        {"/dev/pts", 0, "4800,E,7", B4800, 1},
+        {"/dev/pts/", 1, "", B9600, 1},
+        {"", 0, "", B9600, 0}};
+    for (const auto& [part, preo, parms, speed, keepdtr] : cases) {
+        partopen = part, preoflag = preo, exitdtr = keepdtr;
         std::string out = captureconsole([&] {
             ASSERT_EQ(cominit(pty.path.c_str()), 0);
             EXPECT_EQ(COM->vt(parms), 0);
@@ -68,27 +80,20 @@ TEST_F(Serial, OpensRawWithALockAndClosesWithout) {
         EXPECT_TRUE(d.exists(lockname));
         termios t = now();
         EXPECT_EQ(cfgetospeed(&t), speed) << parms;
-        EXPECT_TRUE(t.c_cflag & CREAD);
+        EXPECT_TRUE((t.c_cflag & CREAD) && (t.c_cflag & HUPCL || keepdtr));
         EXPECT_EQ(t.c_cc[VTIME], 1);
         EXPECT_EQ(t.c_cc[VINTR], 0);
         EXPECT_EQ(fcntl(comfd, F_GETFL) & O_NONBLOCK, 0); // reads wait
+        auto t0 = std::chrono::steady_clock::now();
         comexit();
+        if (!keepdtr) {
+            EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(900));
+            EXPECT_EQ(cfgetospeed(&static_cast<const termios&>(now())), speed_t(B0));
+        }
         EXPECT_EQ(COM, &nulfunc);
         EXPECT_FALSE(d.exists(lockname));
         settingsreset();
     }
-}
-
-TEST_F(Serial, ClosingDropsDtrForASecondUnlessKept) {
-    exitdtr = 0;
-    open(pty.path);
-    ASSERT_EQ(COM, &asyfuncs);
-    EXPECT_TRUE(now().c_cflag & HUPCL);
-    auto t0 = std::chrono::steady_clock::now();
-    comexit();
-    EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(900));
-    // The speed went to 0 (hang-up) before the close.
-    EXPECT_EQ(cfgetospeed(&static_cast<const termios&>(now())), static_cast<speed_t>(B0));
 }
 
 TEST(SerialWord, EveryBitOfTheLineFormat) {
@@ -127,16 +132,14 @@ TEST(SerialWord, EveryBitOfTheLineFormat) {
 }
 
 TEST_F(Serial, SpeedsOutsideTheTableReadAs9600) {
-    termios t{};
-    tcgetattr(pty.slave, &t);
-    cfsetospeed(&t, B230400);
-    tcsetattr(pty.slave, TCSANOW, &t);
-    EXPECT_EQ(sergbaud(pty.slave, 1), 9600);
-    EXPECT_EQ(tospeed, static_cast<int>(B230400));
-    cfsetospeed(&t, B4800);
-    tcsetattr(pty.slave, TCSANOW, &t);
-    EXPECT_EQ(sergbaud(pty.slave, 0), 4800);
-    EXPECT_EQ(tospeed, static_cast<int>(B230400));
+    for (auto [speed, keep, want] :
+         {std::tuple<speed_t, int, int>{B230400, 1, 9600}, {B4800, 0, 4800}}) {
+        termios t = now();
+        cfsetospeed(&t, speed);
+        tcsetattr(pty.slave, TCSANOW, &t);
+        EXPECT_EQ(sergbaud(pty.slave, keep), want);
+        EXPECT_EQ(tospeed, static_cast<int>(B230400)); // kept only when asked
+    }
 }
 
 TEST_F(Serial, PortsThatCannotBeOpened) {
@@ -169,11 +172,10 @@ TEST(ConsoleFlowControl, SwitchedOnlyWhenTheConsoleHadIt) {
     LineOnly line;
     const int both = IXON | IXANY;
     // ixonset, xflag (server mode), cfloflag (consxon keeps it on), on; flags before, after
-    const std::array<int, 6> cases[] = {{both, 0, 0, 0, both, 0},
-                                        {both, 0, 0, 1, 0, both},
-                                        {0, 0, 0, 1, 0, 0},
-                                        {both, 1, 0, 0, both, both},
-                                        {both, 0, 1, 0, both, both}};
+    // clang-format off
+    const std::array<int, 6> cases[] = {{both, 0, 0, 0, both, 0}, {both, 0, 0, 1, 0, both},
+        {0, 0, 0, 1, 0, 0}, {both, 1, 0, 0, both, both}, {both, 0, 1, 0, both, both}};
+    // clang-format on
     ttyfd = pty.slave;
     for (const auto& [set, xf, cflo, on, before, after] : cases) {
         termios t{};
@@ -187,6 +189,179 @@ TEST(ConsoleFlowControl, SwitchedOnlyWhenTheConsoleHadIt) {
     }
     ttyfd = -1;
     ixonset = 0, xflag = 0;
+}
+
+// A private node: root/dev/ttyAB is a pseudo-terminal, root/locks the lock directory, and
+// `devprefix` points at root, so every path the lock manager builds lies inside the test.
+class Lock : public Serial {
+  protected:
+    std::string root = d.path().string() + "/root", prefix = "//" + root;
+    const std::string ab = "root/locks/LCK..ttyAB";
+
+    void SetUp() override {
+        Serial::SetUp();
+        for (const char* sub : {"/dev", "/locks", "/etc"})
+            fs::create_directories(root + sub);
+        fs::create_symlink(pty.path, root + "/dev/ttyAB");
+        devprefix = root;
+        lockpre = "/locks/LCK..%s";
+        systemidfile = d.path().string() + "/systemid"; // none: the host name is this node
+    }
+    std::string refused() {
+        return captureconsole([] { EXPECT_EQ(dolock("ttyAB"), nullptr); });
+    }
+};
+
+// Echo mode reports each lock and unlock, and a device that cannot be stat'ed for %m.
+TEST_F(Lock, NamesFollowTheMarkersAndEchoModeReportsThem) {
+    struct stat st {};
+    ASSERT_EQ(stat(pty.path.c_str(), &st), 0);
+    char nums[48];
+    std::snprintf(nums, sizeof nums, "LK.%03u.%03u.%03u", major(st.st_dev), major(st.st_rdev),
+                  minor(st.st_rdev));
+    // printf conversions in the user's format stay text
+    const std::pair<std::string, std::string> cases[] = {
+        {"LCK..%s", "LCK..ttyAB"},  {"LCK..%b", "LCK..ttyab"},          {"LK.%m", nums},
+        {"100%%.%s", "100%.ttyAB"}, {"%n%d%x%s%s", "%n%d%xttyABttyAB"}, {"trail%", "trail%"}};
+    echoflag = 1;
+    for (const auto& [format, name] : cases) {
+        lockpre = "/locks/" + format;
+        std::string out = captureconsole([&] {
+            ASSERT_NE(dolock("ttyAB"), nullptr) << format;
+            EXPECT_EQ(d.read("root/locks/" + name), pidtext(getpid())) << format;
+            delock();
+        });
+        const std::string path = prefix + "/locks/" + name;
+        EXPECT_EQ(out, "[Locking " + path + "]\r\n[Unlocking " + path + "]\r\n") << format;
+    }
+    lockpre = "/locks/%m";
+    std::string out = captureconsole([] { EXPECT_NE(dolock("ttyNONE"), nullptr); });
+    echoflag = 0;
+    EXPECT_EQ(out, "[Can't stat ttyNONE for lockfile]\r\n");
+    EXPECT_TRUE(fs::is_empty(root + "/locks"));
+}
+
+TEST_F(Lock, DeviceNamesPrefixesAndLoginLines) {
+    // port, devprefix; devpre and devnam found. At most 31 characters of a name are kept.
+    // clang-format off
+    const std::array<const char*, 4> names[] = {
+        {"/dev/ttyS0", "", "", "ttyS0"}, {"//node7/dev/ttyS1", "", "//node7", "ttyS1"},
+        {"ttyS2", "node8", "//node8", "ttyS2"}, {"//node9", "", "//node9", ""},
+        {"/dev/ttyABCDEFGHIJKLMNOPQRSTUVWXYZ0123", "", "", "ttyABCDEFGHIJKLMNOPQRSTUVW"}};
+    // clang-format on
+    for (const auto& [port, pre, wantpre, wantnam] : names) {
+        devprefix = pre;
+        chkdev(port);
+        EXPECT_EQ(devpre + "|" + devnam, std::string(wantpre) + "|" + wantnam) << port;
+    }
+    d.write("systemid", "node8\nsecond line\n"); // a prefix naming this node is dropped
+    chkdev("ttyS2");
+    EXPECT_EQ(devpre, "");
+    devprefix = root;
+    const std::pair<const char*, int> tabs[] = {
+        {"s1:2345:respawn:/sbin/getty ttyAB 9600\n", 1},
+        {"s1:2345:respawn:/sbin/getty ttyAB", 1}, // no final line feed
+        {"s1:2345:off:/sbin/getty ttyAB 9600\n", 0},
+        {"s1:2345:respawn:/sbin/getty ttyABC\ns2:2345:respawn:/sbin/getty ttyS0\n", 0},
+        {"# ttyAB:respawn: in a comment still counts\n", 1},
+        {"", 0}};
+    for (const auto& [tab, active] : tabs) {
+        d.write("root/etc/inittab", tab);
+        EXPECT_EQ(chkdev("ttyAB"), active) << tab;
+    }
+}
+
+TEST_F(Lock, ExistingLocks) {
+    pid_t p = fork(); // a process id whose process has ended
+    if (p == 0) _exit(0);
+    waitpid(p, nullptr, 0);
+    int32_t one = 1, dead = p;
+    const std::string bin1(reinterpret_cast<char*>(&one), 4),
+        bin(reinterpret_cast<char*>(&dead), 4);
+    // clang-format off
+    const std::tuple<std::string, long, bool> cases[] = {
+        {pidtext(1), 5400, false}, {pidtext(getpid()), 5400, false}, {pidtext(dead), 0, true},
+        {bin1, 5400, false}, {bin, 0, true}, {"garbage!", 5400, false}, {"", 5400, false}};
+    // clang-format on
+    for (const auto& [content, age, taken] : cases) {
+        d.write(ab, content);
+        locktime = age;
+        std::string out =
+            captureconsole([&] { EXPECT_EQ(dolock("ttyAB") != nullptr, taken) << content; });
+        EXPECT_EQ(out, taken ? "" : "Device locked: ttyAB\r\n") << content;
+        EXPECT_EQ(d.read(ab), taken ? pidtext(getpid()) : content);
+        delock(); // forgets nothing it did not make
+        EXPECT_EQ(d.exists(ab), !taken) << content;
+        fs::remove(d.file(ab));
+    }
+    // A live owner's lock is taken over once older than locktime, counted from its creation.
+    d.write(ab, pidtext(1));
+    locktime = 1;
+    refused();
+    EXPECT_TRUE(pollfor([] { return captureconsole([] { dolock("ttyAB"); }).empty(); }, 5));
+    EXPECT_EQ(d.read(ab), pidtext(getpid()));
+    delock();
+}
+
+TEST_F(Lock, LockingOffNullDeviceAndNoLockDirectory) {
+    d.write(ab, pidtext(1));
+    iflag = 1;
+    EXPECT_NE(dolock("ttyAB"), nullptr);
+    delock();
+    iflag = 0;
+    EXPECT_EQ(d.read(ab), pidtext(1));
+    fs::remove(d.file(ab));
+    devprefix.clear();
+    EXPECT_STREQ(dolock("/dev/null"), "/dev/null");
+    EXPECT_TRUE(fs::is_empty(root + "/locks"));
+    lockpre = "/nodir/LCK..%s";
+    EXPECT_EQ(refused(), "Device locked: ttyAB\r\n");
+}
+
+TEST_F(Lock, LoginProcessIsDisabledForTheCallAndEnabledAfter) {
+    const std::string tab = "s1:2345:respawn:/sbin/getty ttyAB 9600\n";
+    const std::string disabling = "[Disabling " + prefix + "/dev/ttyAB]\r\n";
+    d.write("root/etc/inittab", tab);
+    calloutprog = std::string(VORN_SOURCE_DIR) + "/data/callout";
+    callinprog = std::string(VORN_SOURCE_DIR) + "/data/callin";
+    EXPECT_EQ(captureconsole([&] { EXPECT_NE(dolock("ttyAB"), nullptr); }), disabling);
+    EXPECT_EQ(enabled, 1);
+    EXPECT_EQ(d.read("root/etc/inittab"), "s1:2345:off:/sbin/getty ttyAB 9600\n");
+    EXPECT_EQ(captureconsole([] { delock(); }), "[Enabling " + prefix + "/dev/ttyAB]\r\n");
+    EXPECT_EQ(enabled, 0);
+    EXPECT_EQ(d.read("root/etc/inittab"), tab);
+    EXPECT_FALSE(d.exists(ab));
+    // A login process that stays, or no callout program at all (nothing on the search path
+    // either), refuses the port.
+    std::string keep = getenv("PATH") ? getenv("PATH") : "";
+    setenv("PATH", d.path().c_str(), 1);
+    for (auto [prog, msg] : {std::pair<std::string, std::string>{"/bin/true", ""},
+                             {d.path().string() + "/nothing-here", "Can't execute callout\r\n"}}) {
+        calloutprog = prog;
+        EXPECT_EQ(refused(), disabling + msg);
+        EXPECT_EQ(enabled, 0);
+        EXPECT_FALSE(d.exists(ab));
+    }
+    setenv("PATH", keep.c_str(), 1);
+}
+
+TEST_F(Lock, LockGoesWithTheProgramHoweverItEnds) {
+    // A forked child ending does not take its parent's lock with it.
+    // clang-format off
+    const std::pair<void (*)(), bool> cases[] = {
+        {[] { std::exit(0); }, true}, {[] { std::terminate(); }, true},
+        {[] { if (fork() == 0) std::exit(0); wait(nullptr); _exit(0); }, false}};
+    // clang-format on
+    for (const auto& [end, gone] : cases) {
+        pid_t p = fork();
+        if (p == 0) {
+            if (!dolock("ttyAB")) _exit(2);
+            end();
+        }
+        waitpid(p, nullptr, 0);
+        EXPECT_EQ(d.exists(ab), !gone) << gone;
+        fs::remove(d.file(ab));
+    }
 }
 
 } // namespace
