@@ -1,48 +1,39 @@
 // The port layer: opening lists of ports, the timed line read, remote command mode, console
-// key strings, and the console's own settings.
+// key strings and the key map they pass through, and the console's own settings.
 #include "core/start.h"
 #include "core/term.h"
 #include "ports/com.h"
 #include "ports/console.h"
 #include "ports/trans.h"
+#include "screen/keyboard.h"
+#include "script/cmd.h"
 #include "support/console_fixture.h"
 #include "support/harness.h"
 #include "support/portsupport.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <csignal>
 #include <termios.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace {
 using Clock = std::chrono::steady_clock;
+using V = std::vector<int>;
 double since(Clock::time_point t) {
     return std::chrono::duration<double>(Clock::now() - t).count();
-}
-
-// Every key chwait hands out until a line byte arrives; that byte is left in `byte`.
-std::vector<int> keysuntilbyte(int* byte) {
-    std::vector<int> keys;
-    for (int k; (k = chwait(byte)) != -1;)
-        keys.push_back(k);
-    return keys;
 }
 
 termios termsof(int fd) {
     termios t{};
     return tcgetattr(fd, &t), t;
 }
-} // namespace
 
 TEST(Cominit, NullLineAndFailures) {
-    struct Case {
-        const char* list;
-        int result;
-        const char* message;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, int, const char*> cases[] = {
         {nullptr, 0, ""},
         {"nul:", 0, ""},
         {"bogus", -1, "Unknown transport: bogus\r\n"},
@@ -50,14 +41,13 @@ TEST(Cominit, NullLineAndFailures) {
         {"Nul:", -1, "Unknown transport: Nul:\r\n"}, // transport prefixes are case-sensitive
         {"telnet:a;telnet:b", -1,
          "Telnet transport is not built yet\r\nTelnet transport is not built yet\r\n"
-         "All VORN devices busy: telnet:a;telnet:b\r\n"},
-    };
-    for (const Case& c : cases) {
+         "All VORN devices busy: telnet:a;telnet:b\r\n"}};
+    for (auto [list, result, message] : cases) {
         ConsoleFixture f(false);
-        EXPECT_EQ(cominit(c.list), c.result) << (c.list ? c.list : "nil");
+        EXPECT_EQ(cominit(list), result) << (list ? list : "nil");
         EXPECT_EQ(COM, &nulfunc); // a failure falls back to the null line
-        EXPECT_EQ(connected, c.result == 0 ? 1 : 0);
-        EXPECT_EQ(f.output(), c.message);
+        EXPECT_EQ(connected, result == 0 ? 1 : 0);
+        EXPECT_EQ(f.output(), message);
     }
     ConsoleFixture f(false);
     curtransport = "telnet:x";
@@ -97,34 +87,28 @@ TEST(Comwait, QueuedByteAtOnceElseTimesOutRestoringThePreviousAlarmOrTheAbortKey
 // Remote command mode: Ack, at most 77 characters and a return come out as typed keys;
 // longer or aborted commands are dropped; Ack is data outside the mode or under Zmodem.
 TEST(Chwait, RemoteCommandMode) {
-    const std::string c77(77, 'r');
-    std::vector<int> typed(79, 'r');
+    const std::string c77(77, 'r'), abort = "\x06"
+                                            "ab\x03";
+    V typed(79, 'r');
     typed.front() = 5, typed.back() = 13;
-    struct Case {
-        int cflag, errprot;
-        std::string sent;
-        std::vector<int> keys;
-        int byte;
-    };
-    const Case cases[] = {{1, 0, "\x06" + c77 + "\rZ", typed, 'Z'},
-                          {1, 0, "\x06" + c77 + "r\rZ", {}, 'Z'},
-                          {1,
-                           0,
-                           "\x06"
-                           "ab\x03"
-                           "Z",
-                           {},
-                           'Z'},
-                          {0, 0, "\x06", {}, 6},
-                          {1, 6, "\x06", {}, 6},
-                          {1, 7, "\x06", {}, 6}};
-    for (const Case& c : cases) {
+    // cflag, errprot, sent; keys handed out, then the line byte
+    const std::tuple<int, int, std::string, V, int> cases[] = {
+        {1, 0, "\x06" + c77 + "\rZ", typed, 'Z'},
+        {1, 0, "\x06" + c77 + "r\rZ", {}, 'Z'},
+        {1, 0, abort + "Z", {}, 'Z'},
+        {0, 0, "\x06", {}, 6},
+        {1, 6, "\x06", {}, 6},
+        {1, 7, "\x06", {}, 6}};
+    for (const auto& [cf, ep, sent, keys, want] : cases) {
         ConsoleFixture f;
-        cflag = c.cflag, errprot = c.errprot;
-        f.send(c.sent);
+        cflag = cf, errprot = ep;
+        f.send(sent);
         int byte = 0;
-        EXPECT_EQ(keysuntilbyte(&byte), c.keys) << c.sent.size() << " " << c.errprot;
-        EXPECT_EQ(byte, c.byte) << c.sent.size() << " " << c.errprot;
+        V got;
+        for (int k; (k = chwait(&byte)) != -1;)
+            got.push_back(k);
+        EXPECT_EQ(got, keys) << sent.size() << " " << ep;
+        EXPECT_EQ(byte, want) << sent.size() << " " << ep;
     }
 }
 
@@ -145,6 +129,56 @@ TEST(Chwait, PendingKeysThenLineBytesThenNewKeysDecoded) {
     for (int k : {int('x'), 277, 27, int('[')})
         EXPECT_EQ(chwait(&byte), k);
     trinit(itrans, iqueue);
+}
+
+// The key map as console key decoding serves it: macros, "@@" commands and `on key` markers.
+class KeyMap : public ::testing::Test {
+  protected:
+    ConsoleFixture f{false};
+    void SetUp() override {
+        keyreset();
+        ASSERT_EQ(traddstr(itrans, "\033OP", {KC_F1}), 1);
+    }
+    void TearDown() override {
+        keyreset();
+        trinit(itrans, iqueue);
+        flevel = inoncmd = ev_key = 0;
+        ev_keyseek = 0;
+    }
+    // Keys read until none is ready: pending macro entries first, then decoded keys.
+    V keys() {
+        V v;
+        for (int k; (k = consp >= 0 && consp < 80 && consbuf[consp] ? chrin() : chrdynh());)
+            v.push_back(k);
+        return v;
+    }
+};
+
+TEST_F(KeyMap, UnmappedKeysMacrosWithTheCommandKeyAndLiteralsAndCommandStrings) {
+    f.type("\033OPx");
+    EXPECT_EQ(keys(), (V{KC_F1, 'x'}));
+    defkey(KC_F1, "ab@\\@c", 0);
+    f.type("\033OP");
+    EXPECT_EQ(keys(), (V{'a', 'b', cmdchar, '@', 'c'}));
+    defkey(KC_F1, "@@nosuchcommand", 0); // runs as a script command
+    gerrno = 0;
+    f.type("\033OP");
+    EXPECT_EQ(chrdy(), 0);
+    EXPECT_NE(gerrno, 0);
+}
+
+TEST_F(KeyMap, EventMarkerRaisesTheKeyEventOnlyInTheTopLevelFile) {
+    defkey(KC_F1, nullptr, 1234);
+    // flevel, inoncmd; the key the read gives, ev_key afterwards
+    const std::array<int, 4> cases[] = {
+        {0, 0, KC_F1, 0}, {1, 0, 0, 1}, {1, 1, KC_F1, 0}, {2, 0, KC_F1, 0}};
+    for (const auto& [level, inon, key, event] : cases) {
+        flevel = level, inoncmd = inon, ev_key = 0, ev_keyseek = 0;
+        f.type("\033OP");
+        EXPECT_EQ(chrdy(), key) << level << inon;
+        EXPECT_EQ(ev_key, event);
+        EXPECT_EQ(ev_keyseek, event ? 1234 : 0);
+    }
 }
 
 TEST(Console, RawModeAndBackExactlyAndOnlyTheFirstSaveCounts) {
@@ -171,3 +205,5 @@ TEST(Console, RawModeAndBackExactlyAndOnlyTheFirstSaveCounts) {
     consreset();
     comreset();
 }
+
+} // namespace
