@@ -46,14 +46,9 @@ class Serial : public ::testing::Test {
         lockpre = d.path().string() + "/LCK..%s";
         exitdtr = 1; // closing without the one-second DTR drop (callin would wait a second)
     }
-    // The slave's settings as another program sees them.
-    termios now() {
+    termios now() { // the line's settings as another program sees them
         termios t{};
-        int fd = ::open(pty.path.c_str(), O_RDWR | O_NOCTTY);
-        EXPECT_GE(fd, 0);
-        tcgetattr(fd, &t);
-        close(fd);
-        return t;
+        return tcgetattr(pty.slave, &t), t;
     }
     std::string open(const std::string& list) {
         return captureconsole([&] { cominit(list.c_str()); });
@@ -97,12 +92,9 @@ TEST_F(Serial, OpensRawWithALockAndClosesWithout) {
 }
 
 TEST(SerialWord, EveryBitOfTheLineFormat) {
-    struct Case {
-        int word, prot, xflag, cfloflag;
-        tcflag_t cflags, iflags;
-    };
+    // the word, prot, xflag, cfloflag; c_cflag and c_iflag bits set
     // clang-format off
-    const Case cases[] = {
+    const std::tuple<int, int, int, int, tcflag_t, tcflag_t> cases[] = {
         {244,                 1, 0, 0, CS8,                          0},
         {375,                 1, 0, 0, CS7 | PARENB,                 IXOFF},  // 2400,E,7,1
         {192 + 12 + 1,        0, 0, 0, CS8 | PARENB | PARODD | CSTOPB, 0},
@@ -110,25 +102,21 @@ TEST(SerialWord, EveryBitOfTheLineFormat) {
         {192 + 4 + 512,       0, 0, 0, CS8,                          IXON},
         {192 + 4 + 16 + 32,   3, 0, 0, CS8 | CRTSCTS,                0},
         {192 + 4 + 1024,      0, 1, 0, CS8,                          0},      // no consxon
-        {192 + 4 + 1024,      0, 1, 1, CS8,                          IXON | IXANY},
-    };
+        {192 + 4 + 1024,      0, 1, 1, CS8,                          IXON | IXANY}};
     // clang-format on
     LineOnly line;
-    for (const Case& c : cases) {
+    for (const auto& [word, pr, xf, cflo, cflags, iflags] : cases) {
         termios t{};
         t.c_cflag = CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS | CLOCAL;
         t.c_iflag = IXON | IXOFF | IXANY | ICRNL;
-        prot = c.prot, xflag = static_cast<uint8_t>(c.xflag), cfloflag = c.cfloflag;
-        ixonset = IXON | IXANY;
-        vmin = 3, vtime = 7;
-        serword(t, c.word);
-        EXPECT_EQ(t.c_cflag, c.cflags | CLOCAL) << c.word;
-        EXPECT_EQ(t.c_iflag, c.iflags | ICRNL) << c.word;
-        EXPECT_EQ(t.c_cc[VMIN], 3);
-        EXPECT_EQ(t.c_cc[VTIME], 7);
+        prot = pr, xflag = static_cast<uint8_t>(xf), cfloflag = cflo;
+        ixonset = IXON | IXANY, vmin = 3, vtime = 7;
+        serword(t, word);
+        EXPECT_EQ(t.c_cflag, cflags | CLOCAL) << word;
+        EXPECT_EQ(t.c_iflag, iflags | ICRNL) << word;
+        EXPECT_TRUE(t.c_cc[VMIN] == 3 && t.c_cc[VTIME] == 7);
     }
-    xflag = 0;
-    ixonset = 0;
+    xflag = 0, ixonset = 0;
 }
 
 TEST_F(Serial, SpeedsOutsideTheTableReadAs9600) {
@@ -161,15 +149,11 @@ TEST_F(Serial, HangingOpenIsAbandonedAtItsAlarm) {
     EXPECT_EQ(alarm(0), 0u); // no alarm left armed
     alarm(prev);
     timedout = true;
-    int fd = guardedopen(fifo.c_str(), O_RDWR, 1, &timedout);
-    EXPECT_GE(fd, 0);
+    EXPECT_EQ(close(guardedopen(fifo.c_str(), O_RDWR, 1, &timedout)), 0);
     EXPECT_FALSE(timedout);
-    close(fd);
 }
 
-TEST(ConsoleFlowControl, SwitchedOnlyWhenTheConsoleHadIt) {
-    PtyPair pty;
-    LineOnly line;
+TEST_F(Serial, ConsoleFlowControlSwitchedOnlyWhenTheConsoleHadIt) {
     const int both = IXON | IXANY;
     // ixonset, xflag (server mode), cfloflag (consxon keeps it on), on; flags before, after
     // clang-format off
@@ -178,14 +162,12 @@ TEST(ConsoleFlowControl, SwitchedOnlyWhenTheConsoleHadIt) {
     // clang-format on
     ttyfd = pty.slave;
     for (const auto& [set, xf, cflo, on, before, after] : cases) {
-        termios t{};
-        tcgetattr(pty.slave, &t);
+        termios t = now();
         t.c_iflag = (t.c_iflag & ~both) | before;
         tcsetattr(pty.slave, TCSANOW, &t);
         ixonset = set, xflag = static_cast<uint8_t>(xf), cfloflag = cflo;
         consxon(on);
-        tcgetattr(pty.slave, &t);
-        EXPECT_EQ(t.c_iflag & both, static_cast<tcflag_t>(after)) << set << xf << cflo << on;
+        EXPECT_EQ(now().c_iflag & both, static_cast<tcflag_t>(after)) << set << xf << cflo << on;
     }
     ttyfd = -1;
     ixonset = 0, xflag = 0;
