@@ -56,22 +56,17 @@ std::string readline(const std::string& text, double seconds = 10) {
 } // namespace
 
 TEST(PtyArguments, SplitAtBlanksIntoAtMostNineWordsCutToTheBuffer) {
-    struct Case {
-        std::string command;
-        std::vector<std::string> want;
-    };
-    const Case cases[] = {
+    using W = std::vector<std::string>;
+    const std::pair<std::string, W> cases[] = {
         {"   \t ", {}},
         {"\tless  -S\tlog ", {"less", "-S", "log"}},
         {"a b c d e f g h i j k l", {"a", "b", "c", "d", "e", "f", "g", "h", "i"}},
-        {"prog " + std::string(400, 'x'), {"prog", std::string(PTYARGBUF - 5, 'x')}},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(ptysplit(c.command.c_str()), static_cast<int>(c.want.size())) << c.command;
-        EXPECT_EQ(words(), c.want) << c.command;
+        {"prog " + std::string(400, 'x'), {"prog", std::string(PTYARGBUF - 5, 'x')}}};
+    for (const auto& [command, want] : cases) {
+        EXPECT_EQ(ptysplit(command.c_str()), static_cast<int>(want.size())) << command;
+        EXPECT_EQ(words(), want) << command;
     }
-    ptysplit(nullptr);
-    EXPECT_TRUE(words().empty());
+    EXPECT_EQ(ptysplit(nullptr) + words().size(), 0u);
 }
 
 TEST(PtyTermType, EmulationNameWhenTheDatabaseHasItElseTheFallbackList) {
@@ -86,8 +81,7 @@ TEST(PtyTermType, EmulationNameWhenTheDatabaseHasItElseTheFallbackList) {
     // batch bit does not change the choice.
     const std::pair<int, const char*> cases[] = {
         {EM_VT2208, "vt220"}, {EM_VT52 | 1, "vt52"}, {EM_SCOANSI, "ansi"}, {EM_PCTERM, "wyse60"},
-        {EM_TV925, "tvi925"}, {EM_VT100, "-"},       {EM_TTY, "-"},
-    };
+        {EM_TV925, "tvi925"}, {EM_VT100, "-"},       {EM_TTY, "-"}};
     const char* fallback = termexists("vt102")   ? "vt102"
                            : termexists("vt100") ? "vt100"
                            : termexists("ansi")  ? "ansi"
@@ -159,25 +153,19 @@ TEST(PtyLine, BreakSendsTheBreakKeyAsOneByte) {
 
 TEST(ServiceAddress, ResolvingNamesAndAddresses) {
     ConsoleFixture fx(false);
-    struct Case {
-        const char *name, *transport, *node;
-        int result;
-        char type;
-    };
-    const Case cases[] = {
-        {"  pty:top -n1", "pty", "top -n1", 1, 'D'},
-        {":somewhere", "default", "somewhere", 1, 'D'},
-        {"/dev/ttyS0", "/dev/ttyS0", "", 1, 'D'},
-        {"telnet:host:23", "telnet", "host:23", 1, 'N'},
-        {"telnet:", "telnet", "", 0, 'N'}, // a network address without a node, not interactive
-        {"", "", "", -1, 0},
-    };
-    for (const Case& c : cases) {
+    // name; transport, node, result and service type found. A network address without a
+    // node is not interactive.
+    // clang-format off
+    const std::tuple<const char*, const char*, const char*, int, char> cases[] = {
+        {"  pty:top -n1", "pty", "top -n1", 1, 'D'}, {":somewhere", "default", "somewhere", 1, 'D'},
+        {"/dev/ttyS0", "/dev/ttyS0", "", 1, 'D'},   {"telnet:host:23", "telnet", "host:23", 1, 'N'},
+        {"telnet:", "telnet", "", 0, 'N'},          {"", "", "", -1, 0}};
+    // clang-format on
+    for (auto [name, transport, node, result, type] : cases) {
         std::string t, n;
-        EXPECT_EQ(getservice(c.name, t, n, 0), c.result) << c.name;
-        EXPECT_EQ(t, c.transport) << c.name;
-        EXPECT_EQ(n, c.node) << c.name;
-        EXPECT_EQ(c.type ? getsrvtype(t.c_str()) : 0, c.type) << c.name;
+        EXPECT_EQ(getservice(name, t, n, 0), result) << name;
+        EXPECT_EQ(t + "|" + n, std::string(transport) + "|" + node) << name;
+        EXPECT_EQ(type ? getsrvtype(t.c_str()) : 0, type) << name;
     }
     EXPECT_NE(fx.output().find("Unknown service: \r\n"), std::string::npos);
 }
