@@ -62,8 +62,8 @@ TEST(Comwait, QueuedByteAtOnceElseTimesOutRestoringThePreviousAlarmOrTheAbortKey
     auto t = Clock::now();
     EXPECT_EQ(comwait(5), 'A');
     EXPECT_LT(since(t), 2.0);
-    using Action = struct sigaction;
-    Action mine{}, prev{}, now{};
+    struct sigaction mine {
+    }, prev{}, now{};
     mine.sa_handler = [](int) {};
     sigaction(SIGALRM, &mine, &prev);
     alarm(100);
@@ -183,8 +183,7 @@ TEST_F(KeyMap, EventMarkerRaisesTheKeyEventOnlyInTheTopLevelFile) {
 
 TEST(Console, RawModeAndBackExactlyAndOnlyTheFirstSaveCounts) {
     PtyPair c; // standing in for the console
-    comreset();
-    consreset();
+    comreset(), consreset();
     ttyfd = c.slave;
     termios before = termsof(c.slave);
     ASSERT_EQ(savecons(), 0);
@@ -202,8 +201,7 @@ TEST(Console, RawModeAndBackExactlyAndOnlyTheFirstSaveCounts) {
     EXPECT_FALSE(sameTermios(termsof(c.slave), before));
     ASSERT_EQ(unsavecons(), 0);
     EXPECT_TRUE(sameTermios(termsof(c.slave), before));
-    consreset();
-    comreset();
+    consreset(), comreset();
 }
 
 } // namespace
