@@ -33,15 +33,14 @@ termios termsof(int fd) {
 }
 
 TEST(Cominit, NullLineAndFailures) {
+    // Transport prefixes are case-sensitive.
+    // clang-format off
     const std::tuple<const char*, int, const char*> cases[] = {
-        {nullptr, 0, ""},
-        {"nul:", 0, ""},
-        {"bogus", -1, "Unknown transport: bogus\r\n"},
-        {"bogus;nul:", 0, "Unknown transport: bogus\r\n"},
-        {"Nul:", -1, "Unknown transport: Nul:\r\n"}, // transport prefixes are case-sensitive
-        {"telnet:a;telnet:b", -1,
-         "Telnet transport is not built yet\r\nTelnet transport is not built yet\r\n"
-         "All VORN devices busy: telnet:a;telnet:b\r\n"}};
+        {nullptr, 0, ""}, {"nul:", 0, ""}, {"bogus", -1, "Unknown transport: bogus\r\n"},
+        {"bogus;nul:", 0, "Unknown transport: bogus\r\n"}, {"Nul:", -1, "Unknown transport: Nul:\r\n"},
+        {"telnet:a;telnet:b", -1, "Telnet transport is not built yet\r\nTelnet transport is not "
+         "built yet\r\nAll VORN devices busy: telnet:a;telnet:b\r\n"}};
+    // clang-format on
     for (auto [list, result, message] : cases) {
         ConsoleFixture f(false);
         EXPECT_EQ(cominit(list), result) << (list ? list : "nil");
@@ -87,24 +86,21 @@ TEST(Comwait, QueuedByteAtOnceElseTimesOutRestoringThePreviousAlarmOrTheAbortKey
 // Remote command mode: Ack, at most 77 characters and a return come out as typed keys;
 // longer or aborted commands are dropped; Ack is data outside the mode or under Zmodem.
 TEST(Chwait, RemoteCommandMode) {
-    const std::string c77(77, 'r'), abort = "\x06"
-                                            "ab\x03";
+    const std::string c77(77, 'r');
     V typed(79, 'r');
     typed.front() = 5, typed.back() = 13;
     // cflag, errprot, sent; keys handed out, then the line byte
+    // clang-format off
     const std::tuple<int, int, std::string, V, int> cases[] = {
-        {1, 0, "\x06" + c77 + "\rZ", typed, 'Z'},
-        {1, 0, "\x06" + c77 + "r\rZ", {}, 'Z'},
-        {1, 0, abort + "Z", {}, 'Z'},
-        {0, 0, "\x06", {}, 6},
-        {1, 6, "\x06", {}, 6},
-        {1, 7, "\x06", {}, 6}};
+        {1, 0, "\6" + c77 + "\rZ", typed, 'Z'}, {1, 0, "\6" + c77 + "r\rZ", {}, 'Z'},
+        {1, 0, "\6ab\3Z", {}, 'Z'}, {0, 0, "\6", {}, 6}, {1, 6, "\6", {}, 6}, {1, 7, "\6", {}, 6}};
+    // clang-format on
     for (const auto& [cf, ep, sent, keys, want] : cases) {
         ConsoleFixture f;
         cflag = cf, errprot = ep;
         f.send(sent);
         int byte = 0;
-        V got;
+        V got; // keys until a line byte arrives
         for (int k; (k = chwait(&byte)) != -1;)
             got.push_back(k);
         EXPECT_EQ(got, keys) << sent.size() << " " << ep;

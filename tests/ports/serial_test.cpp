@@ -76,8 +76,7 @@ TEST_F(Serial, OpensRawWithALockAndClosesWithout) {
         termios t = now();
         EXPECT_EQ(cfgetospeed(&t), speed) << parms;
         EXPECT_TRUE((t.c_cflag & CREAD) && (t.c_cflag & HUPCL || keepdtr));
-        EXPECT_EQ(t.c_cc[VTIME], 1);
-        EXPECT_EQ(t.c_cc[VINTR], 0);
+        EXPECT_TRUE(t.c_cc[VTIME] == 1 && t.c_cc[VINTR] == 0);
         EXPECT_EQ(fcntl(comfd, F_GETFL) & O_NONBLOCK, 0); // reads wait
         auto t0 = std::chrono::steady_clock::now();
         comexit();
@@ -129,16 +128,14 @@ TEST_F(Serial, SpeedsOutsideTheTableReadAs9600) {
     }
 }
 
-TEST_F(Serial, PortsThatCannotBeOpened) {
+TEST_F(Serial, PortsThatCannotBeOpenedAndOpensThatHang) {
     for (std::string port : {"/dev/ttyNOPE7", "/dev/full", "/dev/null"}) { // full: no terminal
         EXPECT_EQ(open(port), "Can't open " + port + "\r\n");
         EXPECT_EQ(connected, 0) << port;
         EXPECT_TRUE(fs::is_empty(d.path())) << port; // no lock left behind
     }
-}
-
-TEST_F(Serial, HangingOpenIsAbandonedAtItsAlarm) {
-    // A FIFO without a reader blocks a write-only open, as a device waiting for carrier would.
+    // A FIFO without a reader blocks a write-only open, as a device waiting for carrier would:
+    // the open is abandoned at its alarm.
     const std::string fifo = d.path().string() + "/fifo";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     bool timedout = false;
@@ -194,7 +191,7 @@ class Lock : public Serial {
 };
 
 // Echo mode reports each lock and unlock, and a device that cannot be stat'ed for %m.
-TEST_F(Lock, NamesFollowTheMarkersAndEchoModeReportsThem) {
+TEST_F(Lock, NamesFollowTheMarkersEchoModeReportsThemAndNoDirectoryRefuses) {
     struct stat st {};
     ASSERT_EQ(stat(pty.path.c_str(), &st), 0);
     char nums[48];
@@ -219,7 +216,11 @@ TEST_F(Lock, NamesFollowTheMarkersAndEchoModeReportsThem) {
     std::string out = captureconsole([] { EXPECT_NE(dolock("ttyNONE"), nullptr); });
     echoflag = 0;
     EXPECT_EQ(out, "[Can't stat ttyNONE for lockfile]\r\n");
+    devprefix.clear(); // the null device is never locked
+    EXPECT_STREQ(dolock("/dev/null"), "/dev/null");
     EXPECT_TRUE(fs::is_empty(root + "/locks"));
+    devprefix = root, lockpre = "/nodir/LCK..%s"; // without a lock directory: refused
+    EXPECT_EQ(refused(), "Device locked: ttyAB\r\n");
 }
 
 TEST_F(Lock, DeviceNamesPrefixesAndLoginLines) {
@@ -252,7 +253,7 @@ TEST_F(Lock, DeviceNamesPrefixesAndLoginLines) {
     }
 }
 
-TEST_F(Lock, ExistingLocks) {
+TEST_F(Lock, ExistingLocksAndLockingOff) {
     pid_t p = fork(); // a process id whose process has ended
     if (p == 0) _exit(0);
     waitpid(p, nullptr, 0);
@@ -282,20 +283,12 @@ TEST_F(Lock, ExistingLocks) {
     EXPECT_TRUE(pollfor([] { return captureconsole([] { dolock("ttyAB"); }).empty(); }, 5));
     EXPECT_EQ(d.read(ab), pidtext(getpid()));
     delock();
-}
-
-TEST_F(Lock, LockingOffNullDeviceAndNoLockDirectory) {
     d.write(ab, pidtext(1));
     iflag = 1; // locking off: the port opens and the owner's lock stays
     EXPECT_NE(dolock("ttyAB"), nullptr);
     delock();
     iflag = 0;
     EXPECT_EQ(d.read(ab), pidtext(1));
-    fs::remove(d.file(ab)), devprefix.clear();
-    EXPECT_STREQ(dolock("/dev/null"), "/dev/null");
-    EXPECT_TRUE(fs::is_empty(root + "/locks"));
-    lockpre = "/nodir/LCK..%s";
-    EXPECT_EQ(refused(), "Device locked: ttyAB\r\n");
 }
 
 TEST_F(Lock, LoginProcessIsDisabledForTheCallAndEnabledAfter) {
