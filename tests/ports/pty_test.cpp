@@ -100,19 +100,26 @@ TEST(PtyLine, ProgramSeesItsTerminalAndTheLineDropsWhenItEndsOrCannotStart) {
                          "echo \"ARGS=$*\"\n"
                          "stty -a | tr ' ' '\\n' | grep -x -e icanon -e echo -e isig\n");
     std::filesystem::permissions(dir.file("show.sh"), std::filesystem::perms::owner_all);
-    const std::tuple<std::string, std::string, int> cases[] = {
+    // command; what the line shows, exit status, whether the break key is sent (as one byte)
+    const std::tuple<std::string, std::string, int, bool> cases[] = {
         {dir.file("show.sh").string() + " one\ttwo  three",
          "TERM=" + std::string(ptytermname(vemode)) +
              " COLUMNS=80 LINES=24\r\nSIZE=24 80 TTY=/dev/pts/\r\n"
              "ARGS=one two three\r\nisig\r\nicanon\r\necho\r\n",
-         0},
+         0, false},
+        {"od -An -c", "002  \\n", 0, true},
         {"/nonexistent/prog arg",
          program_invocation_short_name +
              std::string(": Can't execvp /nonexistent/prog\r\n\r\r\n[PTY Driver Exit: 30]"),
-         PTYEXIT_EXEC << 8}};
-    for (const auto& [cmd, text, status] : cases) {
+         PTYEXIT_EXEC << 8, false}};
+    for (const auto& [cmd, text, status, brk] : cases) {
         ASSERT_EQ(connservice(("pty:" + cmd).c_str(), 0), 1);
         EXPECT_EQ(curnodename, cmd);
+        if (brk) {
+            EXPECT_EQ(ptybrk(), 1);
+            COM->out('\n');
+            COM->out(4); // end of file for od
+        }
         std::string got = readline(text);
         EXPECT_NE(got.find(text), std::string::npos) << got;
         readline("no more");
@@ -139,16 +146,6 @@ TEST(PtyLine, ShellFromShellWithItsBaseNameAsArgumentZeroIsHungUpAndReapedAtTheC
     comexit();
     EXPECT_EQ(ptypid, -1);
     EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), -1); // reaped: no such child is left
-}
-
-TEST(PtyLine, BreakSendsTheBreakKeyAsOneByte) {
-    ConsoleFixture fx(false);
-    ASSERT_EQ(connservice("pty:od -An -c", 0), 1);
-    ASSERT_EQ(ptybrk(), 1);
-    COM->out('\n');
-    COM->out(4); // end of file for od
-    EXPECT_NE(readline("\\n").find("002  \\n"), std::string::npos);
-    comexit();
 }
 
 TEST(ServiceAddress, ResolvingNamesAndAddresses) {

@@ -62,7 +62,7 @@ TEST_F(Settings, WordBits) {
     }
 }
 
-TEST_F(Settings, SettersApplyTheWholeWordUnlessInTheSystemFile) {
+TEST_F(Settings, SettersApplyTheWholeWordUnlessInTheSystemFileAndTransferStateAndBack) {
     EXPECT_EQ(setparity(1) | setwdlen(7) | setstbits(2) | setprot(0), 0);
     EXPECT_EQ(Rec::words,
               (V{501, 64 + 48 + 4 + 1 + 256, 64 + 48 + 12 + 1 + 256, 64 + 48 + 12 + 1}));
@@ -80,6 +80,14 @@ TEST_F(Settings, SettersApplyTheWholeWordUnlessInTheSystemFile) {
     EXPECT_EQ(pwsp(), 2723);
     EXPECT_EQ(Rec::words.size(), 4u);
     EXPECT_TRUE(Rec::codes.empty());
+    settingsreset(), insysfile = 0; // the transfer state and back
+    setparms("1200,E,7,2");
+    Rec::clear();
+    EXPECT_EQ(xferprot() + xferprot(), 0); // already saved: nothing changes, nothing applied
+    EXPECT_EQ(pwsp(), 810);
+    EXPECT_EQ(restprot() + restprot(), 0);
+    EXPECT_EQ(pwsp(), 2721);
+    EXPECT_EQ(Rec::words, (V{192 + 48 + 4, 64 + 48 + 12 + 3 + 256 + 1024}));
 }
 
 TEST_F(Settings, ParameterStrings) {
@@ -108,16 +116,6 @@ TEST_F(Settings, ParameterStrings) {
         // the line changes once, with the whole word, or not at all
         EXPECT_EQ(Rec::words.size(), c.result == 0 ? 1u : 0u) << c.text;
     }
-}
-
-TEST_F(Settings, TransferStateAndBack) {
-    setparms("1200,E,7,2");
-    Rec::clear();
-    EXPECT_EQ(xferprot() + xferprot(), 0); // already saved: nothing changes, nothing applied
-    EXPECT_EQ(pwsp(), 810);
-    EXPECT_EQ(restprot() + restprot(), 0);
-    EXPECT_EQ(pwsp(), 2721);
-    EXPECT_EQ(Rec::words, (V{192 + 48 + 4, 64 + 48 + 12 + 3 + 256 + 1024}));
 }
 
 TEST_F(Settings, BlocksGoWholeWithoutDelaysAndByteWiseWithThem) {

@@ -47,7 +47,7 @@ TEST_F(Matcher, RecognisesAndReleasesInOrder) {
         EXPECT_EQ(feed(in), out) << in;
 }
 
-TEST_F(Matcher, ShortPatternCompletesFirstAndPseudoKeyOrFlushEndsAMatch) {
+TEST_F(Matcher, ShortPatternCompletesFirstPseudoKeyOrFlushEndsAMatchAndLimits) {
     add("ab", 500);
     add("abc", 501);
     EXPECT_EQ(feed("ab"), V{500});
@@ -59,9 +59,7 @@ TEST_F(Matcher, ShortPatternCompletesFirstAndPseudoKeyOrFlushEndsAMatch) {
     EXPECT_EQ(trflush(t), 2);
     EXPECT_EQ(drain(), (V{27, '['}));
     EXPECT_EQ(feed("\033[A"), V{276});
-}
-
-TEST_F(Matcher, TableAndPatternLimits) {
+    trinit(t, q); // the limits of the table and of a pattern
     for (int i = 0; i < TRMAXENT; i++)
         ASSERT_EQ(traddstr(t, "\033[" + std::to_string(i) + "~", {uint16_t(300 + i)}), 1);
     EXPECT_EQ(traddstr(t, "\033[x", {1}), 0); // the 121st
