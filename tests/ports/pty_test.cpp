@@ -66,7 +66,8 @@ TEST(PtyArguments, SplitAtBlanksIntoAtMostNineWordsCutToTheBuffer) {
         EXPECT_EQ(ptysplit(command.c_str()), static_cast<int>(want.size())) << command;
         EXPECT_EQ(words(), want) << command;
     }
-    EXPECT_EQ(ptysplit(nullptr) + words().size(), 0u);
+    EXPECT_EQ(ptysplit(nullptr), 0);
+    EXPECT_TRUE(words().empty());
 }
 
 TEST(PtyTermType, EmulationNameWhenTheDatabaseHasItElseTheFallbackList) {

@@ -50,20 +50,18 @@ class Serial : public ::testing::Test {
         termios t{};
         return tcgetattr(pty.slave, &t), t;
     }
-    std::string open(const std::string& list) {
-        return captureconsole([&] { cominit(list.c_str()); });
-    }
 };
 
 // Every way of opening gives a raw, waiting line with a lock that goes with the close; unless
 // kept, DTR drops for a second with the speed at 0 (hang-up). (Raw mode, speed, flow control
 // and the lock's content are pinned by the socat test; these bits it cannot show.)
 TEST_F(Serial, OpensRawWithALockAndClosesWithout) {
+    // partopen, preoflag, parameters; the speed; exitdtr
+    // clang-format off
     const std::tuple<std::string, int, const char*, speed_t, int> cases[] = {
-        {"", 0, "", B9600, 1},
-        {"/dev/pts", 0, "4800,E,7", B4800, 1},
-        {"/dev/pts/", 1, "", B9600, 1},
-        {"", 0, "", B9600, 0}};
+        {"", 0, "", B9600, 1}, {"/dev/pts", 0, "4800,E,7", B4800, 1},
+        {"/dev/pts/", 1, "", B9600, 1}, {"", 0, "", B9600, 0}};
+    // clang-format on
     for (const auto& [part, preo, parms, speed, keepdtr] : cases) {
         partopen = part, preoflag = preo, exitdtr = keepdtr;
         std::string out = captureconsole([&] {
@@ -130,7 +128,7 @@ TEST_F(Serial, SpeedsOutsideTheTableReadAs9600) {
 
 TEST_F(Serial, PortsThatCannotBeOpenedAndOpensThatHang) {
     for (std::string port : {"/dev/ttyNOPE7", "/dev/full", "/dev/null"}) { // full: no terminal
-        EXPECT_EQ(open(port), "Can't open " + port + "\r\n");
+        EXPECT_EQ(captureconsole([&] { cominit(port.c_str()); }), "Can't open " + port + "\r\n");
         EXPECT_EQ(connected, 0) << port;
         EXPECT_TRUE(fs::is_empty(d.path())) << port; // no lock left behind
     }
