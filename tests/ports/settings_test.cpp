@@ -63,7 +63,11 @@ TEST_F(Settings, WordBits) {
 }
 
 TEST_F(Settings, SettersApplyTheWholeWordUnlessInTheSystemFileAndTransferStateAndBack) {
-    EXPECT_EQ(setparity(1) | setwdlen(7) | setstbits(2) | setprot(0), 0);
+    for (auto [fn, value] : {std::pair<int (*)(int), int>{setparity, 1},
+                             {setwdlen, 7},
+                             {setstbits, 2},
+                             {setprot, 0}}) // in this order: each applies once
+        EXPECT_EQ(fn(value), 0);
     EXPECT_EQ(Rec::words,
               (V{501, 64 + 48 + 4 + 1 + 256, 64 + 48 + 12 + 1 + 256, 64 + 48 + 12 + 1}));
     const std::tuple<int (*)(int), int, const char*> bad[] = {
