@@ -102,20 +102,6 @@ void clearprocs() {
         p = Proc{};
 }
 
-// ---- the delay alarm ---------------------------------------------------------------------------
-
-void delaycatch(int) {
-    ev_delay = 1;
-}
-
-void setdelay(unsigned seconds) {
-    ev_delay = 0;
-    struct sigaction sa {};
-    sa.sa_handler = delaycatch;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGALRM, &sa, nullptr);
-    alarm(seconds);
-}
 
 void canceldelay() {
     alarm(0);
@@ -628,7 +614,7 @@ int c_on(const char* args) {
             return RC_EXPECTED;
         }
         if (n > 0) {
-            setdelay(static_cast<unsigned>(n));
+            setdelay(n);
             slot = &on_delay;
         } else {
             canceldelay();
