@@ -7,12 +7,25 @@
 #include <string>
 
 inline std::string curnodename; // node of the current connection
+inline int lineopened = 0;      // a service connection succeeded since start-up
+
+// The service directory and other files that steer connections are looked for in the home
+// directory, then in VORNDIR (default /usr/vorn); the current directory only when the name
+// says so ("./service.sys"), so that a planted file cannot redirect a named host. A file found
+// on the search path must be owned by the user or root and not writable by group or others.
+// 1 found (path set), 0 not.
+int getsafepath(std::string& path, const char* name);
+// 1 when `path` is a regular file owned by the user or root and writable only by its owner.
+int trustedfile(const char* path);
 
 // Opens a line by name: 1 connected, 0 nothing to do (empty answer, missing node), -1 failure.
 int connservice(const char* name, int interactive);
 // Resolves a name: 1 resolved, 0 cancelled, -1 unknown (after "Unknown service: %s\r\n").
 int getservice(const char* name, std::string& transport, std::string& node, int interactive);
-// Looks a service up in the directory: 1 found, 0 not found.
+// Looks a service up in the directory file: 1 found, 0 not found. Lines are "name type
+// transport[:node] ...", blanks between words, "!" starts a comment line; names compare
+// without case; only the first letter of the type counts, upper-cased; a line longer than 255
+// characters is cut there, with a warning.
 int chkservice(const char* file, const char* name, std::string& transport, std::string& node,
                int& type);
 // 'N' for a network transport (its driver's flag bit 1), else 'D'.

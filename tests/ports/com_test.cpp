@@ -38,8 +38,8 @@ TEST(Cominit, NullLineAndFailures) {
     const std::tuple<const char*, int, const char*> cases[] = {
         {nullptr, 0, ""}, {"nul:", 0, ""}, {"bogus", -1, "Unknown transport: bogus\r\n"},
         {"bogus;nul:", 0, "Unknown transport: bogus\r\n"}, {"Nul:", -1, "Unknown transport: Nul:\r\n"},
-        {"telnet:a;telnet:b", -1, "Telnet transport is not built yet\r\nTelnet transport is not "
-         "built yet\r\nAll VORN devices busy: telnet:a;telnet:b\r\n"}};
+        {"x:a;x:b", -1, "Unknown transport: x:a\r\nUnknown transport: x:b\r\n"
+         "All VORN devices busy: x:a;x:b\r\n"}};
     // clang-format on
     for (auto [list, result, message] : cases) {
         ConsoleFixture f(false);
