@@ -30,9 +30,31 @@ int device = 0; // variant of the open connection: 0 telnet, 1 telnetb, 2 telnet
 constexpr int SBMAX = 4096;
 constexpr int MAXTERMNAME = 40;
 
-const char* const optnames[25] = {
-    "Transmit Binary", "Echo", "", "Suppress Go Ahead", "", "Status", "Timing Mark", "", "", "",
-    "",  "",  "",  "",  "",  "",  "",  "",  "",  "",  "",  "",  "",  "",  "Terminal Type"};
+const char* const optnames[25] = {"Transmit Binary",
+                                  "Echo",
+                                  "",
+                                  "Suppress Go Ahead",
+                                  "",
+                                  "Status",
+                                  "Timing Mark",
+                                  "",
+                                  "",
+                                  "",
+                                  "",
+                                  "",
+                                  "",
+                                  "",
+                                  "",
+                                  "",
+                                  "",
+                                  "",
+                                  "",
+                                  "",
+                                  "",
+                                  "",
+                                  "",
+                                  "",
+                                  "Terminal Type"};
 
 const char* optname(int opt) {
     if (opt < 25) return optnames[opt];
@@ -193,7 +215,8 @@ int aftiac(int byte) {
 }
 
 void sbbyte(int byte) {
-    if (tn.sblen < static_cast<int>(sizeof tn.sbdata)) tn.sbdata[tn.sblen] = static_cast<uint8_t>(byte);
+    if (tn.sblen < static_cast<int>(sizeof tn.sbdata))
+        tn.sbdata[tn.sblen] = static_cast<uint8_t>(byte);
     if (++tn.sblen > SBMAX) tn.state = 0;
 }
 
@@ -290,8 +313,9 @@ void telinit(int variant) {
 // ---- output ----------------------------------------------------------------------------
 
 int telout(int byte) {
-    if (!filtering() || (byte & 255) != T_IAC) return fdout(byte);
+    if (!filtering()) return fdout(byte);
     telwinch();
+    if ((byte & 255) != T_IAC) return fdout(byte);
     const uint8_t two[2] = {T_IAC, T_IAC};
     return fdbout(two, 2) == 2 ? 1 : -1;
 }
@@ -336,9 +360,9 @@ std::string getemname(int mode) {
         const char* name;
     };
     static const Name names[] = {
-        {EM_ANSI, "ansi"},       {EM_SCOANSI, "ansi"},  {EM_VT52, "vt52"},     {EM_WYSE60, "wyse60"},
-        {EM_PCTERM, "wyse60"},   {EM_TV912, "tvi912"},  {EM_WYSE50, "wyse50"}, {EM_TV925, "tvi925"},
-        {EM_VT2207, "vt220"},    {EM_VT2208, "vt220"},  {EM_IB3101, "ibm3101"}, {EM_TV950, "tvi950"},
+        {EM_ANSI, "ansi"},     {EM_SCOANSI, "ansi"}, {EM_VT52, "vt52"},      {EM_WYSE60, "wyse60"},
+        {EM_PCTERM, "wyse60"}, {EM_TV912, "tvi912"}, {EM_WYSE50, "wyse50"},  {EM_TV925, "tvi925"},
+        {EM_VT2207, "vt220"},  {EM_VT2208, "vt220"}, {EM_IB3101, "ibm3101"}, {EM_TV950, "tvi950"},
         {EM_ADM1, "adm1"},
     };
     mode &= ~1;
@@ -500,7 +524,8 @@ int isdconnect(const char* host, const char* service, int port) {
     int result = -5;
     for (addrinfo* ai = res; ai && result == -5; ai = ai->ai_next) {
         if (ai->ai_family == AF_INET)
-            reinterpret_cast<sockaddr_in*>(ai->ai_addr)->sin_port = htons(static_cast<uint16_t>(port));
+            reinterpret_cast<sockaddr_in*>(ai->ai_addr)->sin_port =
+                htons(static_cast<uint16_t>(port));
         else if (ai->ai_family == AF_INET6)
             reinterpret_cast<sockaddr_in6*>(ai->ai_addr)->sin6_port =
                 htons(static_cast<uint16_t>(port));

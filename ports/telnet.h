@@ -79,7 +79,7 @@ struct TelnetState {
     uint8_t sbdata[4] = {}; // first bytes of its data
     uint8_t hiswill[256] = {};
     uint8_t hisdo[256] = {};
-    uint8_t asked[256] = {}; // bit 1: we sent DO, bit 2: we sent WILL, awaiting the answer
+    uint8_t asked[256] = {};          // bit 1: we sent DO, bit 2: we sent WILL, awaiting the answer
     int nawsrows = -1, nawscols = -1; // size last sent
     int userdup = -1;                 // the user's duplex mode, put back at the close
 };
