@@ -82,18 +82,44 @@ void trace(const char* dir, int cmd, int opt) {
 }
 
 // Negotiation bytes never wait: a peer that floods requests and reads nothing back would
-// otherwise fill the socket and stop the program in a write. An answer that does not fit is
-// dropped; the peer is not listening to it anyway.
-void netsend(const uint8_t* buf, size_t len) {
-    if (comfd < 0) return;
+// otherwise fill the socket and stop the program in a write. What does not fit waits in a small
+// buffer, sent before anything else; an answer that would overflow it is dropped whole (the
+// peer is not reading anyway), so the stream never carries half a command.
+constexpr size_t PENDMAX = 512;
+std::string pending;
+
+bool sendsome(const uint8_t*& buf, size_t& len, bool wait) {
     while (len > 0) {
-        ssize_t n = send(comfd, buf, len, MSG_DONTWAIT | MSG_NOSIGNAL);
+        ssize_t n = send(comfd, buf, len, (wait ? 0 : MSG_DONTWAIT) | MSG_NOSIGNAL);
         if (n < 0 && errno == ENOTSOCK) n = write(comfd, buf, len);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
+        if (n <= 0) return false;
         buf += n;
         len -= static_cast<size_t>(n);
     }
+    return true;
+}
+
+// Sends what is pending; with `wait` (before user data) as a blocking write would.
+void flushpending(bool wait) {
+    if (pending.empty() || comfd < 0) return;
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(pending.data());
+    size_t len = pending.size();
+    bool all = sendsome(p, len, wait);
+    pending.erase(0, pending.size() - len);
+    if (!all && wait) pending.clear(); // the line is broken: the read side will notice
+}
+
+void netsend(const uint8_t* buf, size_t len) {
+    if (comfd < 0) return;
+    flushpending(false);
+    if (!pending.empty()) {
+        if (pending.size() + len <= PENDMAX)
+            pending.append(reinterpret_cast<const char*>(buf), len);
+        return;
+    }
+    if (!sendsome(buf, len, false) && len > 0 && errno != EPIPE)
+        pending.append(reinterpret_cast<const char*>(buf), len);
 }
 
 bool filtering() {
@@ -223,6 +249,7 @@ void sbbyte(int byte) {
 } // namespace
 
 void telreset() {
+    pending.clear();
     int keep = tn.userdup;
     tn = TelnetState{};
     tn.userdup = keep;
@@ -315,6 +342,7 @@ void telinit(int variant) {
 int telout(int byte) {
     if (!filtering()) return fdout(byte);
     telwinch();
+    flushpending(true);
     if ((byte & 255) != T_IAC) return fdout(byte);
     const uint8_t two[2] = {T_IAC, T_IAC};
     return fdbout(two, 2) == 2 ? 1 : -1;
@@ -323,6 +351,7 @@ int telout(int byte) {
 int telbout(const uint8_t* buf, int len) {
     if (!filtering()) return fdbout(buf, len);
     telwinch();
+    flushpending(true);
     if (len <= 0) return 0;
     uint8_t out[2 * COMBUFSIZ];
     int done = 0;
@@ -345,6 +374,7 @@ int telbout(const uint8_t* buf, int len) {
 
 int bsdbrk() {
     if (filtering()) {
+        flushpending(true);
         const uint8_t b[2] = {T_IAC, T_BRK};
         return fdbout(b, 2) == 2 ? 0 : -1;
     }
