@@ -1,0 +1,164 @@
+// The telnet driver against a real telnet server (inetutils telnetd) on loopback. The test is
+// the server's inetd: it listens on a free port and hands each accepted connection to a new
+// telnetd as descriptors 0, 1 and 2, as inetd does (telnetd asks the socket for its peer, so
+// a pipe relay would not do). A real login needs a password and a user account the test
+// cannot make, so telnetd runs a shell directly in place of login (its --exec-login option);
+// everything before that - the option negotiation, the pseudo-terminal, the terminal type and
+// window size it is told - is the real server's.
+#include <gtest/gtest.h>
+
+#include "emulators/emulate.h"
+#include "ports/com.h"
+#include "ports/service.h"
+#include "ports/telnet.h"
+#include "screen/vscreen.h"
+#include "support/console_fixture.h"
+#include "support/harness.h"
+#include "support/portsupport.h"
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+
+namespace {
+const char* const TELNETD = "/usr/sbin/telnetd";
+
+class Inetd {
+  public:
+    explicit Inetd(const std::string& login) {
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof sa;
+        if (bind(fd, reinterpret_cast<sockaddr*>(&sa), len) < 0 || listen(fd, 4) < 0) return;
+        getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
+        port = ntohs(sa.sin_port);
+        pid_ = fork();
+        if (pid_ == 0) {
+            setpgid(0, 0);
+            signal(SIGCHLD, SIG_IGN); // servers that end are reaped by the system
+            for (;;) {
+                int c = accept(fd, nullptr, nullptr);
+                if (c < 0) continue;
+                if (fork() == 0) {
+                    for (int i = 0; i < 3; i++)
+                        dup2(c, i);
+                    if (c > 2) close(c);
+                    execl(TELNETD, "telnetd", "-h", "-E", login.c_str(),
+                          static_cast<char*>(nullptr));
+                    _exit(127);
+                }
+                close(c);
+            }
+        }
+        close(fd);
+    }
+    ~Inetd() {
+        if (pid_ > 0) {
+            kill(-pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    Inetd(const Inetd&) = delete;
+    Inetd& operator=(const Inetd&) = delete;
+    int port = 0;
+
+  private:
+    pid_t pid_ = -1;
+};
+
+// What the line brought until `text` arrived, the line closed or time ran out.
+std::string linefor(std::string& got, const std::string& text, double seconds = 10) {
+    pollfor(
+        [&] {
+            waitread(0);
+            while (!qempty(comq))
+                got += static_cast<char>(unqchar(comq));
+            return got.find(text) != std::string::npos || comfd < 0;
+        },
+        seconds);
+    return got;
+}
+
+void typeline(const std::string& s) {
+    telbout(reinterpret_cast<const uint8_t*>(s.data()), static_cast<int>(s.size()));
+}
+
+class RealTelnetd : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (access(TELNETD, X_OK) != 0) GTEST_SKIP() << TELNETD << " missing (scripts/deps test)";
+    }
+};
+
+TEST_F(RealTelnetd, TerminalTypeWindowSizeBothWaysOf255BreakAndTheHostClosing) {
+    Inetd inetd("/bin/sh -i");
+    ASSERT_GT(inetd.port, 0);
+    ConsoleFixture fx(false);
+    int keeprows = vlines, keepcols = vcols, keepmode = vemode;
+    vemode = EM_VT2207;
+    vlines = 30;
+    vcols = 100;
+    std::string addr = "telnet:127.0.0.1:" + std::to_string(inetd.port);
+    ASSERT_EQ(connservice(addr.c_str(), 0), 1) << fx.output();
+    std::string got;
+    typeline("echo READY\r");
+    ASSERT_NE(linefor(got, "READY\r\n").find("READY\r\n"), std::string::npos) << got;
+
+    // The terminal type and size the server was told.
+    typeline("echo T=$TERM.; stty size\r");
+    EXPECT_NE(linefor(got, "30 100").find("T=vt220.\r\n30 100\r\n"), std::string::npos) << got;
+    vcols = 90; // the emulated screen changes: the server hears of it with the next bytes
+    typeline("stty size\r");
+    EXPECT_NE(linefor(got, "30 90\r\n").find("30 90\r\n"), std::string::npos) << got;
+
+    // A 255 sent arrives once; one the host prints arrives once.
+    got.clear();
+    typeline("od -An -tx1 -N3\r");
+    linefor(got, "-N3\r\n");
+    typeline("A\xff"
+             "B\r");
+    EXPECT_NE(linefor(got, " 41 ff 42").find(" 41 ff 42"), std::string::npos) << got;
+    got.clear();
+    typeline("printf 'X\\377Y\\n'\r");
+    EXPECT_NE(linefor(got, "X\xffY").find("\nX\xffY\r\n"), std::string::npos) << got;
+
+    // A break reaches the shell as an interrupt.
+    got.clear();
+    typeline("trap 'echo BRK-ARRIVED' INT; read x\r");
+    linefor(got, "read x\r\n");
+    bsdbrk();
+    EXPECT_NE(linefor(got, "BRK-ARRIVED").find("BRK-ARRIVED"), std::string::npos) << got;
+
+    // The host ends the session: the line is lost and the null line is current.
+    typeline("\rexit\r");
+    linefor(got, "never", 10);
+    EXPECT_EQ(comfd, -1);
+    EXPECT_EQ(COM, &nulfunc);
+    EXPECT_NE(fx.output().find("\r\n[Disconnected]\r\n"), std::string::npos);
+    vlines = keeprows;
+    vcols = keepcols;
+    vemode = keepmode;
+}
+
+TEST_F(RealTelnetd, TheProgramReachesTheShellShowsItsAnswersAndEndsWhenTheHostCloses) {
+    Inetd inetd("/bin/sh -i");
+    ASSERT_GT(inetd.port, 0);
+    VornRun run({"-l", "telnet:127.0.0.1:" + std::to_string(inetd.port)}, {.rows = 24, .cols = 80});
+    ASSERT_TRUE(run.waitFor("Connected to 127.0.0.1:")) << run.screen();
+    run.type("echo T=$TERM.; stty size\r");
+    EXPECT_TRUE(run.waitFor("T=vt100.")) << run.screen();
+    EXPECT_TRUE(run.waitFor("24 80")) << run.screen();
+    run.type("exit\r");
+    EXPECT_TRUE(run.waitForOutput("[Disconnected]")) << run.output();
+    EXPECT_EQ(run.wait(), 0);
+    EXPECT_TRUE(sameTermios(run.before(), run.now()));
+}
+} // namespace
