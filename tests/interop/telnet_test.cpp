@@ -1,10 +1,13 @@
-// The telnet driver against a real telnet server (inetutils telnetd) on loopback. The test is
+// The network drivers against real servers on loopback: telnet against inetutils telnetd,
+// rlogin against rlogind (rsh-redone), and rlogin's start string checked byte by byte by a
+// small server written here. The test is
 // the server's inetd: it listens on a free port and hands each accepted connection to a new
 // telnetd as descriptors 0, 1 and 2, as inetd does (telnetd asks the socket for its peer, so
 // a pipe relay would not do). A real login needs a password and a user account the test
 // cannot make, so telnetd runs a shell directly in place of login (its --exec-login option);
 // everything before that - the option negotiation, the pseudo-terminal, the terminal type and
-// window size it is told - is the real server's.
+// window size it is told - is the real server's. rlogind likewise can only be taken as far as
+// its password prompt; the session itself is shown against the test's own rlogin server.
 #include <gtest/gtest.h>
 
 #include "emulators/emulate.h"
@@ -20,18 +23,23 @@
 #include <csignal>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 const char* const TELNETD = "/usr/sbin/telnetd";
+const char* const RLOGIND = "/usr/sbin/in.rlogind";
 
+// Listens on a free loopback port and runs `argv` for each connection with the socket as its
+// descriptors 0, 1 and 2.
 class Inetd {
   public:
-    explicit Inetd(const std::string& login) {
+    explicit Inetd(std::vector<std::string> argv) {
         int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in sa{};
         sa.sin_family = AF_INET;
@@ -51,8 +59,11 @@ class Inetd {
                     for (int i = 0; i < 3; i++)
                         dup2(c, i);
                     if (c > 2) close(c);
-                    execl(TELNETD, "telnetd", "-h", "-E", login.c_str(),
-                          static_cast<char*>(nullptr));
+                    std::vector<char*> v;
+                    for (std::string& a : argv)
+                        v.push_back(a.data());
+                    v.push_back(nullptr);
+                    execv(v[0], v.data());
                     _exit(127);
                 }
                 close(c);
@@ -99,7 +110,7 @@ class RealTelnetd : public ::testing::Test {
 };
 
 TEST_F(RealTelnetd, TerminalTypeWindowSizeBothWaysOf255BreakAndTheHostClosing) {
-    Inetd inetd("/bin/sh -i");
+    Inetd inetd({TELNETD, "-h", "-E", "/bin/sh -i"});
     ASSERT_GT(inetd.port, 0);
     ConsoleFixture fx(false);
     int keeprows = vlines, keepcols = vcols, keepmode = vemode;
@@ -149,7 +160,7 @@ TEST_F(RealTelnetd, TerminalTypeWindowSizeBothWaysOf255BreakAndTheHostClosing) {
 }
 
 TEST_F(RealTelnetd, TheProgramReachesTheShellShowsItsAnswersAndEndsWhenTheHostCloses) {
-    Inetd inetd("/bin/sh -i");
+    Inetd inetd({TELNETD, "-h", "-E", "/bin/sh -i"});
     ASSERT_GT(inetd.port, 0);
     VornRun run({"-l", "telnet:127.0.0.1:" + std::to_string(inetd.port)}, {.rows = 24, .cols = 80});
     ASSERT_TRUE(run.waitFor("Connected to 127.0.0.1:")) << run.screen();
@@ -160,5 +171,63 @@ TEST_F(RealTelnetd, TheProgramReachesTheShellShowsItsAnswersAndEndsWhenTheHostCl
     EXPECT_TRUE(run.waitForOutput("[Disconnected]")) << run.output();
     EXPECT_EQ(run.wait(), 0);
     EXPECT_TRUE(sameTermios(run.before(), run.now()));
+}
+
+class Rlogin : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        // The start string must come from a reserved port, which only root can bind.
+        if (geteuid() != 0) GTEST_SKIP() << "rlogin needs root for its reserved port";
+    }
+};
+
+TEST_F(Rlogin, RealRlogindTakesTheStartFromAReservedPortAndAsksForThePassword) {
+    if (access(RLOGIND, X_OK) != 0) GTEST_SKIP() << RLOGIND << " missing (scripts/deps test)";
+    Inetd inetd({RLOGIND});
+    ASSERT_GT(inetd.port, 0);
+    ConsoleFixture fx(false);
+    std::string addr = "rlogin:127.0.0.1:" + std::to_string(inetd.port);
+    ASSERT_EQ(connservice(addr.c_str(), 0), 1) << fx.output();
+    std::string got;
+    // rlogind's NUL acknowledges the start string; the login then asks for the password.
+    EXPECT_EQ(linefor(got, "Password: "), std::string("\0Password: ", 11));
+    comexit();
+}
+
+TEST_F(Rlogin, StartStringReservedPortRawDataAndTheHostClosing) {
+    int l = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof sa;
+    ASSERT_EQ(bind(l, reinterpret_cast<sockaddr*>(&sa), len), 0);
+    ASSERT_EQ(listen(l, 1), 0);
+    getsockname(l, reinterpret_cast<sockaddr*>(&sa), &len);
+    ConsoleFixture fx(false);
+    int keepmode = vemode;
+    vemode = EM_VT2208;
+    std::string addr = "rlogin:127.0.0.1#" + std::to_string(ntohs(sa.sin_port));
+    ASSERT_EQ(connservice(addr.c_str(), 0), 1) << fx.output();
+    int peer = accept(l, reinterpret_cast<sockaddr*>(&sa), &len);
+    ASSERT_GE(peer, 0);
+    int from = ntohs(sa.sin_port);
+    EXPECT_TRUE(from >= 513 && from <= 1023) << from;
+    const passwd* pw = getpwuid(getuid());
+    std::string user = pw ? pw->pw_name : "";
+    EXPECT_EQ(readfor(peer, 2 * user.size() + 14), std::string("\0", 1) + user +
+                                                       std::string("\0", 1) + user +
+                                                       std::string("\0vt220/9600\0", 12));
+    // No telnet filter: 255 passes unchanged both ways.
+    writeall(peer, std::string("\0shell\xff>", 8));
+    std::string got;
+    EXPECT_EQ(linefor(got, ">"), std::string("\0shell\xff>", 8));
+    COM->out(255);
+    EXPECT_EQ(readfor(peer, 1), "\xff");
+    close(peer);
+    linefor(got, "never", 5);
+    EXPECT_EQ(comfd, -1);
+    EXPECT_NE(fx.output().find("[Disconnected]"), std::string::npos);
+    close(l);
+    vemode = keepmode;
 }
 } // namespace
