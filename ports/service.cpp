@@ -250,6 +250,17 @@ int connservice(const char* name, int interactive) {
     return openline(asked, transport, node);
 }
 
+int servicename(const char* name) {
+    std::string n = name ? name : "";
+    size_t a = n.find_first_not_of(" \t"), b = n.find_last_not_of(" \t\r\n");
+    if (a == std::string::npos) return 0;
+    n = n.substr(a, b - a + 1);
+    if (n.find_first_of(":;") != std::string::npos) return 1;
+    std::string file, t, node;
+    int type;
+    return getsafepath(file, SERVICE_FILE) && chkservice(file.c_str(), n.c_str(), t, node, type);
+}
+
 int try3conn(const char* name) {
     int empty = 0;
     std::string asked = name ? name : "";

@@ -32,6 +32,9 @@ int chkservice(const char* file, const char* name, std::string& transport, std::
 int getsrvtype(const char* transport);
 // Splits transport:node (leading blanks skipped; the node is empty without ":").
 void getranshost(const char* text, std::string& transport, std::string& node);
+// 1 when `name` names a service or an address (transport:node, or a port list) rather than a
+// configuration file.
+int servicename(const char* name);
 // Connects with retries: 0 connected, -1 given up after three empty answers.
 int try3conn(const char* name);
 // Makes sure a line is open before dialing: 0 open (or server mode), 1 none could be opened.

@@ -3,8 +3,20 @@
 #include "script/interim_found.h"
 
 #include "core/fmt.h"
+#include "ports/service.h"
 
-int c_connect(const char*) {
+#include <string>
+
+// A service or an address is connected through the service directory; configuration files
+// wait for the configuration reader.
+int c_connect(const char* name) {
+    if (servicename(name)) {
+        std::string n = name;
+        while (!n.empty() && (n.back() == ' ' || n.back() == '\t'))
+            n.pop_back();
+        size_t a = n.find_first_not_of(" \t");
+        return connservice(a == std::string::npos ? "" : n.c_str() + a, 1) == 1 ? 0 : 1;
+    }
     zzprintf("Connecting to a configuration is not built yet\r\n");
     return 1;
 }

@@ -4,6 +4,7 @@
 #include "core/start.h"
 #include "ports/com.h"
 #include "ports/service.h"
+#include "script/interim_found.h"
 #include "support/console_fixture.h"
 #include "support/harness.h"
 #include "support/portsupport.h"
@@ -181,4 +182,30 @@ TEST(ServicePortLists, DevicesWholeAddressesOneByOne) {
     connected = 0;
     EXPECT_EQ(chkconnect(), 1);
     EXPECT_NE(fx.output().find("No connection specified\r\n"), std::string::npos);
+}
+
+TEST(ServiceConnect, TheConnectCommandTakesServicesAndAddresses) {
+    Dirs d;
+    int l = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof sa;
+    ASSERT_EQ(bind(l, reinterpret_cast<sockaddr*>(&sa), len), 0);
+    ASSERT_EQ(listen(l, 1), 0);
+    getsockname(l, reinterpret_cast<sockaddr*>(&sa), &len);
+    std::string port = std::to_string(ntohs(sa.sin_port));
+    d.home.write("service.sys", "loop N telnet:127.0.0.1:" + port + "\n");
+    ConsoleFixture fx(false);
+    EXPECT_EQ(c_connect(" LOOP "), 0);
+    EXPECT_EQ(curnodename, "127.0.0.1:" + port);
+    EXPECT_EQ(c_connect(("telnet:127.0.0.1#" + port).c_str()), 0);
+    EXPECT_EQ(c_connect("office.con"), 1); // a configuration file, not a service
+    EXPECT_NE(
+        fx.output().find("Attempting connection to LOOP (telnet:127.0.0.1:" + port + ")...\r\n"),
+        std::string::npos)
+        << fx.output();
+    EXPECT_NE(fx.output().find("configuration is not built yet"), std::string::npos);
+    comexit();
+    close(l);
 }

@@ -101,6 +101,17 @@ TEST(TelnetFilter, NegotiationsAnswersAndData) {
     }
 }
 
+TEST(TelnetFilter, DebugTraceNamesEachNegotiationAndAtLevelTwoEachByte) {
+    Filter f;
+    vtdebug = 1;
+    f.feed(B({IAC, DO, 24, IAC, WILL, 77}));
+    vtdebug = 2;
+    f.feed("A");
+    vtdebug = 0;
+    EXPECT_EQ(f.fx.output(), "RECV: do Terminal Type (24)\r\nSENT: will Terminal Type (24)\r\n"
+                             "RECV: will  (77)\r\nSENT: dont  (77)\r\n[41,0]\r\n");
+}
+
 TEST(TelnetFilter, StateCarriesAcrossReadsAndAnUnendedSubnegotiationIsBounded) {
     Filter f;
     vemode = EM_VT100;
