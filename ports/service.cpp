@@ -23,14 +23,17 @@ bool isblank(char c) {
     return c == ' ' || c == '\t';
 }
 
-// Reads a line at a prompt with echo. ^D on an empty line ends the program while no line was
-// ever opened (start-up); later it only cancels, since the prompt may come from a script or
+// Set while try3conn() asks again after a lost line: there ^D is the way out of the program.
+bool retrying = false;
+
+// Reads a line at a prompt with echo. ^D on an empty line ends the program at start-up and
+// after a lost line; otherwise it only cancels, since the prompt may come from a script or
 // the escape prompt of a session the user wants to keep.
 bool askline(const char* prompt, std::string& answer) {
     char buf[NGETS_MAX + 1] = {};
     zzprintf("%s", prompt);
     if (ngets(buf, NG_ECHO | NG_EOF)) {
-        if (!lineopened) doneterm(0);
+        if (!lineopened || retrying) doneterm(0);
         answer.clear();
         return false;
     }
@@ -264,6 +267,10 @@ int servicename(const char* name) {
 int try3conn(const char* name) {
     int empty = 0;
     std::string asked = name ? name : "";
+    struct Retrying {
+        Retrying() { retrying = true; }
+        ~Retrying() { retrying = false; }
+    } guard;
     for (;;) {
         int r = connservice(asked.c_str(), 1);
         if (r > 0) return 0;
