@@ -19,6 +19,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <poll.h>
 #include <string>
 #include <sys/select.h>
 #include <unistd.h>
@@ -135,6 +136,20 @@ class AlarmGuard {
 bool zmprot() {
     return errprot == 6 || errprot == 7;
 }
+
+// The line output queue (see lineput).
+std::string outq;       // bytes the line has not taken yet, from outhead on
+size_t outhead = 0;     // first byte of outq not yet written
+bool outgaveup = false; // a stuck send was ended by a signal: the exit path never waits again
+
+size_t outcount() {
+    return outq.size() - outhead;
+}
+
+void outdiscard() {
+    outq.clear();
+    outhead = 0;
+}
 } // namespace
 
 const Transport* findtransport(const char* name) {
@@ -217,6 +232,7 @@ void closecom() {
             aberr("Timeout on VORN communications port close: check cable or disable port\r\n");
     }
     comfd = -1;
+    outdiscard();
     if (escraised) escloop = savedescloop;
     escraised = false;
 }
@@ -301,17 +317,11 @@ int fdstnh() {
 }
 int fdout(int byte) {
     uint8_t b = static_cast<uint8_t>(byte);
-    ssize_t n;
-    while ((n = write(comfd, &b, 1)) < 0 && errno == EINTR) { // a signal must not drop the byte
-    }
-    return static_cast<int>(n);
+    return lineput(&b, 1, true);
 }
 int fdbout(const uint8_t* buf, int len) {
     if (len <= 0) return 0;
-    ssize_t n;
-    while ((n = write(comfd, buf, static_cast<size_t>(len))) < 0 && errno == EINTR) {
-    }
-    return static_cast<int>(n);
+    return lineput(buf, len, true);
 }
 int netread(int fd, void* buf, int len) {
     return static_cast<int>(read(fd, buf, static_cast<size_t>(len)));
@@ -362,21 +372,104 @@ void queuesready() {
     if (comq.size == 0) qinit(comq, COMQSIZE);
 }
 
-void readconsole() {
-    uint8_t buf[TTYQSIZE];
-    ssize_t n = read(ttyfd, buf, sizeof buf);
+// Takes what the console has, at most what the ring can still hold, so no key is lost. True
+// when one of the bytes read is `stop` (-1 never matches).
+bool readconsole(int stop = -1) {
+    uint8_t buf[CONSREAD];
+    int room = qroom(ttyq);
+    if (room <= 0) return false;
+    ssize_t n = read(ttyfd, buf, static_cast<size_t>(room < CONSREAD ? room : CONSREAD));
     if (n <= 0) {
-        if (n < 0 && errno == EINTR) return;
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) return false;
         zzprintf("\r\n[selerdr: Eof/Error on console]\r\n");
         // A console that keeps answering end of file has hung up.
         if (++conseof >= 10) donesig = SIGHUP;
-        return;
+        return false;
     }
     conseof = 0;
-    for (ssize_t i = 0; i < n; i++)
-        qchar(buf[i], ttyq);
+    qwrite(ttyq, buf, static_cast<int>(n));
+    return stop >= 0 && stop <= 255 && std::memchr(buf, stop, static_cast<size_t>(n));
 }
 
+// ---- line output queue -----------------------------------------------------------------
+
+// One write that never blocks, whatever mode the descriptor is in (a serial line is opened
+// blocking so its reads honour VMIN and VTIME).
+ssize_t nbwrite(int fd, const uint8_t* p, size_t n) {
+    int fl = fcntl(fd, F_GETFL);
+    bool toggle = fl >= 0 && !(fl & O_NONBLOCK);
+    if (toggle) fcntl(fd, F_SETFL, fl | O_NONBLOCK);
+    ssize_t r;
+    while ((r = write(fd, p, n)) < 0 && errno == EINTR) { // a signal must not drop the bytes
+    }
+    int e = errno;
+    if (toggle) fcntl(fd, F_SETFL, fl);
+    errno = e;
+    return r;
+}
+
+bool wouldblock(int e) {
+    return e == EAGAIN || e == EWOULDBLOCK;
+}
+
+// Writes as much of the queue as the line takes now; -1 when the line failed.
+int outpush() {
+    while (outcount() > 0 && comfd >= 0) {
+        ssize_t n =
+            nbwrite(comfd, reinterpret_cast<const uint8_t*>(outq.data()) + outhead, outcount());
+        if (n < 0) {
+            if (wouldblock(errno)) break;
+            outdiscard();
+            return -1;
+        }
+        if (n == 0) break;
+        outhead += static_cast<size_t>(n);
+    }
+    if (outhead == outq.size())
+        outdiscard();
+    else if (outhead >= static_cast<size_t>(OUTQMAX)) {
+        outq.erase(0, outhead);
+        outhead = 0;
+    }
+    return 0;
+}
+
+// Waits until the line takes some of the queue. Keys typed meanwhile are read into the console
+// ring, so none is lost; the command key (or, where aborting is allowed, the abort key) ends
+// the wait with -1 and stays queued for terminal mode. SIGTERM and SIGHUP end the program.
+int outwait() {
+    for (;;) {
+        if (donesig) {
+            outdiscard();
+            outgaveup = true;
+            doneterm(donesig);
+        }
+        if (comfd < 0) return -1;
+        pollfd p[2] = {{comfd, POLLOUT, 0}, {ttyfd, POLLIN, 0}};
+        const bool cons = !xorqflag && ttyfd >= 0 && qroom(ttyq) > 0;
+        // Slices, so a signal that lands just before poll is still seen soon.
+        int r = poll(p, cons ? 2 : 1, 250);
+        if (r < 0 && errno != EINTR) return -1;
+        if (r <= 0) continue;
+        if (cons && (p[1].revents & (POLLIN | POLLHUP | POLLERR))) {
+            bool stop = readconsole(cmdchar);
+            if (!stop && canabort && abochar >= 0) {
+                // The abort key is looked for in what the ring already holds too.
+                for (int i = ttyq.rpos; i != ttyq.wpos; i = i + 1 == ttyq.size ? 0 : i + 1)
+                    if (ttyq.buf[i] == abochar) stop = true;
+            }
+            if (stop) {
+                outdiscard();
+                return -1;
+            }
+        }
+        if (p[0].revents & (POLLERR | POLLNVAL)) {
+            outdiscard();
+            return -1;
+        }
+        if (p[0].revents & (POLLOUT | POLLHUP)) return outpush();
+    }
+}
 void readline() {
     uint8_t buf[COMBUFSIZ];
     ssize_t n = read(comfd, buf, sizeof buf);
@@ -396,17 +489,57 @@ void readline() {
 }
 } // namespace
 
+int lineput(const uint8_t* buf, int len, bool wait) {
+    if (comfd < 0 || len < 0) return -1;
+    const int total = len;
+    if (outcount() == 0) {
+        ssize_t n = nbwrite(comfd, buf, static_cast<size_t>(len));
+        if (n == len) return total;
+        if (n < 0 && !wouldblock(errno)) return -1;
+        if (n > 0) buf += n, len -= static_cast<int>(n);
+    }
+    if (!wait && outcount() + static_cast<size_t>(len) > static_cast<size_t>(OUTQMAX)) return -1;
+    outq.append(reinterpret_cast<const char*>(buf), static_cast<size_t>(len));
+    if (outpush() < 0) return -1;
+    while (wait && outcount() > static_cast<size_t>(OUTQMAX)) {
+        if (outgaveup) {
+            outdiscard();
+            return -1;
+        }
+        if (outwait() < 0) return -1;
+    }
+    return total;
+}
+
+int linepending() {
+    return static_cast<int>(outcount());
+}
+
+int comreply(const uint8_t* buf, int len) {
+    if (len <= 0) return 0;
+    if (comfd >= 0 && COM->out == fdout && !cdelay) return lineput(buf, len, false);
+    for (int i = 0; i < len; i++)
+        dcomout(buf[i]);
+    return len;
+}
+
 void waitread(int block) {
     queuesready();
     for (;;) {
         if (donesig) doneterm(donesig);
-        fd_set set;
+        fd_set set, wset;
         FD_ZERO(&set);
+        FD_ZERO(&wset);
         int nfds = 0;
         bool line = comfd >= 0 && comfd < FD_SETSIZE && qempty(comq);
         bool cons = !xorqflag && ttyfd >= 0 && ttyfd < FD_SETSIZE && qempty(ttyq);
+        bool out = comfd >= 0 && comfd < FD_SETSIZE && outcount() > 0;
         if (line) {
             FD_SET(comfd, &set);
+            nfds = comfd + 1;
+        }
+        if (out) {
+            FD_SET(comfd, &wset);
             nfds = comfd + 1;
         }
         if (cons) {
@@ -418,7 +551,7 @@ void waitread(int block) {
         struct timeval tv {
             block ? 1 : 0, 0
         };
-        int r = select(nfds, &set, nullptr, nullptr, &tv);
+        int r = select(nfds, &set, &wset, nullptr, &tv);
         if (r < 0) {
             if (errno == EINTR && donesig) doneterm(donesig);
             return;
@@ -427,9 +560,12 @@ void waitread(int block) {
             if (!block || comalarm) return;
             continue;
         }
-        if (cons && FD_ISSET(ttyfd, &set)) readconsole();
-        if (line && comfd >= 0 && FD_ISSET(comfd, &set)) readline();
-        return;
+        bool got = false;
+        if (out && FD_ISSET(comfd, &wset)) outpush();
+        if (cons && FD_ISSET(ttyfd, &set)) readconsole(), got = true;
+        if (line && comfd >= 0 && FD_ISSET(comfd, &set)) readline(), got = true;
+        // Only output went: a blocking wait goes on waiting for input.
+        if (got || !block || comalarm) return;
     }
 }
 
@@ -628,5 +764,7 @@ void comreset() {
     exitdisc = 0;
     conseof = 0;
     comalarm = 0;
+    outdiscard();
+    outgaveup = false;
     trinit(itrans, iqueue);
 }

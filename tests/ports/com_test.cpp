@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <csignal>
@@ -198,6 +199,86 @@ TEST(Console, RawModeAndBackExactlyAndOnlyTheFirstSaveCounts) {
     ASSERT_EQ(unsavecons(), 0);
     EXPECT_TRUE(sameTermios(termsof(c.slave), before));
     consreset(), comreset();
+}
+
+// A paste of any length reaches the console ring whole, in order: the ring holds a full read.
+TEST(ConsoleRing, PastesOfAnyLengthArriveWhole) {
+    for (size_t n : {127, 128, 129, 1024, 4096}) {
+        ConsoleFixture fx(false);
+        std::string paste;
+        for (size_t i = 0; i < n; i++)
+            paste += static_cast<char>('!' + i % 90);
+        fx.type(paste);
+        std::string got;
+        pollfor(
+            [&] {
+                waitread(0);
+                for (int c; (c = unqchar(ttyq)) >= 0;)
+                    got += static_cast<char>(c);
+                return got.size() >= n;
+            },
+            5);
+        EXPECT_EQ(got, paste) << n;
+    }
+}
+
+// The fixture's line is a socket the peer does not read until told: sends fill it and queue.
+struct StuckLine : ::testing::Test {
+    ConsoleFixture fx;
+    std::string sent;
+    // Sends numbered blocks until the line stopped taking them and a queue has built.
+    void fill(size_t queued) {
+        uint8_t block[1000];
+        for (int i = 0; linepending() < static_cast<int>(queued) && i < 100000; i++) {
+            for (size_t j = 0; j < sizeof block; j++)
+                block[j] = static_cast<uint8_t>('a' + (i + j) % 26);
+            ASSERT_EQ(fdbout(block, sizeof block), static_cast<int>(sizeof block));
+            sent.append(reinterpret_cast<char*>(block), sizeof block);
+        }
+        ASSERT_GE(linepending(), static_cast<int>(queued));
+    }
+};
+
+// Typed keys and sent blocks the line cannot take yet wait in order; the waits send them.
+TEST_F(StuckLine, NothingSentIsDroppedWhenTheLineStopsTakingBytes) {
+    fill(OUTQMAX / 2);
+    for (char c : std::string("typed keys\r")) {
+        ASSERT_EQ(fdout(c), 1);
+        sent += c;
+    }
+    std::string got;
+    pollfor(
+        [&] {
+            waitread(0);
+            got = fx.received(0, 0);
+            return got.size() >= sent.size();
+        },
+        10);
+    EXPECT_EQ(linepending(), 0);
+    EXPECT_EQ(got.size(), sent.size());
+    EXPECT_TRUE(got == sent) << "first difference at "
+                             << std::mismatch(got.begin(), got.end(), sent.begin()).first -
+                                    got.begin();
+}
+
+// A sender past the queue's limit waits for the line; the command key ends the wait at once and
+// stays for terminal mode. Answers to status requests never wait: past the limit they are lost.
+TEST_F(StuckLine, CommandKeyEndsAStuckSendAndAnswersNeverWait) {
+    fill(OUTQMAX - 1000); // blocks of 1000: the queue stays within the limit
+    const std::vector<uint8_t> answer(1001, 'r');
+    auto t0 = Clock::now();
+    EXPECT_EQ(comreply(answer.data(), static_cast<int>(answer.size())), -1);
+    EXPECT_LT(since(t0), 1.0);
+    fx.type("ab\x05");
+    std::vector<uint8_t> big(2000, 'z');
+    t0 = Clock::now();
+    EXPECT_EQ(fdbout(big.data(), static_cast<int>(big.size())), -1);
+    EXPECT_LT(since(t0), 3.0);
+    EXPECT_EQ(linepending(), 0);
+    std::string keys;
+    for (int c; (c = unqchar(ttyq)) >= 0;)
+        keys += static_cast<char>(c);
+    EXPECT_EQ(keys, "ab\x05");
 }
 
 } // namespace
