@@ -4,6 +4,7 @@
 #include "core/start.h"
 #include "core/term.h"
 #include "ports/console.h"
+#include "ports/pty.h"
 #include "ports/serial.h"
 #include "ports/service.h"
 #include "ports/settings.h"
@@ -527,6 +528,15 @@ void waitread(int block) {
     queuesready();
     for (;;) {
         if (donesig) doneterm(donesig);
+        if (ptyended() && qempty(comq)) {
+            // The program on the line has ended: what it wrote last is shown, then the line ends
+            // even when a job it left behind still holds the slave open.
+            pollfd p{comfd, POLLIN, 0};
+            if (poll(&p, 1, 0) <= 0 || !(p.revents & POLLIN)) {
+                lostline();
+                return;
+            }
+        }
         fd_set set, wset;
         FD_ZERO(&set);
         FD_ZERO(&wset);
