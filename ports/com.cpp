@@ -14,6 +14,8 @@
 #include "script/interim_found.h"
 #include "transfer/capture.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -22,8 +24,11 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
+#include <sys/ioctl.h>
 #include <sys/select.h>
+#include <termios.h>
 #include <unistd.h>
+#include <vector>
 
 // ---- driver tables ---------------------------------------------------------------------
 
@@ -373,23 +378,45 @@ void queuesready() {
     if (comq.size == 0) qinit(comq, COMQSIZE);
 }
 
-// Takes what the console has, at most what the ring can still hold, so no key is lost. True
-// when one of the bytes read is `stop` (-1 never matches).
-bool readconsole(int stop = -1) {
+// Keys read while the console ring was full (only while a send waits for the line, so the
+// command key behind a long paste is still seen); they go to the ring first.
+std::string consextra;
+constexpr size_t CONSEXTRAMAX = 1 << 20;
+
+void refillconsole() {
+    size_t k = std::min(consextra.size(), static_cast<size_t>(qroom(ttyq)));
+    if (k == 0) return;
+    qwrite(ttyq, reinterpret_cast<const unsigned char*>(consextra.data()), static_cast<int>(k));
+    consextra.erase(0, k);
+}
+
+// Takes what the console has, at most what the ring can still hold, so no key is lost; with
+// `overflow` what does not fit is kept in consextra.
+void readconsole(bool overflow = false) {
     uint8_t buf[CONSREAD];
-    int room = qroom(ttyq);
-    if (room <= 0) return false;
+    refillconsole();
+    int room = consextra.empty() ? qroom(ttyq) : 0;
+    if (overflow) room = CONSREAD;
+    if (room <= 0) return;
     ssize_t n = read(ttyfd, buf, static_cast<size_t>(room < CONSREAD ? room : CONSREAD));
     if (n <= 0) {
-        if (n < 0 && (errno == EINTR || errno == EAGAIN)) return false;
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
         zzprintf("\r\n[selerdr: Eof/Error on console]\r\n");
         // A console that keeps answering end of file has hung up.
         if (++conseof >= 10) donesig = SIGHUP;
-        return false;
+        return;
     }
     conseof = 0;
-    qwrite(ttyq, buf, static_cast<int>(n));
-    return stop >= 0 && stop <= 255 && std::memchr(buf, stop, static_cast<size_t>(n));
+    int in = consextra.empty() ? qwrite(ttyq, buf, static_cast<int>(n)) : 0;
+    consextra.append(reinterpret_cast<const char*>(buf) + in, static_cast<size_t>(n - in));
+}
+
+// True when `key` (a byte) waits in the console ring or behind it.
+bool keypending(int key) {
+    if (key < 0 || key > 255) return false;
+    for (int i = ttyq.rpos; ttyq.buf && i != ttyq.wpos; i = i + 1 == ttyq.size ? 0 : i + 1)
+        if (ttyq.buf[i] == key) return true;
+    return consextra.find(static_cast<char>(key)) != std::string::npos;
 }
 
 // ---- line output queue -----------------------------------------------------------------
@@ -439,6 +466,10 @@ int outpush() {
 // ring, so none is lost; the command key (or, where aborting is allowed, the abort key) ends
 // the wait with -1 and stays queued for terminal mode. SIGTERM and SIGHUP end the program.
 int outwait() {
+    if (keypending(cmdchar) || (canabort && keypending(abochar))) {
+        outdiscard();
+        return -1;
+    }
     for (;;) {
         if (donesig) {
             outdiscard();
@@ -447,22 +478,15 @@ int outwait() {
         }
         if (comfd < 0) return -1;
         pollfd p[2] = {{comfd, POLLOUT, 0}, {ttyfd, POLLIN, 0}};
-        const bool cons = !xorqflag && ttyfd >= 0 && qroom(ttyq) > 0;
+        const bool cons = !xorqflag && ttyfd >= 0 && consextra.size() < CONSEXTRAMAX;
         // Slices, so a signal that lands just before poll is still seen soon.
         int r = poll(p, cons ? 2 : 1, 250);
         if (r < 0 && errno != EINTR) return -1;
         if (r <= 0) continue;
-        if (cons && (p[1].revents & (POLLIN | POLLHUP | POLLERR))) {
-            bool stop = readconsole(cmdchar);
-            if (!stop && canabort && abochar >= 0) {
-                // The abort key is looked for in what the ring already holds too.
-                for (int i = ttyq.rpos; i != ttyq.wpos; i = i + 1 == ttyq.size ? 0 : i + 1)
-                    if (ttyq.buf[i] == abochar) stop = true;
-            }
-            if (stop) {
-                outdiscard();
-                return -1;
-            }
+        if (cons && (p[1].revents & (POLLIN | POLLHUP | POLLERR))) readconsole(true);
+        if (keypending(cmdchar) || (canabort && keypending(abochar))) {
+            outdiscard();
+            return -1;
         }
         if (p[0].revents & (POLLERR | POLLNVAL)) {
             outdiscard();
@@ -512,6 +536,30 @@ int lineput(const uint8_t* buf, int len, bool wait) {
     return total;
 }
 
+void linesettle(double seconds) {
+    if (comfd < 0) return;
+    timespec start{};
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    auto elapsed = [&] {
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        return static_cast<double>(now.tv_sec - start.tv_sec) +
+               static_cast<double>(now.tv_nsec - start.tv_nsec) / 1e9;
+    };
+    for (;;) {
+        int driver = 0;
+        if (ioctl(comfd, TIOCOUTQ, &driver) < 0) driver = 0;
+        if ((outcount() == 0 && driver == 0) || outgaveup || elapsed() >= seconds) break;
+        pollfd p{comfd, POLLOUT, 0};
+        if (poll(&p, 1, 50) > 0 && (p.revents & POLLOUT)) outpush();
+        if (p.revents & (POLLERR | POLLNVAL | POLLHUP)) break;
+    }
+    int driver = 0;
+    if (outcount() || outgaveup || (ioctl(comfd, TIOCOUTQ, &driver) == 0 && driver > 0))
+        tcflush(comfd, TCOFLUSH);
+    outdiscard();
+}
+
 int linepending() {
     return static_cast<int>(outcount());
 }
@@ -528,6 +576,10 @@ void waitread(int block) {
     queuesready();
     for (;;) {
         if (donesig) doneterm(donesig);
+        if (!consextra.empty() && qempty(ttyq)) {
+            refillconsole();
+            return;
+        }
         if (ptyended() && qempty(comq)) {
             // The program on the line has ended: what it wrote last is shown, then the line ends
             // even when a job it left behind still holds the slave open.
@@ -707,25 +759,95 @@ int chrin() {
 }
 
 namespace {
-// An ACK in remote command mode: the bytes up to a carriage return become typed keys after the
-// command key. The abort key, a time-out, or a command that would not leave room for its
-// terminator in the 80-entry buffer discards it.
+bool pathok(const std::string& w) {
+    if (w.empty() || w[0] == '/' || w[0] == '~' || w[0] == '-') return false;
+    size_t start = 0;
+    for (;;) {
+        size_t end = w.find('/', start);
+        if (w.substr(start, end == std::string::npos ? end : end - start) == "..") return false;
+        if (end == std::string::npos) return true;
+        start = end + 1;
+    }
+}
+
+std::vector<std::string> blankwords(const std::string& s) {
+    std::vector<std::string> v;
+    size_t i = 0;
+    while (i < s.size()) {
+        while (i < s.size() && (s[i] == ' ' || s[i] == '\t'))
+            i++;
+        size_t j = i;
+        while (j < s.size() && s[j] != ' ' && s[j] != '\t')
+            j++;
+        if (j > i) v.push_back(s.substr(i, j - i));
+        i = j;
+    }
+    return v;
+}
+
+std::string lower(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+// An ACK in remote command mode: the letter and the bytes up to a carriage return become typed
+// keys after the command key, when remoteok allows them. A letter other than R, S and ":" is
+// discarded with the ACK. The abort key, a time-out, or a command that would not leave room
+// for its terminator in the 80-entry buffer discards it.
 void remotecmd() {
     int n = 0;
     consbuf[n++] = static_cast<uint16_t>(cmdchar);
+    std::string request;
     for (;;) {
         int c = comwait(5);
         if (c < 0 || c == abochar) return;
         if (n >= 79) return;
+        if (n == 1 && !ctlfull && c != 'R' && c != 'S' && c != ':') return;
+        if (c == 13) break;
         consbuf[n++] = static_cast<uint16_t>(c);
-        if (c == 13) {
-            consbuf[n] = 0;
-            consp = 0;
-            return;
-        }
+        request += static_cast<char>(c);
     }
+    if (!remoteok(request)) {
+        zzprintf("\r\n[Remote command refused]\r\n");
+        return;
+    }
+    consbuf[n++] = 13;
+    consbuf[n] = 0;
+    consp = 0;
 }
 } // namespace
+
+bool remoteok(const std::string& request) {
+    if (request.empty()) return false;
+    const char letter = request[0];
+    const std::string text = request.substr(1);
+    std::vector<std::string> words = blankwords(text);
+    if (ctlfull) {
+        // Anything, but never the remote-command setting itself.
+        return !(letter == ':' && words.size() >= 2 && lower(words[0]) == "set" &&
+                 lower(words[1]).compare(0, 3, "con") == 0);
+    }
+    if (letter != 'R' && letter != 'S' && letter != ':') return false;
+    // Names only: no quoting, variables, command separators or redirections get through.
+    for (char c : text)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && !std::strchr(" \t._-+,=@*?()/", c))
+            return false;
+    size_t first = 0;
+    if (letter == ':') {
+        static const char* const allowed[] = {"xfer", "send", "get", "rcv", "cd"};
+        if (words.empty()) return false;
+        const std::string cmd = lower(words[0]);
+        if (std::none_of(std::begin(allowed), std::end(allowed),
+                         [&](const char* a) { return cmd == a; }))
+            return false;
+        if (cmd == "cd" && words.size() != 2) return false;
+        first = 1;
+    }
+    for (size_t i = first; i < words.size(); i++)
+        if (!pathok(words[i])) return false;
+    return true;
+}
 
 int remotebyte() {
     return cflag && !printing() && !zmprot() ? 6 : -1;
@@ -776,5 +898,7 @@ void comreset() {
     comalarm = 0;
     outdiscard();
     outgaveup = false;
+    consextra.clear();
+    ctlfull = 0;
     trinit(itrans, iqueue);
 }

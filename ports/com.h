@@ -114,6 +114,10 @@ int fdbout(const uint8_t* buf, int len);
 int lineput(const uint8_t* buf, int len, bool wait);
 // Bytes queued for the line and not yet taken.
 int linepending();
+// Before a line closes: gives what is queued, in the program and in the driver, at most
+// `seconds` to go out, then throws away what a line that stopped taking bytes still holds, so
+// the close and the settings applied on the way out never block.
+void linesettle(double seconds = 2);
 // An answer the line asked for (a status report): sent, or queued, never waited for.
 int comreply(const uint8_t* buf, int len);
 int _comin();
@@ -136,6 +140,15 @@ int chwait(int* byte);
 // The byte that starts a remote command when it comes from the line (6), or -1 while remote
 // commands are off.
 int remotebyte();
+// Whether a request from the line (the letter after the ACK, then its text) may run. Only "R"
+// (receive into a directory), "S" (send files) and ":" with a transfer command (xfer, send,
+// get, rcv) or cd are taken, and every name in them must be relative and stay inside the
+// current directory. With `ctlfull` anything is taken but a change of the remote-command
+// setting.
+bool remoteok(const std::string& request);
+// Set only from the console or a script (`set control full`): remote requests may run any
+// command, a local shell included.
+inline int ctlfull = 0;
 void consraw();
 void consnorm();
 

@@ -87,14 +87,17 @@ TEST(Comwait, QueuedByteAtOnceElseTimesOutRestoringThePreviousAlarmOrTheAbortKey
 // Remote command mode: Ack, at most 77 characters and a return come out as typed keys;
 // longer or aborted commands are dropped; Ack is data outside the mode or under Zmodem.
 TEST(Chwait, RemoteCommandMode) {
-    const std::string c77(77, 'r');
-    V typed(79, 'r');
-    typed.front() = 5, typed.back() = 13;
-    // cflag, errprot, sent; keys handed out, then the line byte
+    const std::string c77 = "S" + std::string(76, 'f');
+    V typed(79, 'f');
+    typed[0] = 5, typed[1] = 'S', typed.back() = 13;
+    // cflag, errprot, sent; keys handed out, then the line byte. Only R, S and ":" are taken
+    // after the ACK: any other letter goes with it; a refused request runs nothing.
     // clang-format off
     const std::tuple<int, int, std::string, V, int> cases[] = {
         {1, 0, "\6" + c77 + "\rZ", typed, 'Z'}, {1, 0, "\6" + c77 + "r\rZ", {}, 'Z'},
-        {1, 0, "\6ab\3Z", {}, 'Z'}, {0, 0, "\6", {}, 6}, {1, 6, "\6", {}, 6}, {1, 7, "\6", {}, 6}};
+        {1, 0, "\6Sb\3Z", {}, 'Z'}, {0, 0, "\6", {}, 6}, {1, 6, "\6", {}, 6}, {1, 7, "\6", {}, 6},
+        {1, 0, "\6!Z", {}, 'Z'}, {1, 0, "\6qZ", {}, 'Z'}, {1, 0, "\6:cd /etc\rZ", {}, 'Z'},
+        {1, 0, "\6:get a b\rZ", {5, ':', 'g', 'e', 't', ' ', 'a', ' ', 'b', 13}, 'Z'}};
     // clang-format on
     for (const auto& [cf, ep, sent, keys, want] : cases) {
         ConsoleFixture f;
@@ -104,9 +107,41 @@ TEST(Chwait, RemoteCommandMode) {
         V got; // keys until a line byte arrives
         for (int k; (k = chwait(&byte)) != -1;)
             got.push_back(k);
-        EXPECT_EQ(got, keys) << sent.size() << " " << ep;
-        EXPECT_EQ(byte, want) << sent.size() << " " << ep;
+        EXPECT_EQ(got, keys) << sent;
+        EXPECT_EQ(byte, want) << sent;
+        EXPECT_EQ(f.output().find("[Remote command refused]") != std::string::npos,
+                  sent.find("/etc") != std::string::npos)
+            << sent;
     }
+}
+
+// What a request from the line may run: transfers and cd on names inside the current
+// directory; anything with `set control full` but the setting itself.
+TEST(Chwait, RemoteRequestsAllowed) {
+    // clang-format off
+    const std::tuple<const char*, bool, bool> cases[] = {
+        // request, allowed, allowed with control full
+        {"Rincoming", true, true},            {"Sa.txt b/c.txt *.log", true, true},
+        {":xfer a.txt sub", true, true},      {":GET notes(rc) .", true, true},
+        {":send f", true, true},              {":rcv d", true, true},
+        {":cd sub/dir", true, true},          {":cd", false, true},
+        {":cd ..", false, true},              {":cd a/../..", false, true},
+        {"S/etc/passwd", false, true},        {"R~/x", false, true},
+        {":get a ../b", false, true},         {":get -rf x", false, true},
+        {"!rm -rf x", false, true},           {":!sh", false, true},
+        {":shell", false, true},              {":set control full", false, false},
+        {":SET CONTROL off", false, false},   {":send a;rm b", false, true},
+        {":send $HOME", false, true},         {":send `id`", false, true},
+        {"Sa|b", false, true},                {"C", false, true},
+        {":", false, true},                   {"", false, false}};
+    // clang-format on
+    for (const auto& [req, ok, okfull] : cases) {
+        ctlfull = 0;
+        EXPECT_EQ(remoteok(req), ok) << req;
+        ctlfull = 1;
+        EXPECT_EQ(remoteok(req), okfull) << req << " (full)";
+    }
+    ctlfull = 0;
 }
 
 // Console key strings arrive as key codes; a prefix that is not completed goes out as typed
