@@ -127,8 +127,12 @@ void osinit() {
     sa.sa_handler = donecatch;
     sigemptyset(&sa.sa_mask);
     struct sigaction old {};
-    sigaction(SIGHUP, nullptr, &old);
-    if (old.sa_handler != SIG_IGN) sigaction(SIGHUP, &sa, nullptr);
+    // SIGINT and SIGQUIT from outside (the console is raw, so no key sends them) end the
+    // program as SIGTERM does. A signal ignored by whoever started the program stays ignored.
+    for (int sig : {SIGHUP, SIGINT, SIGQUIT}) {
+        sigaction(sig, nullptr, &old);
+        if (old.sa_handler != SIG_IGN) sigaction(sig, &sa, nullptr);
+    }
     sigaction(SIGTERM, &sa, nullptr);
     struct sigaction pipe {};
     pipe.sa_handler = pipecatch;

@@ -2,6 +2,7 @@
 
 #include "core/fmt.h"
 #include "core/start.h"
+#include "ports/com.h"
 #include "ports/settings.h"
 #include "screen/display.h"
 #include "screen/interim_found.h"
@@ -297,8 +298,8 @@ void replyraw(const char* buf, int len) {
         replyhook(buf, len);
         return;
     }
-    for (int i = 0; i < len; i++)
-        dcomout(static_cast<uint8_t>(buf[i]));
+    // An answer must never hold up input: a line that stops taking bytes only loses answers.
+    comreply(reinterpret_cast<const uint8_t*>(buf), len);
 }
 
 void sndcsi(const char* text) {

@@ -4,6 +4,7 @@
 #include "core/start.h"
 #include "core/term.h"
 #include "ports/console.h"
+#include "ports/pty.h"
 #include "ports/serial.h"
 #include "ports/service.h"
 #include "ports/settings.h"
@@ -13,15 +14,21 @@
 #include "script/interim_found.h"
 #include "transfer/capture.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <poll.h>
 #include <string>
+#include <sys/ioctl.h>
 #include <sys/select.h>
+#include <termios.h>
 #include <unistd.h>
+#include <vector>
 
 // ---- driver tables ---------------------------------------------------------------------
 
@@ -135,6 +142,20 @@ class AlarmGuard {
 bool zmprot() {
     return errprot == 6 || errprot == 7;
 }
+
+// The line output queue (see lineput).
+std::string outq;       // bytes the line has not taken yet, from outhead on
+size_t outhead = 0;     // first byte of outq not yet written
+bool outgaveup = false; // a stuck send was ended by a signal: the exit path never waits again
+
+size_t outcount() {
+    return outq.size() - outhead;
+}
+
+void outdiscard() {
+    outq.clear();
+    outhead = 0;
+}
 } // namespace
 
 const Transport* findtransport(const char* name) {
@@ -217,6 +238,7 @@ void closecom() {
             aberr("Timeout on VORN communications port close: check cable or disable port\r\n");
     }
     comfd = -1;
+    outdiscard();
     if (escraised) escloop = savedescloop;
     escraised = false;
 }
@@ -301,17 +323,11 @@ int fdstnh() {
 }
 int fdout(int byte) {
     uint8_t b = static_cast<uint8_t>(byte);
-    ssize_t n;
-    while ((n = write(comfd, &b, 1)) < 0 && errno == EINTR) { // a signal must not drop the byte
-    }
-    return static_cast<int>(n);
+    return lineput(&b, 1, true);
 }
 int fdbout(const uint8_t* buf, int len) {
     if (len <= 0) return 0;
-    ssize_t n;
-    while ((n = write(comfd, buf, static_cast<size_t>(len))) < 0 && errno == EINTR) {
-    }
-    return static_cast<int>(n);
+    return lineput(buf, len, true);
 }
 int netread(int fd, void* buf, int len) {
     return static_cast<int>(read(fd, buf, static_cast<size_t>(len)));
@@ -362,21 +378,123 @@ void queuesready() {
     if (comq.size == 0) qinit(comq, COMQSIZE);
 }
 
-void readconsole() {
-    uint8_t buf[TTYQSIZE];
-    ssize_t n = read(ttyfd, buf, sizeof buf);
+// Keys read while the console ring was full (only while a send waits for the line, so the
+// command key behind a long paste is still seen); they go to the ring first.
+std::string consextra;
+constexpr size_t CONSEXTRAMAX = 1 << 20;
+
+void refillconsole() {
+    size_t k = std::min(consextra.size(), static_cast<size_t>(qroom(ttyq)));
+    if (k == 0) return;
+    qwrite(ttyq, reinterpret_cast<const unsigned char*>(consextra.data()), static_cast<int>(k));
+    consextra.erase(0, k);
+}
+
+// Takes what the console has, at most what the ring can still hold, so no key is lost; with
+// `overflow` what does not fit is kept in consextra.
+void readconsole(bool overflow = false) {
+    uint8_t buf[CONSREAD];
+    refillconsole();
+    int room = consextra.empty() ? qroom(ttyq) : 0;
+    if (overflow) room = CONSREAD;
+    if (room <= 0) return;
+    ssize_t n = read(ttyfd, buf, static_cast<size_t>(room < CONSREAD ? room : CONSREAD));
     if (n <= 0) {
-        if (n < 0 && errno == EINTR) return;
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
         zzprintf("\r\n[selerdr: Eof/Error on console]\r\n");
         // A console that keeps answering end of file has hung up.
         if (++conseof >= 10) donesig = SIGHUP;
         return;
     }
     conseof = 0;
-    for (ssize_t i = 0; i < n; i++)
-        qchar(buf[i], ttyq);
+    int in = consextra.empty() ? qwrite(ttyq, buf, static_cast<int>(n)) : 0;
+    consextra.append(reinterpret_cast<const char*>(buf) + in, static_cast<size_t>(n - in));
 }
 
+// True when `key` (a byte) waits in the console ring or behind it.
+bool keypending(int key) {
+    if (key < 0 || key > 255) return false;
+    for (int i = ttyq.rpos; ttyq.buf && i != ttyq.wpos; i = i + 1 == ttyq.size ? 0 : i + 1)
+        if (ttyq.buf[i] == key) return true;
+    return consextra.find(static_cast<char>(key)) != std::string::npos;
+}
+
+// ---- line output queue -----------------------------------------------------------------
+
+// One write that never blocks, whatever mode the descriptor is in (a serial line is opened
+// blocking so its reads honour VMIN and VTIME).
+ssize_t nbwrite(int fd, const uint8_t* p, size_t n) {
+    int fl = fcntl(fd, F_GETFL);
+    bool toggle = fl >= 0 && !(fl & O_NONBLOCK);
+    if (toggle) fcntl(fd, F_SETFL, fl | O_NONBLOCK);
+    ssize_t r;
+    while ((r = write(fd, p, n)) < 0 && errno == EINTR) { // a signal must not drop the bytes
+    }
+    int e = errno;
+    if (toggle) fcntl(fd, F_SETFL, fl);
+    errno = e;
+    return r;
+}
+
+bool wouldblock(int e) {
+    return e == EAGAIN || e == EWOULDBLOCK;
+}
+
+// Writes as much of the queue as the line takes now; -1 when the line failed.
+int outpush() {
+    while (outcount() > 0 && comfd >= 0) {
+        ssize_t n =
+            nbwrite(comfd, reinterpret_cast<const uint8_t*>(outq.data()) + outhead, outcount());
+        if (n < 0) {
+            if (wouldblock(errno)) break;
+            outdiscard();
+            return -1;
+        }
+        if (n == 0) break;
+        outhead += static_cast<size_t>(n);
+    }
+    if (outhead == outq.size())
+        outdiscard();
+    else if (outhead >= static_cast<size_t>(OUTQMAX)) {
+        outq.erase(0, outhead);
+        outhead = 0;
+    }
+    return 0;
+}
+
+// Waits until the line takes some of the queue. Keys typed meanwhile are read into the console
+// ring, so none is lost; the command key (or, where aborting is allowed, the abort key) ends
+// the wait with -1 and stays queued for terminal mode. SIGTERM and SIGHUP end the program.
+int outwait() {
+    if (keypending(cmdchar) || (canabort && keypending(abochar))) {
+        outdiscard();
+        return -1;
+    }
+    for (;;) {
+        if (donesig) {
+            outdiscard();
+            outgaveup = true;
+            doneterm(donesig);
+        }
+        if (comfd < 0) return -1;
+        pollfd p[2] = {{comfd, POLLOUT, 0}, {ttyfd, POLLIN, 0}};
+        const bool cons = !xorqflag && ttyfd >= 0 && consextra.size() < CONSEXTRAMAX;
+        // Slices, so a signal that lands just before poll is still seen soon.
+        int r = poll(p, cons ? 2 : 1, 250);
+        if (r < 0 && errno != EINTR) return -1;
+        if (r <= 0) continue;
+        if (cons && (p[1].revents & (POLLIN | POLLHUP | POLLERR))) readconsole(true);
+        if (keypending(cmdchar) || (canabort && keypending(abochar))) {
+            outdiscard();
+            return -1;
+        }
+        if (p[0].revents & (POLLERR | POLLNVAL)) {
+            outdiscard();
+            return -1;
+        }
+        if (p[0].revents & (POLLOUT | POLLHUP)) return outpush();
+    }
+}
 void readline() {
     uint8_t buf[COMBUFSIZ];
     ssize_t n = read(comfd, buf, sizeof buf);
@@ -396,17 +514,94 @@ void readline() {
 }
 } // namespace
 
+int lineput(const uint8_t* buf, int len, bool wait) {
+    if (comfd < 0 || len < 0) return -1;
+    const int total = len;
+    if (outcount() == 0) {
+        ssize_t n = nbwrite(comfd, buf, static_cast<size_t>(len));
+        if (n == len) return total;
+        if (n < 0 && !wouldblock(errno)) return -1;
+        if (n > 0) buf += n, len -= static_cast<int>(n);
+    }
+    if (!wait && outcount() + static_cast<size_t>(len) > static_cast<size_t>(OUTQMAX)) return -1;
+    outq.append(reinterpret_cast<const char*>(buf), static_cast<size_t>(len));
+    if (outpush() < 0) return -1;
+    while (wait && outcount() > static_cast<size_t>(OUTQMAX)) {
+        if (outgaveup) {
+            outdiscard();
+            return -1;
+        }
+        if (outwait() < 0) return -1;
+    }
+    return total;
+}
+
+void linesettle(double seconds) {
+    if (comfd < 0) return;
+    timespec start{};
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    auto elapsed = [&] {
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        return static_cast<double>(now.tv_sec - start.tv_sec) +
+               static_cast<double>(now.tv_nsec - start.tv_nsec) / 1e9;
+    };
+    for (;;) {
+        int driver = 0;
+        if (ioctl(comfd, TIOCOUTQ, &driver) < 0) driver = 0;
+        if ((outcount() == 0 && driver == 0) || outgaveup || elapsed() >= seconds) break;
+        pollfd p{comfd, POLLOUT, 0};
+        if (poll(&p, 1, 50) > 0 && (p.revents & POLLOUT)) outpush();
+        if (p.revents & (POLLERR | POLLNVAL | POLLHUP)) break;
+    }
+    int driver = 0;
+    if (outcount() || outgaveup || (ioctl(comfd, TIOCOUTQ, &driver) == 0 && driver > 0))
+        tcflush(comfd, TCOFLUSH);
+    outdiscard();
+}
+
+int linepending() {
+    return static_cast<int>(outcount());
+}
+
+int comreply(const uint8_t* buf, int len) {
+    if (len <= 0) return 0;
+    if (comfd >= 0 && COM->out == fdout && !cdelay) return lineput(buf, len, false);
+    for (int i = 0; i < len; i++)
+        dcomout(buf[i]);
+    return len;
+}
+
 void waitread(int block) {
     queuesready();
     for (;;) {
         if (donesig) doneterm(donesig);
-        fd_set set;
+        if (!consextra.empty() && qempty(ttyq)) {
+            refillconsole();
+            return;
+        }
+        if (ptyended() && qempty(comq)) {
+            // The program on the line has ended: what it wrote last is shown, then the line ends
+            // even when a job it left behind still holds the slave open.
+            pollfd p{comfd, POLLIN, 0};
+            if (poll(&p, 1, 0) <= 0 || !(p.revents & POLLIN)) {
+                lostline();
+                return;
+            }
+        }
+        fd_set set, wset;
         FD_ZERO(&set);
+        FD_ZERO(&wset);
         int nfds = 0;
         bool line = comfd >= 0 && comfd < FD_SETSIZE && qempty(comq);
         bool cons = !xorqflag && ttyfd >= 0 && ttyfd < FD_SETSIZE && qempty(ttyq);
+        bool out = comfd >= 0 && comfd < FD_SETSIZE && outcount() > 0;
         if (line) {
             FD_SET(comfd, &set);
+            nfds = comfd + 1;
+        }
+        if (out) {
+            FD_SET(comfd, &wset);
             nfds = comfd + 1;
         }
         if (cons) {
@@ -418,7 +613,7 @@ void waitread(int block) {
         struct timeval tv {
             block ? 1 : 0, 0
         };
-        int r = select(nfds, &set, nullptr, nullptr, &tv);
+        int r = select(nfds, &set, &wset, nullptr, &tv);
         if (r < 0) {
             if (errno == EINTR && donesig) doneterm(donesig);
             return;
@@ -427,9 +622,12 @@ void waitread(int block) {
             if (!block || comalarm) return;
             continue;
         }
-        if (cons && FD_ISSET(ttyfd, &set)) readconsole();
-        if (line && comfd >= 0 && FD_ISSET(comfd, &set)) readline();
-        return;
+        bool got = false;
+        if (out && FD_ISSET(comfd, &wset)) outpush();
+        if (cons && FD_ISSET(ttyfd, &set)) readconsole(), got = true;
+        if (line && comfd >= 0 && FD_ISSET(comfd, &set)) readline(), got = true;
+        // Only output went: a blocking wait goes on waiting for input.
+        if (got || !block || comalarm) return;
     }
 }
 
@@ -561,25 +759,95 @@ int chrin() {
 }
 
 namespace {
-// An ACK in remote command mode: the bytes up to a carriage return become typed keys after the
-// command key. The abort key, a time-out, or a command that would not leave room for its
-// terminator in the 80-entry buffer discards it.
+bool pathok(const std::string& w) {
+    if (w.empty() || w[0] == '/' || w[0] == '~' || w[0] == '-') return false;
+    size_t start = 0;
+    for (;;) {
+        size_t end = w.find('/', start);
+        if (w.substr(start, end == std::string::npos ? end : end - start) == "..") return false;
+        if (end == std::string::npos) return true;
+        start = end + 1;
+    }
+}
+
+std::vector<std::string> blankwords(const std::string& s) {
+    std::vector<std::string> v;
+    size_t i = 0;
+    while (i < s.size()) {
+        while (i < s.size() && (s[i] == ' ' || s[i] == '\t'))
+            i++;
+        size_t j = i;
+        while (j < s.size() && s[j] != ' ' && s[j] != '\t')
+            j++;
+        if (j > i) v.push_back(s.substr(i, j - i));
+        i = j;
+    }
+    return v;
+}
+
+std::string lower(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+// An ACK in remote command mode: the letter and the bytes up to a carriage return become typed
+// keys after the command key, when remoteok allows them. A letter other than R, S and ":" is
+// discarded with the ACK. The abort key, a time-out, or a command that would not leave room
+// for its terminator in the 80-entry buffer discards it.
 void remotecmd() {
     int n = 0;
     consbuf[n++] = static_cast<uint16_t>(cmdchar);
+    std::string request;
     for (;;) {
         int c = comwait(5);
         if (c < 0 || c == abochar) return;
         if (n >= 79) return;
+        if (n == 1 && !ctlfull && c != 'R' && c != 'S' && c != ':') return;
+        if (c == 13) break;
         consbuf[n++] = static_cast<uint16_t>(c);
-        if (c == 13) {
-            consbuf[n] = 0;
-            consp = 0;
-            return;
-        }
+        request += static_cast<char>(c);
     }
+    if (!remoteok(request)) {
+        zzprintf("\r\n[Remote command refused]\r\n");
+        return;
+    }
+    consbuf[n++] = 13;
+    consbuf[n] = 0;
+    consp = 0;
 }
 } // namespace
+
+bool remoteok(const std::string& request) {
+    if (request.empty()) return false;
+    const char letter = request[0];
+    const std::string text = request.substr(1);
+    std::vector<std::string> words = blankwords(text);
+    if (ctlfull) {
+        // Anything, but never the remote-command setting itself.
+        return !(letter == ':' && words.size() >= 2 && lower(words[0]) == "set" &&
+                 lower(words[1]).compare(0, 3, "con") == 0);
+    }
+    if (letter != 'R' && letter != 'S' && letter != ':') return false;
+    // Names only: no quoting, variables, command separators or redirections get through.
+    for (char c : text)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && !std::strchr(" \t._-+,=@*?()/", c))
+            return false;
+    size_t first = 0;
+    if (letter == ':') {
+        static const char* const allowed[] = {"xfer", "send", "get", "rcv", "cd"};
+        if (words.empty()) return false;
+        const std::string cmd = lower(words[0]);
+        if (std::none_of(std::begin(allowed), std::end(allowed),
+                         [&](const char* a) { return cmd == a; }))
+            return false;
+        if (cmd == "cd" && words.size() != 2) return false;
+        first = 1;
+    }
+    for (size_t i = first; i < words.size(); i++)
+        if (!pathok(words[i])) return false;
+    return true;
+}
 
 int remotebyte() {
     return cflag && !printing() && !zmprot() ? 6 : -1;
@@ -628,5 +896,9 @@ void comreset() {
     exitdisc = 0;
     conseof = 0;
     comalarm = 0;
+    outdiscard();
+    outgaveup = false;
+    consextra.clear();
+    ctlfull = 0;
     trinit(itrans, iqueue);
 }

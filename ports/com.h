@@ -52,7 +52,9 @@ struct Transport {
 
 constexpr int PSEUDO_LOSTLINE = 448; // queued in ttyq when the line is lost
 constexpr int COMQSIZE = 2500;
-constexpr int TTYQSIZE = 128;
+constexpr int CONSREAD = 128;  // bytes taken from the console in one read
+constexpr int TTYQSIZE = 1025; // console ring: eight full reads (one slot always stays free)
+constexpr int OUTQMAX = 65536; // line bytes queued before a writer waits for the line
 constexpr int COMBUFSIZ = 1200;
 
 // Driver tables.
@@ -102,6 +104,22 @@ int fdst();
 int fdstnh();
 int fdout(int byte);
 int fdbout(const uint8_t* buf, int len);
+// Sends bytes on the line without ever blocking in write(): what the line cannot take yet is
+// queued behind what already waits, and goes out from later sends and from every wait
+// (waitread). Nothing queued is dropped. With `wait`, a sender whose queue has grown past
+// OUTQMAX waits (poll) for the line to take some; the command key typed at the console, SIGTERM
+// and SIGHUP end that wait, the queued bytes are discarded and -1 is returned. Without `wait`
+// (answers to the line's status requests) bytes that would grow the queue past OUTQMAX are
+// dropped instead. `len`, or -1 when the line failed or the wait was ended.
+int lineput(const uint8_t* buf, int len, bool wait);
+// Bytes queued for the line and not yet taken.
+int linepending();
+// Before a line closes: gives what is queued, in the program and in the driver, at most
+// `seconds` to go out, then throws away what a line that stopped taking bytes still holds, so
+// the close and the settings applied on the way out never block.
+void linesettle(double seconds = 2);
+// An answer the line asked for (a status report): sent, or queued, never waited for.
+int comreply(const uint8_t* buf, int len);
 int _comin();
 int _comst(int wait);
 int netread(int fd, void* buf, int len);
@@ -122,6 +140,15 @@ int chwait(int* byte);
 // The byte that starts a remote command when it comes from the line (6), or -1 while remote
 // commands are off.
 int remotebyte();
+// Whether a request from the line (the letter after the ACK, then its text) may run. Only "R"
+// (receive into a directory), "S" (send files) and ":" with a transfer command (xfer, send,
+// get, rcv) or cd are taken, and every name in them must be relative and stay inside the
+// current directory. With `ctlfull` anything is taken but a change of the remote-command
+// setting.
+bool remoteok(const std::string& request);
+// Set only from the console or a script (`set control full`): remote requests may run any
+// command, a local shell included.
+inline int ctlfull = 0;
 void consraw();
 void consnorm();
 

@@ -36,7 +36,7 @@ int bnulock = 0;
 int majlock = 0;
 
 namespace {
-constexpr size_t NAMEMAX = 31;    // characters of a port name that are kept
+constexpr size_t NAMEMAX = 1024;  // a port name longer than this is cut (by-id names are long)
 constexpr size_t PREFIXMAX = 200; // a node prefix longer than this is refused
 constexpr size_t LOCKMAX = 1024;  // longest lock file name built
 
@@ -44,11 +44,19 @@ std::string heldlock; // the lock file this process created, empty when none
 pid_t heldpid = 0;    // the process that created it (a forked child must not remove it)
 bool atexitset = false;
 
+// Removes the lock at `name` only when it is a regular file holding this process's id: a lock
+// the program did not write (taken over as stale by another, or replaced) is never removed.
+bool removeown(const std::string& name) {
+    struct stat st {};
+    if (lstat(name.c_str(), &st) < 0 || !S_ISREG(st.st_mode)) return false;
+    if (lockowner(name) != static_cast<int>(getpid())) return false;
+    return unlink(name.c_str()) == 0;
+}
+
 // A lock is left behind by no way out of the program that runs exit handlers.
 void lockatexit() {
     if (heldlock.empty() || getpid() != heldpid) return;
-    int owner = lockowner(heldlock);
-    if (owner == 0 || owner == heldpid) unlink(heldlock.c_str());
+    removeown(heldlock);
     heldlock.clear();
 }
 
@@ -249,9 +257,11 @@ int makelockstr(std::string& out) {
 
 int onelock(int pid, const std::string& tempname, const std::string& lockname) {
     unlink(tempname.c_str());
-    int fd = open(tempname.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_TRUNC, 0444);
+    int fd = open(tempname.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_TRUNC | O_NOFOLLOW, 0444);
     if (fd < 0) {
-        std::fprintf(stderr, "onelock [%s]\n", std::strerror(errno));
+        int e = errno;
+        std::fprintf(stderr, "onelock [%s]\n", std::strerror(e));
+        errno = e;
         return -1;
     }
     char text[16];
@@ -259,13 +269,21 @@ int onelock(int pid, const std::string& tempname, const std::string& lockname) {
     bool ok = write(fd, text, static_cast<size_t>(n)) == n;
     close(fd);
     int r = ok ? link(tempname.c_str(), lockname.c_str()) : -1;
+    int e = ok ? errno : EIO;
     unlink(tempname.c_str());
+    errno = e; // why the lock was not made, for the caller
     return r == 0 ? 0 : -1;
 }
 
 int lockowner(const std::string& lockname) {
-    int fd = open(lockname.c_str(), O_RDONLY | O_NOFOLLOW);
+    // Never blocks on a FIFO or a device someone put at the lock path, and reads only files.
+    int fd = open(lockname.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) return 0;
+    struct stat st {};
+    if (fstat(fd, &st) < 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return 0;
+    }
     unsigned char buf[64];
     ssize_t n = read(fd, buf, sizeof buf);
     close(fd);
@@ -294,17 +312,30 @@ int mlock() {
     std::string name;
     if (makelockstr(name) < 0) return 0;
     const int pid = static_cast<int>(getpid());
-    const std::string temp = dirof(name) + "/LTMP." + std::to_string(pid);
+    const std::string dir = dirof(name);
+    const std::string temp = dir + "/LTMP." + std::to_string(pid);
+    // Why a lock could not be made: only an existing lock means the device is in use.
+    auto failed = [&](int e) {
+        if (e == EEXIST) return -1;
+        zzprintf("Can't lock %s: lock directory %s: %s\r\n", devnam.c_str(), dir.c_str(),
+                 std::strerror(e));
+        return -2;
+    };
     if (onelock(pid, temp, name) < 0) {
+        if (errno != EEXIST) return failed(errno);
         struct stat st {};
         if (lstat(name.c_str(), &st) == 0) {
+            if (!S_ISREG(st.st_mode)) {
+                zzprintf("Can't lock %s: %s is not a lock file\r\n", devnam.c_str(), name.c_str());
+                return -2;
+            }
             int owner = lockowner(name);
             bool gone = owner > 0 && kill(owner, 0) < 0 && errno == ESRCH;
             long age = static_cast<long>(time(nullptr) - st.st_ctime);
             if (!gone && (locktime == 0 || age < locktime)) return -1;
         }
         unlink(name.c_str());
-        if (onelock(pid, temp, name) < 0) return -1;
+        if (onelock(pid, temp, name) < 0) return failed(errno);
     }
     heldlock = name;
     heldpid = getpid();
@@ -320,11 +351,7 @@ int mlock() {
 void delock() {
     if (!xflag && !heldlock.empty() && !mdevnam.empty() && devnam != "null") {
         // A lock taken over by another process as stale is that process's now.
-        int owner = lockowner(heldlock);
-        if (owner == 0 || owner == static_cast<int>(getpid())) {
-            unlink(heldlock.c_str());
-            if (echoflag) zzprintf("[Unlocking %s]\r\n", heldlock.c_str());
-        }
+        if (removeown(heldlock) && echoflag) zzprintf("[Unlocking %s]\r\n", heldlock.c_str());
     }
     heldlock.clear();
     if (enabled) callin(devpre, mdevnam);
@@ -358,8 +385,8 @@ const char* dolock(const char* name) {
         return path.c_str();
     }
     int login = chkdev(n.c_str());
-    if (mlock() != 0) {
-        zzprintf("Device locked: %s\r\n", n.c_str());
+    if (int r = mlock(); r != 0) {
+        if (r == -1) zzprintf("Device locked: %s\r\n", n.c_str());
         mdevnam.clear();
         return nullptr;
     }

@@ -43,7 +43,9 @@ extern int majlock;         // the format asked for device numbers (%m)
 // Locks port `name` and returns the device path to open, or nullptr when the port is locked or
 // its login process cannot be disabled (the reason has been printed).
 const char* dolock(const char* name);
-// Creates the lock file: 0 on success or when locking is off, -1 when the device is locked.
+// Creates the lock file: 0 on success or when locking is off, -1 when the device is locked,
+// -2 when no lock can be made (a missing or read-only lock directory, something other than a
+// regular file at the lock path; the reason has been printed).
 int mlock();
 // Removes the lock file and enables a disabled login process.
 void delock();
@@ -55,9 +57,11 @@ int findtty(unsigned long rdev, const std::string& name, const std::string& pref
             std::string& out);
 // The lock file name of the current device; -1 when it cannot be built.
 int makelockstr(std::string& out);
-// One attempt to create `lockname` atomically through a temporary file and link(); 0 or -1.
+// One attempt to create `lockname` atomically through a temporary file and link(); 0, or -1
+// with errno saying why (EEXIST: a lock is there).
 int onelock(int pid, const std::string& tempname, const std::string& lockname);
-// The process id held by a lock file, 0 when it holds none that can be read.
+// The process id held by a lock file, 0 when it holds none that can be read or is not a
+// regular file (opening never blocks).
 int lockowner(const std::string& lockname);
 // Run the outside programs that disable and enable the login process on a device.
 void callout(const std::string& prefix, const std::string& name);

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/ioctl.h>
@@ -18,6 +19,8 @@
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -48,34 +51,27 @@ constexpr TermName termnames[] = {
 // clang-format on
 constexpr const char* fallback[] = {"vt102", "vt100", "ansi", "dumb"};
 
-// The slave's settings: a System V style cooked terminal at 9600 bits per second, whose editing
-// characters are the user's own when the program was started from a terminal.
+// The slave's settings: those a new xterm gives its shell (38400 bits per second, cooked, the
+// usual editing and job-control characters, onlcr without tab expansion, echoctl), except that
+// the erase character is the byte the emulation's Backspace key sends, so line editing, read
+// and password prompts erase instead of taking a literal ^H or DEL.
 termios slavesettings() {
     termios t{};
-    t.c_iflag = ICRNL | IXON;
-    t.c_oflag = OPOST | ONLCR | TAB3;
-    t.c_cflag = CS8 | PARENB | CREAD | HUPCL;
-    t.c_lflag = ISIG | ICANON | ECHO | ECHOE | ECHOK;
-    cfsetispeed(&t, B9600);
-    cfsetospeed(&t, B9600);
-    t.c_cc[VINTR] = 127;
-    t.c_cc[VQUIT] = 28;
-    t.c_cc[VERASE] = '#';
-    t.c_cc[VKILL] = '@';
-    t.c_cc[VEOF] = 4;
-    // The rest of this system's control characters, so job control and flow control work.
-    t.c_cc[VSTART] = 021;
-    t.c_cc[VSTOP] = 023;
-    t.c_cc[VSUSP] = 032;
-    t.c_cc[VMIN] = 1;
-    t.c_cc[VTIME] = 0;
-    for (int fd = 0; fd <= 2; fd++) {
-        termios cons{};
-        if (!isatty(fd) || tcgetattr(fd, &cons) < 0) continue;
-        for (int i : {VINTR, VQUIT, VERASE, VKILL, VEOF})
-            t.c_cc[i] = cons.c_cc[i];
-        break;
-    }
+    t.c_iflag = ICRNL | IXON | IMAXBEL | IUTF8;
+    t.c_oflag = OPOST | ONLCR | TAB0;
+    t.c_cflag = CS8 | CREAD | HUPCL;
+    t.c_lflag = ISIG | ICANON | IEXTEN | ECHO | ECHOE | ECHOK | ECHOCTL | ECHOKE;
+    cfsetispeed(&t, B38400);
+    cfsetospeed(&t, B38400);
+    // clang-format off
+    const std::pair<int, cc_t> chars[] = {
+        {VINTR, 3},    {VQUIT, 034},  {VERASE, static_cast<cc_t>(ptyerase(vemode))},
+        {VKILL, 025},  {VEOF, 4},     {VSTART, 021}, {VSTOP, 023}, {VSUSP, 032},
+        {VREPRINT, 022}, {VWERASE, 027}, {VLNEXT, 026}, {VDISCARD, 017},
+        {VMIN, 1},     {VTIME, 0}};
+    // clang-format on
+    for (auto [i, c] : chars)
+        t.c_cc[i] = c;
     return t;
 }
 
@@ -87,9 +83,9 @@ void exitmsg(int code) {
 [[noreturn]] void runprogram(int slave, const char* term) {
     setsid();
     ioctl(slave, TIOCSCTTY, 0);
-    for (int sig : {SIGCHLD, SIGINT, SIGQUIT, SIGTERM, SIGPIPE, SIGALRM, SIGTSTP})
+    // As any terminal gives its shell: a hang-up of the line ends the program and its jobs.
+    for (int sig : {SIGHUP, SIGCHLD, SIGINT, SIGQUIT, SIGTERM, SIGPIPE, SIGALRM, SIGTSTP})
         signal(sig, SIG_DFL);
-    signal(SIGHUP, SIG_IGN);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -104,7 +100,8 @@ void exitmsg(int code) {
     dup2(slave, 0);
     dup2(slave, 1);
     dup2(slave, 2);
-    if (slave > 2) close(slave);
+    // Nothing of this program (the console, the line, lock or capture files) leaks into it.
+    close_range(3, ~0U, 0);
 
     if (argvec[0]) {
         execvp(argvec[0], argvec);
@@ -144,39 +141,76 @@ void restorechld() {
     chldset = false;
 }
 
-// Hangs the program's process group up and waits for the program. The program was started with
-// SIGHUP ignored, so the group is also asked to terminate; a shell that ignores that too meets
-// end of file on its terminal now that the master is closed. One that lingers past two seconds
-// is killed, so no zombie is left behind.
-void hangup() {
-    if (ptypid <= 0) return;
-    kill(-ptypid, SIGHUP);
-    kill(-ptypid, SIGTERM);
-    kill(-ptypid, SIGCONT);
+// The processes of session `sid` that have not ended (zombies are left to their parent).
+std::vector<pid_t> sessionpids(pid_t sid) {
+    std::vector<pid_t> pids;
+    DIR* d = opendir("/proc");
+    if (!d) return pids;
+    while (dirent* e = readdir(d)) {
+        char* end = nullptr;
+        long pid = std::strtol(e->d_name, &end, 10);
+        if (pid <= 0 || *end) continue;
+        char path[64];
+        std::snprintf(path, sizeof path, "/proc/%ld/stat", pid);
+        FILE* f = std::fopen(path, "r");
+        if (!f) continue;
+        char buf[512];
+        size_t n = std::fread(buf, 1, sizeof buf - 1, f);
+        std::fclose(f);
+        buf[n] = 0;
+        // pid (comm) state ppid pgrp session: comm may hold anything, so parse from its end.
+        const char* p = std::strrchr(buf, ')');
+        char state = 0;
+        long ppid = 0, pgrp = 0, session = 0;
+        if (p && std::sscanf(p + 1, " %c %ld %ld %ld", &state, &ppid, &pgrp, &session) == 4 &&
+            session == sid && state != 'Z')
+            pids.push_back(static_cast<pid_t>(pid));
+    }
+    closedir(d);
+    return pids;
+}
+
+// Hangs the line's session up: SIGHUP (and SIGCONT, for stopped jobs) to the terminal's
+// foreground group, the program's group and every process of the session, as a terminal does
+// when its line drops. Whatever is left after the grace period is killed, and the program is
+// reaped, so nothing started on the line outlives it or is left a zombie.
+void hangup(int master) {
+    if (ptysid <= 0) return;
+    pid_t fg = master >= 0 ? tcgetpgrp(master) : -1;
+    auto signalall = [&](int sig) {
+        if (fg > 0) kill(-fg, sig);
+        kill(-ptysid, sig);
+        for (pid_t p : sessionpids(ptysid))
+            kill(p, sig);
+    };
+    signalall(SIGHUP);
+    signalall(SIGCONT);
     timespec start{};
     clock_gettime(CLOCK_MONOTONIC, &start);
     for (;;) {
         int st = 0;
-        pid_t r = waitpid(ptypid, &st, WNOHANG);
-        if (r == ptypid || (r < 0 && errno == ECHILD)) {
-            ptystatus = r == ptypid ? st : ptystatus;
-            break;
+        if (ptypid > 0) {
+            pid_t r = waitpid(ptypid, &st, WNOHANG);
+            if (r == ptypid || (r < 0 && errno == ECHILD)) {
+                if (r == ptypid) ptystatus = st;
+                ptypid = -1;
+            }
         }
+        if (ptypid <= 0 && sessionpids(ptysid).empty()) break;
         timespec now{};
         clock_gettime(CLOCK_MONOTONIC, &now);
         if (now.tv_sec - start.tv_sec >= 2) {
-            kill(-ptypid, SIGKILL);
-            kill(ptypid, SIGKILL);
-            if (waitpid(ptypid, &st, 0) == ptypid) ptystatus = st;
+            signalall(SIGKILL);
+            if (ptypid > 0 && waitpid(ptypid, &st, 0) == ptypid) ptystatus = st;
+            ptypid = -1;
             break;
         }
         timespec tick{0, 10'000'000};
         nanosleep(&tick, nullptr);
     }
-    ptypid = -1;
+    ptysid = -1;
     ptychld = 0;
 }
-
 } // namespace
 
 void reapchild(int) {
@@ -308,11 +342,12 @@ int dopty() {
     }
     close(slave);
     ptypid = pid;
+    ptysid = pid; // the program leads a session of its own
     int fl = fcntl(master, F_GETFL);
     if (fl < 0 || fcntl(master, F_SETFL, fl | O_NONBLOCK) < 0) {
         std::fprintf(stderr, "%s: Error %d\n", progname(), errno);
+        hangup(master);
         close(master);
-        hangup();
         restorechld();
         exitmsg(PTYEXIT_EXEC);
         return -1;
@@ -344,20 +379,32 @@ int ptypoll() {
     pid_t r = waitpid(ptypid, &st, WNOHANG);
     if (r != ptypid) return 0;
     ptystatus = st;
-    // Whatever the program left running in its group goes with it, so the slave closes and the
-    // master reads end of file once its last output has been taken.
-    kill(-ptypid, SIGHUP);
-    kill(-ptypid, SIGCONT);
     ptypid = -1;
+    // Jobs it left behind get the hang-up now; the line ends with the program (see waitread)
+    // whatever still holds the slave, and the close kills what ignored the hang-up.
+    pid_t fg = comfd >= 0 ? tcgetpgrp(comfd) : -1;
+    if (fg > 0) kill(-fg, SIGHUP);
+    for (pid_t p : sessionpids(ptysid))
+        kill(p, SIGHUP), kill(p, SIGCONT);
     return 1;
 }
 
 int ptyexit() {
-    if (ptypid > 0) kill(-ptypid, SIGHUP);
+    // The hang-up needs the master to find the terminal's foreground group.
+    hangup(comfd);
     closecom();
-    hangup();
     restorechld();
     return 0;
+}
+
+int ptyerase(int mode) {
+    return (mode & EM_VT220) && vbsdel ? 0177 : 010;
+}
+
+bool ptyended() {
+    if (COM != &ptyfuncs || comfd < 0) return false;
+    if (ptychld) ptypoll();
+    return ptypid <= 0;
 }
 
 void Cleanup(int code) {
@@ -375,6 +422,7 @@ void ptyreset() {
     ptysplit(nullptr);
     ptychld = 0;
     ptystatus = -1;
+    ptysid = -1;
 }
 
 namespace {

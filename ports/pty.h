@@ -6,10 +6,12 @@
 // ptyvt() splits its argument into the program's argument vector, opens a master through the
 // Unix 98 multiplexer (posix_openpt, grantpt, unlockpt, ptsname; grantpt gives the slave its
 // owner and mode), picks TERM from the current emulation, and forks the program with the slave
-// as its controlling terminal, standard input, output and error. SIGCHLD only sets a flag;
-// ptypoll() and ptyexit() reap the program. When the program ends its process group is hung up,
-// the master reads end of file, and the port layer reports "[Disconnected]". Closing the line
-// (ptyexit) hangs the program's process group up and reaps it.
+// as its controlling terminal, standard input, output and error, SIGHUP at its default and no
+// descriptor above 2. SIGCHLD only sets a flag; ptypoll() and ptyexit() reap the program. When
+// the program ends the line ends with it (once its last output is read), even while a job it
+// left still holds the slave, and the port layer reports "[Disconnected]". Closing the line
+// (ptyexit) hangs up the terminal's foreground group and the program's whole session, kills
+// what is left after a short grace and reaps the program.
 #include <csignal>
 #include <string>
 #include <sys/types.h>
@@ -51,6 +53,14 @@ bool termexists(const char* name);
 inline volatile sig_atomic_t ptychld = 0; // SIGCHLD seen since the last reap
 inline pid_t ptypid = -1;                 // the program (and its process group), -1 none
 inline int ptystatus = -1;                // its wait status once reaped
+inline pid_t ptysid = -1;                 // the program's session, until the line is hung up
+
+// The byte the emulation's Backspace key sends (DEL in the VT220 emulations with `vbsdel`,
+// BS elsewhere): the erase character of the program's terminal.
+int ptyerase(int mode);
+// True when the pseudo-terminal line is open and its program has ended (reaping it when
+// SIGCHLD was seen): the line ends then, whatever else still holds the slave.
+bool ptyended();
 
 // Power-on state (no program, empty argument vector), for tests. Does not close a line.
 void ptyreset();

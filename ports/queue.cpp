@@ -87,6 +87,10 @@ int qcount(const CharQueue& q) {
     return n < 0 ? n + q.size : n;
 }
 
+int qroom(const CharQueue& q) {
+    return q.size > 0 ? q.size - 1 - qcount(q) : 0;
+}
+
 void qclear(CharQueue& q) {
     q.wpos = q.rpos = 0;
 }

@@ -28,4 +28,6 @@ inline bool qempty(const CharQueue& q) {
     return q.wpos == q.rpos;
 }
 int qcount(const CharQueue& q);
+// Entries that can still be appended.
+int qroom(const CharQueue& q);
 void qclear(CharQueue& q);

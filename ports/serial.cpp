@@ -270,6 +270,7 @@ int asyvt(const char* parameters) {
 }
 
 int asyexit() {
+    linesettle();
     if (!exitdtr && comfd >= 0) {
         sersbaud(comfd, B0);
         sleep(1);

@@ -357,6 +357,13 @@ int c_set(const char* args) {
         tokexpect(opts);
         return RC_EXPECTED;
     }
+    static const char* const full[] = {"full", nullptr};
+    if (which == 4 && toklist(rest, nullptr, full) == 0) {
+        // Remote requests may then run any command, a local shell included. The line's own
+        // requests can never come here: they are refused before they reach a command.
+        cflag = 1, ctlfull = 1;
+        return RC_OK;
+    }
     int on = toklist(rest, nullptr, onoff);
     if (on < 0) {
         tokexpect(onoff);
@@ -369,6 +376,7 @@ int c_set(const char* args) {
         break;
     case 4:
         flag = &cflag;
+        ctlfull = 0;
         break;
     case 8:
         flag = &echoflag;

@@ -13,6 +13,9 @@
 #include <fstream>
 #include <unistd.h>
 
+#include <algorithm>
+#include <thread>
+
 namespace {
 
 bool canunshare() {
@@ -88,6 +91,71 @@ TEST(SerialE2E, LineWorksAndEveryWayOutRemovesTheLock) {
         }
         EXPECT_EQ(run->dir().read("after"), "") << how;
     }
+}
+
+std::string pastetext(size_t n) {
+    std::string s;
+    for (size_t i = 0; i < n; i++)
+        s += static_cast<char>(' ' + (i * 7 + i / 95) % 95); // printable, never a command key
+    return s;
+}
+
+// Pastes of every size reach the serial line's peer byte for byte, in order.
+TEST(SerialE2E, PastesArriveWholeAtThePeer) {
+    if (!canunshare()) GTEST_SKIP() << "no private mount namespace for the lock directory";
+    TempDir dir;
+    SocatPair pair(dir.path().string());
+    ASSERT_TRUE(pair.ok());
+    int peer = open(pair.b.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(peer, 0);
+    auto run = runlocked({"-l", pair.a});
+    ASSERT_TRUE(run->waitFor("Connected 9600 on " + pair.a));
+    for (size_t n : {127, 128, 4096, 100000}) {
+        const std::string paste = pastetext(n);
+        std::string got;
+        std::thread reader([&] { got = readfor(peer, n, 60); });
+        run->type(paste, 60);
+        reader.join();
+        EXPECT_EQ(got.size(), n);
+        EXPECT_TRUE(got == paste) << n << " bytes: first difference at "
+                                  << std::mismatch(got.begin(), got.end(), paste.begin()).first -
+                                         got.begin();
+    }
+    close(peer);
+}
+
+// A peer that stops reading never holds the program: the command key ends the stuck send and
+// opens the escape prompt, and SIGTERM or SIGHUP end the program, console restored, lock gone.
+TEST(SerialE2E, StuckLineIsEndedByTheCommandKeySigtermAndSighup) {
+    if (!canunshare()) GTEST_SKIP() << "no private mount namespace for the lock directory";
+    TempDir dir;
+    SocatPair pair(dir.path().string());
+    ASSERT_TRUE(pair.ok());
+    int peer = open(pair.b.c_str(), O_RDWR | O_NOCTTY); // opened, never read
+    ASSERT_GE(peer, 0);
+    for (const char* how : {"command key", "SIGTERM", "SIGHUP"}) {
+        auto run = runlocked({"-l", pair.a});
+        ASSERT_TRUE(run->waitFor("Connected 9600 on " + pair.a)) << how;
+        const int vorn = childof(run->pid());
+        // Type until the program stops taking keys: its sends are stuck.
+        const std::string chunk = pastetext(65536);
+        size_t typed = 0;
+        for (int i = 0; i < 200 && typed % chunk.size() == 0; i++)
+            typed += run->typeUpTo(chunk, 2);
+        ASSERT_NE(typed % chunk.size(), 0u) << how << ": the line never stopped taking bytes";
+        if (std::string(how) == "command key") {
+            run->typeUpTo("\x05", 5); // read by the program even while it waits for the line
+            EXPECT_TRUE(run->waitFor("c=>", 20)) << how;
+            kill(vorn, SIGTERM);
+        } else {
+            kill(vorn, std::string(how) == "SIGTERM" ? SIGTERM : SIGHUP);
+        }
+        EXPECT_NE(run->wait(20), -1) << how << ": the program did not end";
+        EXPECT_TRUE(sameTermios(run->before(), run->now())) << how;
+        EXPECT_EQ(run->dir().read("after"), "") << how;
+        tcflush(peer, TCIFLUSH);
+    }
+    close(peer);
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <csignal>
@@ -86,14 +87,17 @@ TEST(Comwait, QueuedByteAtOnceElseTimesOutRestoringThePreviousAlarmOrTheAbortKey
 // Remote command mode: Ack, at most 77 characters and a return come out as typed keys;
 // longer or aborted commands are dropped; Ack is data outside the mode or under Zmodem.
 TEST(Chwait, RemoteCommandMode) {
-    const std::string c77(77, 'r');
-    V typed(79, 'r');
-    typed.front() = 5, typed.back() = 13;
-    // cflag, errprot, sent; keys handed out, then the line byte
+    const std::string c77 = "S" + std::string(76, 'f');
+    V typed(79, 'f');
+    typed[0] = 5, typed[1] = 'S', typed.back() = 13;
+    // cflag, errprot, sent; keys handed out, then the line byte. Only R, S and ":" are taken
+    // after the ACK: any other letter goes with it; a refused request runs nothing.
     // clang-format off
     const std::tuple<int, int, std::string, V, int> cases[] = {
         {1, 0, "\6" + c77 + "\rZ", typed, 'Z'}, {1, 0, "\6" + c77 + "r\rZ", {}, 'Z'},
-        {1, 0, "\6ab\3Z", {}, 'Z'}, {0, 0, "\6", {}, 6}, {1, 6, "\6", {}, 6}, {1, 7, "\6", {}, 6}};
+        {1, 0, "\6Sb\3Z", {}, 'Z'}, {0, 0, "\6", {}, 6}, {1, 6, "\6", {}, 6}, {1, 7, "\6", {}, 6},
+        {1, 0, "\6!Z", {}, 'Z'}, {1, 0, "\6qZ", {}, 'Z'}, {1, 0, "\6:cd /etc\rZ", {}, 'Z'},
+        {1, 0, "\6:get a b\rZ", {5, ':', 'g', 'e', 't', ' ', 'a', ' ', 'b', 13}, 'Z'}};
     // clang-format on
     for (const auto& [cf, ep, sent, keys, want] : cases) {
         ConsoleFixture f;
@@ -103,9 +107,41 @@ TEST(Chwait, RemoteCommandMode) {
         V got; // keys until a line byte arrives
         for (int k; (k = chwait(&byte)) != -1;)
             got.push_back(k);
-        EXPECT_EQ(got, keys) << sent.size() << " " << ep;
-        EXPECT_EQ(byte, want) << sent.size() << " " << ep;
+        EXPECT_EQ(got, keys) << sent;
+        EXPECT_EQ(byte, want) << sent;
+        EXPECT_EQ(f.output().find("[Remote command refused]") != std::string::npos,
+                  sent.find("/etc") != std::string::npos)
+            << sent;
     }
+}
+
+// What a request from the line may run: transfers and cd on names inside the current
+// directory; anything with `set control full` but the setting itself.
+TEST(Chwait, RemoteRequestsAllowed) {
+    // clang-format off
+    const std::tuple<const char*, bool, bool> cases[] = {
+        // request, allowed, allowed with control full
+        {"Rincoming", true, true},            {"Sa.txt b/c.txt *.log", true, true},
+        {":xfer a.txt sub", true, true},      {":GET notes(rc) .", true, true},
+        {":send f", true, true},              {":rcv d", true, true},
+        {":cd sub/dir", true, true},          {":cd", false, true},
+        {":cd ..", false, true},              {":cd a/../..", false, true},
+        {"S/etc/passwd", false, true},        {"R~/x", false, true},
+        {":get a ../b", false, true},         {":get -rf x", false, true},
+        {"!rm -rf x", false, true},           {":!sh", false, true},
+        {":shell", false, true},              {":set control full", false, false},
+        {":SET CONTROL off", false, false},   {":send a;rm b", false, true},
+        {":send $HOME", false, true},         {":send `id`", false, true},
+        {"Sa|b", false, true},                {"C", false, true},
+        {":", false, true},                   {"", false, false}};
+    // clang-format on
+    for (const auto& [req, ok, okfull] : cases) {
+        ctlfull = 0;
+        EXPECT_EQ(remoteok(req), ok) << req;
+        ctlfull = 1;
+        EXPECT_EQ(remoteok(req), okfull) << req << " (full)";
+    }
+    ctlfull = 0;
 }
 
 // Console key strings arrive as key codes; a prefix that is not completed goes out as typed
@@ -198,6 +234,86 @@ TEST(Console, RawModeAndBackExactlyAndOnlyTheFirstSaveCounts) {
     ASSERT_EQ(unsavecons(), 0);
     EXPECT_TRUE(sameTermios(termsof(c.slave), before));
     consreset(), comreset();
+}
+
+// A paste of any length reaches the console ring whole, in order: the ring holds a full read.
+TEST(ConsoleRing, PastesOfAnyLengthArriveWhole) {
+    for (size_t n : {127, 128, 129, 1024, 4096}) {
+        ConsoleFixture fx(false);
+        std::string paste;
+        for (size_t i = 0; i < n; i++)
+            paste += static_cast<char>('!' + i % 90);
+        fx.type(paste);
+        std::string got;
+        pollfor(
+            [&] {
+                waitread(0);
+                for (int c; (c = unqchar(ttyq)) >= 0;)
+                    got += static_cast<char>(c);
+                return got.size() >= n;
+            },
+            5);
+        EXPECT_EQ(got, paste) << n;
+    }
+}
+
+// The fixture's line is a socket the peer does not read until told: sends fill it and queue.
+struct StuckLine : ::testing::Test {
+    ConsoleFixture fx;
+    std::string sent;
+    // Sends numbered blocks until the line stopped taking them and a queue has built.
+    void fill(size_t queued) {
+        uint8_t block[1000];
+        for (int i = 0; linepending() < static_cast<int>(queued) && i < 100000; i++) {
+            for (size_t j = 0; j < sizeof block; j++)
+                block[j] = static_cast<uint8_t>('a' + (i + j) % 26);
+            ASSERT_EQ(fdbout(block, sizeof block), static_cast<int>(sizeof block));
+            sent.append(reinterpret_cast<char*>(block), sizeof block);
+        }
+        ASSERT_GE(linepending(), static_cast<int>(queued));
+    }
+};
+
+// Typed keys and sent blocks the line cannot take yet wait in order; the waits send them.
+TEST_F(StuckLine, NothingSentIsDroppedWhenTheLineStopsTakingBytes) {
+    fill(OUTQMAX / 2);
+    for (char c : std::string("typed keys\r")) {
+        ASSERT_EQ(fdout(c), 1);
+        sent += c;
+    }
+    std::string got;
+    pollfor(
+        [&] {
+            waitread(0);
+            got = fx.received(0, 0);
+            return got.size() >= sent.size();
+        },
+        10);
+    EXPECT_EQ(linepending(), 0);
+    EXPECT_EQ(got.size(), sent.size());
+    EXPECT_TRUE(got == sent) << "first difference at "
+                             << std::mismatch(got.begin(), got.end(), sent.begin()).first -
+                                    got.begin();
+}
+
+// A sender past the queue's limit waits for the line; the command key ends the wait at once and
+// stays for terminal mode. Answers to status requests never wait: past the limit they are lost.
+TEST_F(StuckLine, CommandKeyEndsAStuckSendAndAnswersNeverWait) {
+    fill(OUTQMAX - 1000); // blocks of 1000: the queue stays within the limit
+    const std::vector<uint8_t> answer(1001, 'r');
+    auto t0 = Clock::now();
+    EXPECT_EQ(comreply(answer.data(), static_cast<int>(answer.size())), -1);
+    EXPECT_LT(since(t0), 1.0);
+    fx.type("ab\x05");
+    std::vector<uint8_t> big(2000, 'z');
+    t0 = Clock::now();
+    EXPECT_EQ(fdbout(big.data(), static_cast<int>(big.size())), -1);
+    EXPECT_LT(since(t0), 3.0);
+    EXPECT_EQ(linepending(), 0);
+    std::string keys;
+    for (int c; (c = unqchar(ttyq)) >= 0;)
+        keys += static_cast<char>(c);
+    EXPECT_EQ(keys, "ab\x05");
 }
 
 } // namespace

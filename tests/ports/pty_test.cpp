@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <tuple>
@@ -147,6 +148,68 @@ TEST(PtyLine, ShellFromShellWithItsBaseNameAsArgumentZeroIsHungUpAndReapedAtTheC
     comexit();
     EXPECT_EQ(ptypid, -1);
     EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), -1); // reaped: no such child is left
+}
+
+// The program gets a new terminal's settings, SIGHUP at its default and only descriptors 0-2;
+// its erase character is what the emulation's Backspace key sends.
+TEST(PtyLine, ProgramGetsANewTerminalsSettingsAndNothingElse) {
+    ConsoleFixture fx(false);
+    TempDir dir;
+    dir.write("show.sh", "#!/bin/sh\n"
+                         "stty -a | tr ';' '\\n' | sed 's/^ *//' | grep -x -e 'speed 38400 baud'"
+                         " -e 'werase = ^W' -e 'lnext = ^V' -e 'rprnt = ^R' -e 'erase = ^?'"
+                         " -e 'erase = ^H' -e 'kill = ^U' -e 'intr = ^C'\n"
+                         "stty -a | tr ' ' '\\n' | grep -x -e onlcr -e tab0 -e echoctl -e -parenb\n"
+                         "grep SigIgn /proc/self/status | cut -c24 | tr 0123456789abcdef "
+                         "eoeoeoeoeoeoeoeo | sed 's/^/HUP-/'\n"
+                         "exec ls -1 /proc/self/fd\n");
+    std::filesystem::permissions(dir.file("show.sh"), std::filesystem::perms::owner_all);
+    // emulation, Backspace sends DEL; the erase character expected
+    const std::tuple<int, int, const char*> cases[] = {
+        {EM_VT100, 1, "^H"}, {EM_VT2208, 1, "^?"}, {EM_VT2208, 0, "^H"}};
+    for (const auto& [mode, bsdel, erase] : cases) {
+        const int keepmode = vemode, keepdel = vbsdel;
+        vemode = mode, vbsdel = bsdel;
+        ASSERT_EQ(connservice(("pty:" + dir.file("show.sh").string()).c_str(), 0), 1);
+        vemode = keepmode, vbsdel = keepdel;
+        std::string got = readline("no more");
+        EXPECT_EQ(got, "speed 38400 baud\r\nintr = ^C\r\nerase = " + std::string(erase) +
+                           "\r\nkill = ^U\r\nrprnt = ^R\r\nwerase = ^W\r\nlnext = ^V\r\n"
+                           "-parenb\r\nonlcr\r\ntab0\r\nechoctl\r\nHUP-e\r\n"
+                           "0\r\n1\r\n2\r\n3\r\n")
+            << mode;
+        EXPECT_EQ(comfd, -1);
+    }
+}
+
+// The line ends when the program ends, even while a job it left holds the terminal; closing
+// hangs up the whole session and kills a job that ignores the hang-up after a short grace.
+TEST(PtyLine, LineEndsWithTheProgramAndNoJobOutlivesIt) {
+    ConsoleFixture fx(false);
+    TempDir dir;
+    const std::string pidfile = dir.file("job").string();
+    dir.write("bg.sh", "#!/bin/sh\n"
+                       "(trap '' HUP; exec sleep 60) &\n"
+                       "echo $! > " +
+                           pidfile + ".tmp; mv " + pidfile + ".tmp " + pidfile +
+                           "\n"
+                           "echo started\n");
+    std::filesystem::permissions(dir.file("bg.sh"), std::filesystem::perms::owner_all);
+    ASSERT_EQ(connservice(("pty:" + dir.file("bg.sh").string()).c_str(), 0), 1);
+    EXPECT_NE(readline("started").find("started"), std::string::npos);
+    readline("no more", 5);
+    EXPECT_EQ(comfd, -1) << "the line outlived its program";
+    pid_t job = std::atoi(dir.read("job").c_str());
+    ASSERT_GT(job, 0);
+    auto gone = [job] {
+        std::string st = "/proc/" + std::to_string(job) + "/stat";
+        std::ifstream f(st);
+        std::string line;
+        if (!std::getline(f, line)) return true;
+        waitpid(job, nullptr, WNOHANG); // reaped here when this process is its subreaper
+        return line.find(") Z ") != std::string::npos;
+    };
+    EXPECT_TRUE(pollfor(gone, 5)) << "a job outlived the line";
 }
 
 TEST(ServiceAddress, ResolvingNamesAndAddresses) {

@@ -17,6 +17,7 @@
 #include <exception>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
@@ -217,17 +218,43 @@ TEST_F(Lock, NamesFollowTheMarkersEchoModeReportsThemAndNoDirectoryRefuses) {
     devprefix.clear(); // the null device is never locked
     EXPECT_STREQ(dolock("/dev/null"), "/dev/null");
     EXPECT_TRUE(fs::is_empty(root + "/locks"));
-    devprefix = root, lockpre = "/nodir/LCK..%s"; // without a lock directory: refused
-    EXPECT_EQ(refused(), "Device locked: ttyAB\r\n");
+    devprefix = root, lockpre = "/nodir/LCK..%s"; // without a lock directory: refused, saying so
+    EXPECT_EQ(refused(), "Can't lock ttyAB: lock directory " + prefix +
+                             "/nodir: No such file or directory\r\n");
+}
+
+// Whatever sits at the lock path is never opened in a way that blocks, never removed unless
+// this process wrote it, and anything but a regular file refuses the port with a message.
+TEST_F(Lock, SomethingOtherThanALockFileAtTheLockPathIsRefusedAndKept) {
+    const std::string lock = root + "/locks/LCK..ttyAB";
+    const std::pair<std::function<void()>, const char*> cases[] = {
+        {[&] { ASSERT_EQ(mkfifo(lock.c_str(), 0644), 0); }, "fifo"},
+        {[&] { fs::create_directory(lock); }, "directory"},
+        {[&] { fs::create_symlink(d.file("elsewhere"), lock); }, "symbolic link"}};
+    locktime = 1; // however old, none of them is a stale lock
+    for (const auto& [make, what] : cases) {
+        make();
+        EXPECT_EQ(refused(),
+                  "Can't lock ttyAB: " + prefix + "/locks/LCK..ttyAB is not a lock file\r\n")
+            << what;
+        EXPECT_TRUE(fs::exists(fs::symlink_status(lock))) << what;
+        fs::remove(lock);
+    }
+    EXPECT_FALSE(d.exists("elsewhere"));
+    // A held lock that another process rewrote (took over) is theirs: never removed.
+    ASSERT_NE(dolock("ttyAB"), nullptr);
+    d.write(ab, pidtext(1));
+    delock();
+    EXPECT_EQ(d.read(ab), pidtext(1));
 }
 
 TEST_F(Lock, DeviceNamesPrefixesAndLoginLines) {
-    // port, devprefix; devpre and devnam found. At most 31 characters of a name are kept.
+    // port, devprefix; devpre and devnam found. Long names (by-id paths) are kept whole.
     // clang-format off
     const std::array<const char*, 4> names[] = {
         {"/dev/ttyS0", "", "", "ttyS0"}, {"//node7/dev/ttyS1", "", "//node7", "ttyS1"},
         {"ttyS2", "node8", "//node8", "ttyS2"}, {"//node9", "", "//node9", ""},
-        {"/dev/ttyABCDEFGHIJKLMNOPQRSTUVWXYZ0123", "", "", "ttyABCDEFGHIJKLMNOPQRSTUVW"}};
+        {"/dev/ttyABCDEFGHIJKLMNOPQRSTUVWXYZ0123", "", "", "ttyABCDEFGHIJKLMNOPQRSTUVWXYZ0123"}};
     // clang-format on
     for (const auto& [port, pre, wantpre, wantnam] : names) {
         devprefix = pre;
@@ -287,6 +314,19 @@ TEST_F(Lock, ExistingLocksAndLockingOff) {
     delock();
     iflag = 0;
     EXPECT_EQ(d.read(ab), pidtext(1));
+}
+
+// A port named by a long stable path is locked under its login-line name and opened by it.
+TEST_F(Lock, LongByIdNamesAreLockedByTheirLineAndOpened) {
+    const std::string byid = "serial/by-id/usb-FTDI_FT232R_USB_UART_A9Z8Y7X6-if00-port0";
+    fs::create_directories(root + "/dev/serial/by-id");
+    fs::create_symlink(pty.path, root + "/dev/" + byid);
+    const char* path = dolock(byid.c_str());
+    ASSERT_NE(path, nullptr);
+    EXPECT_EQ(std::string(path), prefix + "/dev/" + byid);
+    EXPECT_EQ(d.read(ab), pidtext(getpid()));
+    delock();
+    EXPECT_FALSE(d.exists(ab));
 }
 
 TEST_F(Lock, LoginProcessIsDisabledForTheCallAndEnabledAfter) {

@@ -10,6 +10,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <cerrno>
 #include <chrono>
 #include <fstream>
@@ -70,7 +72,8 @@ bool TempDir::exists(const std::string& name) const {
     return fs::exists(path_ / name);
 }
 
-VornRun::VornRun(std::vector<std::string> args, RunOptions opt) : judge_(opt.rows, opt.cols) {
+VornRun::VornRun(std::vector<std::string> args, RunOptions opt)
+    : judge_(opt.rows, opt.cols), rows_(opt.rows) {
     master_ = posix_openpt(O_RDWR | O_NOCTTY);
     if (master_ < 0 || grantpt(master_) || unlockpt(master_))
         throw std::runtime_error("cannot open a pseudo-terminal");
@@ -137,19 +140,42 @@ VornRun::~VornRun() {
     if (slave_ >= 0) close(slave_);
 }
 
-void VornRun::type(const std::string& bytes) {
+std::vector<std::string> VornRun::rows() const {
+    std::vector<std::string> r;
+    for (int i = 0; i < rows_; i++)
+        r.push_back(judge_.row(i));
+    return r;
+}
+
+// A step begins when the test acts: the first type() after a wait. Waits in a row share the
+// step, so text that came in one batch with an earlier wait's text still counts as fresh.
+void VornRun::markstep() {
+    if (!marked_) mark_ = rows();
+    marked_ = true;
+}
+
+size_t VornRun::typeUpTo(const std::string& bytes, double seconds) {
+    markstep();
     size_t off = 0;
-    auto end = Clock::now() + std::chrono::seconds(5);
+    auto end = Clock::now() + std::chrono::duration<double>(seconds);
     while (off < bytes.size() && Clock::now() < end) {
         ssize_t n = ::write(master_, bytes.data() + off, bytes.size() - off);
-        if (n > 0) {
+        if (n > 0)
             off += static_cast<size_t>(n);
-        } else if (n < 0 && errno == EAGAIN) {
-            pump(10);
-        } else {
+        else if (n < 0 && (errno == EAGAIN || errno == EINTR))
+            pump(10); // the program may be waiting for its output to be read
+        else
             break;
-        }
     }
+    return off;
+}
+
+void VornRun::type(const std::string& bytes, double seconds) {
+    size_t off = typeUpTo(bytes, seconds);
+    if (off < bytes.size())
+        ADD_FAILURE() << "type(): only " << off << " of " << bytes.size()
+                      << " bytes were taken within " << seconds << " s; the screen:\n"
+                      << screen();
 }
 
 bool VornRun::pump(int timeoutMs) {
@@ -191,7 +217,30 @@ bool VornRun::waitUntil(const std::function<bool()>& cond, double seconds) {
 }
 
 bool VornRun::waitFor(const std::string& text, double seconds) {
-    return waitUntil([&] { return judge_.contains(text); }, seconds);
+    marked_ = false;
+    const std::vector<std::string> before = mark_;
+    std::string joined;
+    for (const std::string& r : before)
+        joined += r + "\n";
+    const bool wasthere = joined.find(text) != std::string::npos;
+    auto fresh = [&] {
+        if (!judge_.contains(text)) return false;
+        if (!wasthere) return true;
+        if (text.find('\n') != std::string::npos) return rows() != before;
+        for (int i = 0; i < rows_; i++) {
+            std::string r = judge_.row(i);
+            if (r.find(text) != std::string::npos &&
+                (static_cast<size_t>(i) >= before.size() || r != before[static_cast<size_t>(i)]))
+                return true;
+        }
+        return false;
+    };
+    if (waitUntil(fresh, seconds)) return true;
+    ADD_FAILURE() << "waitFor(\"" << text << "\") gave up after " << seconds << " s"
+                  << (judge_.contains(text) ? " (the text is only left from an earlier step)" : "")
+                  << "; the screen:\n"
+                  << screen();
+    return false;
 }
 
 bool VornRun::waitForOutput(const std::string& text, double seconds) {

@@ -51,9 +51,16 @@ class VornRun {
     VornRun(const VornRun&) = delete;
     VornRun& operator=(const VornRun&) = delete;
 
-    // Writes bytes to the program's console as if typed.
-    void type(const std::string& bytes);
-    // Pumps output until the screen contains `text`; false at the deadline.
+    // Writes bytes to the program's console as if typed. A program that does not take them
+    // within `seconds` fails the test (with what the screen shows).
+    void type(const std::string& bytes, double seconds = 10);
+    // Types what the program takes within `seconds` and says how much that was; never fails
+    // (for tests of a program that must stop taking keys).
+    size_t typeUpTo(const std::string& bytes, double seconds);
+    // Pumps output until the screen shows `text` freshly: on a row that changed since the step
+    // began (the first type() since the last wait; the start for the first), or anywhere when
+    // the screen did not show it then. Text left from an earlier step never satisfies it. False at
+    // the deadline, and the test fails with the screen and the reason.
     bool waitFor(const std::string& text, double seconds = 10);
     // Pumps output until the raw output contains `text` (for bytes that do not show).
     bool waitForOutput(const std::string& text, double seconds = 10);
@@ -76,6 +83,8 @@ class VornRun {
 
   private:
     bool pump(int timeoutMs);
+    std::vector<std::string> rows() const;
+    void markstep();
     // After the program has ended: what it wrote last can reach the pseudo-terminal's master a
     // moment after the program is reaped, so reading goes on until the line stays quiet.
     void drain();
@@ -88,6 +97,9 @@ class VornRun {
     bool exited_ = false;
     std::string out_;
     termios before_{};
+    int rows_ = 24;
+    std::vector<std::string> mark_; // the screen when the current step began
+    bool marked_ = false;           // a type() began the step and no wait has ended it
 };
 
 // True when two console settings are the same in every field a user would notice.
