@@ -21,9 +21,6 @@
 
 namespace {
 
-int swstack[MAXNEST];   // extra levels opened by the branches of each open if/switch
-long repstack[MAXNEST]; // offsets of the lines after each open repeat
-
 // The `for` loop: one in the whole process at a time.
 bool foractive = false;
 int forlevel = 0;   // the file level that runs it
@@ -196,7 +193,7 @@ int c_noerror(const char* args) {
 int c_repeat(const char*) {
     if (!flevel) return aberr("Must be used in script file...\r\n");
     if (rsp >= MAXNEST - 1) return aberr("Too many REPEAT statements\r\n");
-    repstack[++rsp] = ftell(gfp);
+    repstack[++rsp] = gfp->tell();
     return RC_OK;
 }
 
@@ -210,7 +207,7 @@ int c_until(const char* args) {
     if (v.number)
         rsp--;
     else
-        fseek(gfp, repstack[rsp], SEEK_SET);
+        gfp->seek(repstack[rsp]);
     return RC_OK;
 }
 
@@ -277,7 +274,7 @@ int c_for(const char* args) {
     forwords = std::move(words);
     forlp = 0;
     assignfor(forwords[0]);
-    for_return = ftell(gfp);
+    for_return = gfp->tell();
     return RC_OK;
 }
 
@@ -285,7 +282,7 @@ int c_endfor(const char*) {
     if (!foractive || !for_return) return aberr("Unmatched ENDFOR\r\n");
     if (++forlp < forwords.size()) {
         assignfor(forwords[forlp]);
-        fseek(gfp, for_return, SEEK_SET);
+        gfp->seek(for_return);
     } else {
         clearfor();
     }

@@ -167,12 +167,16 @@ TEST_F(Cmd, FileNamesExtensionsAndTheSearchPath) {
                          "display 'after p'\n");
     InDir in(cwd);
     std::string abs = "do " + cwd.path().string() + "/plain";
+    // A file found nowhere says which name was looked for where.
+    const std::string missing = "Can't find command file nowhere.cmd (looked in the current "
+                                "directory, " +
+                                home.path().string() + ", " + vorndir.path().string() + ")\r\n";
     // clang-format off
     play({
         {"do plain", 0, "plain.cmd\r\n"}, {"do plain.", 0, "plain\r\n"},
         {"do dotted.txt", 0, "dotted.txt\r\n"}, {"do inhome", 0, "home\r\n"},
         {"do invorn", 0, "vorndir\r\n"}, {abs.c_str(), 0, "plain.cmd\r\n"},
-        {"do ./plain", 0, "plain.cmd\r\n"}, {"do lib@P arg", 0, "p arg\r\n"}, {"do nowhere", 1, ""},
+        {"do ./plain", 0, "plain.cmd\r\n"}, {"do lib@P arg", 0, "p arg\r\n"}, {"do nowhere", 1, missing.c_str()},
     });
     // clang-format on
     // The kind of file asked for decides which extension comes first.
@@ -192,7 +196,8 @@ TEST_F(Cmd, StateIsIdleAfterAnAbortDeepInside) {
     cwd.write("b.cmd", "switch\ncase t\ndo @p\nendswitch\nproc p\nfor v in (x y)\nbogus\nendfor\n"
                        "endproc\n");
     InDir in(cwd);
-    play({{"do a", 1, "Unknown command: 'bogus'\r\nCommand file aborted\r\n"},
+    play({{"do a", 1,
+           "Unknown command: 'bogus'\r\nin b.cmd line 7, procedure p\r\nCommand file aborted\r\n"},
           {"for v in (1 2) do display v;", 0, "12"},
           {"display ' ok'", 0, " ok\r\n"}});
     idle();
