@@ -28,4 +28,9 @@ inline bool qempty(const CharQueue& q) {
     return q.wpos == q.rpos;
 }
 int qcount(const CharQueue& q);
+// The next entry without taking it, or -1 when the queue is empty.
+int qpeek(const CharQueue& q);
+// Takes the first entry equal to `value` out of the queue wherever it stands, keeping the order
+// of the others; false when there is none.
+bool qtake(CharQueue& q, int value);
 void qclear(CharQueue& q);

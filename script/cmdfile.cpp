@@ -130,11 +130,17 @@ void canceldelay() {
 
 // A look at the keyboard after a successful line: 2 for the abort key (when aborting is
 // allowed), 3 when an event is pending (a delay ran out, or the key layer saw an `on key` key),
-// else 0.
+// else 0. Only the abort key is taken out of what was typed (wherever it stands), and an `on
+// key` key when it is next: every other key stays for chrdy(), chrin() and the commands that
+// read keys.
 int pollevents() {
     if (!xorqflag && !qflag) {
-        int k = chrdynh();
-        if (k && k == abochar && canabort) return RC_ABORT;
+        keysahead();
+        if (canabort && abochar > 0 && qtake(iqueue, abochar)) return RC_ABORT;
+        int k = qpeek(iqueue);
+        if (k > 0 && k < NKEYS && !map_key[k].empty() &&
+            static_cast<unsigned char>(map_key[k][0]) == 255)
+            chrdynh(); // the key layer raises the event
     }
     return ev_delay || ev_key ? RC_EVENT : RC_OK;
 }

@@ -3,7 +3,9 @@
 #include "core/fmt.h"
 #include "core/os.h"
 #include "core/start.h"
+#include "emulators/emulate.h"
 #include "ports/com.h"
+#include "ports/serial.h"
 #include "ports/settings.h"
 #include "screen/display.h"
 #include "script/cmd.h"
@@ -16,6 +18,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -295,24 +298,25 @@ void f_trim(ExprValue& r, ExprValue* a) {
     setstrv(r, a[0].text, n);
 }
 
-// Each run of # becomes the counter (two digits for a lone #); false when there is none.
-bool numbername(const char* pattern, int counter, std::string& out) {
-    return hashnumbers(
-        pattern, 2, [counter] { return counter; }, out);
-}
-
+// Each run of # becomes the file-name counter (a lone # one digit), counting up until a name
+// that does not exist yet is created. The file is created exclusively, so an existing file is
+// never truncated; a pattern without # names one file, which must not exist yet.
 void f_uniq(ExprValue& r, ExprValue* a) {
     if (scriptsandbox) return setstrv(r, "");
     std::string name;
-    bool numbered = numbername(a[0].text, 0, name);
-    struct stat st;
-    for (int n = 1; numbered && n < 100000 && stat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
-         n++)
-        numbername(a[0].text, n, name);
-    int fd = name.size() <= STRMAX ? open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666) : -1;
-    if (fd < 0) return setstrv(r, "");
-    close(fd);
-    setstrv(r, name.c_str());
+    int numbered = macsub(a[0].text, name, 1, 1);
+    for (int tries = 0; tries < 100000 && name.size() <= STRMAX; tries++) {
+        int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+        if (fd >= 0) {
+            close(fd);
+            return setstrv(r, name.c_str());
+        }
+        struct stat st;
+        if (errno != EEXIST || !numbered || (stat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode)))
+            break;
+        macsub(a[0].text, name, 1, 0);
+    }
+    setstrv(r, "");
 }
 void f_val(ExprValue& r, ExprValue* a) {
     const char* p = a[0].text;
@@ -751,15 +755,22 @@ const FuncRow* isfunc(const char* name) {
 }
 
 int32_t vornsetbits() {
-    // Options not yet in the program count as off.
+    // The transfer options (addeof, compress, toupper, log, xferstat, kermecho, altchk,
+    // escctl, esc8bit) and ddtr have no settings in the program yet and count as off.
+    // clang-format off
+    const struct { int on; int32_t bit; } bits[] = {
+        {vmaskpar, 0x1},          {maskpar, 0x2},        {canabort, 0x4},
+        {cflag, 0x20},            {vdestbs, 0x40},       {echoflag, 0x100},
+        {canerror, 0x200},        {noscroll, 0x400},     {vtabex, 0x800},
+        {viewflag, 0x2000},       {revdim, 0x4000},      {exitdtr, 0x20000},
+        {preoflag, 0x40000},      {cfloflag, 0x80000},   {vtwrap, 0x1000000},
+        {fflag, 0x2000000},       {sblockmode, 0x4000000}, {vbsdel, 0x8000000},
+        {exitdisc, 0x10000000},
+    };
+    // clang-format on
     int32_t m = 0;
-    if (vmaskpar) m |= 0x2;
-    if (canabort) m |= 0x4;
-    if (echoflag) m |= 0x100;
-    if (canerror) m |= 0x200;
-    if (viewflag) m |= 0x2000;
-    if (cflag) m |= 0x2000000;
-    if (exitdisc) m |= 0x10000000;
+    for (const auto& b : bits)
+        if (b.on) m |= b.bit;
     return m;
 }
 

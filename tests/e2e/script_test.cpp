@@ -119,15 +119,15 @@ TEST(Script, ControlFlow) {
                         "if f\nif nosuch\ndisplay 'x'\nendif\nelse\ndisplay 'else'\nendif\n"
                         "if t\nif f\ndisplay 'a'\nelse\ndisplay 'b'\nendif\nendif\n"
                         "noerror if 1\nnoerror endif\n"
-                        "for x in (1 2 9)\nswitch\ncase x = '1'\ndisplay 'one'\n"
+                        "for x in (1 2 9) do\nswitch\ncase x = '1'\ndisplay 'one'\n"
                         "case x = '2'\ndisplay 'two'\ndefault\ndisplay 'other'\nendswitch\n"
                         "endfor\n"
                         "setvar n 0\nrepeat\nsetvar n n + 1\nsetvar m 0\nrepeat\n"
                         "setvar m m + 1\nuntil m = 2\ndisplay n, m;\nuntil n > 2\ndisplay\n"
                         "for v in (a b c) do display v;\ndisplay\n"
-                        "for v in ()\ndisplay 'never'\nendfor\n"
+                        "for v in () do\ndisplay 'never'\nendfor\n"
                         "for g in (*.txt) do display g\n"
-                        "if f\nfor v in (q)\ndisplay 'skipped'\nendfor\nendif\n"
+                        "if f\nfor v in (q) do\ndisplay 'skipped'\nendfor\nendif\n"
                         "setvar fired f\non delay 1\nsetvar fired t\ndisplay 'tick'\nendon\n"
                         "repeat\nuntil fired\ndisplay 'done'\n"},
            {"b.txt", ""},
@@ -201,7 +201,7 @@ TEST(Script, AbortsEndTheFilesAndTheProgramGoesOn) {
                 {.files = {{"main.cmd", "on abort\ndisplay 'handler'\nendon\ndo a\n"
                                         "display 'never'\n"},
                            {"a.cmd", "abort\n"},
-                           {"loop.cmd", "set abort on\ndisplay 'looping'\nrepeat\nuntil f\n"}}});
+                           {"loop.cmd", "display 'looping'\nrepeat\nuntil f\n"}}});
     ASSERT_TRUE(run.waitFor("Connected to NUL Driver"));
     EXPECT_NE(run.screen().find("Command file aborted"), std::string::npos);
     EXPECT_EQ(run.screen().find("handler"), std::string::npos);
@@ -241,6 +241,34 @@ TEST(Script, KeyHandlerPauseAndQuitCodes) {
     EXPECT_TRUE(run.waitForOutput("went on")); // then it quits, leaving full-screen mode
     EXPECT_EQ(run.wait(), 4);
     EXPECT_TRUE(sameTermios(run.before(), run.now()));
+}
+
+TEST(Script, KeysTypedWhileAScriptRunsWaitForIt) {
+    // Keys typed while lines run stay for chrdy(); the file `go` says they were typed.
+    VornRun run(
+        {"-z", "-u", "main.cmd"},
+        {.files = {{"main.cmd", "display 'ready'\nrepeat\nuntil exists('go')\n"
+                                "setvar k ''\nrepeat\nsetvar k k + chrdy()\n"
+                                "until len(k) >= 2\ndisplay 'keys [', k, ']'\npause\nquit\n"}}});
+    ASSERT_TRUE(run.waitFor("ready"));
+    run.type("xy");
+    run.settle(0.3, 2); // the script's own lines run while the keys wait
+    run.dir().write("go", "");
+    EXPECT_TRUE(run.waitFor("keys [xy]"));
+    run.type(" ");
+    EXPECT_EQ(run.wait(), 0);
+}
+
+TEST(Script, AMissingCommandFileOnTheCommandLineSaysWhere) {
+    VornRun run({"-z", "-u", "nosuch"},
+                {.env = {{"HOME", "/nonexistent/home"}, {"VORNDIR", "/nonexistent/vorn"}}});
+    EXPECT_EQ(run.wait(), 1);
+    // The program has left full-screen mode when it ends, so the message is read from what it
+    // wrote (the row is full at "director").
+    for (const char* part : {"Can't find command file nosuch.con or nosuch.cmd (looked in the "
+                             "current director",
+                             "y, /nonexistent/home, /nonexistent/vorn)"})
+        EXPECT_NE(run.output().find(part), std::string::npos) << run.output();
 }
 
 } // namespace
