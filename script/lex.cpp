@@ -71,6 +71,12 @@ void word(int c) {
     }
     sval[n] = 0;
     pushback(c);
+    // Reserved words are at most five letters; most identifiers are not looked up at all.
+    if (n > 5 || !strchr("aefglmnostx", sval[0])) {
+        op = T_IDENT;
+        ival = 0;
+        return;
+    }
     for (const ResWord* r = resword; r->name[0]; r++) {
         int cmp = strcmp(r->name, sval);
         if (cmp > 0) break;
