@@ -308,6 +308,7 @@ int zzprintf(const char* fmt, ...) {
 }
 
 int eprintf(const char* fmt, ...) {
+    errmsgs++;
     va_list ap;
     va_start(ap, fmt);
     int n = dofmt(0, fmt, ap);
@@ -316,6 +317,7 @@ int eprintf(const char* fmt, ...) {
 }
 
 int aberr(const char* fmt, ...) {
+    errmsgs++;
     va_list ap;
     va_start(ap, fmt);
     dofmt(1, fmt, ap);
@@ -329,8 +331,12 @@ int expaberr(const char* what) {
 }
 
 int numaberr(const char* fmt, const char* arg) {
-    if (flevel && !echoflag) eprintf("%s\r\n", glinep);
-    std::string caret(static_cast<size_t>(std::clamp(errcolumn(), 0, 1024)), ' ');
+    // The line is shown with its control bytes made visible, and the caret counts them as
+    // shown.
+    int col = std::clamp(errcolumn(), 0, 1024);
+    if (flevel && !echoflag) eprintf("%s\r\n", visible(glinep).c_str());
+    col = static_cast<int>(visible(std::string(glinep ? glinep : "", 0, col).c_str()).size());
+    std::string caret(static_cast<size_t>(col), ' ');
     caret += "^\r\n";
     outs(caret.c_str());
     eprintf(fmt, arg);

@@ -23,6 +23,9 @@ std::string vsfmt(const char* fmt, va_list ap);
 std::string sfmt(const char* fmt, ...);
 
 int zzprintf(const char* fmt, ...);
+// Error messages (eprintf, aberr, numaberr) each bump `errmsgs`, so the script interpreter can
+// tell that a line gave one and add where it happened.
+inline unsigned long errmsgs = 0;
 int eprintf(const char* fmt, ...);
 // Formats an error message and returns 1, so error paths can `return aberr(...)`.
 int aberr(const char* fmt, ...);

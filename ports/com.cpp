@@ -92,7 +92,7 @@ uint16_t consbuf[81];
 int consp = -1;
 int escloop = 120;
 int xorqflag = 0;
-int canabort = 0;
+int canabort = 1;
 int exitdisc = 0;
 
 namespace {
@@ -693,29 +693,44 @@ void expandmap(const std::string& s) {
 }
 } // namespace
 
+namespace {
+// One byte or key from the console into the key-sequence matcher (or straight into the
+// decoded-key queue).
+void keyin(int c) {
+    if (c > 255) {
+        qchar(c, iqueue);
+    } else if (c == 27) {
+        // An ESC alone is the ESC key only when nothing follows it soon.
+        int next = 0;
+        for (int i = 0; i < escloop && !next; i++)
+            next = _chrdy(0);
+        if (!next) {
+            qchar(27, iqueue);
+        } else {
+            tomatcher(27);
+            tomatcher(next);
+        }
+    } else {
+        tomatcher(c);
+    }
+    stalledmatch();
+}
+} // namespace
+
+void keysahead() {
+    queuesready();
+    if (xorqflag || qflag) return;
+    while (int c = _chrdy(0))
+        keyin(c);
+}
+
 int xchrdy(int flush) {
     queuesready();
     while (qempty(iqueue)) {
         flushwindow();
         int c = _chrdy(flush);
         if (c == 0) return 0;
-        if (c > 255) {
-            qchar(c, iqueue);
-        } else if (c == 27) {
-            // An ESC alone is the ESC key only when nothing follows it soon.
-            int next = 0;
-            for (int i = 0; i < escloop && !next; i++)
-                next = _chrdy(0);
-            if (!next) {
-                qchar(27, iqueue);
-            } else {
-                tomatcher(27);
-                tomatcher(next);
-            }
-        } else {
-            tomatcher(c);
-        }
-        stalledmatch();
+        keyin(c);
     }
     int k = unqchar(iqueue);
     if (k >= 0 && k < 449 && !map_key[k].empty() && !gold) {
@@ -892,7 +907,7 @@ void comreset() {
     savedescloop = 120;
     escraised = false;
     xorqflag = 0;
-    canabort = 0;
+    canabort = 1;
     exitdisc = 0;
     conseof = 0;
     comalarm = 0;

@@ -133,6 +133,9 @@ int telinput(int byte);
 // Console input.
 int _chrdy(int flush);
 int xchrdy(int flush);
+// Moves everything typed so far into the decoded-key queue without taking a key, so a caller
+// can look for one key (the abort key) and leave the rest for whoever reads keys.
+void keysahead();
 int chrdy();
 int chrdynh();
 int chrin();

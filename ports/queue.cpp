@@ -94,3 +94,22 @@ int qroom(const CharQueue& q) {
 void qclear(CharQueue& q) {
     q.wpos = q.rpos = 0;
 }
+
+int qpeek(const CharQueue& q) {
+    if (q.wpos == q.rpos || !q.buf) return -1;
+    return q.buf[q.rpos];
+}
+
+bool qtake(CharQueue& q, int value) {
+    if (!q.buf || q.size <= 0) return false;
+    for (int i = q.rpos; i != q.wpos; i = i + 1 == q.size ? 0 : i + 1) {
+        if (q.buf[i] != value) continue;
+        // Close the gap: every later entry moves one place towards the reader.
+        for (int j = i, k = i + 1 == q.size ? 0 : i + 1; k != q.wpos;
+             j = k, k = k + 1 == q.size ? 0 : k + 1)
+            q.buf[j] = q.buf[k];
+        q.wpos = q.wpos == 0 ? q.size - 1 : q.wpos - 1;
+        return true;
+    }
+    return false;
+}

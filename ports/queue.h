@@ -30,4 +30,9 @@ inline bool qempty(const CharQueue& q) {
 int qcount(const CharQueue& q);
 // Entries that can still be appended.
 int qroom(const CharQueue& q);
+// The next entry without taking it, or -1 when the queue is empty.
+int qpeek(const CharQueue& q);
+// Takes the first entry equal to `value` out of the queue wherever it stands, keeping the order
+// of the others; false when there is none.
+bool qtake(CharQueue& q, int value);
 void qclear(CharQueue& q);

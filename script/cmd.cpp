@@ -273,21 +273,12 @@ int subparms(const char* line, char* out) {
 
 // ---- dispatch ----------------------------------------------------------------------------------
 
-int docmd(const char* line) {
-    reapvars();
-    LineKeeper keep;
-    char raw[LINEMAX + 1];
-    snprintf(raw, sizeof raw, "%s", line ? line : "");
-    const char* rest;
-    const char* w = word(raw, &rest);
-    if (!*w || *w == '!') return RC_OK;
-    char cmdword[LINEMAX + 1];
-    snprintf(cmdword, sizeof cmdword, "%s", w);
-    const CmdRow* row = findcmd(cmdword);
-    if (!row) {
-        aberr("Unknown command: '%s'\r\n", cmdword);
-        return RC_ERROR;
-    }
+namespace {
+
+// Runs the handler of `row` on a line whose command word was already looked up: `raw` is the
+// line as written and `rest` its argument text. `dollar` false means the line holds no $, so
+// substitution would give it back unchanged.
+int dispatch(const CmdRow* row, const char* raw, const char* rest, bool dollar) {
     if (scriptsandbox && (row->flags & SIDE)) return RC_OK;
     if (iflevel != exlevel) {
         if (!(row->flags & STRUCT)) return RC_OK;
@@ -296,14 +287,76 @@ int docmd(const char* line) {
     }
     char sub[LINEMAX + 1];
     const char* text = raw;
-    if (!(row->flags & NOSUB)) {
+    if (dollar && !(row->flags & NOSUB)) {
         if (subparms(raw, sub)) return RC_ERROR;
         text = sub;
+        word(text, &rest);
     }
-    if (echoflag) zzprintf("%s\r\n", text);
-    word(text, &rest);
+    if (echoflag) zzprintf("%s\r\n", visible(text).c_str());
     glinep = text;
     return row->fn(rest);
+}
+
+int unknown(const char* w) {
+    aberr("Unknown command: '%s'\r\n", visible(w).c_str());
+    return RC_ERROR;
+}
+
+} // namespace
+
+int docmd(const char* line) {
+    reapvars();
+    LineKeeper keep;
+    char raw[LINEMAX + 1];
+    snprintf(raw, sizeof raw, "%s", line ? line : "");
+    const char* rest;
+    const char* w = word(raw, &rest);
+    if (!*w || *w == '!') return RC_OK;
+    const CmdRow* row = findcmd(w);
+    if (!row) return unknown(w);
+    return dispatch(row, raw, rest, strchr(raw, '$') != nullptr);
+}
+
+int docmdline(ScriptLine& l) {
+    constexpr int COMMENT = -3;
+    const char* raw = l.text.c_str();
+    if (l.row == -2) { // the first time: split the line and look its command up, once
+        const char* rest;
+        const char* w = word(raw, &rest);
+        if (!*w || *w == '!') {
+            l.row = COMMENT;
+        } else {
+            const CmdRow* row = findcmd(w);
+            l.row = row ? static_cast<int>(row - cmds) : -1;
+            l.restoff = static_cast<int>(rest - raw);
+        }
+    }
+    if (l.row == COMMENT) return RC_OK;
+    reapvars();
+    LineKeeper keep;
+    if (l.row < 0) return unknown(word(raw, nullptr));
+    return dispatch(cmds + l.row, raw, raw + l.restoff, l.dollar);
+}
+
+std::string visible(const char* text) {
+    std::string out;
+    for (const char* p = text ? text : ""; *p; p++) {
+        auto c = static_cast<unsigned char>(*p);
+        if (c < 32) {
+            out += '^';
+            out += static_cast<char>(c + 64);
+        } else if (c == 127) {
+            out += "^?";
+        } else if (c >= 128 && c < 160) { // C1 controls
+            static const char hex[] = "0123456789ABCDEF";
+            out += "\\x";
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
 }
 
 void cmdreset() {

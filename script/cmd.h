@@ -8,9 +8,11 @@
 // procedure is one level (`flevel`) and one saved frame; an `on` handler is a frame without a
 // level. An abort (cmdabort) returns everything to the idle state at once.
 #include "ports/settings.h" // insysfile: the running file is the system start-up file
+#include "script/sfile.h"
 
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 // Result codes of handlers and of the dispatcher.
@@ -25,7 +27,6 @@ enum : int {
 
 constexpr int MAXFRAMES = 20; // nested files, procedures and handlers
 constexpr int MAXNEST = 20;   // if/switch entries, and repeat entries, per file
-constexpr int MAXPROCS = 32;
 constexpr int LINEMAX = 255;
 
 // Set by the fuzz targets: commands and functions that touch files, the console, the line,
@@ -45,8 +46,14 @@ inline int canerror = 1;  // `set error`: errors end command files
 inline int retval = 0;    // value of the last `return`
 inline int quitpend = -1; // a deferred quit's exit code, -1 none
 
+// The conditional stack (extra levels opened by the branches of each open if/switch) and the
+// repeat stack (offsets of the lines after each open repeat). They belong to the running file,
+// procedure or handler: a call starts with both empty and gets the caller's back at its end.
+inline int swstack[MAXNEST];
+inline long repstack[MAXNEST];
+
 // The file being read (null at level 0) and the start of the running `for` block (0 = none).
-inline FILE* gfp = nullptr;
+inline ScriptFile* gfp = nullptr;
 inline long for_return = 0;
 // Set by noerror and iferror, which store a command's result in gerrno themselves: the file
 // loop then leaves gerrno alone for that line.
@@ -54,10 +61,6 @@ inline bool keeperrno = false;
 // Ends a `for` loop started at `level` or deeper (a file ended or was aborted inside it).
 void forend(int level);
 
-// Reads one script line of at most LINEMAX characters into buf (LINEMAX + 1 bytes): carriage
-// returns are dropped, a line feed, end of file or ^Z ends the line, a longer line continues as
-// the next one. False at the end of the file.
-bool scriptline(FILE* fp, char* buf);
 // Skips lines of the running file up to and including the first whose word matches `endword`
 // (4 or more letters). A line whose word is exactly `nested` reports `nestedmsg` and gives 1;
 // end of file gives 2; found gives 0.
@@ -72,7 +75,14 @@ inline long ev_keyseek = 0; // handler offset of the `on key` that fired
 int docmd(const char* line);
 int cmdfile(int count, char** words, int mode, int unused = 0);
 int dofile(const char* text, int mode);
-int cmdfil2(int count, char** words, FILE* fp, const char* name, const char* proc);
+// Runs an opened file (or, with none, the running one) from its start or from a procedure.
+int cmdfil2(int count, char** words, std::unique_ptr<ScriptFile> fp, const char* name,
+            const char* proc);
+// Dispatches a line of the running file, using (and filling) what is kept with it.
+int docmdline(ScriptLine& line);
+// `text` with control bytes in visible form (^C, ^?, and \x9B for the C1 range), so script text
+// echoed in a message cannot send sequences to the console.
+std::string visible(const char* text);
 int tryvornrc(const char* name);
 int cmdmode();
 int cmdmod2();

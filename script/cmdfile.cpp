@@ -47,29 +47,50 @@ const char* homedir() {
 }
 
 struct Frame {
-    FILE* gfp;
+    ScriptFile* gfp;
     std::string curfile;
     int gac;
     std::vector<std::string> gav;
     int iflevel, exlevel, rsp, swsp;
     long on_carr, on_nocarr, on_delay, on_abort, on_error, on_return, proc_return, for_return;
     bool inproc, inhandler, isconfig;
+    const char* procname;
+    int swstack[MAXNEST];
+    long repstack[MAXNEST];
 };
 
 Frame savestk[MAXFRAMES];
 int savsp = -1;
+const char* procname = nullptr; // the running procedure's name (in its file's table)
 
-struct Proc {
-    char name[NAMELEN + 1];
-    long offset;
-};
-Proc procaddr[MAXPROCS];
-
+// Saves the running file's state and gives the new frame empty conditional and repeat state:
+// a called file, procedure or handler never sees its caller's open if/repeat/switch levels.
 void pushframe() {
     Frame& f = savestk[++savsp];
-    f = Frame{gfp,         curfile,    gac,       gav,       iflevel,  exlevel,  rsp,
-              swsp,        on_carr,    on_nocarr, on_delay,  on_abort, on_error, on_return,
-              proc_return, for_return, inproc,    inhandler, isconfig};
+    f.gfp = gfp;
+    f.curfile = curfile;
+    f.gac = gac;
+    f.gav = gav;
+    f.iflevel = iflevel;
+    f.exlevel = exlevel;
+    f.rsp = rsp;
+    f.swsp = swsp;
+    f.on_carr = on_carr;
+    f.on_nocarr = on_nocarr;
+    f.on_delay = on_delay;
+    f.on_abort = on_abort;
+    f.on_error = on_error;
+    f.on_return = on_return;
+    f.proc_return = proc_return;
+    f.for_return = for_return;
+    f.inproc = inproc;
+    f.inhandler = inhandler;
+    f.isconfig = isconfig;
+    f.procname = procname;
+    memcpy(f.swstack, swstack, sizeof swstack);
+    memcpy(f.repstack, repstack, sizeof repstack);
+    iflevel = exlevel = 0;
+    rsp = swsp = -1;
 }
 
 // Puts back frame `at` and drops it and everything above it.
@@ -94,14 +115,11 @@ void popframe(int at) {
     inproc = f.inproc;
     inhandler = f.inhandler;
     isconfig = f.isconfig;
+    procname = f.procname;
+    memcpy(swstack, f.swstack, sizeof swstack);
+    memcpy(repstack, f.repstack, sizeof repstack);
     savsp = at - 1;
 }
-
-void clearprocs() {
-    for (Proc& p : procaddr)
-        p = Proc{};
-}
-
 
 void canceldelay() {
     alarm(0);
@@ -112,11 +130,17 @@ void canceldelay() {
 
 // A look at the keyboard after a successful line: 2 for the abort key (when aborting is
 // allowed), 3 when an event is pending (a delay ran out, or the key layer saw an `on key` key),
-// else 0.
+// else 0. Only the abort key is taken out of what was typed (wherever it stands), and an `on
+// key` key when it is next: every other key stays for chrdy(), chrin() and the commands that
+// read keys.
 int pollevents() {
     if (!xorqflag && !qflag) {
-        int k = chrdynh();
-        if (k && k == abochar && canabort) return RC_ABORT;
+        keysahead();
+        if (canabort && abochar > 0 && qtake(iqueue, abochar)) return RC_ABORT;
+        int k = qpeek(iqueue);
+        if (k > 0 && k < NKEYS && !map_key[k].empty() &&
+            static_cast<unsigned char>(map_key[k][0]) == 255)
+            chrdynh(); // the key layer raises the event
     }
     return ev_delay || ev_key ? RC_EVENT : RC_OK;
 }
@@ -130,7 +154,7 @@ void oncmd() {
         gerrno = RC_ERROR;
         return;
     }
-    on_return = ftell(gfp);
+    on_return = gfp->tell();
     pushframe();
     long target = -1;
     if (ev_delay) {
@@ -158,8 +182,7 @@ void oncmd() {
     }
     inoncmd++;
     inhandler = true;
-    exlevel = iflevel;
-    fseek(gfp, target, SEEK_SET);
+    gfp->seek(target);
 }
 
 // ---- opening files -----------------------------------------------------------------------------
@@ -196,8 +219,10 @@ std::string joinpath(const std::string& dir, const std::string& name) {
     return dir.back() == '/' ? dir + name : dir + "/" + name;
 }
 
-// getfp: opens `name` by the mode's extension rule along the search path.
-FILE* getfp(const std::string& name, int mode, bool* config) {
+// getfp: opens `name` by the mode's extension rule along the search path. The path opened
+// goes to `opened`; when nothing opens, `looked` says which names were tried where.
+FILE* getfp(const std::string& name, int mode, bool* config, std::string& opened,
+            std::string& looked) {
     *config = false;
     struct Cand {
         std::string name;
@@ -212,14 +237,8 @@ FILE* getfp(const std::string& name, int mode, bool* config) {
     std::string vorndir = vd ? vd : "/usr/vorn";
     bool given = name.rfind("/", 0) == 0 || name.rfind("./", 0) == 0 || name.rfind("../", 0) == 0;
     std::vector<std::string> dirs;
-    if (given) {
-        dirs.push_back("");
-        if (mode != 0) {
-            if (*home) dirs.push_back(home);
-            dirs.push_back(vorndir);
-        }
-    } else {
-        dirs.push_back("");
+    dirs.push_back("");
+    if (!given || mode != 0) {
         if (*home) dirs.push_back(home);
         dirs.push_back(vorndir);
     }
@@ -227,29 +246,31 @@ FILE* getfp(const std::string& name, int mode, bool* config) {
         for (const Cand& c : cands)
             if (FILE* fp = openplain(joinpath(dir, c.name))) {
                 *config = c.config;
+                opened = joinpath(dir, c.name);
                 return fp;
             }
+    looked.clear();
+    for (size_t i = 0; i < cands.size(); i++)
+        looked += (i ? " or " : "") + visible(cands[i].name.c_str());
+    looked += " (looked in ";
+    for (size_t i = 0; i < dirs.size(); i++)
+        looked += (i ? ", " : "") + (dirs[i].empty() ? std::string("the current directory")
+                                                     : visible(dirs[i].c_str()));
+    looked += ")";
     return nullptr;
 }
 
-struct FileCloser {
-    void operator()(FILE* f) const {
-        if (f) fclose(f);
-    }
-};
-
 // Finds procedure `name` in the running file and positions the file after its `proc` line.
 bool findproc(const char* name) {
-    for (const Proc& p : procaddr)
+    for (const ProcSlot& p : gfp->procs)
         if (p.name[0] && !strcmp(p.name, name)) {
-            fseek(gfp, p.offset, SEEK_SET);
+            gfp->seek(p.offset);
             return true;
         }
-    fseek(gfp, 0, SEEK_SET);
-    char line[LINEMAX + 1];
-    while (scriptline(gfp, line)) {
+    gfp->seek(0);
+    while (const ScriptLine* l = gfp->next()) {
         const char* rest;
-        const char* w = word(line, &rest);
+        const char* w = word(l->text.c_str(), &rest);
         if (strcasecmp(w, "proc")) continue;
         char pname[NAMELEN + 1];
         snprintf(pname, sizeof pname, "%s", word(rest, nullptr));
@@ -257,7 +278,7 @@ bool findproc(const char* name) {
             *c = static_cast<char>(tolower(static_cast<unsigned char>(*c)));
         if (!strcmp(pname, name)) return true;
     }
-    aberr("Can't find proc %s\r\n", name);
+    aberr("Can't find proc %s\r\n", visible(name).c_str());
     return false;
 }
 
@@ -278,32 +299,27 @@ int decimal(const char* text, bool* ok) {
     return static_cast<int>(v);
 }
 
+// Where the line that just failed is: the file, its line number and the procedure. Printed
+// once per error, by the innermost file, after the message itself.
+bool whereshown = false;
+void showwhere(int level) {
+    if (whereshown || !gfp || flevel < level - 1) return;
+    whereshown = true;
+    std::string f = visible(gfp->path().c_str());
+    if (procname)
+        zzprintf("in %s line %d, procedure %s\r\n", f.c_str(), gfp->lineno(),
+                 visible(procname).c_str());
+    else
+        zzprintf("in %s line %d\r\n", f.c_str(), gfp->lineno());
+}
+
 } // namespace
 
 // ---- lines -------------------------------------------------------------------------------------
 
-bool scriptline(FILE* fp, char* buf) {
-    if (!fp) return false;
-    int n = 0;
-    int c = EOF;
-    while ((c = getc(fp)) != EOF) {
-        if (c == '\n') break;
-        if (c == 26) {
-            if (n == 0) return false;
-            break;
-        }
-        if (c == '\r') continue;
-        buf[n++] = static_cast<char>(c);
-        if (n == LINEMAX) break;
-    }
-    buf[n] = 0;
-    return !(c == EOF && n == 0);
-}
-
 int skipblock(const char* endword, const char* nested, const char* nestedmsg) {
-    char line[LINEMAX + 1];
-    while (scriptline(gfp, line)) {
-        const char* w = word(line, nullptr);
+    while (const ScriptLine* l = gfp->next()) {
+        const char* w = word(l->text.c_str(), nullptr);
         if (cmatch(w, endword)) return 0;
         if (nested && !strcasecmp(w, nested)) {
             aberr("%s", nestedmsg);
@@ -315,8 +331,9 @@ int skipblock(const char* endword, const char* nested, const char* nestedmsg) {
 
 // ---- running files -----------------------------------------------------------------------------
 
-int cmdfil2(int count, char** words, FILE* fp, const char* name, const char* proc) {
-    std::unique_ptr<FILE, FileCloser> owned(fp);
+int cmdfil2(int count, char** words, std::unique_ptr<ScriptFile> owned, const char* name,
+            const char* proc) {
+    ScriptFile* fp = owned.get();
     int level = ++flevel;
     gerrno = RC_ERROR;
     if (savsp >= MAXFRAMES - 1) {
@@ -329,43 +346,64 @@ int cmdfil2(int count, char** words, FILE* fp, const char* name, const char* pro
     int entryoncmd = inoncmd, entryprcmd = inprcmd;
     if (fp) {
         gfp = fp;
-        clearprocs();
         curfile.assign(name ? name : "", 0, 31);
         on_carr = on_nocarr = on_delay = on_abort = on_error = 0;
         on_return = for_return = 0;
         isconfig = nextconfig;
         if (isconfig) inconfig = 1;
+        procname = nullptr;
     }
     nextconfig = false;
-    if (fp || count > 1) {
-        gav = argvec(count, words);
-        gac = static_cast<int>(gav.size());
-    }
+    // `do @p` with no arguments runs p with none: the caller's $1..$9 are not passed on.
+    gav = argvec(count, words);
+    gac = static_cast<int>(gav.size());
     inproc = false;
     inhandler = false;
     bool ok = true;
     if (proc && *proc) {
-        proc_return = ftell(gfp);
+        proc_return = gfp->tell();
         ok = findproc(proc);
         if (ok) {
             inproc = true;
             inprcmd++;
+            procname = nullptr;
+            for (const ProcSlot& p : gfp->procs)
+                if (p.name[0] && !strcmp(p.name, proc)) procname = p.name;
+            if (!procname) { // found by reading: record it, so the name lives with the file
+                for (ProcSlot& p : gfp->procs)
+                    if (!p.name[0]) {
+                        snprintf(p.name, sizeof p.name, "%s", proc);
+                        p.offset = gfp->tell();
+                        procname = p.name;
+                        break;
+                    }
+            }
         } else {
-            fseek(gfp, proc_return, SEEK_SET); // the caller goes on where it was
+            gfp->seek(proc_return); // the caller goes on where it was
         }
     }
-    char line[LINEMAX + 1];
     while (ok && flevel >= level) {
-        if (!scriptline(gfp, line)) { // the end of the file is a `return` without a value
-            if (inproc) fseek(gfp, proc_return, SEEK_SET);
+        ScriptLine* line = gfp->next();
+        if (!line) { // the end of the file is a `return` without a value
+            if (gfp->toolarge())
+                aberr("Command file too large: %s\r\n", visible(gfp->path().c_str()).c_str());
+            if (inproc) {
+                gfp->seek(proc_return);
+            } else if (on_delay) {
+                canceldelay(); // the file's own `on delay` ends with it
+                on_delay = 0;
+            }
             flevel = level - 1;
             retval = 0;
             gerrno = RC_OK;
             break;
         }
-        int rc = docmd(line);
+        whereshown = false;
+        const unsigned long msgs = errmsgs;
+        int rc = docmdline(*line);
         if (!keeperrno) gerrno = rc;
         keeperrno = false;
+        if (errmsgs != msgs) showwhere(level);
         if (rc == RC_OK && !insysfile) rc = pollevents();
         if (rc == RC_ERROR && canerror) {
             if (on_error) {
@@ -424,7 +462,7 @@ int cmdfile(int count, char** words, int mode, int) {
         for (char& c : proc)
             c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
     }
-    if (echoflag) zzprintf("[File: %s]\r\n", target.c_str());
+    if (echoflag) zzprintf("[File: %s]\r\n", visible(target.c_str()).c_str());
     if (flevel == 0) {
         curfile.clear();
         if (fname.empty()) return aberr("Filename@Proc required\r\n");
@@ -434,10 +472,12 @@ int cmdfile(int count, char** words, int mode, int) {
         return cmdfil2(count, words, nullptr, cur.c_str(), proc.c_str());
     }
     bool config = false;
-    FILE* fp = getfp(fname, mode, &config);
-    if (!fp) return RC_ERROR;
+    std::string opened, looked;
+    FILE* fp = getfp(fname, mode, &config, opened, looked);
+    if (!fp) return aberr("Can't find command file %s\r\n", looked.c_str());
     nextconfig = config;
-    return cmdfil2(count, words, fp, fname.c_str(), proc.empty() ? nullptr : proc.c_str());
+    return cmdfil2(count, words, std::make_unique<ScriptFile>(fp, opened), fname.c_str(),
+                   proc.empty() ? nullptr : proc.c_str());
 }
 
 // dofile: splits a `do` argument into at most 10 words (quotes keep blanks; a word starting with
@@ -514,7 +554,7 @@ void cmdfilereset() {
     for_return = 0;
     inproc = inhandler = nextconfig = isconfig = false;
     gfp = nullptr;
-    clearprocs();
+    procname = nullptr;
     canceldelay();
 }
 
@@ -530,10 +570,13 @@ int c_proc(const char* args) {
     snprintf(name, sizeof name, "%s", word(args, nullptr));
     for (char* c = name; *c; c++)
         *c = static_cast<char>(tolower(static_cast<unsigned char>(*c)));
-    for (Proc& p : procaddr)
-        if (!p.name[0]) {
+    bool known = false;
+    for (const ProcSlot& p : gfp->procs)
+        known = known || !strcmp(p.name, name);
+    for (ProcSlot& p : gfp->procs)
+        if (!known && !p.name[0]) {
             memcpy(p.name, name, sizeof name);
-            p.offset = ftell(gfp);
+            p.offset = gfp->tell();
             break;
         }
     return skipblock("endproc", "proc", "Nested PROC statements not allowed\r\n") == 1 ? RC_ERROR
@@ -546,7 +589,7 @@ int c_endproc(const char*) {
     flevel--;
     inprcmd--;
     retval = 0;
-    fseek(gfp, proc_return, SEEK_SET);
+    gfp->seek(proc_return);
     return RC_OK;
 }
 
@@ -558,7 +601,7 @@ int c_return(const char* args) {
     flevel--;
     if (inproc) {
         inprcmd--;
-        fseek(gfp, proc_return, SEEK_SET);
+        gfp->seek(proc_return);
     } else {
         canceldelay();
         on_delay = 0;
@@ -577,7 +620,7 @@ int c_rewind(const char*) {
     if (inhandler) {
         on_return = 0;
     } else {
-        fseek(gfp, 0, SEEK_SET);
+        gfp->seek(0);
         exlevel = iflevel;
     }
     return RC_OK;
@@ -629,11 +672,11 @@ int c_on(const char* args) {
         }
         int key = -1;
         if (!setch2(rest, "ONKEY char", &key)) return RC_EXPECTED;
-        if (key >= 1 && key <= 448) defkey(key, nullptr, ftell(gfp));
+        if (key >= 1 && key <= 448) defkey(key, nullptr, gfp->tell());
         break;
     }
     }
-    long handler = ftell(gfp);
+    long handler = gfp->tell();
     int skip = skipblock("endon", "on", "Nested ON statements not allowed\r\n");
     if (skip == 1) return RC_ERROR;
     if (skip == 2) return aberr("Missing ENDON\r\n");
@@ -647,7 +690,7 @@ int c_endon(const char*) {
     long back = on_return;
     popframe(savsp);
     inoncmd--;
-    fseek(gfp, back, SEEK_SET);
+    gfp->seek(back);
     retval = RC_EVENT;
     return RC_RETURN;
 }

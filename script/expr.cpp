@@ -3,7 +3,9 @@
 #include "core/fmt.h"
 #include "core/os.h"
 #include "core/start.h"
+#include "emulators/emulate.h"
 #include "ports/com.h"
+#include "ports/serial.h"
 #include "ports/settings.h"
 #include "screen/display.h"
 #include "script/cmd.h"
@@ -16,6 +18,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -42,7 +45,11 @@ class Slot {
             if (!inuse[i]) {
                 inuse[i] = true;
                 idx_ = i;
-                malarray[i] = ExprValue{};
+                ExprValue& v = malarray[i]; // a fresh value, without clearing its whole text
+                v.number = 0;
+                v.text[0] = 0;
+                v.type = V_NONE;
+                v.var = nullptr;
                 return;
             }
         fail("Expression too complicated");
@@ -80,19 +87,20 @@ int32_t wrap(int64_t x) {
 
 // ---- built-in functions --------------------------------------------------------------------
 
-using FuncImpl = void (*)(ExprValue& r, ExprValue* a);
+// The arguments are pool slots, so the implementations get an array of pointers to them.
+using FuncImpl = void (*)(ExprValue& r, ExprValue* const* a);
 
-void f_asc(ExprValue& r, ExprValue* a) {
-    setnum(r, static_cast<unsigned char>(a[0].text[0]));
+void f_asc(ExprValue& r, ExprValue* const* a) {
+    setnum(r, static_cast<unsigned char>(a[0]->text[0]));
 }
-void f_atod(ExprValue& r, ExprValue* a) {
-    setnum(r, atod(a[0].text));
+void f_atod(ExprValue& r, ExprValue* const* a) {
+    setnum(r, atod(a[0]->text));
 }
-void f_cdate(ExprValue& r, ExprValue* a) {
-    setstrv(r, adate(a[0].number));
+void f_cdate(ExprValue& r, ExprValue* const* a) {
+    setstrv(r, adate(a[0]->number));
 }
-void f_chr(ExprValue& r, ExprValue* a) {
-    char c = static_cast<char>(a[0].number & 255);
+void f_chr(ExprValue& r, ExprValue* const* a) {
+    char c = static_cast<char>(a[0]->number & 255);
     setstrv(r, &c, c ? 1 : 0);
 }
 // A key as a one-character string; keys above 255 (function and cursor keys) give their low
@@ -102,26 +110,26 @@ void keystr(ExprValue& r, int k) {
     char c = static_cast<char>(k & 255);
     setstrv(r, &c, k > 0 && c ? 1 : 0);
 }
-void f_chrdy(ExprValue& r, ExprValue*) {
+void f_chrdy(ExprValue& r, ExprValue* const*) {
     keystr(r, scriptsandbox ? 0 : chrdynh());
 }
-void f_chrin(ExprValue& r, ExprValue*) {
+void f_chrin(ExprValue& r, ExprValue* const*) {
     keystr(r, scriptsandbox ? 0 : chrin());
 }
-void f_comin(ExprValue& r, ExprValue*) {
+void f_comin(ExprValue& r, ExprValue* const*) {
     keystr(r, scriptsandbox ? 0 : COM->in());
 }
-void f_comst(ExprValue& r, ExprValue*) {
+void f_comst(ExprValue& r, ExprValue* const*) {
     setnum(r, COM->stnh() > 0 ? -1 : 0, V_LOG);
 }
-void f_ctime(ExprValue& r, ExprValue* a) {
-    setstrv(r, atime(a[0].number));
+void f_ctime(ExprValue& r, ExprValue* const* a) {
+    setstrv(r, atime(a[0]->number));
 }
 
 // eval runs a command line in the middle of an expression: everything the lexer and the
 // evaluator hold is kept aside and put back, and the command runs outside the evaluation so
 // that its own errors stop at its own boundary.
-void f_eval(ExprValue& r, ExprValue* a) {
+void f_eval(ExprValue& r, ExprValue* const* a) {
     struct Saved {
         const char* linep = ::linep;
         int gnextc = ::gnextc;
@@ -144,7 +152,7 @@ void f_eval(ExprValue& r, ExprValue* a) {
             ::inlexpr = inlexpr;
         }
     } saved;
-    std::string line = a[0].text;
+    std::string line = a[0]->text;
     inexpr = 0;
     inlexpr = 0;
     int rc = docmd(line.c_str());
@@ -154,93 +162,93 @@ void f_eval(ExprValue& r, ExprValue* a) {
 bool statok(const char* name, struct stat& st) {
     return stat(name, &st) == 0;
 }
-void f_exists(ExprValue& r, ExprValue* a) {
+void f_exists(ExprValue& r, ExprValue* const* a) {
     struct stat st;
-    setnum(r, statok(a[0].text, st) && !S_ISDIR(st.st_mode) ? -1 : 0, V_LOG);
+    setnum(r, statok(a[0]->text, st) && !S_ISDIR(st.st_mode) ? -1 : 0, V_LOG);
 }
 // stand-in until script files exist: every file number is closed.
-void f_feof(ExprValue& r, ExprValue*) {
+void f_feof(ExprValue& r, ExprValue* const*) {
     setnum(r, -1, V_LOG);
 }
-void f_filedate(ExprValue& r, ExprValue* a) {
+void f_filedate(ExprValue& r, ExprValue* const* a) {
     struct stat st;
-    setnum(r, statok(a[0].text, st) ? convtime(st.st_mtime) : -1);
+    setnum(r, statok(a[0]->text, st) ? convtime(st.st_mtime) : -1);
 }
-void f_filemode(ExprValue& r, ExprValue* a) {
+void f_filemode(ExprValue& r, ExprValue* const* a) {
     struct stat st;
-    setnum(r, statok(a[0].text, st) ? static_cast<int32_t>(st.st_mode) : 0666);
+    setnum(r, statok(a[0]->text, st) ? static_cast<int32_t>(st.st_mode) : 0666);
 }
-void f_filesize(ExprValue& r, ExprValue* a) {
+void f_filesize(ExprValue& r, ExprValue* const* a) {
     struct stat st;
-    setnum(r, statok(a[0].text, st) ? wrap(st.st_size) : 0);
+    setnum(r, statok(a[0]->text, st) ? wrap(st.st_size) : 0);
 }
-void f_ftell(ExprValue& r, ExprValue*) {
+void f_ftell(ExprValue& r, ExprValue* const*) {
     setnum(r, -1);
 } // stand-in: no script file open
-void f_getenv(ExprValue& r, ExprValue* a) {
-    const char* v = getenv(a[0].text);
+void f_getenv(ExprValue& r, ExprValue* const* a) {
+    const char* v = getenv(a[0]->text);
     setstrv(r, v ? v : "");
 }
-void f_gethomedir(ExprValue& r, ExprValue*) {
+void f_gethomedir(ExprValue& r, ExprValue* const*) {
     const char* h = gethomedir();
     setstrv(r, h ? h : "");
 }
-void f_hascolor(ExprValue& r, ExprValue*) {
+void f_hascolor(ExprValue& r, ExprValue* const*) {
     setnum(r, Ncolors > 0 ? -1 : 0, V_LOG);
 }
-void f_isdir(ExprValue& r, ExprValue* a) {
+void f_isdir(ExprValue& r, ExprValue* const* a) {
     struct stat st;
-    setnum(r, statok(a[0].text, st) && S_ISDIR(st.st_mode) ? -1 : 0, V_LOG);
+    setnum(r, statok(a[0]->text, st) && S_ISDIR(st.st_mode) ? -1 : 0, V_LOG);
 }
 
 void range(int32_t n, int32_t lo) {
     if (n < lo || n > STRMAX) fail("Index out of range");
 }
-void f_left(ExprValue& r, ExprValue* a) {
-    range(a[1].number, 0);
-    size_t len = strlen(a[0].text);
-    setstrv(r, a[0].text, std::min(len, static_cast<size_t>(a[1].number)));
+void f_left(ExprValue& r, ExprValue* const* a) {
+    range(a[1]->number, 0);
+    size_t len = strlen(a[0]->text);
+    setstrv(r, a[0]->text, std::min(len, static_cast<size_t>(a[1]->number)));
 }
-void f_len(ExprValue& r, ExprValue* a) {
-    setnum(r, static_cast<int32_t>(strlen(a[0].text)));
+void f_len(ExprValue& r, ExprValue* const* a) {
+    setnum(r, static_cast<int32_t>(strlen(a[0]->text)));
 }
-void f_mdmstat(ExprValue& r, ExprValue*) {
+void f_mdmstat(ExprValue& r, ExprValue* const*) {
     setnum(r, COM->mstat());
 }
 // stand-in until script menus exist.
-void f_menu(ExprValue& r, ExprValue*) {
+void f_menu(ExprValue& r, ExprValue* const*) {
     setnum(r, -1);
 }
-void f_midstr(ExprValue& r, ExprValue* a) {
-    range(a[1].number, 1);
-    range(a[2].number, 0);
-    size_t len = strlen(a[0].text);
-    size_t from = static_cast<size_t>(a[1].number - 1);
+void f_midstr(ExprValue& r, ExprValue* const* a) {
+    range(a[1]->number, 1);
+    range(a[2]->number, 0);
+    size_t len = strlen(a[0]->text);
+    size_t from = static_cast<size_t>(a[1]->number - 1);
     if (from >= len) return setstrv(r, "");
-    setstrv(r, a[0].text + from, std::min(len - from, static_cast<size_t>(a[2].number)));
+    setstrv(r, a[0]->text + from, std::min(len - from, static_cast<size_t>(a[2]->number)));
 }
-void f_opsys(ExprValue& r, ExprValue*) {
+void f_opsys(ExprValue& r, ExprValue* const*) {
     setnum(r, 3);
 }
-void f_pos(ExprValue& r, ExprValue* a) {
-    range(a[2].number, 1);
-    const char* needle = a[0].text;
-    const char* hay = a[1].text;
+void f_pos(ExprValue& r, ExprValue* const* a) {
+    range(a[2]->number, 1);
+    const char* needle = a[0]->text;
+    const char* hay = a[1]->text;
     size_t len = strlen(hay);
-    size_t from = static_cast<size_t>(a[2].number - 1);
+    size_t from = static_cast<size_t>(a[2]->number - 1);
     if (from >= len) return setnum(r, 0);
     const char* hit = strstr(hay + from, needle);
     setnum(r, hit ? static_cast<int32_t>(hit - hay + 1) : 0);
 }
-void f_right(ExprValue& r, ExprValue* a) {
-    range(a[1].number, 0);
-    size_t len = strlen(a[0].text);
-    size_t n = std::min(len, static_cast<size_t>(a[1].number));
-    setstrv(r, a[0].text + len - n, n);
+void f_right(ExprValue& r, ExprValue* const* a) {
+    range(a[1]->number, 0);
+    size_t len = strlen(a[0]->text);
+    size_t n = std::min(len, static_cast<size_t>(a[1]->number));
+    setstrv(r, a[0]->text + len - n, n);
 }
-void f_str(ExprValue& r, ExprValue* a) {
+void f_str(ExprValue& r, ExprValue* const* a) {
     char buf[16];
-    snprintf(buf, sizeof buf, "%d", a[0].number);
+    snprintf(buf, sizeof buf, "%d", a[0]->number);
     setstrv(r, buf);
 }
 
@@ -255,10 +263,10 @@ uint32_t kcrc(const unsigned char* s, uint32_t crc) {
     }
     return crc;
 }
-void f_sum(ExprValue& r, ExprValue* a) {
-    auto s = reinterpret_cast<const unsigned char*>(a[0].text);
-    uint32_t acc = static_cast<uint32_t>(a[2].number);
-    switch (a[1].number) {
+void f_sum(ExprValue& r, ExprValue* const* a) {
+    auto s = reinterpret_cast<const unsigned char*>(a[0]->text);
+    uint32_t acc = static_cast<uint32_t>(a[2]->number);
+    switch (a[1]->number) {
     case 0:
         for (; *s; s++)
             acc += *s;
@@ -275,47 +283,48 @@ void f_sum(ExprValue& r, ExprValue* a) {
     }
     setnum(r, static_cast<int32_t>(acc));
 }
-void f_time(ExprValue& r, ExprValue*) {
+void f_time(ExprValue& r, ExprValue* const*) {
     setnum(r, vorntime());
 }
-void f_tolower(ExprValue& r, ExprValue* a) {
-    setstrv(r, a[0].text);
+void f_tolower(ExprValue& r, ExprValue* const* a) {
+    setstrv(r, a[0]->text);
     for (char* p = r.text; *p; p++)
         if (*p >= 'A' && *p <= 'Z') *p = static_cast<char>(*p - 'A' + 'a');
 }
-void f_toupper(ExprValue& r, ExprValue* a) {
-    setstrv(r, a[0].text);
+void f_toupper(ExprValue& r, ExprValue* const* a) {
+    setstrv(r, a[0]->text);
     for (char* p = r.text; *p; p++)
         if (*p >= 'a' && *p <= 'z') *p = static_cast<char>(*p - 'a' + 'A');
 }
-void f_trim(ExprValue& r, ExprValue* a) {
-    size_t n = strlen(a[0].text);
-    while (n && a[0].text[n - 1] == ' ')
+void f_trim(ExprValue& r, ExprValue* const* a) {
+    size_t n = strlen(a[0]->text);
+    while (n && a[0]->text[n - 1] == ' ')
         n--;
-    setstrv(r, a[0].text, n);
+    setstrv(r, a[0]->text, n);
 }
 
-// Each run of # becomes the counter (two digits for a lone #); false when there is none.
-bool numbername(const char* pattern, int counter, std::string& out) {
-    return hashnumbers(
-        pattern, 2, [counter] { return counter; }, out);
-}
-
-void f_uniq(ExprValue& r, ExprValue* a) {
+// Each run of # becomes the file-name counter (a lone # one digit), counting up until a name
+// that does not exist yet is created. The file is created exclusively, so an existing file is
+// never truncated; a pattern without # names one file, which must not exist yet.
+void f_uniq(ExprValue& r, ExprValue* const* a) {
     if (scriptsandbox) return setstrv(r, "");
     std::string name;
-    bool numbered = numbername(a[0].text, 0, name);
-    struct stat st;
-    for (int n = 1; numbered && n < 100000 && stat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
-         n++)
-        numbername(a[0].text, n, name);
-    int fd = name.size() <= STRMAX ? open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666) : -1;
-    if (fd < 0) return setstrv(r, "");
-    close(fd);
-    setstrv(r, name.c_str());
+    int numbered = macsub(a[0]->text, name, 1, 1);
+    for (int tries = 0; tries < 100000 && name.size() <= STRMAX; tries++) {
+        int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+        if (fd >= 0) {
+            close(fd);
+            return setstrv(r, name.c_str());
+        }
+        struct stat st;
+        if (errno != EEXIST || !numbered || (stat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode)))
+            break;
+        macsub(a[0]->text, name, 1, 0);
+    }
+    setstrv(r, "");
 }
-void f_val(ExprValue& r, ExprValue* a) {
-    const char* p = a[0].text;
+void f_val(ExprValue& r, ExprValue* const* a) {
+    const char* p = a[0]->text;
     while (*p == ' ' || *p == '\t')
         p++;
     bool neg = false;
@@ -325,7 +334,7 @@ void f_val(ExprValue& r, ExprValue* a) {
         v = v * 10 + static_cast<uint32_t>(*p - '0');
     setnum(r, static_cast<int32_t>(neg ? 0u - v : v));
 }
-void f_vornbits(ExprValue& r, ExprValue*) {
+void f_vornbits(ExprValue& r, ExprValue* const*) {
     setnum(r, vornsetbits());
 }
 
@@ -412,11 +421,7 @@ void e_call(ExprValue& v, const FuncRow* f) {
     }
     if (op != ')') fail("Too many arguments or Missing right paren");
     etoken();
-    // The implementations read their arguments as a contiguous array.
-    ExprValue a[3];
-    for (int i = 0; i < 3; i++)
-        if (args[i]) a[i] = *args[i];
-    f->fn(v, a);
+    f->fn(v, args);
     v.type = f->result;
 }
 
@@ -742,24 +747,46 @@ int strtrue(int relop, const char* a, const char* b) {
 }
 
 const FuncRow* isfunc(const char* name) {
-    for (const FuncRow* f = funclist; f->name[0]; f++) {
-        int c = strcmp(f->name, name);
-        if (c > 0) break;
-        if (c == 0) return f;
+    // The first row of each initial letter, found once; the scan stops at the first name
+    // sorting after the one sought.
+    static int first[27];
+    static bool indexed = false;
+    if (!indexed) {
+        for (int& i : first)
+            i = -1;
+        for (int i = 0; funclist[i].name[0]; i++) {
+            int c = funclist[i].name[0] - 'a';
+            if (c >= 0 && c < 26 && first[c] < 0) first[c] = i;
+        }
+        indexed = true;
+    }
+    int c = static_cast<unsigned char>(name[0]) - 'a';
+    if (c < 0 || c >= 26 || first[c] < 0) return nullptr;
+    for (const FuncRow* f = funclist + first[c]; f->name[0]; f++) {
+        int d = strcmp(f->name, name);
+        if (d > 0) break;
+        if (d == 0) return f;
     }
     return nullptr;
 }
 
 int32_t vornsetbits() {
-    // Options not yet in the program count as off.
+    // The transfer options (addeof, compress, toupper, log, xferstat, kermecho, altchk,
+    // escctl, esc8bit) and ddtr have no settings in the program yet and count as off.
+    // clang-format off
+    const struct { int on; int32_t bit; } bits[] = {
+        {vmaskpar, 0x1},          {maskpar, 0x2},        {canabort, 0x4},
+        {cflag, 0x20},            {vdestbs, 0x40},       {echoflag, 0x100},
+        {canerror, 0x200},        {noscroll, 0x400},     {vtabex, 0x800},
+        {viewflag, 0x2000},       {revdim, 0x4000},      {exitdtr, 0x20000},
+        {preoflag, 0x40000},      {cfloflag, 0x80000},   {vtwrap, 0x1000000},
+        {fflag, 0x2000000},       {sblockmode, 0x4000000}, {vbsdel, 0x8000000},
+        {exitdisc, 0x10000000},
+    };
+    // clang-format on
     int32_t m = 0;
-    if (vmaskpar) m |= 0x2;
-    if (canabort) m |= 0x4;
-    if (echoflag) m |= 0x100;
-    if (canerror) m |= 0x200;
-    if (viewflag) m |= 0x2000;
-    if (cflag) m |= 0x2000000;
-    if (exitdisc) m |= 0x10000000;
+    for (const auto& b : bits)
+        if (b.on) m |= b.bit;
     return m;
 }
 

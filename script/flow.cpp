@@ -6,6 +6,7 @@
 // default opens a level; the conditional stack counts, per if/switch, the extra levels its
 // branches opened so that endif/endswitch closes them all.
 #include "core/fmt.h"
+#include "core/os.h"
 #include "core/start.h"
 #include "script/cmd.h"
 #include "script/cmds.h"
@@ -13,16 +14,11 @@
 #include "script/lex.h"
 #include "script/var.h"
 
-#include <glob.h>
-
 #include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
-
-int swstack[MAXNEST];   // extra levels opened by the branches of each open if/switch
-long repstack[MAXNEST]; // offsets of the lines after each open repeat
 
 // The `for` loop: one in the whole process at a time.
 bool foractive = false;
@@ -87,12 +83,14 @@ void assignfor(const std::string& value) {
     setvar(target, val);
 }
 
+// The pattern characters of the program's own pattern language.
 bool haswild(const std::string& w) {
-    return w.find_first_of("*?[") != std::string::npos;
+    return w.find_first_of("*?{") != std::string::npos;
 }
 
-// The word list with wildcards expanded to the matching names, sorted; a pattern matching
-// nothing vanishes.
+// The word list with patterns expanded to the matching names (with their directory part) in
+// sorted order; a pattern matching nothing vanishes. Each expansion has the wildcard buffer of
+// `wildsize` bytes, and a list that overflows it keeps what fitted.
 std::vector<std::string> expandwords(const char* text) {
     std::vector<std::string> out;
     const char* p = text;
@@ -105,11 +103,16 @@ std::vector<std::string> expandwords(const char* text) {
             out.push_back(w);
             continue;
         }
-        glob_t g{};
-        if (glob(w.c_str(), 0, nullptr, &g) == 0)
-            for (size_t i = 0; i < g.gl_pathc && out.size() < 10000; i++)
-                out.push_back(g.gl_pathv[i]);
-        globfree(&g);
+        std::vector<char> buf(static_cast<size_t>(wbufsiz > 0 ? wbufsiz : 0));
+        std::string dir;
+        int n = expand(w.c_str(), dir, buf);
+        for (int i = 0; i < n; i++) {
+            if (dir.empty())
+                out.emplace_back(wsortbuf[static_cast<size_t>(i)]);
+            else
+                out.push_back((dir.back() == '/' ? dir : dir + "/") +
+                              wsortbuf[static_cast<size_t>(i)]);
+        }
     }
     return out;
 }
@@ -196,7 +199,7 @@ int c_noerror(const char* args) {
 int c_repeat(const char*) {
     if (!flevel) return aberr("Must be used in script file...\r\n");
     if (rsp >= MAXNEST - 1) return aberr("Too many REPEAT statements\r\n");
-    repstack[++rsp] = ftell(gfp);
+    repstack[++rsp] = gfp->tell();
     return RC_OK;
 }
 
@@ -210,7 +213,7 @@ int c_until(const char* args) {
     if (v.number)
         rsp--;
     else
-        fseek(gfp, repstack[rsp], SEEK_SET);
+        gfp->seek(repstack[rsp]);
     return RC_OK;
 }
 
@@ -245,9 +248,7 @@ int c_for(const char* args) {
     if (subparms(raw.c_str(), sub)) return RC_ERROR;
     const char* tail;
     static const char* const kdo[] = {"do", nullptr};
-    // A line ending at the word list is taken as the block form, as if `do` ended it.
-    int dow = toklist(close + 1, &tail, kdo);
-    if (dow != 0 && dow != -2) {
+    if (toklist(close + 1, &tail, kdo) != 0) {
         tokexpect(kdo);
         return RC_EXPECTED;
     }
@@ -258,10 +259,13 @@ int c_for(const char* args) {
         forlevel = flevel;
         forvar = name;
         int rc = RC_OK;
+        const int level = flevel;
         for (const std::string& w : words) {
             assignfor(w);
             rc = docmd(cmd.c_str());
-            if (rc != RC_OK) break;
+            // A command that ended the file or procedure running the loop (a `return` inside
+            // eval(), say) ends the loop too: the next turn would end its caller.
+            if (rc != RC_OK || flevel < level) break;
         }
         clearfor();
         return rc;
@@ -277,7 +281,7 @@ int c_for(const char* args) {
     forwords = std::move(words);
     forlp = 0;
     assignfor(forwords[0]);
-    for_return = ftell(gfp);
+    for_return = gfp->tell();
     return RC_OK;
 }
 
@@ -285,7 +289,7 @@ int c_endfor(const char*) {
     if (!foractive || !for_return) return aberr("Unmatched ENDFOR\r\n");
     if (++forlp < forwords.size()) {
         assignfor(forwords[forlp]);
-        fseek(gfp, for_return, SEEK_SET);
+        gfp->seek(for_return);
     } else {
         clearfor();
     }

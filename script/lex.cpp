@@ -71,7 +71,28 @@ void word(int c) {
     }
     sval[n] = 0;
     pushback(c);
-    for (const ResWord* r = resword; r->name[0]; r++) {
+    // Reserved words are at most five letters; most identifiers are not looked up at all.
+    if (n > 5 || !strchr("aefglmnostx", sval[0])) {
+        op = T_IDENT;
+        ival = 0;
+        return;
+    }
+    // The first row of each initial letter, found once.
+    static int first[26];
+    static bool indexed = false;
+    if (!indexed) {
+        for (int& i : first)
+            i = -1;
+        for (int i = 0; resword[i].name[0]; i++)
+            if (first[resword[i].name[0] - 'a'] < 0) first[resword[i].name[0] - 'a'] = i;
+        indexed = true;
+    }
+    if (first[sval[0] - 'a'] < 0) {
+        op = T_IDENT;
+        ival = 0;
+        return;
+    }
+    for (const ResWord* r = resword + first[sval[0] - 'a']; r->name[0]; r++) {
         int cmp = strcmp(r->name, sval);
         if (cmp > 0) break;
         if (cmp == 0) {

@@ -2,6 +2,7 @@
 #include "script/cmds.h"
 
 #include "core/start.h"
+#include "emulators/emulate.h"
 #include "ports/com.h"
 #include "ports/serial.h"
 #include "ports/settings.h"
@@ -369,38 +370,20 @@ int c_set(const char* args) {
         tokexpect(onoff);
         return RC_EXPECTED;
     }
-    int* flag = nullptr;
+    // The options whose settings are in the program, by their place in the list.
+    // clang-format off
+    static int* const flags[] = {
+        &canabort, nullptr,   &vbsdel,   nullptr,  &cflag,    &vdestbs,  nullptr, nullptr,
+        &echoflag, &canerror, &maskpar,  &noscroll, &vtabex,  nullptr,   nullptr, &viewflag,
+        &revdim,   nullptr,   nullptr,   &exitdtr, &preoflag, &cfloflag, nullptr, nullptr,
+        nullptr,   nullptr,   &vtwrap,   &sblockmode, &exitdisc,
+    };
+    // clang-format on
+    static_assert(sizeof flags / sizeof flags[0] + 1 == sizeof opts / sizeof opts[0]);
+    int* flag = flags[which];
     switch (which) {
-    case 0:
-        flag = &canabort;
-        break;
-    case 4:
-        flag = &cflag;
+    case 4: // set control: the remote command mode never carries the local-only full mode
         ctlfull = 0;
-        break;
-    case 8:
-        flag = &echoflag;
-        break;
-    case 9:
-        flag = &canerror;
-        break;
-    case 10:
-        flag = &vmaskpar;
-        break;
-    case 15:
-        flag = &viewflag;
-        break;
-    case 19:
-        flag = &exitdtr;
-        break;
-    case 20:
-        flag = &preoflag;
-        break;
-    case 21:
-        flag = &cfloflag;
-        break;
-    case 28:
-        flag = &exitdisc;
         break;
     case 7:
         return setdtr(on) < 0 ? RC_ERROR : RC_OK;
@@ -408,6 +391,7 @@ int c_set(const char* args) {
         rts = on;
         return setstat() < 0 ? RC_ERROR : RC_OK;
     default: {
+        if (flag) break;
         char what[32];
         snprintf(what, sizeof what, "SET %s", opts[which]);
         for (char* c = what; *c; c++)
@@ -416,5 +400,6 @@ int c_set(const char* args) {
     }
     }
     *flag = on;
+    if (flag == &maskpar) vmaskpar = on; // the display follows until an emulation says otherwise
     return RC_OK;
 }

@@ -285,7 +285,7 @@ Variable* getvar(const char* name, bool create) {
         return nullptr;
     }
     for (Variable* v = vhead.get(); v; v = v->next.get())
-        if (!strcmp(v->name, lname)) return v;
+        if (v->name[0] == lname[0] && !strcmp(v->name, lname)) return v;
     if (!create) return nullptr;
     auto v = std::make_unique<Variable>();
     memcpy(v->name, lname, sizeof lname);

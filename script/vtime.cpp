@@ -36,11 +36,14 @@ int64_t digits(const char*& p) {
 
 } // namespace
 
+// The local clock is the C library's, with the user's TZ: the offset east of UTC in force at t
+// itself. Subtracting the standard offset and adding an hour for daylight saving is wrong where
+// the saving is not an hour (Lord Howe: 30 minutes) or is negative in winter (Dublin).
 int32_t convtime(time_t t) {
     tzset();
     struct tm lt {};
-    localtime_r(&t, &lt);
-    int64_t v = static_cast<int64_t>(t) - timezone + (lt.tm_isdst > 0 ? 3600 : 0);
+    if (!localtime_r(&t, &lt)) return static_cast<int32_t>(t);
+    int64_t v = static_cast<int64_t>(t) + lt.tm_gmtoff;
     return static_cast<int32_t>(static_cast<uint32_t>(v));
 }
 

@@ -14,6 +14,12 @@ namespace {
 using Files = std::map<std::string, std::string>; // name -> content; main.cmd is run
 
 constexpr int kRows = 60, kCols = 80;
+constexpr const char* kMissing =
+    "Can't find command file nosuchfile.cmd (looked in the current directory, "
+    "/nonexistent/home, /nonexistent/vorn)\r\n";
+constexpr const char* kMissingNofile =
+    "Can't find command file nofile.cmd (looked in the current directory, "
+    "/nonexistent/home, /nonexistent/vorn)\r\n";
 
 // What a person would see for `text` printed from the first column: "\r\n" ends a row and a
 // row longer than the screen continues on the next.
@@ -35,8 +41,14 @@ std::string shown(const std::string& text) {
 // Runs main.cmd and returns the screen rows from the one after the marker [[ up to the marker
 // ]], or, for a script that is aborted (status 1), up to "Command file aborted".
 std::string runscript(const Files& files, int status = 0) {
+    // HOME and VORNDIR are fixed names, so that a message saying where a file was looked for is
+    // the same on every run.
     VornRun run({"-z", "-u", "main.cmd"},
-                {.term = "vt100", .rows = kRows, .cols = kCols, .files = files});
+                {.term = "vt100",
+                 .rows = kRows,
+                 .cols = kCols,
+                 .env = {{"HOME", "/nonexistent/home"}, {"VORNDIR", "/nonexistent/vorn"}},
+                 .files = files});
     const std::string end = status ? "Command file aborted\n" : "]]\n";
     run.waitUntil([&] { return (run.screen() + "\n").find(end) != std::string::npos; }, 20);
     std::string screen = run.screen() + "\n";
@@ -88,14 +100,17 @@ TEST(Script, ErrorsTravelOutwardUntilHandled) {
                         "do a\ndisplay 'after'\n"},
            {"a.cmd", "do b\ndisplay 'not in a'\n"},
            {"b.cmd", "display 'in b'\nbogus\ndisplay 'not in b'\n"}},
-          "Unknown command: 'bogus'\r\nwent on\r\nmissing\r\n"
-          "in b\r\nUnknown command: 'bogus'\r\nerrno 1\r\nok\r\n"
-          "abort handler 2\r\nnext\r\nzero is success\r\n"
-          "in b\r\nUnknown command: 'bogus'\r\ncaught 1\r\nafter\r\n");
+          "Unknown command: 'bogus'\r\nin main.cmd line 3\r\nwent on\r\n" + std::string(kMissing) +
+              "in main.cmd line 6\r\nmissing\r\n"
+              "in b\r\nUnknown command: 'bogus'\r\nin b.cmd line 2\r\nerrno 1\r\nok\r\n"
+              "abort handler 2\r\nnext\r\nzero is success\r\n"
+              "in b\r\nUnknown command: 'bogus'\r\nin b.cmd line 2\r\ncaught 1\r\nafter\r\n");
     // Unhandled, the error aborts every file once.
     check(
         {{"main.cmd", "do a\ndisplay 'never'\n"}, {"a.cmd", "do b\n"}, {"b.cmd", "setvar x 1 +\n"}},
-        "setvar x 1 +\r\n            ^\r\nMore input expected\r\nCommand file aborted\r\n", 1);
+        "setvar x 1 +\r\n            ^\r\nMore input expected\r\nin b.cmd line 1\r\n"
+        "Command file aborted\r\n",
+        1);
 }
 
 TEST(Script, ControlFlow) {
@@ -104,21 +119,22 @@ TEST(Script, ControlFlow) {
                         "if f\nif nosuch\ndisplay 'x'\nendif\nelse\ndisplay 'else'\nendif\n"
                         "if t\nif f\ndisplay 'a'\nelse\ndisplay 'b'\nendif\nendif\n"
                         "noerror if 1\nnoerror endif\n"
-                        "for x in (1 2 9)\nswitch\ncase x = '1'\ndisplay 'one'\n"
+                        "for x in (1 2 9) do\nswitch\ncase x = '1'\ndisplay 'one'\n"
                         "case x = '2'\ndisplay 'two'\ndefault\ndisplay 'other'\nendswitch\n"
                         "endfor\n"
                         "setvar n 0\nrepeat\nsetvar n n + 1\nsetvar m 0\nrepeat\n"
                         "setvar m m + 1\nuntil m = 2\ndisplay n, m;\nuntil n > 2\ndisplay\n"
                         "for v in (a b c) do display v;\ndisplay\n"
-                        "for v in ()\ndisplay 'never'\nendfor\n"
+                        "for v in () do\ndisplay 'never'\nendfor\n"
                         "for g in (*.txt) do display g\n"
-                        "if f\nfor v in (q)\ndisplay 'skipped'\nendfor\nendif\n"
+                        "if f\nfor v in (q) do\ndisplay 'skipped'\nendfor\nendif\n"
                         "setvar fired f\non delay 1\nsetvar fired t\ndisplay 'tick'\nendon\n"
                         "repeat\nuntil fired\ndisplay 'done'\n"},
            {"b.txt", ""},
            {"a.txt", ""}},
           "2\r\nelse\r\nb\r\nIF/ELSEIF/CASE expression requires logical value\r\n"
-          "Unmatched ENDIF\r\none\r\ntwo\r\nother\r\n122232\r\nabc\r\na.txt\r\nb.txt\r\n"
+          "in main.cmd line 25\r\nUnmatched ENDIF\r\nin main.cmd line "
+          "26\r\none\r\ntwo\r\nother\r\n122232\r\nabc\r\na.txt\r\nb.txt\r\n"
           "tick\r\ndone\r\n");
     // rewind runs the whole file again: the markers are printed on the first pass only.
     Files rewind = {{"main.cmd", "if exists('done')\ndisplay 'second pass'\ndisplay ']]'\nquit\n"
@@ -141,9 +157,9 @@ TEST(Script, LimitsAndBadInput) {
            {"deep.cmd", "setvar depth depth + 1\ndo deep\n"},
            {"i.cmd", ifs + endifs},
            {"r.cmd", repeats}},
-          "Maximum DO nesting level exceeded\r\ndepth 19\r\n"
-          "Too many nested IF/SWITCH statements\r\nToo many REPEAT statements\r\n"
-          "in p\r\n");
+          "Maximum DO nesting level exceeded\r\nin deep.cmd line 2\r\ndepth 19\r\n"
+          "Too many nested IF/SWITCH statements\r\nin i.cmd line 21\r\n"
+          "Too many REPEAT statements\r\nin r.cmd line 21\r\nin p\r\n");
     check({{"main.cmd", "noerror do unend\nnoerror do pp\nnoerror do long\n"
                         "noerror do oa\nnoerror do ob\nnoerror do oc\n"},
            {"unend.cmd", "on error\n"},
@@ -152,23 +168,31 @@ TEST(Script, LimitsAndBadInput) {
            {"oa.cmd", "on error\non abort\nendon\n"},
            {"ob.cmd", "on carrier\ndisplay 'skipped'\nendon\n"},
            {"oc.cmd", "on key 'z'\ndisplay 'skipped'\nendon\n"}},
-          "Missing ENDON\r\nNested PROC statements not allowed\r\n"
-          "display '" +
+          "Missing ENDON\r\nin unend.cmd line 1\r\nNested PROC statements not allowed\r\n"
+          "in pp.cmd line 2\r\ndisplay '" +
               std::string(246, 'x') + "\r\n" + std::string(255, ' ') +
-              "^\r\nBadly formed string\r\n"
-              "Nested ON statements not allowed\r\n"
-              "ON CARRIER/NOCARRIER statement ignored under UNIX\r\n"
-              "ON KEY statements ignored in nested DO file\r\n");
+              "^\r\nBadly formed string\r\nin long.cmd line 1\r\n"
+              "Nested ON statements not allowed\r\nin oa.cmd line 2\r\n"
+              "ON CARRIER/NOCARRIER statement ignored under UNIX\r\nin ob.cmd line 3\r\n"
+              "ON KEY statements ignored in nested DO file\r\nin oc.cmd line 3\r\n");
     // What one run prints must fit on a 24-row screen, so the rest runs on its own.
     check({{"main.cmd", "noerror do @nope\nnoerror do nofile\ndisplay _errno\n"
-                        "noerror endon\nnoerror endproc\nnoerror until t\nnoerror endfor\n"
-                        "noerror else\nnoerror case t\nnoerror endswitch\n"
                         "on bogus\non delay x\non delay 0\nendon\n"}},
-          "Can't find proc nope\r\n1\r\n"
-          "Unmatched ENDON\r\nUnmatched ENDPROC\r\nUnmatched UNTIL\r\nUnmatched ENDFOR\r\n"
-          "Unmatched ELSE\r\nUnmatched CASE\r\nUnmatched ENDSWITCH\r\n"
-          "CARRIER, NOCARRIER, ABORT, ERROR, DELAY or KEY expected\r\n"
-          "Delay count expected\r\n");
+          "Can't find proc nope\r\nin main.cmd line 2\r\n" + std::string(kMissingNofile) +
+              "in main.cmd line 3\r\n1\r\n"
+              "CARRIER, NOCARRIER, ABORT, ERROR, DELAY or KEY expected\r\nin main.cmd line 5\r\n"
+              "Delay count expected\r\nin main.cmd line 6\r\n");
+    std::string unmatched, want;
+    int n = 2;
+    for (const char* w : {"endon", "endproc", "until t", "endfor", "else", "case t", "endswitch"}) {
+        unmatched += std::string("noerror ") + w + "\n";
+        std::string upper = w;
+        upper = upper.substr(0, upper.find(' '));
+        for (char& c : upper)
+            c = static_cast<char>(toupper(c));
+        want += "Unmatched " + upper + "\r\nin main.cmd line " + std::to_string(n++) + "\r\n";
+    }
+    check({{"main.cmd", unmatched}}, want);
 }
 
 TEST(Script, AbortsEndTheFilesAndTheProgramGoesOn) {
@@ -177,7 +201,7 @@ TEST(Script, AbortsEndTheFilesAndTheProgramGoesOn) {
                 {.files = {{"main.cmd", "on abort\ndisplay 'handler'\nendon\ndo a\n"
                                         "display 'never'\n"},
                            {"a.cmd", "abort\n"},
-                           {"loop.cmd", "set abort on\ndisplay 'looping'\nrepeat\nuntil f\n"}}});
+                           {"loop.cmd", "display 'looping'\nrepeat\nuntil f\n"}}});
     ASSERT_TRUE(run.waitFor("Connected to NUL Driver"));
     EXPECT_NE(run.screen().find("Command file aborted"), std::string::npos);
     EXPECT_EQ(run.screen().find("handler"), std::string::npos);
@@ -217,6 +241,34 @@ TEST(Script, KeyHandlerPauseAndQuitCodes) {
     EXPECT_TRUE(run.waitForOutput("went on")); // then it quits, leaving full-screen mode
     EXPECT_EQ(run.wait(), 4);
     EXPECT_TRUE(sameTermios(run.before(), run.now()));
+}
+
+TEST(Script, KeysTypedWhileAScriptRunsWaitForIt) {
+    // Keys typed while lines run stay for chrdy(); the file `go` says they were typed.
+    VornRun run(
+        {"-z", "-u", "main.cmd"},
+        {.files = {{"main.cmd", "display 'ready'\nrepeat\nuntil exists('go')\n"
+                                "setvar k ''\nrepeat\nsetvar k k + chrdy()\n"
+                                "until len(k) >= 2\ndisplay 'keys [', k, ']'\npause\nquit\n"}}});
+    ASSERT_TRUE(run.waitFor("ready"));
+    run.type("xy");
+    run.settle(0.3, 2); // the script's own lines run while the keys wait
+    run.dir().write("go", "");
+    EXPECT_TRUE(run.waitFor("keys [xy]"));
+    run.type(" ");
+    EXPECT_EQ(run.wait(), 0);
+}
+
+TEST(Script, AMissingCommandFileOnTheCommandLineSaysWhere) {
+    VornRun run({"-z", "-u", "nosuch"},
+                {.env = {{"HOME", "/nonexistent/home"}, {"VORNDIR", "/nonexistent/vorn"}}});
+    EXPECT_EQ(run.wait(), 1);
+    // The program has left full-screen mode when it ends, so the message is read from what it
+    // wrote (the row is full at "director").
+    for (const char* part : {"Can't find command file nosuch.con or nosuch.cmd (looked in the "
+                             "current director",
+                             "y, /nonexistent/home, /nonexistent/vorn)"})
+        EXPECT_NE(run.output().find(part), std::string::npos) << run.output();
 }
 
 } // namespace

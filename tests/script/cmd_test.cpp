@@ -2,6 +2,7 @@
 // substitution, keyword routines, file names and the state left after errors.
 #include "capture.h"
 
+#include "core/os.h"
 #include "core/start.h"
 #include "script/expr.h"
 #include "support/harness.h"
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 
 namespace {
@@ -167,12 +169,16 @@ TEST_F(Cmd, FileNamesExtensionsAndTheSearchPath) {
                          "display 'after p'\n");
     InDir in(cwd);
     std::string abs = "do " + cwd.path().string() + "/plain";
+    // A file found nowhere says which name was looked for where.
+    const std::string missing = "Can't find command file nowhere.cmd (looked in the current "
+                                "directory, " +
+                                home.path().string() + ", " + vorndir.path().string() + ")\r\n";
     // clang-format off
     play({
         {"do plain", 0, "plain.cmd\r\n"}, {"do plain.", 0, "plain\r\n"},
         {"do dotted.txt", 0, "dotted.txt\r\n"}, {"do inhome", 0, "home\r\n"},
         {"do invorn", 0, "vorndir\r\n"}, {abs.c_str(), 0, "plain.cmd\r\n"},
-        {"do ./plain", 0, "plain.cmd\r\n"}, {"do lib@P arg", 0, "p arg\r\n"}, {"do nowhere", 1, ""},
+        {"do ./plain", 0, "plain.cmd\r\n"}, {"do lib@P arg", 0, "p arg\r\n"}, {"do nowhere", 1, missing.c_str()},
     });
     // clang-format on
     // The kind of file asked for decides which extension comes first.
@@ -186,13 +192,128 @@ TEST_F(Cmd, FileNamesExtensionsAndTheSearchPath) {
     unsetenv("VORNDIR");
 }
 
+// Runs `line` in a directory holding `files` and returns what it printed.
+std::string runin(const std::map<std::string, std::string>& files, const char* line) {
+    TempDir dir;
+    for (const auto& [name, text] : files)
+        dir.write(name, text);
+    InDir in(dir);
+    return captured([&] { docmd(line); });
+}
+
+TEST_F(Cmd, EachFileHasItsOwnProceduresLevelsAndArguments) {
+    // clang-format off
+    const struct {
+        std::map<std::string, std::string> files;
+        const char* out;
+    } cases[] = {
+        // A procedure a called file passed is not the caller's.
+        {{{"main.cmd", "do lib\ndo @helper\ndisplay 'never'\n"},
+          {"lib.cmd", "proc helper\ndisplay 'lib helper'\nendproc\n"}},
+         "Can't find proc helper\r\nin main.cmd line 2\r\nCommand file aborted\r\n"},
+        // A called file starts with no open if/switch/repeat of its own and cannot close or
+        // loop back to its caller's.
+        {{{"main.cmd", "set error off\nif t\ndo c1\ndisplay 'in if'\nendif\n"
+                       "repeat\ndo c2\nuntil t\ndisplay 'end'\n"},
+          {"c1.cmd", "else\nendif\nendswitch\n"}, {"c2.cmd", "until f\n"}},
+         "Unmatched ELSE\r\nin c1.cmd line 1\r\nUnmatched ENDIF\r\nin c1.cmd line 2\r\n"
+         "Unmatched ENDSWITCH\r\nin c1.cmd line 3\r\nin if\r\n"
+         "Unmatched UNTIL\r\nin c2.cmd line 1\r\nend\r\n"},
+        // A procedure's levels are its own too, and the caller's come back after it.
+        {{{"main.cmd", "set error off\nif t\ndo @p\ndisplay 'in if'\nelse\ndisplay 'no'\nendif\n"
+                       "proc p\nif f\nendproc\n"}},
+         "in if\r\n"},
+        // do @p without arguments passes none on.
+        {{{"main.cmd", "do @p\ndo @p y\nproc p\ndisplay '[$1]', _1\nendp\n"}},
+         "[]\r\n[y]y\r\n"},
+        // ^Z at the start of a line ends that line only; so does one inside a line.
+        {{{"main.cmd", "display 1\n\x1a\ndisplay 2\x1a" "display 3\n"}}, "1\r\n2\r\n3\r\n"},
+        // eval('return') in a one-line for ends its file once, not its caller too.
+        {{{"main.cmd", "do sub\ndisplay 'main goes on'\n"},
+          {"sub.cmd", "for v in (a b c) do display v, eval('return')\ndisplay 'not reached'\n"}},
+         "a4\r\nmain goes on\r\n"},
+        // Word lists use the program's own patterns, and `do` is required.
+        {{{"main.cmd", "for v in ({a-b}*.txt c?.txt d[1].txt) do display v\n"
+                       "set error off\nfor v in (x y)\ndisplay 'block'\nendfor\n"},
+          {"a1.txt", ""}, {"b2.txt", ""}, {"c3.txt", ""}, {"e.txt", ""}},
+         "a1.txt\r\nb2.txt\r\nc3.txt\r\nd[1].txt\r\nDO expected\r\nin main.cmd line 3\r\n"
+         "block\r\nUnmatched ENDFOR\r\nin main.cmd line 5\r\n"},
+        // Script text in messages shows its control bytes.
+        {{{"main.cmd", "set error off\n\x1b[2J\ndisplay \x9b" "1\n"}},
+         "Unknown command: '^[[2J'\r\nin main.cmd line 2\r\ndisplay \\x9B1\r\n"
+         "            ^\r\nInvalid expression\r\nin main.cmd line 3\r\n"},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        EXPECT_EQ(runin(c.files, "do main"), c.out) << c.files.at("main.cmd");
+        idle();
+    }
+}
+
+TEST_F(Cmd, WordListsKeepToTheWildcardBuffer) {
+    std::map<std::string, std::string> files = {{"main.cmd", "for v in (*.txt) do display v;\n"}};
+    for (const char* f : {"aaaaaaaaaa.txt", "bbbbbbbbbb.txt", "cccccccccc.txt"})
+        files[f] = "";
+    wbufsiz = 40; // room for two names of 15 bytes, then fewer than 14 bytes are left
+    // Which two fitted depends on the directory's order; the list is sorted afterwards.
+    std::string out = runin(files, "do main");
+    const std::string msg = "\a*** Wildcard expansion buffer overflow\r\n";
+    EXPECT_EQ(out.substr(0, msg.size()), msg);
+    EXPECT_EQ(out.size(), msg.size() + 28 + strlen("in main.cmd line 1\r\n")) << out;
+    wbufsiz = 3584;
+}
+
+TEST_F(Cmd, TheEndOfACalledFileCancelsItsDelay) {
+    // The caller's own handler would run if the called file's one-second alarm outlived it.
+    std::string out = runin({{"main.cmd", "on delay 60\ndisplay 'main handler'\nendon\ndo sub\n"
+                                          "setvar t0 time()\nrepeat\nuntil time() > t0 + 1\n"
+                                          "display 'done'\n"},
+                             {"sub.cmd", "on delay 1\ndisplay 'sub handler'\nendon\n"}},
+                            "do main");
+    EXPECT_EQ(out, "done\r\n");
+}
+
+TEST_F(Cmd, VornbitsFollowTheSettings) {
+    // At power-on: display parity masking, maskpar, abort, error, revdim, wrap and bsdel.
+    constexpr int32_t defaults = 0x1 | 0x2 | 0x4 | 0x200 | 0x4000 | 0x1000000 | 0x8000000;
+    // Tab expansion is on when the console cannot set tab stops, so it is left out.
+    ExprValue v;
+    EXPECT_EQ(expr(v, "vornbits()"), V_NUM);
+    EXPECT_EQ(v.number & ~0x800, defaults);
+    // clang-format off
+    const struct { const char* option; int32_t bit; } rows[] = {
+        {"abort", 0x4}, {"bsdel", 0x8000000}, {"control", 0x20}, {"destbs", 0x40},
+        {"echo", 0x100}, {"error", 0x200}, {"maskpar", 0x3}, {"noscroll", 0x400},
+        {"tabex", 0x800}, {"view", 0x2000}, {"revdim", 0x4000}, {"exitdtr", 0x20000},
+        {"eofopen", 0x40000}, {"consxon", 0x80000}, {"wrap", 0x1000000},
+        {"blockmode", 0x4000000}, {"exitdisc", 0x10000000},
+    };
+    // clang-format on
+    for (const auto& r : rows) {
+        ExprValue on, off;
+        captured([&] {
+            docmd((std::string("set ") + r.option + " on").c_str());
+            expr(on, "vornbits()");
+            docmd((std::string("set ") + r.option + " off").c_str());
+            expr(off, "vornbits()");
+        });
+        EXPECT_EQ(on.number & ~off.number, r.bit) << r.option;
+        // Back to the default, which the first line showed.
+        const bool wason = defaults & r.bit;
+        captured(
+            [&] { docmd((std::string("set ") + r.option + (wason ? " on" : " off")).c_str()); });
+    }
+}
+
 TEST_F(Cmd, StateIsIdleAfterAnAbortDeepInside) {
     TempDir cwd;
     cwd.write("a.cmd", "if t\nrepeat\ndo b\nuntil t\nendif\n");
-    cwd.write("b.cmd", "switch\ncase t\ndo @p\nendswitch\nproc p\nfor v in (x y)\nbogus\nendfor\n"
-                       "endproc\n");
+    cwd.write("b.cmd",
+              "switch\ncase t\ndo @p\nendswitch\nproc p\nfor v in (x y) do\nbogus\nendfor\n"
+              "endproc\n");
     InDir in(cwd);
-    play({{"do a", 1, "Unknown command: 'bogus'\r\nCommand file aborted\r\n"},
+    play({{"do a", 1,
+           "Unknown command: 'bogus'\r\nin b.cmd line 7, procedure p\r\nCommand file aborted\r\n"},
           {"for v in (1 2) do display v;", 0, "12"},
           {"display ' ok'", 0, " ok\r\n"}});
     idle();

@@ -209,7 +209,13 @@ TEST_F(Expr, UniqReservesNumberedNames) {
     const std::string d = dir;
     EXPECT_EQ(std::string(eval("uniq('" + d + "/log##')").text), d + "/log00");
     EXPECT_EQ(std::string(eval("uniq('" + d + "/log##')").text), d + "/log01");
-    EXPECT_EQ(std::string(eval("uniq('" + d + "/f#-###.x')").text), d + "/f00-000.x");
+    // Each run takes the next counter value; a lone # is one digit.
+    EXPECT_EQ(std::string(eval("uniq('" + d + "/f#-###.x')").text), d + "/f0-001.x");
+    EXPECT_EQ(std::string(eval("uniq('" + d + "/u#')").text), d + "/u0");
+    EXPECT_EQ(std::string(eval("uniq('" + d + "/u#')").text), d + "/u1");
+    // A name without # is reserved once; an existing file is never truncated.
+    EXPECT_EQ(std::string(eval("uniq('" + d + "/plain')").text), d + "/plain");
+    EXPECT_EQ(std::string(eval("uniq('" + d + "/plain')").text), "");
     EXPECT_EQ(std::string(eval("uniq('/nonexistent/dir/x#')").text), "");
     EXPECT_EQ(eval("exists('" + d + "/log01')").number, -1);
     ASSERT_EQ(system(("rm -rf " + d).c_str()), 0);

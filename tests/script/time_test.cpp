@@ -51,6 +51,36 @@ TEST(Time, ConvtimeMatchesTheCLibraryInTwoZones) {
     }
 }
 
+TEST(Time, LocalTimeIsTheCLibrarysInZonesWithOddRules) {
+    // Dublin keeps summer time as its standard time and goes back an hour in winter; Lord Howe
+    // moves by 30 minutes; Kolkata is 5:30 ahead all year; the POSIX rule string is read by the
+    // C library itself. Each moment is checked against the clock the zone shows.
+    const struct {
+        const char* tz;
+        time_t t;
+        const char* shows; // "mm/dd/yyyy hh:mm:ss"
+    } cases[] = {
+        {"America/New_York", 1767268800, "01/01/2026 07:00:00"},
+        {"America/New_York", 1782907200, "07/01/2026 08:00:00"},
+        {"Europe/London", 1767268800, "01/01/2026 12:00:00"},
+        {"Europe/London", 1782907200, "07/01/2026 13:00:00"},
+        {"Europe/Dublin", 1767268800, "01/01/2026 12:00:00"},
+        {"Europe/Dublin", 1782907200, "07/01/2026 13:00:00"},
+        {"Australia/Lord_Howe", 1767268800, "01/01/2026 23:00:00"},
+        {"Australia/Lord_Howe", 1782907200, "07/01/2026 22:30:00"},
+        {"Asia/Kolkata", 1767268800, "01/01/2026 17:30:00"},
+        {"Asia/Kolkata", 1782907200, "07/01/2026 17:30:00"},
+        {"XST-3:30XDT-4,M3.5.0/2,M10.5.0/3", 1767268800, "01/01/2026 15:30:00"},
+        {"XST-3:30XDT-4,M3.5.0/2,M10.5.0/3", 1782907200, "07/01/2026 16:00:00"},
+    };
+    for (const auto& c : cases) {
+        Zone zone(c.tz);
+        const int32_t t = convtime(c.t);
+        EXPECT_EQ(std::string(adate(t)) + " " + atime(t), c.shows) << c.tz;
+        EXPECT_EQ(t, libc(c.t)) << c.tz;
+    }
+}
+
 TEST(Time, FieldsTextsAndBackMatchTheCLibrary) {
     for (int y : {1970, 1999, 2000, 2001, 2024, 2038, 2099}) {
         for (int m = 1; m <= 12; m++) {

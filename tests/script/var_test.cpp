@@ -13,8 +13,14 @@ namespace {
 
 class Var : public ::testing::Test {
   protected:
-    void SetUp() override { scriptreset(); }
-    void TearDown() override { scriptreset(); }
+    void SetUp() override {
+        scriptreset();
+        qflag = 1; // listings look for the abort key; there is no console to look at
+    }
+    void TearDown() override {
+        scriptreset();
+        qflag = 0;
+    }
 };
 
 const char* kHeader = "Name       Type    Value\r\n---------- ------- ------------\r\n";
