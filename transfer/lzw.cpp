@@ -14,6 +14,7 @@ void LzwCoder::start() {
     offset_ = 0, n_bits_ = 9, maxcode_ = 511, free_ent_ = LZW_FIRST, clear_flg_ = 0;
     ratio_ = 0, checkpoint_ = LZW_CHECKGAP, in_count_ = 1, bytes_out_ = 3, pos_ = 0, nin_ = 0;
     ent_ = -1;
+    clears_ = 0;
     finished_ = false;
     for (int i = 0; i < 256; i++)
         len_[i] = 1;
@@ -91,6 +92,7 @@ void LzwCoder::clblock() {
         clhash();
         free_ent_ = LZW_FIRST;
         clear_flg_ = 1;
+        clears_++;
         output(LZW_CLEAR);
     }
 }

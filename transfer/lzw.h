@@ -54,7 +54,8 @@ class LzwCoder {
     bool finished() const { return finished_; }
     long incount() const { return nin_; } // bytes coded
     long bytesout() const { return bytes_out_; }
-    long pos() const { return pos_; } // uncompressed bytes represented by emitted codes
+    long pos() const { return pos_; }      // uncompressed bytes represented by emitted codes
+    int clears() const { return clears_; } // CLEAR codes written
 
   private:
     void output(int code);
@@ -70,6 +71,7 @@ class LzwCoder {
     int offset_ = 0, n_bits_ = 9, maxcode_ = 511, free_ent_ = LZW_FIRST, clear_flg_ = 0;
     long ratio_ = 0, checkpoint_ = LZW_CHECKGAP, in_count_ = 1, bytes_out_ = 3, pos_ = 0, nin_ = 0;
     int ent_ = -1; // -1: no first character yet
+    int clears_ = 0;
     bool finished_ = false;
 };
 
