@@ -111,10 +111,6 @@ int c_flush(const char*) {
     return notbuilt("FLUSH");
 }
 // stand-in until setting commands exist
-int c_get(const char*) {
-    return notbuilt("GET");
-}
-// stand-in until setting commands exist
 int c_hiwait(const char*) {
     return notbuilt("HIWAIT");
 }
@@ -219,10 +215,6 @@ int c_protocol(const char*) {
     return notbuilt("PROTOCOL");
 }
 // stand-in until setting commands exist
-int c_rcv(const char*) {
-    return notbuilt("RCV");
-}
-// stand-in until setting commands exist
 int c_redial(const char*) {
     return notbuilt("REDIAL");
 }
@@ -231,24 +223,8 @@ int c_remark(const char*) {
     return notbuilt("REMARK");
 }
 // stand-in until setting commands exist
-int c_restart(const char*) {
-    return notbuilt("RESTART");
-}
-// stand-in until setting commands exist
-int c_retries(const char*) {
-    return notbuilt("RETRIES");
-}
-// stand-in until setting commands exist
-int c_rtime(const char*) {
-    return notbuilt("RTIME");
-}
-// stand-in until setting commands exist
 int c_scrollback(const char*) {
     return notbuilt("SCROLLBACK");
-}
-// stand-in until setting commands exist
-int c_send(const char*) {
-    return notbuilt("SEND");
 }
 // stand-in until setting commands exist
 int c_session(const char*) {
@@ -285,10 +261,6 @@ int c_startserver(const char*) {
 // stand-in until setting commands exist
 int c_status(const char*) {
     return notbuilt("STATUS");
-}
-// stand-in until setting commands exist
-int c_stime(const char*) {
-    return notbuilt("STIME");
 }
 // stand-in until setting commands exist
 int c_stopbits(const char*) {
@@ -331,16 +303,8 @@ int c_wruchar(const char*) {
     return notbuilt("WRUCHAR");
 }
 // stand-in until setting commands exist
-int c_xfer(const char*) {
-    return notbuilt("XFER");
-}
-// stand-in until setting commands exist
 int c_xonxoff(const char*) {
     return notbuilt("XONXOFF");
-}
-// stand-in until setting commands exist
-int c_xprot(const char*) {
-    return notbuilt("XPROT");
 }
 
 // set option on|off. The options whose settings are in the program are stored; the others are

@@ -1,17 +1,405 @@
-// stand-in until the transfer framework and its engines exist
+// The transfer framework: snd/rcv, done, the list walker, requests and time estimates.
 #include "transfer/xfer.h"
 
+#include "core/escape.h"
 #include "core/fmt.h"
+#include "core/os.h"
+#include "core/start.h"
+#include "core/term.h"
+#include "ports/com.h"
+#include "ports/settings.h"
+#include "transfer/xferstats.h"
 
-int parsexfer(int, const char*) {
-    return aberr("File transfer is not built yet\r\n");
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstring>
+
+// ---- engines -----------------------------------------------------------------------------
+
+namespace {
+
+// clang-format off
+// One row per protocol number; engines not built yet have no functions.
+const Engine engines[] = {
+    {"VORNCRC", sndvorn, rcvvorn},  // 0
+    {"VORN5", sndvorn, rcvvorn},    // 1
+    {"MODEM7", nullptr, nullptr},   // 2
+    {"KERMIT", nullptr, nullptr},   // 3
+    {"XMODEM", nullptr, nullptr},   // 4
+    {"YMODEM", nullptr, nullptr},   // 5
+    {"WVORNCRC", nullptr, nullptr}, // 6
+    {"ZMODEM", nullptr, nullptr},   // 7
+    {"KERMIT", nullptr, nullptr},   // 8: not a protocol number
+    {"VORNCRC", sndvorn, rcvvorn},  // 9: native engine with the oldest variant forced
+};
+// clang-format on
+
+// Transfer settings of the line for the length of a transfer, and the user's line protocol
+// put back whatever the engine or a later setting did in between.
+class LineGuard {
+  public:
+    explicit LineGuard(bool switchline) : prot_(prot), on_(switchline) {
+        if (on_) xferprot();
+    }
+    ~LineGuard() {
+        if (on_) restprot();
+        if (prot != prot_) setprot(prot_);
+    }
+    LineGuard(const LineGuard&) = delete;
+    LineGuard& operator=(const LineGuard&) = delete;
+
+  private:
+    int prot_;
+    bool on_;
+};
+
+int runengine(bool send) {
+    const Engine& e = engine(errprot);
+    void (*fn)() = send ? e.send : e.recv;
+    if (!fn) return aberr("%s transfers are not built yet\r\n", e.name);
+    xprotname = errprot == 9 ? "VORNCRC" : e.name;
+    LineGuard line(errprot != 3);
+    xretval = 0;
+    cursend = nullptr, currcv = nullptr, keeppart = false;
+    batchnames.clear();
+    try {
+        fn();
+    } catch (const XferDone& d) {
+        xretval = d.code;
+    }
+    cursend = nullptr, currcv = nullptr;
+    return xretval;
 }
-int timefile(const char*) {
-    return aberr("Transfer time estimates are not built yet\r\n");
+
+} // namespace
+
+const Engine& engine(int prot) {
+    constexpr int n = sizeof engines / sizeof engines[0];
+    return engines[prot >= 0 && prot < n ? prot : 0];
 }
+
+void done(int code) {
+    const bool hadfile = cursend || (currcv && currcv->part.isopen());
+    if (cursend) cursend->close();
+    if (currcv) {
+        if (code == 0 && currcv->part.isopen()) code = 1; // an open file was not finished
+        currcv->part.abandon(keeppart);
+    }
+    cursend = nullptr, currcv = nullptr;
+    if (code != 0 && hadfile) xferstats(XS_FILEEND, "FAIL");
+    bell();
+    if (fcnt != 1)
+        xferstats(XS_MSG, sfmt(sending ? "%d files transferred" : "%d files received", fcnt));
+    const char* how = code == 0 ? "success" : code == 2 ? "aborted" : "failed";
+    xferstats(XS_END, sfmt("%d file%s %s, %s", fcnt, fcnt == 1 ? "" : "s",
+                           sending ? "sent" : "received", how));
+    throw XferDone{code};
+}
+
+int snd(const char* filelist, const char* remotedest) {
+    gtimeout = 0;
+    flags = 0;
+    while (filelist && (*filelist == ' ' || *filelist == '\t'))
+        filelist++;
+    if (!filelist || !*filelist) return 1;
+    exlist(filelist, 2);
+    if (listcount() == 0) return 1;
+    sending = true;
+    if (remotedest && *remotedest && errprot == 0) remote('R', remotedest);
+    return runengine(true);
+}
+
+int rcv(const char* remotelist, const char* dest) {
+    gtimeout = 0;
+    std::string d = dest ? dest : "";
+    while (!d.empty() && (d[0] == ' ' || d[0] == '\t'))
+        d.erase(0, 1);
+    while (!d.empty() && (d.back() == ' ' || d.back() == '\t'))
+        d.pop_back();
+    dflags = setflags(d);
+    flags = dflags;
+    if (dflags & OPT_WILD) return aberr("Multiple files not allowed\r\n");
+    if (d.empty()) d = ".";
+    dir = d;
+    mult = isdir(d.c_str());
+    renflag = 0;
+    sending = false;
+    if (remotelist && *remotelist && errprot == 0) remote('S', remotelist);
+    return runengine(false);
+}
+
+void remote(int letter, const char* text) {
+    dcomout(6);
+    dcomout(letter);
+    for (const char* p = text; p && *p; p++)
+        dcomout(static_cast<unsigned char>(*p));
+    dcomout('\r');
+}
+
+// ---- names and options -------------------------------------------------------------------
+
+long setflags(std::string& word) {
+    static const char letters[] = "SQXTACMUOFZBIR";
+    static const long bits[] = {OPT_S, OPT_Q, OPT_X, OPT_T, OPT_A, OPT_C, OPT_M,
+                                OPT_U, OPT_O, OPT_F, OPT_Z, OPT_B, OPT_I, OPT_R};
+    long f = 0;
+    if (!word.empty() &&
+        (word.back() == ')' || (word.back() == ']' && errprot != 6 && errprot != 7))) {
+        const char open = word.back() == ')' ? '(' : '[';
+        size_t at = word.rfind(open);
+        if (at != std::string::npos) {
+            std::string group = word.substr(at + 1, word.size() - at - 2);
+            bool allopts = true;
+            long g = 0;
+            for (char c : group) {
+                const char* hit = strchr(letters, toupper(static_cast<unsigned char>(c)));
+                if (!hit || !c) {
+                    allopts = false;
+                    break;
+                }
+                g |= bits[hit - letters];
+            }
+            if (allopts) {
+                f = g;
+                word.erase(at);
+            }
+        }
+    }
+    if (word.find_first_of("*?}") != std::string::npos) f |= OPT_WILD;
+    return f;
+}
+
+const char* optstring(long f) {
+    if ((f & OPT_R) && (f & OPT_C)) return "(rc)";
+    if (f & OPT_R) return "(r)";
+    if (f & OPT_C) return "(c)";
+    return "";
+}
+
+namespace {
+std::vector<ListName> listnames;
+size_t listpos = 0;
+
+void addword(std::string word, int mode, bool infile, std::vector<ListName>& out);
+
+void addlistfile(const std::string& name, int mode, std::vector<ListName>& out) {
+    FILE* fp = fopen(name.c_str(), "r");
+    if (!fp) {
+        zzprintf("Can't open filelist file: %s\r\n", name.c_str());
+        return;
+    }
+    char line[256];
+    while (getl(line, fp)) {
+        const char* p = line;
+        for (;;) {
+            while (*p == ' ' || *p == '\t')
+                p++;
+            if (!*p) break;
+            const char* e = p;
+            while (*e && *e != ' ' && *e != '\t')
+                e++;
+            addword(std::string(p, e), mode, true, out);
+            p = e;
+        }
+    }
+    fclose(fp);
+}
+
+void addword(std::string word, int mode, bool infile, std::vector<ListName>& out) {
+    long f = setflags(word);
+    if (word.empty()) return;
+    if (f & OPT_F) {
+        if (infile) {
+            zzprintf("Nested [f] option ignored: %s\r\n", word.c_str());
+            f &= ~OPT_F;
+        } else {
+            addlistfile(word, mode, out);
+            return;
+        }
+    }
+    if (mode == 1 && !(f & (OPT_WILD | OPT_X))) {
+        out.push_back({word, f});
+        return;
+    }
+    if (!(f & (OPT_WILD | OPT_X))) {
+        if (!filexists(word.c_str())) {
+            zzprintf("Can't find %s\r\n", word.c_str());
+            return;
+        }
+        out.push_back({word, f});
+        return;
+    }
+    std::string d;
+    std::vector<char> buf(static_cast<size_t>(wbufsiz > 14 ? wbufsiz : 14));
+    const long saved = flags;
+    flags = f;
+    int n = expand(word.c_str(), d, buf, (f & OPT_X) ? 1 : 0);
+    flags = saved;
+    int taken = 0;
+    for (int i = 0; i < n; i++) {
+        std::string path =
+            d.empty() ? wsortbuf[static_cast<size_t>(i)]
+                      : d + (d.back() == '/' ? "" : "/") + wsortbuf[static_cast<size_t>(i)];
+        if (mode == 2 && !filexists(path.c_str())) continue; // directories are not sent
+        out.push_back({path, f});
+        taken++;
+    }
+    if (taken == 0) zzprintf("No files found: %s\r\n", word.c_str());
+}
+} // namespace
+
+void exlist(const char* list, int mode) {
+    listnames.clear();
+    listpos = 0;
+    const char* p = list ? list : "";
+    for (;;) {
+        while (*p == ' ' || *p == '\t')
+            p++;
+        if (!*p) break;
+        const char* e = p;
+        while (*e && *e != ' ' && *e != '\t')
+            e++;
+        addword(std::string(p, e), mode, false, listnames);
+        p = e;
+    }
+}
+
+bool nxtlist(std::string& name) {
+    if (listpos >= listnames.size()) return false;
+    name = listnames[listpos].path;
+    flags = listnames[listpos].flags;
+    listpos++;
+    return true;
+}
+
+size_t listcount() {
+    return listnames.size();
+}
+
+// ---- requests ----------------------------------------------------------------------------
+
+namespace {
+const char* const kindnames[] = {"XFER", "SEND", "GET", "RCV"};
+
+int dorexfer() {
+    zzprintf("Rexfer #%d\r\n", rexfer);
+    comflush();
+    return 0; // a hard-wired line needs no reconnection
+}
+} // namespace
+
+int parsexfer(int kind, const char* line) {
+    std::string l = line ? line : "";
+    while (!l.empty() && (l.back() == ' ' || l.back() == '\t'))
+        l.pop_back();
+    while (!l.empty() && (l[0] == ' ' || l[0] == '\t'))
+        l.erase(0, 1);
+    if (kind == 1) return doxferfile(l.c_str(), "", 1);
+    if (kind == 3) return doxferfile("", l.c_str(), 3);
+    size_t sp = l.find_last_of(" \t");
+    if (sp == std::string::npos) return aberr("Usage: GET/XFER <filelist> <destdir>\r\n");
+    std::string files = l.substr(0, sp), dest = l.substr(sp + 1);
+    return doxferfile(files.c_str(), dest.c_str(), kind);
+}
+
+int doxferfile(const char* files, const char* dest, int kind) {
+    if (kind < 0 || kind > 3) return 1;
+    gtimeout = 0;
+    rexfer = 0;
+    isxferget = kind == 0 || kind == 2;
+    if ((kind == 0 || kind == 1) && (!files || !*files)) return expaberr("Filelist");
+    if ((kind == 2 || kind == 3) && (!dest || !*dest))
+        return expaberr("Receive directory or drive");
+    dolog("", sfmt("%s (%s): %s %s", kindnames[kind], selname(xprotlist, errprot),
+                   files ? files : "", dest ? dest : ""));
+    auto run = [&] {
+        switch (kind) {
+        case 0:
+            return snd(files, dest);
+        case 1:
+            return snd(files, "");
+        case 2:
+            return rcv(files, dest);
+        default:
+            return rcv("", dest);
+        }
+    };
+    int r = run();
+    if (r != 0 && r != 2 && isxferget && (errprot == 0 || errprot == 6)) {
+        while (r != 0 && r != 2 && ++rexfer <= restart) {
+            if (dorexfer() != 0) break;
+            r = run();
+        }
+    }
+    isxferget = 0;
+    return r;
+}
+
+// ---- time estimates ----------------------------------------------------------------------
+
+namespace {
+long xmittime(long bytes) {
+    long cps = baud / 10;
+    if (cps <= 0) cps = 1;
+    long t = (cps + ((bytes + 127) / 128) * 128) / cps + 1;
+    if (baud >= 4800) t *= 2;
+    return t;
+}
+void prtime(long t) {
+    if (t >= 60) {
+        zzprintf("%3ld mins, ", t / 60);
+        t %= 60;
+    }
+    zzprintf("%3ld secs", t);
+}
+} // namespace
+
+int timefile(const char* filelist) {
+    exlist(filelist, 2);
+    zzprintf("Filename                   Bytes      Records   Time to transmit\r\n");
+    zzprintf("------------------------   --------   -------   ----------------\r\n");
+    long total = 0, records = 0;
+    int rows = 0;
+    std::string name;
+    while (nxtlist(name)) {
+        long size = filsiz(name.c_str());
+        zzprintf("%-24s   %8ld   %7ld   ", name.c_str(), size, size / 128 + 1);
+        prtime(xmittime(size));
+        zzprintf("\r\n");
+        total += size;
+        records += (size + 127) / 128;
+        if (++rows >= 23) {
+            zzprintf("[any key to continue]");
+            int k = chrin();
+            zzprintf("\r\n");
+            if (k == abochar) return 1;
+            rows = 0;
+        }
+    }
+    zzprintf("\r\nTOTAL: %ld bytes, %ld records, ", total, records);
+    prtime(xmittime(total));
+    zzprintf(" at %u baud\r\n", static_cast<unsigned>(baud));
+    return 0;
+}
+
+// ---- engines not built yet ----------------------------------------------------------------
+
 int ulsend(const char*, int) {
     return aberr("Unformatted send is not built yet\r\n");
 }
 int rcvzmodem() {
     return aberr("ZMODEM receive is not built yet\r\n");
+}
+
+void xferreset() {
+    flags = dflags = 0;
+    retries = 10, rtime = 8, stim = 20, htime = 11, compon = 1, statflag = 1, mymachine = 1;
+    addeof = 1, fillchar = 0, upflag = 0, restart = 0, isxferget = 0;
+    fcnt = fpakcnt = fretcnt = 0;
+    fbytcnt = ffilsiz = resfilsiz = 0;
+    rexfer = 0, hismachine = 999, mult = renflag = xretval = 0;
+    gfilename.clear(), dir.clear(), batchnames.clear();
+    cursend = nullptr, currcv = nullptr, keeppart = false;
+    listnames.clear(), listpos = 0;
 }

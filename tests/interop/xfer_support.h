@@ -1,0 +1,31 @@
+#pragma once
+// Two copies of the program on the two ends of a socat pseudo-serial pair, driven from
+// terminal mode with the escape commands a person would type, for the transfer tests.
+#include "support/harness.h"
+#include "support/portsupport.h"
+
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+using Files = std::map<std::string, std::string>;
+
+// Starts vorn on `port` with `files` in its directory; `opts` go before the port option.
+// Returns once the line is connected.
+std::unique_ptr<VornRun> vornline(const std::string& port, const Files& files = {},
+                                  std::vector<std::string> opts = {});
+// Types the command key, an escape letter and the answer to its prompt.
+void escape(VornRun& run, char letter, const std::string& answer);
+// Waits for the one-line summary a transfer leaves on the screen ("... sent, success");
+// returns that line, or "" at the deadline.
+std::string summaryof(VornRun& run, double seconds = 120);
+// Quits the program.
+void quit(VornRun& run);
+
+std::string randombytes(size_t n, unsigned seed);
+std::string textbytes(size_t n, unsigned seed);
+std::string allbytes();
+std::string readfile(const std::string& path);
+void writefile(const std::string& path, const std::string& data);

@@ -1,0 +1,78 @@
+#include "transfer/vornline.h"
+
+#include "core/term.h"
+#include "ports/com.h"
+#include "ports/settings.h"
+#include "transfer/xfer.h"
+#include "transfer/xferstats.h"
+
+#include <poll.h>
+
+int vgetc(int seconds) {
+    if (!qempty(comq)) return unqchar(comq) & 0xff;
+    int c = comwait(seconds);
+    return c >= 0 ? (c & 0xff) : c;
+}
+
+bool vgetn(uint8_t* p, int n, int seconds) {
+    for (int i = 0; i < n;) {
+        if (!qempty(comq)) {
+            int k = unqbytes(comq, p + i, n - i, 0x100);
+            if (k == 0) unqchar(comq); // not a byte: dropped
+            i += k;
+            continue;
+        }
+        int c = comwait(seconds);
+        if (c == -1) vfatal(ccabmsg, 2);
+        if (c < 0) return false;
+        p[i++] = static_cast<uint8_t>(c);
+    }
+    return true;
+}
+
+void vputc(int c) {
+    COM->out(c);
+}
+
+void vsendblk(uint8_t type, const uint8_t* data, int n, int count, int seq) {
+    uint8_t buf[vorn::DATAN + 8];
+    size_t len = frameblk(vvar, type, data, n, count, seq, buf);
+    qcomout(buf, static_cast<int>(len), 0);
+}
+
+void vpurge() {
+    qclear(comq);
+    if (comfd < 0) return;
+    for (int rounds = 0; rounds < 50; rounds++) {
+        struct pollfd p {
+            comfd, POLLIN, 0
+        };
+        if (poll(&p, 1, 150) <= 0) break;
+        waitread(0);
+        qclear(comq);
+    }
+}
+
+bool vkeyabort() {
+    if (!canabort) return false;
+    for (int k; (k = chrdynh()) != 0;)
+        if (k == abochar) return true;
+    return false;
+}
+
+void vfatal(const char* msg, int code, bool sendetx) {
+    xferstats(XS_FATAL, msg);
+    if (sendetx) {
+        vputc(vorn::ETX);
+        vpurge();
+    }
+    done(code);
+}
+
+bool vetxquiet() {
+    if (!qempty(comq)) return false;
+    int c = comwait(1);
+    if (c == -2) return true;
+    if (c >= 0) qchar(c, comq); // the queue was empty, so this puts the byte back in front
+    return false;
+}

@@ -1,0 +1,214 @@
+// Local files of a transfer: reading with text conversion and compression, writing received
+// data through conversion, decompression and the part file.
+#include "core/os.h"
+#include "ports/settings.h"
+#include "transfer/xfer.h"
+#include "transfer/xferstats.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+// ---- sending -----------------------------------------------------------------------------
+
+bool SendFile::open(const std::string& path, long opts) {
+    close();
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) return false;
+    struct stat st {};
+    if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close();
+        return false;
+    }
+    size_ = static_cast<long>(st.st_size);
+    opts_ = opts;
+    pending_ = -1;
+    coder_.reset();
+    return true;
+}
+
+void SendFile::close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    coder_.reset();
+}
+
+bool SendFile::seek(long off) {
+    pending_ = -1; // a held-back LF belongs to the old position
+    if (opts_ & OPT_T) return false;
+    if (off < 0 || off > size_) return false;
+    if (lseek(fd_, off, SEEK_SET) != off) return false;
+    if (coder_) coder_->start();
+    return true;
+}
+
+void SendFile::compress(bool on) {
+    if (on) {
+        coder_ = std::make_unique<LzwCoder>();
+        coder_->start();
+    } else {
+        coder_.reset();
+    }
+}
+
+int SendFile::rdraw(uint8_t* buf, int len) {
+    if (fd_ < 0) return 0;
+    if (!(opts_ & OPT_T)) {
+        int got = 0;
+        while (got < len) {
+            ssize_t k = read(fd_, buf + got, static_cast<size_t>(len - got));
+            if (k < 0 && errno == EINTR) continue;
+            if (k <= 0) break;
+            got += static_cast<int>(k);
+        }
+        return got;
+    }
+    // Text conversion: ignore table, translation table, CR/LF expansion.
+    int got = 0;
+    uint8_t c;
+    while (got < len) {
+        if (pending_ >= 0) {
+            buf[got++] = static_cast<uint8_t>(pending_);
+            pending_ = -1;
+            continue;
+        }
+        ssize_t k = read(fd_, &c, 1);
+        if (k < 0 && errno == EINTR) continue;
+        if (k <= 0) break;
+        if (ouigtab[c]) continue;
+        if (outrtab) c = outrtab[c];
+        if (c == '\r' && addlf) {
+            buf[got++] = '\r';
+            pending_ = '\n';
+        } else if (c == '\n' && addcr) {
+            buf[got++] = '\r';
+            pending_ = '\n';
+        } else {
+            buf[got++] = c;
+        }
+    }
+    return got;
+}
+
+int SendFile::rdfile(uint8_t* buf, int len) {
+    int n;
+    if (!coder_) {
+        n = rdraw(buf, len);
+    } else {
+        uint8_t in[8192];
+        while (coder_->avail() < static_cast<size_t>(len) && !coder_->finished()) {
+            int k = rdraw(in, sizeof in);
+            if (k <= 0)
+                coder_->finish();
+            else
+                coder_->put(in, static_cast<size_t>(k));
+        }
+        n = static_cast<int>(coder_->take(buf, static_cast<size_t>(len)));
+    }
+    if (n < len) std::memset(buf + n, fillchar, static_cast<size_t>(len - n));
+    return n;
+}
+
+// ---- receiving ---------------------------------------------------------------------------
+
+void RcvFile::begin(long opts, bool docomp, long limit) {
+    opts_ = opts;
+    docomp_ = docomp;
+    conv_ = (opts & OPT_CONV) != 0;
+    synccount_ = rcvsync;
+    err.clear();
+    if (docomp_) dec_.start([this](const uint8_t* p, size_t n) { return wrconv(p, n); }, limit);
+}
+
+bool RcvFile::wrconv(const uint8_t* p, size_t n) {
+    fbytcnt += static_cast<long>(n);
+    if (!conv_) {
+        if (!part.write(p, n)) return false;
+    } else {
+        cbuf_.clear();
+        const bool cr2lf = (opts_ & OPT_C) && hismachine == 2;
+        const bool stripeol = !cr2lf && (opts_ & (OPT_M | OPT_U | OPT_C));
+        const bool crlf = (opts_ & OPT_M) != 0;
+        for (size_t i = 0; i < n; i++) {
+            uint8_t c = p[i];
+            if (opts_ & OPT_T) {
+                if (inigtab[c]) continue;
+                if (intrtab) c = intrtab[c];
+                if (c == '\n' && addcr) cbuf_.push_back('\r');
+                if (c == '\r' && addlf) {
+                    cbuf_.push_back('\r');
+                    c = '\n';
+                }
+            }
+            if (cr2lf && c == '\r') {
+                c = '\n';
+            } else if (stripeol) {
+                if (c == '\r' || c == 0x1a || c == 0) continue;
+                if (crlf && c == '\n') cbuf_.push_back('\r');
+            }
+            cbuf_.push_back(c);
+        }
+        if (!part.write(cbuf_.data(), cbuf_.size())) return false;
+    }
+    if (rcvsync > 0 && (synccount_ -= static_cast<long>(n)) <= 0) {
+        synccount_ = rcvsync;
+        part.sync();
+    }
+    return true;
+}
+
+bool RcvFile::wrfile(const uint8_t* p, int n) {
+    if (n <= 0) return true;
+    if (!docomp_) {
+        if (!wrconv(p, static_cast<size_t>(n))) {
+            err = weabmsg;
+            return false;
+        }
+        return true;
+    }
+    switch (dec_.push(p, static_cast<size_t>(n))) {
+    case LzwDecoder::OK:
+        return true;
+    case LzwDecoder::WRITEERR:
+        err = weabmsg;
+        return false;
+    case LzwDecoder::BADMAGIC:
+        err = bmabmsg;
+        return false;
+    default:
+        err = deabmsg;
+        return false;
+    }
+}
+
+bool RcvFile::finish() {
+    if (docomp_) {
+        switch (dec_.finish()) {
+        case LzwDecoder::OK:
+            break;
+        case LzwDecoder::WRITEERR:
+            err = weabmsg;
+            return false;
+        case LzwDecoder::SHORT:
+            err = dlabmsg;
+            return false;
+        case LzwDecoder::BADMAGIC:
+            err = bmabmsg;
+            return false;
+        default:
+            err = deabmsg;
+            return false;
+        }
+    }
+    if (addeof && (opts_ & OPT_M)) {
+        const uint8_t z = 0x1a;
+        if (!part.write(&z, 1)) {
+            err = weabmsg;
+            return false;
+        }
+    }
+    return true;
+}
