@@ -23,6 +23,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -174,9 +175,20 @@ int getpath(char* buf, const char* name) {
         p += name;
         if (p.size() > PATHMAX) p.resize(PATHMAX);
         std::memcpy(buf, p.c_str(), p.size() + 1);
-        return access(buf, F_OK) == 0;
+        if (access(buf, F_OK) != 0) return false;
+        // These files are run or trusted: one that another user could have written is refused.
+        struct stat st {};
+        if (stat(buf, &st) == 0 &&
+            ((st.st_mode & (S_IWGRP | S_IWOTH)) || (st.st_uid != getuid() && st.st_uid != 0))) {
+            zzprintf("%s can be written by other users: not used\r\n", buf);
+            return false;
+        }
+        return true;
     };
-    if (tryin(".")) return 1;
+    // The current directory may be anyone's (a download or a shared directory), so it is
+    // searched only when VORNCWD is set.
+    const char* cwd = std::getenv("VORNCWD");
+    if (cwd && *cwd && tryin(".")) return 1;
     if (tryin(gethomedir())) return 1;
     const char* dir = std::getenv("VORNDIR");
     return tryin(dir ? dir : "/usr/vorn") ? 1 : 0;

@@ -61,8 +61,11 @@ void applyflags(const std::string& word);
 void xprescan(int argc, char** argv);
 // Runs a start-up script: 1 system, 0 user, 2 exit. 0 when none was found.
 int runvornrc(int which);
-// Searches ".", the home directory and VORNDIR (or "/usr/vorn") for `name`; the path found (at
-// most PATHMAX characters) is left in `buf`, which holds PATHMAX + 1 bytes. 1 when found.
+// Searches the home directory and VORNDIR (or "/usr/vorn") for `name`, and first "." when the
+// environment variable VORNCWD is set; the path found (at most PATHMAX characters) is left in
+// `buf`, which holds PATHMAX + 1 bytes. A file that other users can write (group or other
+// write permission, or another owner than the user or root) is refused with a message and the
+// search goes on. 1 when found.
 int getpath(char* buf, const char* name);
 void banner();
 // Prints the hint line naming the menu and help keys.

@@ -171,12 +171,11 @@ std::vector<pid_t> sessionpids(pid_t sid) {
 }
 
 // Hangs the line's session up: SIGHUP (and SIGCONT, for stopped jobs) to the terminal's
-// foreground group, the program's group and every process of the session, as a terminal does
-// when its line drops. Whatever is left after the grace period is killed, and the program is
-// reaped, so nothing started on the line outlives it or is left a zombie.
-void hangup(int master) {
+// foreground group `fg` (-1 when unknown), the program's group and every process of the session, as
+// a terminal does when its line drops. Whatever is left after the grace period is killed, and the
+// program is reaped, so nothing started on the line outlives it or is left a zombie.
+void hangup(pid_t fg) {
     if (ptysid <= 0) return;
-    pid_t fg = master >= 0 ? tcgetpgrp(master) : -1;
     auto signalall = [&](int sig) {
         if (fg > 0) kill(-fg, sig);
         kill(-ptysid, sig);
@@ -346,8 +345,9 @@ int dopty() {
     int fl = fcntl(master, F_GETFL);
     if (fl < 0 || fcntl(master, F_SETFL, fl | O_NONBLOCK) < 0) {
         std::fprintf(stderr, "%s: Error %d\n", progname(), errno);
-        hangup(master);
+        pid_t fg = tcgetpgrp(master);
         close(master);
+        hangup(fg);
         restorechld();
         exitmsg(PTYEXIT_EXEC);
         return -1;
@@ -390,9 +390,11 @@ int ptypoll() {
 }
 
 int ptyexit() {
-    // The hang-up needs the master to find the terminal's foreground group.
-    hangup(comfd);
+    // The terminal's foreground group is asked for before the master goes; a program that
+    // ignores the hang-up then also meets end of file on its terminal.
+    pid_t fg = comfd >= 0 ? tcgetpgrp(comfd) : -1;
     closecom();
+    hangup(fg);
     restorechld();
     return 0;
 }

@@ -2,11 +2,13 @@
 #include "core/start.h"
 #include "support/console_fixture.h"
 #include "support/harness.h"
+#include "support/portsupport.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -101,7 +103,9 @@ TEST(Options, XPrescanSkipsArgumentsOfLBAndS) {
     startreset();
 }
 
-TEST(Getpath, CurrentDirectoryThenHomeThenVorndir) {
+namespace fs = std::filesystem;
+
+TEST(Getpath, HomeThenVorndirTheCurrentDirectoryOnlyWhenAllowedNothingOthersCanWrite) {
     TempDir cwd, home, vorndir;
     char keep[4096];
     ASSERT_NE(getcwd(keep, sizeof keep), nullptr);
@@ -109,14 +113,29 @@ TEST(Getpath, CurrentDirectoryThenHomeThenVorndir) {
     std::string oldhome = getenv("HOME") ? getenv("HOME") : "";
     setenv("HOME", home.path().c_str(), 1);
     setenv("VORNDIR", (vorndir.path().string() + "/").c_str(), 1);
+    unsetenv("VORNCWD");
     char buf[PATHMAX + 1];
     EXPECT_EQ(getpath(buf, ".vornrc"), 0);
+    cwd.write(".vornrc", ""); // a file in the current directory is not taken by default
+    EXPECT_EQ(getpath(buf, ".vornrc"), 0);
     // Each place found hides the ones after it; VORNDIR's "/" is not doubled.
-    for (const TempDir* where : {&vorndir, &home, &cwd}) {
+    for (const TempDir* where : {&vorndir, &home}) {
         where->write(".vornrc", "");
         EXPECT_EQ(getpath(buf, ".vornrc"), 1);
-        EXPECT_EQ(std::string(buf), where == &cwd ? "./.vornrc" : where->file(".vornrc").string());
+        EXPECT_EQ(std::string(buf), where->file(".vornrc").string());
     }
+    setenv("VORNCWD", "1", 1);
+    EXPECT_EQ(getpath(buf, ".vornrc"), 1);
+    EXPECT_EQ(std::string(buf), "./.vornrc");
+    // A file others can write is refused, saying so, and the search goes on.
+    for (auto perm : {fs::perms::group_write, fs::perms::others_write}) {
+        fs::permissions(cwd.file(".vornrc"), perm, fs::perm_options::add);
+        std::string out = captureconsole([&] { EXPECT_EQ(getpath(buf, ".vornrc"), 1); });
+        EXPECT_EQ(std::string(buf), home.file(".vornrc").string());
+        EXPECT_EQ(out, "./.vornrc can be written by other users: not used\r\n");
+        fs::permissions(cwd.file(".vornrc"), perm, fs::perm_options::remove);
+    }
+    unsetenv("VORNCWD");
     // A candidate longer than 64 characters is cut, and then is not found.
     EXPECT_EQ(getpath(buf, std::string(80, 'n').c_str()), 0);
     EXPECT_EQ(std::strlen(buf), 64u);

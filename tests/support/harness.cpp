@@ -109,7 +109,7 @@ VornRun::VornRun(std::vector<std::string> args, RunOptions opt)
         setenv("VORNDIR", dir_.path().c_str(), 1);
         setenv("TERM", opt.term.c_str(), 1);
         for (const char* v :
-             {"VORNFLAGS", "VORNSYS", "VORNRC", "VORNEX", "TERMCAP", "LINES", "COLUMNS"})
+             {"VORNFLAGS", "VORNSYS", "VORNRC", "VORNEX", "VORNCWD", "TERMCAP", "LINES", "COLUMNS"})
             unsetenv(v);
         for (auto& [k, v] : opt.env)
             setenv(k.c_str(), v.c_str(), 1);
@@ -205,6 +205,7 @@ void VornRun::drain() {
 }
 
 bool VornRun::waitUntil(const std::function<bool()>& cond, double seconds) {
+    marked_ = false; // every wait ends the step; the next type() begins another
     auto end = Clock::now() + std::chrono::duration<double>(seconds);
     for (;;) {
         if (cond()) return true;
