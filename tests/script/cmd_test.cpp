@@ -226,8 +226,9 @@ TEST_F(Cmd, EachFileHasItsOwnProceduresLevelsAndArguments) {
                        "proc p\nif f\nendproc\n"}},
          "in if\r\n"},
         // do @p without arguments passes none on.
-        {{{"main.cmd", "do @p\ndo @p y\nproc p\ndisplay '[$1]', _1\nendp\n"}},
-         "[]\r\n[y]y\r\n"},
+        {{{"main.cmd", "do @p y\nproc p\ndisplay '[$1]', _1\ndo @q\nendp\n"
+                       "proc q\ndisplay '[$1]', _1\nendp\n"}},
+         "[y]y\r\n[]\r\n"},
         // ^Z at the start of a line ends that line only; so does one inside a line.
         {{{"main.cmd", "display 1\n\x1a\ndisplay 2\x1a" "display 3\n"}}, "1\r\n2\r\n3\r\n"},
         // eval('return') in a one-line for ends its file once, not its caller too.
