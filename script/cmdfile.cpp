@@ -299,12 +299,13 @@ int decimal(const char* text, bool* ok) {
     return static_cast<int>(v);
 }
 
-// Where the line that just failed is: the file, its line number and the procedure. Printed
-// once per error, by the innermost file, after the message itself.
-bool whereshown = false;
+// Where the line that just gave a message is: the file, its line number and the procedure.
+// Printed once after the messages of a line, by the innermost file that ran the line: a
+// caller whose `do` line only passed on messages already placed adds nothing.
+unsigned long placedat = 0; // errmsgs when the last place was printed
 void showwhere(int level) {
-    if (whereshown || !gfp || flevel < level - 1) return;
-    whereshown = true;
+    if (placedat == errmsgs || !gfp || flevel < level - 1) return;
+    placedat = errmsgs;
     std::string f = visible(gfp->path().c_str());
     if (procname)
         zzprintf("in %s line %d, procedure %s\r\n", f.c_str(), gfp->lineno(),
@@ -398,7 +399,6 @@ int cmdfil2(int count, char** words, std::unique_ptr<ScriptFile> owned, const ch
             gerrno = RC_OK;
             break;
         }
-        whereshown = false;
         const unsigned long msgs = errmsgs;
         int rc = docmdline(*line);
         if (!keeperrno) gerrno = rc;

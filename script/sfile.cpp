@@ -2,6 +2,9 @@
 
 #include "script/cmd.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <utility>
 
 ScriptFile::ScriptFile(FILE* fp, std::string path) : fp_(fp), path_(std::move(path)) {}
@@ -17,12 +20,18 @@ bool ScriptFile::fill(size_t upto) {
             eof_ = true;
             break;
         }
+        // read() rather than fread(): a pipe or terminal gives what it has, so a file fed
+        // line by line runs line by line.
         char buf[4096];
-        size_t n = fread(buf, 1, sizeof buf, fp_);
-        if (n == 0) {
+        int fd = fileno(fp_);
+        ssize_t got = fd >= 0 ? read(fd, buf, sizeof buf)
+                              : static_cast<ssize_t>(fread(buf, 1, sizeof buf, fp_));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
             eof_ = true;
             break;
         }
+        auto n = static_cast<size_t>(got);
         size_t room = static_cast<size_t>(SFILEMAX) - data_.size();
         data_.append(buf, n < room ? n : room);
     }

@@ -4,6 +4,8 @@
 
 #include "core/os.h"
 #include "core/start.h"
+#include "emulators/emulate.h"
+#include "ports/settings.h"
 #include "script/expr.h"
 #include "support/harness.h"
 
@@ -224,8 +226,9 @@ TEST_F(Cmd, EachFileHasItsOwnProceduresLevelsAndArguments) {
                        "proc p\nif f\nendproc\n"}},
          "in if\r\n"},
         // do @p without arguments passes none on.
-        {{{"main.cmd", "do @p\ndo @p y\nproc p\ndisplay '[$1]', _1\nendp\n"}},
-         "[]\r\n[y]y\r\n"},
+        {{{"main.cmd", "do @p y\nproc p\ndisplay '[$1]', _1\ndo @q\nendp\n"
+                       "proc q\ndisplay '[$1]', _1\nendp\n"}},
+         "[y]y\r\n[]\r\n"},
         // ^Z at the start of a line ends that line only; so does one inside a line.
         {{{"main.cmd", "display 1\n\x1a\ndisplay 2\x1a" "display 3\n"}}, "1\r\n2\r\n3\r\n"},
         // eval('return') in a one-line for ends its file once, not its caller too.
@@ -238,6 +241,11 @@ TEST_F(Cmd, EachFileHasItsOwnProceduresLevelsAndArguments) {
           {"a1.txt", ""}, {"b2.txt", ""}, {"c3.txt", ""}, {"e.txt", ""}},
          "a1.txt\r\nb2.txt\r\nc3.txt\r\nd[1].txt\r\nDO expected\r\nin main.cmd line 3\r\n"
          "block\r\nUnmatched ENDFOR\r\nin main.cmd line 5\r\n"},
+        // A message is placed once, by the file whose line gave it, even when its caller's
+        // line goes on to fail for another reason later.
+        {{{"main.cmd", "set error off\ndo sub\ndisplay 'main'\ndo sub2\n"},
+          {"sub.cmd", "bogus\ndisplay 'sub'\n"}, {"sub2.cmd", "return 1\n"}},
+         "Unknown command: 'bogus'\r\nin sub.cmd line 1\r\nsub\r\nmain\r\n"},
         // Script text in messages shows its control bytes.
         {{{"main.cmd", "set error off\n\x1b[2J\ndisplay \x9b" "1\n"}},
          "Unknown command: '^[[2J'\r\nin main.cmd line 2\r\ndisplay \\x9B1\r\n"
@@ -274,12 +282,14 @@ TEST_F(Cmd, TheEndOfACalledFileCancelsItsDelay) {
 }
 
 TEST_F(Cmd, VornbitsFollowTheSettings) {
-    // At power-on: display parity masking, maskpar, abort, error, revdim, wrap and bsdel.
-    constexpr int32_t defaults = 0x1 | 0x2 | 0x4 | 0x200 | 0x4000 | 0x1000000 | 0x8000000;
-    // Tab expansion is on when the console cannot set tab stops, so it is left out.
+    // At power-on: maskpar, abort, error, revdim, wrap and bsdel. The display's own parity
+    // masking is whatever the emulation chose, and tab expansion is on when the console cannot
+    // set tab stops, so those two follow their flags.
+    constexpr int32_t defaults = 0x2 | 0x4 | 0x200 | 0x4000 | 0x1000000 | 0x8000000;
     ExprValue v;
     EXPECT_EQ(expr(v, "vornbits()"), V_NUM);
-    EXPECT_EQ(v.number & ~0x800, defaults);
+    EXPECT_EQ(v.number & ~0x801, defaults);
+    EXPECT_EQ(v.number & 0x801, (vmaskpar ? 0x1 : 0) | (vtabex ? 0x800 : 0));
     // clang-format off
     const struct { const char* option; int32_t bit; } rows[] = {
         {"abort", 0x4}, {"bsdel", 0x8000000}, {"control", 0x20}, {"destbs", 0x40},
