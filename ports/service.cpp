@@ -23,14 +23,14 @@ bool isblank(char c) {
     return c == ' ' || c == '\t';
 }
 
-// Reads a line at a prompt with echo. ^D on an empty line ends the program while no line was
-// ever opened (start-up); later it only cancels, since the prompt may come from a script or
-// the escape prompt of a session the user wants to keep.
+// Reads a line at a prompt with echo. ^D on an empty line ends the program while no line is
+// open (at start-up, or after the line was lost); with a live connection it only cancels, since
+// the prompt then comes from a script or the escape prompt of a session the user wants to keep.
 bool askline(const char* prompt, std::string& answer) {
     char buf[NGETS_MAX + 1] = {};
     zzprintf("%s", prompt);
     if (ngets(buf, NG_ECHO | NG_EOF)) {
-        if (!lineopened) doneterm(0);
+        if (COM == &nulfunc || comfd < 0) doneterm(0);
         answer.clear();
         return false;
     }
@@ -213,7 +213,6 @@ int openline(const std::string& name, const std::string& transport, const std::s
     bool opened = cominit(transport.c_str()) >= 0;
     if (opened && COM->vt(node.c_str()) >= 0) {
         curnodename = node;
-        lineopened = 1;
         return 1;
     }
     if (opened) comexit();
@@ -284,5 +283,4 @@ int chkconnect() {
 
 void servicereset() {
     curnodename.clear();
-    lineopened = 0;
 }

@@ -7,7 +7,6 @@
 #include <string>
 
 inline std::string curnodename; // node of the current connection
-inline int lineopened = 0;      // a service connection succeeded since start-up
 
 // The service directory and other files that steer connections are looked for in the home
 // directory, then in VORNDIR (default /usr/vorn); the current directory only when the name
