@@ -164,6 +164,10 @@ void xprescan(int argc, char** argv) {
     }
 }
 
+// Start-up scripts and the termcap file run commands or steer the console, so one planted in
+// whatever directory the program happens to start in must not be read: only the home
+// directory and VORNDIR are searched, and a file there is used only when the user or root
+// owns it and nobody else may write it.
 int getpath(char* buf, const char* name) {
     auto tryin = [&](const char* dir) {
         std::string p;
@@ -174,9 +178,8 @@ int getpath(char* buf, const char* name) {
         p += name;
         if (p.size() > PATHMAX) p.resize(PATHMAX);
         std::memcpy(buf, p.c_str(), p.size() + 1);
-        return access(buf, F_OK) == 0;
+        return access(buf, F_OK) == 0 && usablefile(buf);
     };
-    if (tryin(".")) return 1;
     if (tryin(gethomedir())) return 1;
     const char* dir = std::getenv("VORNDIR");
     return tryin(dir ? dir : "/usr/vorn") ? 1 : 0;

@@ -61,8 +61,9 @@ void applyflags(const std::string& word);
 void xprescan(int argc, char** argv);
 // Runs a start-up script: 1 system, 0 user, 2 exit. 0 when none was found.
 int runvornrc(int which);
-// Searches ".", the home directory and VORNDIR (or "/usr/vorn") for `name`; the path found (at
-// most PATHMAX characters) is left in `buf`, which holds PATHMAX + 1 bytes. 1 when found.
+// Searches the home directory, then VORNDIR (or "/usr/vorn"), never the current directory, for
+// `name`, passing over copies others may write; the path found (at most PATHMAX characters) is
+// left in `buf`, which holds PATHMAX + 1 bytes. 1 when found.
 int getpath(char* buf, const char* name);
 void banner();
 // Prints the hint line naming the menu and help keys.

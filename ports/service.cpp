@@ -71,6 +71,12 @@ int trustedfile(const char* path) {
     return 1;
 }
 
+int usablefile(const char* path) {
+    if (trustedfile(path)) return 1;
+    zzprintf("Ignoring %s: not owned by you or root, or writable by others\r\n", path);
+    return 0;
+}
+
 int getsafepath(std::string& path, const char* name) {
     path.clear();
     if (!name || !*name) return 0;
@@ -85,11 +91,7 @@ int getsafepath(std::string& path, const char* name) {
         std::string p = dir;
         if (p.back() != '/') p += '/';
         p += name;
-        if (access(p.c_str(), F_OK) != 0) continue;
-        if (!trustedfile(p.c_str())) {
-            zzprintf("Ignoring %s: not owned by you or root, or writable by others\r\n", p.c_str());
-            continue;
-        }
+        if (access(p.c_str(), F_OK) != 0 || !usablefile(p.c_str())) continue;
         path = p;
         return 1;
     }

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -101,7 +103,7 @@ TEST(Options, XPrescanSkipsArgumentsOfLBAndS) {
     startreset();
 }
 
-TEST(Getpath, CurrentDirectoryThenHomeThenVorndir) {
+TEST(Getpath, HomeThenVorndirNeverTheCurrentDirectoryAndOnlyTrustedFiles) {
     TempDir cwd, home, vorndir;
     char keep[4096];
     ASSERT_NE(getcwd(keep, sizeof keep), nullptr);
@@ -110,13 +112,18 @@ TEST(Getpath, CurrentDirectoryThenHomeThenVorndir) {
     setenv("HOME", home.path().c_str(), 1);
     setenv("VORNDIR", (vorndir.path().string() + "/").c_str(), 1);
     char buf[PATHMAX + 1];
-    EXPECT_EQ(getpath(buf, ".vornrc"), 0);
+    cwd.write(".vornrc", "");
+    EXPECT_EQ(getpath(buf, ".vornrc"), 0); // a file in the current directory is not read
     // Each place found hides the ones after it; VORNDIR's "/" is not doubled.
-    for (const TempDir* where : {&vorndir, &home, &cwd}) {
+    for (const TempDir* where : {&vorndir, &home}) {
         where->write(".vornrc", "");
         EXPECT_EQ(getpath(buf, ".vornrc"), 1);
-        EXPECT_EQ(std::string(buf), where == &cwd ? "./.vornrc" : where->file(".vornrc").string());
+        EXPECT_EQ(std::string(buf), where->file(".vornrc").string());
     }
+    // A copy others may write is passed over.
+    chmod(home.file(".vornrc").c_str(), 0666);
+    EXPECT_EQ(getpath(buf, ".vornrc"), 1);
+    EXPECT_EQ(std::string(buf), vorndir.file(".vornrc").string());
     // A candidate longer than 64 characters is cut, and then is not found.
     EXPECT_EQ(getpath(buf, std::string(80, 'n').c_str()), 0);
     EXPECT_EQ(std::strlen(buf), 64u);
