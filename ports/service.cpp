@@ -23,17 +23,14 @@ bool isblank(char c) {
     return c == ' ' || c == '\t';
 }
 
-// Set while try3conn() asks again after a lost line: there ^D is the way out of the program.
-bool retrying = false;
-
-// Reads a line at a prompt with echo. ^D on an empty line ends the program at start-up and
-// after a lost line; otherwise it only cancels, since the prompt may come from a script or
-// the escape prompt of a session the user wants to keep.
+// Reads a line at a prompt with echo. ^D on an empty line ends the program while no line is
+// open (at start-up, or after the line was lost); with a live connection it only cancels, since
+// the prompt then comes from a script or the escape prompt of a session the user wants to keep.
 bool askline(const char* prompt, std::string& answer) {
     char buf[NGETS_MAX + 1] = {};
     zzprintf("%s", prompt);
     if (ngets(buf, NG_ECHO | NG_EOF)) {
-        if (!lineopened || retrying) doneterm(0);
+        if (COM == &nulfunc || comfd < 0) doneterm(0);
         answer.clear();
         return false;
     }
@@ -74,6 +71,12 @@ int trustedfile(const char* path) {
     return 1;
 }
 
+int usablefile(const char* path) {
+    if (trustedfile(path)) return 1;
+    zzprintf("Ignoring %s: not owned by you or root, or writable by others\r\n", path);
+    return 0;
+}
+
 int getsafepath(std::string& path, const char* name) {
     path.clear();
     if (!name || !*name) return 0;
@@ -88,11 +91,7 @@ int getsafepath(std::string& path, const char* name) {
         std::string p = dir;
         if (p.back() != '/') p += '/';
         p += name;
-        if (access(p.c_str(), F_OK) != 0) continue;
-        if (!trustedfile(p.c_str())) {
-            zzprintf("Ignoring %s: not owned by you or root, or writable by others\r\n", p.c_str());
-            continue;
-        }
+        if (access(p.c_str(), F_OK) != 0 || !usablefile(p.c_str())) continue;
         path = p;
         return 1;
     }
@@ -216,7 +215,6 @@ int openline(const std::string& name, const std::string& transport, const std::s
     bool opened = cominit(transport.c_str()) >= 0;
     if (opened && COM->vt(node.c_str()) >= 0) {
         curnodename = node;
-        lineopened = 1;
         return 1;
     }
     if (opened) comexit();
@@ -267,10 +265,6 @@ int servicename(const char* name) {
 int try3conn(const char* name) {
     int empty = 0;
     std::string asked = name ? name : "";
-    struct Retrying {
-        Retrying() { retrying = true; }
-        ~Retrying() { retrying = false; }
-    } guard;
     for (;;) {
         int r = connservice(asked.c_str(), 1);
         if (r > 0) return 0;
@@ -291,5 +285,4 @@ int chkconnect() {
 
 void servicereset() {
     curnodename.clear();
-    lineopened = 0;
 }

@@ -7,7 +7,6 @@
 #include <string>
 
 inline std::string curnodename; // node of the current connection
-inline int lineopened = 0;      // a service connection succeeded since start-up
 
 // The service directory and other files that steer connections are looked for in the home
 // directory, then in VORNDIR (default /usr/vorn); the current directory only when the name
@@ -17,6 +16,8 @@ inline int lineopened = 0;      // a service connection succeeded since start-up
 int getsafepath(std::string& path, const char* name);
 // 1 when `path` is a regular file owned by the user or root and writable only by its owner.
 int trustedfile(const char* path);
+// trustedfile, with a message when the file is refused.
+int usablefile(const char* path);
 
 // Opens a line by name: 1 connected, 0 nothing to do (empty answer, missing node), -1 failure.
 int connservice(const char* name, int interactive);

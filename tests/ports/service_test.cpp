@@ -126,8 +126,7 @@ TEST(ServicePrompts, NodeAndNamePromptsEmptyAnswersAndEndOfFile) {
     const std::tuple<const char*, const char*, int> cases[] = {
         {"h1\r", "h1", 1}, {"\r", "", 0}, {"\x04", "", 0}};
     for (auto [typed, node, result] : cases) {
-        ConsoleFixture fx(false);
-        lineopened = 1; // ^D only cancels once a line was open
+        ConsoleFixture fx; // ^D only cancels while a line is open
         fx.type(typed);
         std::string t, n;
         EXPECT_EQ(getservice("box", t, n, 1), result) << typed;

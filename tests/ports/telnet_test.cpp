@@ -20,6 +20,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <string>
 #include <tuple>
@@ -389,5 +390,47 @@ TEST(TelnetConnect, HostileHostsNeitherHangNorGrow) {
         close(peer);
         comexit();
     }
+}
+} // namespace
+
+namespace {
+TEST(TelnetConnect, AHostThatNeverAnswersTimesOut) {
+    // A listener whose accept queue is full drops further connection requests, so a connect
+    // to it waits like one to an unreachable host.
+    int l = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof sa;
+    ASSERT_EQ(bind(l, reinterpret_cast<sockaddr*>(&sa), len), 0);
+    ASSERT_EQ(listen(l, 0), 0);
+    getsockname(l, reinterpret_cast<sockaddr*>(&sa), &len);
+    std::vector<int> fillers;
+    bool blocked = false;
+    for (int i = 0; i < 8 && !blocked; i++) {
+        int c = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        connect(c, reinterpret_cast<sockaddr*>(&sa), len);
+        fillers.push_back(c);
+        pollfd p{c, POLLOUT, 0};
+        blocked = poll(&p, 1, 200) == 0;
+    }
+    if (blocked) {
+        ConsoleFixture fx(false);
+        waitconn = 1;
+        std::string name = "telnet:127.0.0.1:" + std::to_string(ntohs(sa.sin_port));
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(connservice(name.c_str(), 0), -1);
+        double took =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_GE(took, 0.9);
+        EXPECT_LT(took, 3);
+        EXPECT_NE(fx.output().find("Can't connect to 127.0.0.1:"), std::string::npos);
+        waitconn = 30;
+    } else {
+        GTEST_LOG_(INFO) << "this system accepts every loopback connection; time-out not shown";
+    }
+    for (int c : fillers)
+        close(c);
+    close(l);
 }
 } // namespace
