@@ -29,13 +29,9 @@ bool printing() {
 }
 
 // stand-in until printing exists: screen printing has nowhere to go.
-int tprint(int) {
-    return -1;
-}
+int tprint(int) { return -1; }
 int tprlin(const uint16_t*, int) {
     zzprintf("Printing is not built yet\r\n");
     return -1;
 }
-int emprint(int) {
-    return 0;
-}
+int emprint(int) { return 0; }

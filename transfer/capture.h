@@ -8,7 +8,7 @@ int captfile(const char* name, int turnon);
 const char* captname();
 int capture(int c);
 int setprint(int state);
-bool printing();   // printer output is active
+bool printing(); // printer output is active
 extern int prstat; // printer state: bit 2 printer controller on, bit 4 auto-print on
 extern int nocapt; // raw screen output is not captured
 // Offers a byte on its way to the screen to the printer; 1 when the printer took it.

@@ -154,8 +154,8 @@ void LzwDecoder::start(Sink sink, long limit) {
     in_.clear();
     inpos_ = 0;
     for (int i = 0; i < 256; i++)
-        prefix_[i] = 0, suffix_[i] = static_cast<uint8_t>(i);
-    obuf_.clear();
+        prefix_[i] = 0, suffix_[i] = static_cast<uint8_t>(i), dlen_[i] = 1;
+    olen_ = 0;
     grpbits_ = grpoff_ = 0;
     n_bits_ = 9, maxcode_ = 511, free_ent_ = LZW_FIRST, clear_flg_ = 0;
     oldcode_ = -1, finchar_ = 0;
@@ -165,9 +165,9 @@ void LzwDecoder::start(Sink sink, long limit) {
 }
 
 LzwDecoder::Status LzwDecoder::flushout() {
-    if (!obuf_.empty()) {
-        bool ok = sink_ ? sink_(obuf_.data(), obuf_.size()) : true;
-        obuf_.clear();
+    if (olen_ > 0) {
+        bool ok = sink_ ? sink_(obuf_.data(), olen_) : true;
+        olen_ = 0;
         if (!ok) return err_ = WRITEERR;
     }
     return OK;
@@ -201,76 +201,124 @@ LzwDecoder::Status LzwDecoder::decode(bool final) {
         inpos_ += 3;
         gothdr_ = true;
     }
+    // The hot state lives in locals: the output is written through byte pointers, which would
+    // otherwise make the compiler reload every member after each byte.
+    int n_bits = n_bits_, maxcode = maxcode_, free_ent = free_ent_, clear_flg = clear_flg_;
+    int grpoff = grpoff_, grpbits = grpbits_, oldcode = oldcode_, finchar = finchar_;
+    bool afterclear = afterclear_;
+    long outcount = outcount_;
+    size_t olen = olen_, inpos = inpos_;
+    uint16_t* const prefix = prefix_;
+    uint8_t* const suffix = suffix_;
+    uint16_t* const dlen = dlen_;
+    uint8_t* const obuf = obuf_.data();
+    const uint8_t* const in = in_.data();
+    const size_t insize = in_.size();
+    Status st = OK;
     for (;;) {
         // getcode: a new group when the current one is used up, the width grew, or after CLEAR.
-        if (clear_flg_ > 0 || grpoff_ >= grpbits_ || free_ent_ > maxcode_) {
-            if (free_ent_ > maxcode_) {
-                n_bits_++;
-                maxcode_ = n_bits_ == LZW_MAXBITS ? LZW_MAXMAX : (1 << n_bits_) - 1;
+        if (clear_flg > 0 || grpoff >= grpbits || free_ent > maxcode) {
+            if (free_ent > maxcode) {
+                n_bits++;
+                maxcode = n_bits == LZW_MAXBITS ? LZW_MAXMAX : (1 << n_bits) - 1;
             }
-            if (clear_flg_ > 0) n_bits_ = 9, maxcode_ = 511, clear_flg_ = 0;
-            grpbits_ = grpoff_ = 0; // used up until a group is read
-            size_t avail = in_.size() - inpos_;
-            size_t take = static_cast<size_t>(n_bits_);
+            if (clear_flg > 0) n_bits = 9, maxcode = 511, clear_flg = 0;
+            grpbits = grpoff = 0; // used up until a group is read
+            size_t avail = insize - inpos;
+            size_t take = static_cast<size_t>(n_bits);
             if (avail < take) {
-                if (!final || avail == 0) return OK;
+                if (!final || avail == 0) break;
                 take = avail;
             }
             std::memset(grp_, 0, sizeof grp_);
-            std::memcpy(grp_, in_.data() + inpos_, take);
-            inpos_ += take;
-            grpbits_ = static_cast<int>(take) * 8 - (n_bits_ - 1);
-            if (grpbits_ <= 0) continue; // a tail too short to hold a code
+            std::memcpy(grp_, in + inpos, take);
+            inpos += take;
+            grpbits = static_cast<int>(take) * 8 - (n_bits - 1);
+            if (grpbits <= 0) continue; // a tail too short to hold a code
         }
-        const int byte = grpoff_ >> 3, r = grpoff_ & 7;
+        const int byte = grpoff >> 3, r = grpoff & 7;
         const uint32_t v = grp_[byte] | (grp_[byte + 1] << 8) | (grp_[byte + 2] << 16);
-        int code = static_cast<int>((v >> r) & ((1u << n_bits_) - 1));
-        grpoff_ += n_bits_;
+        int code = static_cast<int>((v >> r) & ((1u << n_bits) - 1));
+        grpoff += n_bits;
 
-        if (oldcode_ < 0) { // the first code of the stream is a plain character
-            if (code >= 256) return err_ = BADCODE;
-            oldcode_ = finchar_ = code;
-            afterclear_ = false;
-            obuf_.push_back(static_cast<uint8_t>(code));
-            outcount_++;
+        if (oldcode < 0) { // the first code of the stream is a plain character
+            if (code >= 256) {
+                st = BADCODE;
+                break;
+            }
+            oldcode = finchar = code;
+            afterclear = false;
+            obuf[olen++] = static_cast<uint8_t>(code);
+            outcount++;
         } else if (code == LZW_CLEAR) {
-            clear_flg_ = 1;
-            free_ent_ = LZW_FIRST - 1;
-            afterclear_ = true;
+            clear_flg = 1;
+            free_ent = LZW_FIRST - 1;
+            afterclear = true;
             continue;
         } else {
-            if (afterclear_ && code >= 256) return err_ = BADCODE;
-            if (code > free_ent_) return err_ = BADCODE;
+            if ((afterclear && code >= 256) || code > free_ent) {
+                st = BADCODE;
+                break;
+            }
             const int incode = code;
-            int sp = 0;
-            if (code == free_ent_) {
-                stack_[sp++] = static_cast<uint8_t>(finchar_);
-                code = oldcode_;
+            // The string is written straight into place, last character first: its length is
+            // known from the table, so no stack is needed.
+            int len;
+            uint8_t* const base = obuf + olen;
+            uint8_t* end;
+            if (code == free_ent) { // the string being defined: the old string + its first
+                len = dlen[oldcode] + 1;
+                end = base + len - 1;
+                *end-- = static_cast<uint8_t>(finchar);
+                code = oldcode;
+            } else {
+                len = dlen[code];
+                end = base + len - 1;
             }
-            while (code >= 256) {
-                if (sp >= LZW_MAXMAX) return err_ = BADCODE;
-                stack_[sp++] = suffix_[code];
-                code = prefix_[code];
+            if (len > LZW_MAXMAX) {
+                st = BADCODE;
+                break;
             }
-            finchar_ = suffix_[code];
-            stack_[sp++] = static_cast<uint8_t>(finchar_);
-            if (limit_ >= 0 && outcount_ + sp > limit_) return err_ = TOOLONG;
-            outcount_ += sp;
-            while (sp > 0)
-                obuf_.push_back(stack_[--sp]);
-            if (free_ent_ < LZW_MAXMAX) {
-                prefix_[free_ent_] = static_cast<uint16_t>(oldcode_);
-                suffix_[free_ent_] = static_cast<uint8_t>(finchar_);
-                free_ent_++;
+            while (code >= 256 && end > base) {
+                *end-- = suffix[code];
+                code = prefix[code];
             }
-            oldcode_ = incode;
-            afterclear_ = false;
+            if (end != base || code >= 256) { // a length that does not match the chain
+                st = BADCODE;
+                break;
+            }
+            *end = suffix[code];
+            finchar = suffix[code];
+            if (limit_ >= 0 && outcount + len > limit_) {
+                st = TOOLONG;
+                break;
+            }
+            outcount += len;
+            olen += static_cast<size_t>(len);
+            if (free_ent < LZW_MAXMAX) {
+                prefix[free_ent] = static_cast<uint16_t>(oldcode);
+                suffix[free_ent] = static_cast<uint8_t>(finchar);
+                dlen[free_ent] = static_cast<uint16_t>(std::min(dlen[oldcode] + 1, LZW_MAXMAX));
+                free_ent++;
+            }
+            oldcode = incode;
+            afterclear = false;
         }
-        if (limit_ >= 0 && outcount_ > limit_) return err_ = TOOLONG;
-        if (obuf_.size() >= 16384) {
-            if (Status s = flushout(); s != OK) return s;
+        if (olen >= OBUFSIZ) {
+            olen_ = olen;
+            if (flushout() != OK) {
+                st = WRITEERR;
+                olen = 0;
+                break;
+            }
+            olen = 0;
         }
     }
+    n_bits_ = n_bits, maxcode_ = maxcode, free_ent_ = free_ent, clear_flg_ = clear_flg;
+    grpoff_ = grpoff, grpbits_ = grpbits, oldcode_ = oldcode, finchar_ = finchar;
+    afterclear_ = afterclear, outcount_ = outcount, olen_ = olen, inpos_ = inpos;
+    if (st != OK) err_ = st;
+    return st;
 }
 
 std::string prratio(long num, long den) {

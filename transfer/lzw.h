@@ -96,8 +96,10 @@ class LzwDecoder {
     size_t inpos_ = 0;
     uint16_t prefix_[LZW_MAXMAX] = {};
     uint8_t suffix_[LZW_MAXMAX] = {};
-    uint8_t stack_[LZW_MAXMAX + 1] = {};
-    std::vector<uint8_t> obuf_;
+    uint16_t dlen_[LZW_MAXMAX] = {}; // string length per code
+    static constexpr size_t OBUFSIZ = 65536;
+    std::vector<uint8_t> obuf_ = std::vector<uint8_t>(OBUFSIZ + LZW_MAXMAX + 1);
+    size_t olen_ = 0;
     uint8_t grp_[LZW_MAXBITS + 2] = {};
     int grpbits_ = 0, grpoff_ = 0; // bits usable in the current group, bits consumed
     int n_bits_ = 9, maxcode_ = 511, free_ent_ = LZW_FIRST, clear_flg_ = 0;

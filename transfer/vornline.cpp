@@ -8,21 +8,35 @@
 
 #include <poll.h>
 
-int vgetc(int seconds) {
+namespace {
+int pushback = -1; // a byte read to look ahead, given out again first
+
+int lineread(int seconds) {
+    if (pushback >= 0) {
+        int c = pushback;
+        pushback = -1;
+        return c;
+    }
+    if (vlinehook) return vlinehook(seconds);
     if (!qempty(comq)) return unqchar(comq) & 0xff;
     int c = comwait(seconds);
     return c >= 0 ? (c & 0xff) : c;
 }
+} // namespace
+
+int vgetc(int seconds) {
+    return lineread(seconds);
+}
 
 bool vgetn(uint8_t* p, int n, int seconds) {
     for (int i = 0; i < n;) {
-        if (!qempty(comq)) {
+        if (!vlinehook && pushback < 0 && !qempty(comq)) {
             int k = unqbytes(comq, p + i, n - i, 0x100);
             if (k == 0) unqchar(comq); // not a byte: dropped
             i += k;
             continue;
         }
-        int c = comwait(seconds);
+        int c = lineread(seconds);
         if (c == -1) vfatal(ccabmsg, 2);
         if (c < 0) return false;
         p[i++] = static_cast<uint8_t>(c);
@@ -41,6 +55,7 @@ void vsendblk(uint8_t type, const uint8_t* data, int n, int count, int seq) {
 }
 
 void vpurge() {
+    pushback = -1;
     qclear(comq);
     if (comfd < 0) return;
     for (int rounds = 0; rounds < 50; rounds++) {
@@ -70,9 +85,8 @@ void vfatal(const char* msg, int code, bool sendetx) {
 }
 
 bool vetxquiet() {
-    if (!qempty(comq)) return false;
-    int c = comwait(1);
+    int c = lineread(1);
     if (c == -2) return true;
-    if (c >= 0) qchar(c, comq); // the queue was empty, so this puts the byte back in front
+    if (c >= 0) pushback = c;
     return false;
 }

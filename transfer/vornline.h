@@ -4,6 +4,10 @@
 
 #include <cstdint>
 
+// Where line bytes come from: the port layer's comwait, or (fuzzing, tests) a replacement that
+// returns a byte, -1 for the abort key or -2 for a time-out without waiting.
+inline int (*vlinehook)(int seconds) = nullptr;
+
 // Variant in force for the batch.
 inline Variant vvar = Variant::VornCRC;
 // The next byte from the line: the queue first, else a wait of up to `seconds`; -1 the abort

@@ -27,6 +27,10 @@ struct Case {
     bool reverse;         // the other end of the pair sends
 };
 
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.what;
+}
+
 class VornMatrix : public ::testing::TestWithParam<Case> {};
 
 TEST_P(VornMatrix, BatchArrivesByteForByte) {
@@ -70,5 +74,30 @@ INSTANTIATE_TEST_SUITE_P(Variants, VornMatrix, ::testing::Values(
     Case{"oldvorn", {}, {"-o"}, "", "", true, true}),
     [](const auto& info) { return std::string(info.param.what); });
 // clang-format on
+
+} // namespace
+
+namespace {
+
+// XFER and GET ask the peer, in remote command mode, to start its own side in-band.
+TEST(VornXfer, RemoteRequestsStartThePeer) {
+    TempDir d;
+    SocatPair pair(d.path().string());
+    ASSERT_TRUE(pair.ok());
+    const std::string up = randombytes(20000, 11), down = textbytes(30000, 12);
+    auto peer = vornline(pair.b, {{"down.txt", down}}, {"-c"});
+    auto me = vornline(pair.a, {{"up.bin", up}});
+    escape(*me, 'X', "up.bin " + peer->dir().path().string());
+    EXPECT_EQ(summaryof(*me), "1 file sent, success") << me->screen();
+    EXPECT_EQ(summaryof(*peer), "1 file received, success") << peer->screen();
+    EXPECT_TRUE(readfile(peer->dir().file("up.bin").string()) == up);
+    // GET: the peer is asked to send (the summaries differ from the ones still on screen).
+    escape(*me, 'G', "down.txt .");
+    EXPECT_TRUE(me->waitFor("1 file received, success", 60)) << me->screen();
+    EXPECT_TRUE(peer->waitFor("1 file sent, success", 60)) << peer->screen();
+    EXPECT_TRUE(readfile(me->dir().file("down.txt").string()) == down);
+    quit(*me);
+    quit(*peer);
+}
 
 } // namespace

@@ -14,8 +14,31 @@ using Files = std::map<std::string, std::string>;
 
 // Starts vorn on `port` with `files` in its directory; `opts` go before the port option.
 // Returns once the line is connected.
+// Returns once the line is connected. `after` go after the port (command files run first).
 std::unique_ptr<VornRun> vornline(const std::string& port, const Files& files = {},
-                                  std::vector<std::string> opts = {});
+                                  std::vector<std::string> opts = {},
+                                  std::vector<std::string> after = {});
+
+// The noisy-line relay (noisyline.py) between two pseudo-terminals it makes with socat, named
+// `dir`/pa and `dir`/pb; `args` are the relay's options. Empty path() when the relay is missing.
+class NoisyLine {
+  public:
+    NoisyLine(const std::string& dir, std::vector<std::string> args);
+    ~NoisyLine();
+    NoisyLine(const NoisyLine&) = delete;
+    NoisyLine& operator=(const NoisyLine&) = delete;
+    bool ok() const { return ok_; }
+    std::string a, b;
+    // Bytes that went from a to b (from the relay's statistics), -1 when unknown.
+    long a2b();
+    void stop();
+    static std::string tool();
+
+  private:
+    bool ok_ = false;
+    int pid_ = -1;
+    std::string stats_;
+};
 // Types the command key, an escape letter and the answer to its prompt.
 void escape(VornRun& run, char letter, const std::string& answer);
 // Waits for the one-line summary a transfer leaves on the screen ("... sent, success");

@@ -10,9 +10,11 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 
 namespace fs = std::filesystem;
@@ -245,6 +247,39 @@ TEST(XferTime, Estimates) {
     out = captureconsole([&] { timefile((p + "f1000").c_str()); });
     EXPECT_NE(out.find("      1000         8     6 secs\r\n"), std::string::npos) << out;
     settingsreset();
+}
+
+} // namespace
+
+namespace {
+
+// A full disk (here: the file size limit, with its signal ignored so write reports EFBIG)
+// is a write error; the old target stays as it was and no part file is left.
+TEST(XferWrite, FullDiskIsAWriteErrorAndTheOldFileStays) {
+    TempDir d;
+    d.write("t", "old");
+    struct rlimit old {};
+    getrlimit(RLIMIT_FSIZE, &old);
+    auto oldsig = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 64 * 1024;
+    setrlimit(RLIMIT_FSIZE, &small);
+    RcvFile f;
+    long from = 0;
+    std::string err;
+    ASSERT_EQ(f.part.open(d.file("t").string(), false, -1, from, err), 0);
+    f.begin(0, false, -1);
+    std::vector<uint8_t> block(128, 'x');
+    bool ok = true;
+    for (int i = 0; i < 1000 && ok; i++)
+        ok = f.wrfile(block.data(), 128);
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, oldsig);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(f.err, "File write error");
+    f.part.abandon(false);
+    EXPECT_EQ(d.read("t"), "old");
+    EXPECT_FALSE(d.exists(".t.vorn-part"));
 }
 
 } // namespace
