@@ -442,9 +442,9 @@ int _chrdy(int flush) {
         waitread(flush);
         if (qempty(ttyq)) return 0;
     }
-    int c = unqchar(ttyq);
-    if (c < 256 && vmaskpar) c &= 127;
-    return c;
+    // Typed bytes are never masked: parity masking is for what the line receives, and a
+    // masked UTF-8 byte would become a command key ("\xc3\x85" would open the escape prompt).
+    return unqchar(ttyq);
 }
 
 namespace {
