@@ -129,8 +129,14 @@ void getopts(int* argc, char*** argv) {
     // "+" keeps the traditional rule that options end at the first other word.
     std::string optstring = std::string("+") + VORN_OPTIONS;
     int c;
-    while ((c = getopt(*argc, *argv, optstring.c_str())) != -1)
-        setoption(c, optarg ? optarg : "");
+    while ((c = getopt(*argc, *argv, optstring.c_str())) != -1) {
+        // An unknown letter and a letter without its argument both come back as "?": the
+        // letter itself is in optopt.
+        if (c == '?')
+            aberr("Unknown option ignored: %c\r\n", optopt);
+        else
+            setoption(c, optarg ? optarg : "");
+    }
     int used = optind < 1 ? 1 : optind;
     if (used > *argc) used = *argc;
     *argc -= used;
@@ -235,6 +241,7 @@ void hintline() {
 int vornmain(int argc, char** argv) {
     // 1. Started as "vt": the menu decision is inverted and the port list is an argument.
     bool vtname = argc > 0 && std::strcmp(argv[0], "vt") == 0;
+    msgkeep = 1; // start-up errors are repeated on standard error at the end
     if (vtname) mflag = 1;
 
     // 2.
@@ -266,6 +273,8 @@ int vornmain(int argc, char** argv) {
 
     // 8.
     getopts(&argc, &argv);
+    // The key tables were built by osinit, before -a could be seen.
+    if (aflag) setupkeys();
     // Whether -z was given. The line's own zflag cannot tell after a lost line: falling back to
     // the null line always sets it.
     const bool zoption = zflag;
@@ -355,13 +364,19 @@ int vornmain(int argc, char** argv) {
     if (getsrvtype(curtransport.c_str()) != 'N' && fflag == mflag) enterproc(runmenus, 0);
 
     // 22.
+    msgkeep = 0;
     for (;;) {
         int r = term(nullptr);
         if (r == 1) {
             escape();
         } else if (r == 4) {
             if (!zoption && !portlist.empty()) break;
+            // The errors of a reconnection that fails are the last the user sees.
+            size_t mark = keptcount();
+            msgkeep = 1;
             if (try3conn(nullptr) < 0) break;
+            msgkeep = 0;
+            dropkept(mark);
         } else if (r == 0) {
             break;
         }
@@ -372,6 +387,7 @@ int vornmain(int argc, char** argv) {
 void doneterm(int status) {
     signal(SIGTERM, SIG_IGN);
     donesig = 0;
+    msgkeep = 1;
     if (donecount++ == 0) runvornrc(2);
     setcapt(0);
     setprint(0);
@@ -387,6 +403,7 @@ void doneterm(int status) {
     oflush();
     consexit();
     unsavecons();
+    showkept();
     std::exit(status);
 }
 

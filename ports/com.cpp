@@ -162,7 +162,7 @@ int cominit(const char* list) {
         tried++;
         const Transport* t = findtransport(one.c_str());
         if (!t) {
-            zzprintf("Unknown transport: %s\r\n", one.c_str());
+            aberr("Unknown transport: %s\r\n", one.c_str());
             continue;
         }
         COM = t->driver;

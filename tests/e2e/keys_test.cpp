@@ -180,3 +180,21 @@ TEST(KeysE2E, EachEmulationFamilySendsItsKeysToTheHost) {
     run.type("q");
     EXPECT_EQ(run.wait(), 0);
 }
+
+// -a is seen before the key tables are built: a console whose left arrow sends a bare
+// backspace then has a left arrow, and the host gets the emulation's cursor key for it.
+TEST(KeysE2E, OptionAMakesABareBackspaceTheLeftArrow) {
+    const char* const entry = "xterm|bs arrows:am:co#80:li#24:cl=\\E[H\\E[2J:cm=\\E[%i%d;%dH:"
+                              "ce=\\E[K:kl=^H:ku=\\EOA:";
+    const struct {
+        const char* option;
+        const char* host; // what the left arrow (a backspace) sends
+    } cases[] = {{"-a", "1b5b44"}, {"-v", "08"}};
+    for (const auto& c : cases) {
+        VornRun run({c.option, "-l", "pty:" + self()},
+                    {.env = {{"VORN_KEYDUMP", "1"}, {"TERMCAP", entry}}});
+        ASSERT_TRUE(run.waitForOutput("DUMPER READY"));
+        run.type("\b!");
+        EXPECT_TRUE(run.waitFor(std::string("K1:") + c.host + ";", 5)) << c.option;
+    }
+}
