@@ -283,12 +283,14 @@ int vornmain(int argc, char** argv) {
         std::exit(1);
     }
 
-    // 9.
+    // 9. The window's own size where the console reports one; termcap's li and co otherwise.
+    if (!xflag && !qflag) conswinsize(Lines, Cols);
     bool raised = false;
     if (Lines < 24) Lines = 24, raised = true;
     if (Cols < 80) Cols = 80, raised = true;
     if (raised && !xflag) aberr("TERM variable has bad lines or cols entry\r\n");
     if (Lines > 66) Lines = 66;
+    if (Cols > 132) Cols = 132;
 
     // 10.
     if (argc > 0) fflag = 1;
@@ -298,6 +300,12 @@ int vornmain(int argc, char** argv) {
 
     // 12.
     vinit();
+    if (!xflag && !qflag) {
+        struct sigaction sa {};
+        sa.sa_handler = winchcatch;
+        sigemptyset(&sa.sa_mask);
+        sigaction(SIGWINCH, &sa, nullptr);
+    }
     eminit(Cols);
     crpages(vpages);
     emulate(emode, 1);

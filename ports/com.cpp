@@ -587,6 +587,7 @@ int remotebyte() {
 
 int chwait(int* byte) {
     for (;;) {
+        if (winchsig) return 0; // terminal mode takes the new window size first
         if (int k = pendkey()) return k;
         if (!qempty(iqueue))
             if (int k = chrdy()) return k;

@@ -363,6 +363,15 @@ int dopty() {
     return master;
 }
 
+int ptysetsize(int rows, int cols) {
+    if (ptypid <= 0 || comfd < 0 || COM != &ptyfuncs || rows <= 0 || cols <= 0) return 0;
+    winsize ws{};
+    if (ioctl(comfd, TIOCGWINSZ, &ws) == 0 && ws.ws_row == rows && ws.ws_col == cols) return 0;
+    ws.ws_row = static_cast<unsigned short>(rows);
+    ws.ws_col = static_cast<unsigned short>(cols);
+    return ioctl(comfd, TIOCSWINSZ, &ws) == 0 ? 1 : 0;
+}
+
 int ptyvt(const char* command) {
     ptysplit(command);
     consnorm();

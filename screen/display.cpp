@@ -771,11 +771,20 @@ void statline(int mode, int col) {
 void _getmattrs(int& rows, int& cols) {
     rows = Lines;
     cols = Cols;
+    conswinsize(rows, cols);
+}
+
+bool conswinsize(int& rows, int& cols) {
     winsize ws{};
-    if (ioctl(ttyfd, TIOCGWINSZ, &ws) == 0 && ws.ws_row > 0 && ws.ws_col > 0) {
-        rows = ws.ws_row;
-        cols = ws.ws_col;
-    }
+    if (ttyfd < 0 || ioctl(ttyfd, TIOCGWINSZ, &ws) != 0 || ws.ws_row == 0 || ws.ws_col == 0)
+        return false;
+    rows = ws.ws_row;
+    cols = ws.ws_col;
+    return true;
+}
+
+void winchcatch(int) {
+    winchsig = 1;
 }
 
 void setkbd(int type) {
