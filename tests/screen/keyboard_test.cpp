@@ -172,7 +172,9 @@ TEST_F(Keys, FunctionKeyNumberingEndBareKeysAndOverlongStrings) {
     usekeys({{"k1", E "OP"}, {"k;", E "[21~"}});
     EXPECT_EQ(typed(E "OP" E "[21~"), (V{256, 265}));
     usekeys({{"@7", E "[F"}, {"kE", E "[K"}}); // kE wins over @7 (which is then unknown)
-    EXPECT_EQ(typed(E "[K" E "[F" "f"), (V{298, 'f'}));
+    EXPECT_EQ(typed(E "[K" E "[F"
+                      "f"),
+              (V{298, 'f'}));
     // A bare backspace left arrow and return down arrow need the alternate keyboard.
     usekeys({{"kl", "\b"}, {"kd", "\r"}});
     EXPECT_EQ(typed("\b\r"), (V{8, 13}));
