@@ -349,6 +349,9 @@ int c_set(const char* args) {
     case 4: // set control: the remote command mode never carries the local-only full mode
         ctlfull = 0;
         break;
+    case 10:
+        setmaskpar(on);
+        return RC_OK;
     case 7:
         return setdtr(on) < 0 ? RC_ERROR : RC_OK;
     case 14:
@@ -364,6 +367,5 @@ int c_set(const char* args) {
     }
     }
     *flag = on;
-    if (flag == &maskpar) vmaskpar = on; // the display follows until an emulation says otherwise
     return RC_OK;
 }
