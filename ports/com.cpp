@@ -419,6 +419,23 @@ bool keypending(int key) {
     return consextra.find(static_cast<char>(key)) != std::string::npos;
 }
 
+// The keys typed before the first `key` are dropped: the command key that ends a stuck send
+// ends the paste queued ahead of it too, so the prompt it asks for comes at once.
+void dropbefore(int key) {
+    std::vector<uint16_t> keys;
+    for (int c; (c = unqchar(ttyq)) >= 0;)
+        keys.push_back(static_cast<uint16_t>(c));
+    keys.insert(keys.end(), consextra.begin(), consextra.end());
+    consextra.clear();
+    auto at = std::find(keys.begin(), keys.end(), static_cast<uint16_t>(key));
+    if (at != keys.end()) keys.erase(keys.begin(), at);
+    size_t i = 0;
+    while (i < keys.size() && qchar(keys[i], ttyq) == 0)
+        i++;
+    for (; i < keys.size(); i++)
+        consextra += static_cast<char>(keys[i]);
+}
+
 // ---- line output queue -----------------------------------------------------------------
 
 // One write that never blocks, whatever mode the descriptor is in (a serial line is opened
@@ -467,6 +484,7 @@ int outpush() {
 // the wait with -1 and stays queued for terminal mode. SIGTERM and SIGHUP end the program.
 int outwait() {
     if (keypending(cmdchar) || (canabort && keypending(abochar))) {
+        dropbefore(keypending(cmdchar) ? cmdchar : abochar);
         outdiscard();
         return -1;
     }
@@ -485,6 +503,7 @@ int outwait() {
         if (r <= 0) continue;
         if (cons && (p[1].revents & (POLLIN | POLLHUP | POLLERR))) readconsole(true);
         if (keypending(cmdchar) || (canabort && keypending(abochar))) {
+            dropbefore(keypending(cmdchar) ? cmdchar : abochar);
             outdiscard();
             return -1;
         }

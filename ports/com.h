@@ -108,7 +108,8 @@ int fdbout(const uint8_t* buf, int len);
 // queued behind what already waits, and goes out from later sends and from every wait
 // (waitread). Nothing queued is dropped. With `wait`, a sender whose queue has grown past
 // OUTQMAX waits (poll) for the line to take some; the command key typed at the console, SIGTERM
-// and SIGHUP end that wait, the queued bytes are discarded and -1 is returned. Without `wait`
+// and SIGHUP end that wait, the queued bytes (and keys typed ahead of the command key) are
+// discarded and -1 is returned. Without `wait`
 // (answers to the line's status requests) bytes that would grow the queue past OUTQMAX are
 // dropped instead. `len`, or -1 when the line failed or the wait was ended.
 int lineput(const uint8_t* buf, int len, bool wait);

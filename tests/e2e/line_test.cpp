@@ -1,7 +1,9 @@
 // The real program with a local program on a pseudo-terminal line: pastes of every size reach
-// the program byte for byte, and signals from outside end the program through its exit path.
+// the program byte for byte, and signals from outside end the program through its exit path;
+// and the harness that judges them fails loudly.
 #include "support/harness.h"
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -56,6 +58,19 @@ TEST(PtyLineE2E, SigintAndSigquitEndTheProgramThroughItsExitPath) {
         EXPECT_LT(run.wait(), 128) << sig << ": killed by the signal, not ended by the program";
         EXPECT_TRUE(sameTermios(run.before(), run.now())) << sig;
     }
+}
+
+// The harness itself: text left from an earlier step never satisfies a wait, and keys the
+// program does not take fail the test; both say why.
+TEST(Harness, StaleTextAndKeysNotTakenFailLoudly) {
+    VornRun run({"-c", "stty raw -echo; echo ready; head -c 2 >/dev/null; echo took; sleep 30"},
+                {.program = "/bin/sh"});
+    ASSERT_TRUE(run.waitFor("ready"));
+    run.type("ab");
+    ASSERT_TRUE(run.waitFor("took"));
+    run.type("z");
+    EXPECT_NONFATAL_FAILURE(EXPECT_FALSE(run.waitFor("took", 0.5)), "only left from an earlier");
+    EXPECT_NONFATAL_FAILURE(run.type(std::string(200000, 'x'), 0.5), "bytes were taken within");
 }
 
 } // namespace
