@@ -134,8 +134,10 @@ void exitmsg(int code) {
     dup2(slave, 0);
     dup2(slave, 1);
     dup2(slave, 2);
-    // Nothing of this program (the console, the line, lock or capture files) leaks into it.
-    close_range(3, ~0U, 0);
+    // Nothing of this program (the console, the line, lock or capture files) leaks into it. The
+    // report pipe stays for an exec that fails; it is close-on-exec, so the program never sees it.
+    if (reportfd > 3) close_range(3, reportfd - 1, 0);
+    close_range(reportfd >= 3 ? reportfd + 1 : 3, ~0U, 0);
 
     if (argvec[0]) {
         execvp(argvec[0], argvec);
