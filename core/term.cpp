@@ -12,6 +12,7 @@
 #include "ports/settings.h"
 #include "screen/display.h"
 #include "screen/interim_found.h"
+#include "screen/keyboard.h"
 #include "script/interim_found.h"
 #include "transfer/capture.h"
 
@@ -115,7 +116,7 @@ int termcmd(int k) {
         return 0;
     }
     if (k == prnchar) return prscreen(), 0;
-    if (k == K_LOSTLINE) return 4;
+    if (k == KC_LOSTLINE) return 4;
     if (k == scachar && (vemode & 0x4000)) {
         if (kbtype == 4)
             vkbtype &= ~128;

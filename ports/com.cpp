@@ -10,6 +10,7 @@
 #include "ports/trans.h"
 #include "screen/display.h"
 #include "screen/interim_found.h"
+#include "screen/keyboard.h"
 #include "script/interim_found.h"
 #include "transfer/capture.h"
 
@@ -268,7 +269,7 @@ void dodisconnect() {
     zzprintf("\r\n[Disconnected]\r\n");
     if (exitdisc) doneterm(0);
     comexit();
-    qchar(K_LOSTLINE, ttyq);
+    qchar(KC_LOSTLINE, ttyq);
 }
 
 // ---- line I/O --------------------------------------------------------------------------

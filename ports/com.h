@@ -50,7 +50,6 @@ struct Transport {
     ComDriver* driver;
 };
 
-constexpr int PSEUDO_LOSTLINE = 448; // queued in ttyq when the line is lost
 constexpr int COMQSIZE = 2500;
 constexpr int TTYQSIZE = 128;
 constexpr int COMBUFSIZ = 1200;

@@ -32,7 +32,7 @@ enum : int {
     KC_SF1 = 329, KC_CF1 = 349, KC_AF1 = 369, KC_CSF1 = 389,
     KC_ALTA = 409, KC_ALTZ = 434, KC_ALT1 = 435, KC_ALT9 = 443,
     KC_ALT0 = 444, KC_ALTMINUS = 445, KC_ALTEQUALS = 446,
-    KC_LOSTLINE = 448,
+    KC_LOSTLINE = 448, // queued in ttyq when the line is lost
     NKEYS = 449,
 };
 // clang-format on

@@ -65,7 +65,7 @@ bool conskn = false;         // ccurline/ccurcol are where the console's cursor 
 
 // Emulations whose scrolled-in rows are blank in rendition 0.
 constexpr int kPlainBlank =
-    E_VT100 | E_VT52 | E_ANSI | E_SCOANSI | E_VT220_7 | E_VT220_8 | E_PCTERM | E_WYSE60;
+    EM_VT100 | EM_VT52 | EM_ANSI | EM_SCOANSI | EM_VT2207 | EM_VT2208 | EM_PCTERM | EM_WYSE60;
 
 int wcols() {
     return std::clamp(std::min(vcols, vcolmax), 1, MAXCOLS);
@@ -386,7 +386,7 @@ void cgoto() {
 void vsetattr(int attr) {
     int rend = attr & 0xff00;
     if (protrev && !pcscreen && (rend & A_BOLD)) rend = (rend & ~A_BOLD) | A_REVERSE;
-    if (vemode & E_IB3101) {
+    if (vemode & EM_IB3101) {
         rend &= ~A_UNDER;
         if (rend & A_REVERSE) rend = (rend & ~A_REVERSE) | A_BOLD;
     }
@@ -465,7 +465,7 @@ void vputch(int code) {
     int r = clamprow(vdestline);
     int c = std::clamp(vdestcol, 0, rowwidth(r) - 1);
     bool skip = c - vbegcol == Cols - 1 && r == vlines - 1 && vlines >= Lines && AM && !XN &&
-                ((vemode & (E_VT100 | E_VT52 | E_VT220_7 | E_VT220_8)) || vnoscroll ||
+                ((vemode & (EM_VT100 | EM_VT52 | EM_VT2207 | EM_VT2208)) || vnoscroll ||
                  (!AMon && vcurstat == 2));
     if (!skip) {
         if (vinsmode) {
@@ -477,7 +477,7 @@ void vputch(int code) {
     }
     vdestcol = std::min(c + 1, rowwidth(r) - 1); // never outside the row, even for a moment
     if (c + 1 >= rowwidth(r)) {
-        if ((vemode & (E_ANSI | E_SCOANSI)) && AMon) {
+        if ((vemode & (EM_ANSI | EM_SCOANSI)) && AMon) {
             dowrap(0);
         } else {
             vdestcol = rowwidth(r) - 1;
@@ -1024,7 +1024,7 @@ void prscreen() {
         int bottom = prextent ? wlines() - 1 : clamprow(vscregbot);
         ok = printrows(top, bottom);
         if (ok && prformfd &&
-            (vemode & (E_VT100 | E_VT52 | E_ANSI | E_VT220_7 | E_VT220_8 | E_SCOANSI)))
+            (vemode & (EM_VT100 | EM_VT52 | EM_ANSI | EM_VT2207 | EM_VT2208 | EM_SCOANSI)))
             tprint('\f');
     }
     if (ok)
