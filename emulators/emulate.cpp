@@ -11,8 +11,6 @@
 
 #include <cstring>
 
-int vemode = EM_VT100;
-
 namespace {
 
 // Moves the memory's cursor down a row, scrolling at the bottom; with scrolling off it goes

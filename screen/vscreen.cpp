@@ -1,21 +1,13 @@
 #include "screen/vscreen.h"
 
-#include "core/fmt.h"
-#include "emulators/emulate.h"
 #include "screen/display.h"
+#include "screen/hooks.h"
 #include "screen/scrollback.h"
-#include "transfer/capture.h"
 
 #include <algorithm>
 #include <cstring>
 #include <new>
 #include <vector>
-
-// The common out-of-memory report; a stand-in until the formatter's own exists.
-int nomemory(int code);
-__attribute__((weak)) int nomemory(int code) {
-    return aberr("\aOut of RAM memory (Error #%d)\r\n", code);
-}
 
 uint16_t* vbegscr = nullptr;
 uint16_t* vendscr = nullptr;
@@ -294,7 +286,7 @@ void eminit(int cols) {
     if (!vbegscr || width > vcolmax) {
         if (!allocate(width)) {
             vemode = 0;
-            nomemory(3);
+            disphooks.nomemory(3);
             return;
         }
     }
@@ -321,7 +313,7 @@ void vsetsize(int rows, int cols, int force) {
     if (!force && rows == Lines && cols == Cols) return;
     if (vbegscr) {
         if (!resizeblock(cols, Lines)) {
-            nomemory(3);
+            disphooks.nomemory(3);
             return;
         }
         _vsetsize();
@@ -955,7 +947,7 @@ void set132col(int on) {
     cw = std::min(cw, w);
     if (vbegscr && (w > vcolmax || cw > vcolmax)) {
         if (!resizeblock(std::max(w, cw), MAXROWS)) {
-            nomemory(3);
+            disphooks.nomemory(3);
             return;
         }
     }
@@ -1003,7 +995,7 @@ bool printrows(int top, int bottom) {
     bool ok = true;
     for (int r = top; r <= bottom && ok; r++) {
         int n = vlattr[r] ? std::min(40, rowwidth(r)) : wcols();
-        ok = tprlin(vscreen[r], n) >= 0;
+        ok = disphooks.printcells(vscreen[r], n) >= 0;
     }
     busy = false;
     return ok;
@@ -1025,7 +1017,7 @@ void prscreen() {
         ok = printrows(top, bottom);
         if (ok && prformfd &&
             (vemode & (EM_VT100 | EM_VT52 | EM_ANSI | EM_VT2207 | EM_VT2208 | EM_SCOANSI)))
-            tprint('\f');
+            disphooks.printbyte('\f');
     }
     if (ok)
         _vreline(0, 0, 10);
