@@ -11,9 +11,10 @@
 #include "ports/service.h"
 #include "ports/settings.h"
 #include "screen/display.h"
-#include "screen/interim_found.h"
 #include "screen/keyboard.h"
-#include "script/interim_found.h"
+#include "screen/scrollback.h"
+#include "screen/vscreen.h"
+#include "script/cmd.h"
 #include "transfer/capture.h"
 
 #include <cstring>

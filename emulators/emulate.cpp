@@ -4,7 +4,6 @@
 #include "core/start.h"
 #include "ports/settings.h"
 #include "screen/display.h"
-#include "screen/interim_found.h"
 #include "screen/keyboard.h"
 #include "script/window.h"
 #include "transfer/capture.h"

@@ -9,7 +9,6 @@
 #include "emulators/emulate.h"
 #include "ports/settings.h"
 #include "screen/display.h"
-#include "screen/interim_found.h"
 #include "screen/keyboard.h"
 #include "screen/scrollback.h"
 #include "script/window.h"

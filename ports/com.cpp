@@ -9,9 +9,9 @@
 #include "ports/settings.h"
 #include "ports/trans.h"
 #include "screen/display.h"
-#include "screen/interim_found.h"
 #include "screen/keyboard.h"
-#include "script/interim_found.h"
+#include "script/cmd.h"
+#include "script/window.h"
 #include "transfer/capture.h"
 
 #include <cerrno>

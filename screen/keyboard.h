@@ -108,5 +108,15 @@ void unmapkey();
 // "Function key#".
 const char* setch2(const char* text, const char* what, int* result);
 
+// ---- terminal-mode keyboard state -------------------------------------------------------------
+extern int gold;      // a gold key is pending
+extern int compose;   // a compose sequence is pending
+extern int kdisable;  // keyboard input is dropped
+extern int vcapslock; // caps lock of the emulated keyboard
+extern int kbtype;    // 4 = scan-code keyboard
+extern int vkbtype;   // keyboard type; bit 128 asks for scan-code mode
+// Sends what the scan-code keyboard sends for `key`.
+int toscancode(int key);
+
 // Power-on state of the keyboard (key map, programmed keys, console key strings, compose).
 void keyreset();

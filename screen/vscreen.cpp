@@ -48,6 +48,8 @@ int vstatus = 0;
 int vcurstat = 0;
 int prauto = 0, prextent = 1, prformfd = 1;
 int blmode = 1;
+int vpages = 1;
+int vfromhost = 0;
 
 namespace {
 

@@ -92,6 +92,10 @@ extern int vcurstat; // status line type (2: host-writable, shown)
 extern int prauto, prextent, prformfd;
 extern int blmode; // 1 blinking, 2 bright backgrounds
 
+// Pages, and what is being drawn.
+extern int vpages;    // screen pages to create
+extern int vfromhost; // set while a received byte is drawn
+
 // The state that status-line, message and menu output neutralises around itself.
 struct AttrSave {
     int attr = 0;

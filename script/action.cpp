@@ -25,6 +25,15 @@ int c_call(const char*) {
 int c_cd(const char*) {
     return notbuilt("CD");
 }
+// stand-in until connecting to a configuration exists
+int c_connect(const char*) {
+    zzprintf("Connecting to a configuration is not built yet\r\n");
+    return 1;
+}
+// stand-in until terminal-mode matching exists: nothing ever matches.
+int dmatch(int, const char* const*) {
+    return 0;
+}
 // stand-in until action commands exist
 int c_copy(const char*) {
     return notbuilt("COPY");
