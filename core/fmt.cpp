@@ -15,6 +15,7 @@
 #include <climits>
 #include <cstring>
 #include <unistd.h>
+#include <vector>
 
 // clang-format off
 const char* const ascnames[32] = {
@@ -280,8 +281,10 @@ std::string sfmt(const char* fmt, ...) {
     return s;
 }
 
-int dofmt(int toerr, const char* fmt, va_list ap) {
-    std::string s = vsfmt(fmt, ap);
+namespace {
+std::vector<std::string> kept; // start-up and exit messages for standard error
+
+int putmsg(int toerr, const std::string& s) {
     // Server mode on standard input has no console: errors go to the peer on the line.
     if (toerr && xflag && !qflag && comfd >= 0) {
         writeline(s);
@@ -296,6 +299,45 @@ int dofmt(int toerr, const char* fmt, va_list ap) {
     vemode = save;
     if (!(save & 1)) oflush();
     return static_cast<int>(s.size());
+}
+} // namespace
+
+int dofmt(int toerr, const char* fmt, va_list ap) {
+    return putmsg(toerr, vsfmt(fmt, ap));
+}
+
+void keepmsg(const std::string& text) {
+    // Bounded: a script looping on an error at start-up must not grow this without end.
+    if (!msgkeep || xflag || text.empty() || kept.size() >= 32) return;
+    std::string line;
+    for (char c : text)
+        if (c != '\r' && c != '\a') line += c;
+    if (line.empty() || line == "\n") return;
+    if (line.back() != '\n') line += '\n';
+    kept.push_back(line);
+}
+
+size_t keptcount() {
+    return kept.size();
+}
+
+void dropkept(size_t from) {
+    if (from < kept.size()) kept.resize(from);
+}
+
+void showkept() {
+    for (const std::string& m : kept) {
+        const char* p = m.data();
+        size_t left = m.size();
+        while (left > 0) {
+            ssize_t n = write(2, p, left);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            p += n;
+            left -= static_cast<size_t>(n);
+        }
+    }
+    kept.clear();
 }
 
 int zzprintf(const char* fmt, ...) {
@@ -317,8 +359,10 @@ int eprintf(const char* fmt, ...) {
 int aberr(const char* fmt, ...) {
     va_list ap;
     va_start(ap, fmt);
-    dofmt(1, fmt, ap);
+    std::string s = vsfmt(fmt, ap);
     va_end(ap);
+    keepmsg(s);
+    putmsg(1, s);
     return 1;
 }
 

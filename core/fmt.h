@@ -13,6 +13,7 @@
 //   letter the form of the current duplex mode. Any other letter prints nothing and takes no
 //   argument. Only %s, %d, %ld and %u use the width; a longer text is cut to the width.
 #include <cstdarg>
+#include <cstddef>
 #include <string>
 
 // Formats `fmt` to the console; with `toerr` in server mode on standard input the text goes
@@ -26,6 +27,15 @@ int zzprintf(const char* fmt, ...);
 int eprintf(const char* fmt, ...);
 // Formats an error message and returns 1, so error paths can `return aberr(...)`.
 int aberr(const char* fmt, ...);
+// Start-up and exit messages. While `msgkeep` is set (from start-up until the terminal loop
+// runs, and again on the way out) every error message is also kept, and doneterm writes the
+// kept ones to standard error once the console is restored: the full screen (or its clearing)
+// would otherwise take them away with it. At most 32 are kept.
+inline int msgkeep = 0;
+void keepmsg(const std::string& text);
+size_t keptcount();
+void dropkept(size_t from); // forgets the messages kept after the first `from`
+void showkept();            // writes the kept messages to standard error and forgets them
 // "%s expected\r\n" with `what`; returns 1.
 int expaberr(const char* what);
 // A script error with its position: the script line (when a command file runs and echo is

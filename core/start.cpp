@@ -132,8 +132,14 @@ void getopts(int* argc, char*** argv) {
     // "+" keeps the traditional rule that options end at the first other word.
     std::string optstring = std::string("+") + VORN_OPTIONS;
     int c;
-    while ((c = getopt(*argc, *argv, optstring.c_str())) != -1)
-        setoption(c, optarg ? optarg : "");
+    while ((c = getopt(*argc, *argv, optstring.c_str())) != -1) {
+        // An unknown letter and a letter without its argument both come back as "?": the
+        // letter itself is in optopt.
+        if (c == '?')
+            aberr("Unknown option ignored: %c\r\n", optopt);
+        else
+            setoption(c, optarg ? optarg : "");
+    }
     int used = optind < 1 ? 1 : optind;
     if (used > *argc) used = *argc;
     *argc -= used;
@@ -238,6 +244,7 @@ void hintline() {
 int vornmain(int argc, char** argv) {
     // 1. Started as "vt": the menu decision is inverted and the port list is an argument.
     bool vtname = argc > 0 && std::strcmp(argv[0], "vt") == 0;
+    msgkeep = 1; // start-up errors are repeated on standard error at the end
     if (vtname) mflag = 1;
 
     // 2.
@@ -269,6 +276,8 @@ int vornmain(int argc, char** argv) {
 
     // 8.
     getopts(&argc, &argv);
+    // The key tables were built by osinit, before -a could be seen.
+    if (aflag) setupkeys();
     // Whether -z was given. The line's own zflag cannot tell after a lost line: falling back to
     // the null line always sets it.
     const bool zoption = zflag;
@@ -277,12 +286,14 @@ int vornmain(int argc, char** argv) {
         std::exit(1);
     }
 
-    // 9.
+    // 9. The window's own size where the console reports one; termcap's li and co otherwise.
+    if (!xflag && !qflag) conswinsize(Lines, Cols);
     bool raised = false;
     if (Lines < 24) Lines = 24, raised = true;
     if (Cols < 80) Cols = 80, raised = true;
     if (raised && !xflag) aberr("TERM variable has bad lines or cols entry\r\n");
     if (Lines > 66) Lines = 66;
+    if (Cols > 132) Cols = 132;
 
     // 10.
     if (argc > 0) fflag = 1;
@@ -292,6 +303,12 @@ int vornmain(int argc, char** argv) {
 
     // 12.
     vinit();
+    if (!xflag && !qflag) {
+        struct sigaction sa {};
+        sa.sa_handler = winchcatch;
+        sigemptyset(&sa.sa_mask);
+        sigaction(SIGWINCH, &sa, nullptr);
+    }
     eminit(Cols);
     crpages(vpages);
     emulate(emode, 1);
@@ -358,13 +375,19 @@ int vornmain(int argc, char** argv) {
     if (getsrvtype(curtransport.c_str()) != 'N' && fflag == mflag) enterproc(runmenus, 0);
 
     // 22.
+    msgkeep = 0;
     for (;;) {
         int r = term(nullptr);
         if (r == 1) {
             escape();
         } else if (r == 4) {
             if (!zoption && !portlist.empty()) break;
+            // The errors of a reconnection that fails are the last the user sees.
+            size_t mark = keptcount();
+            msgkeep = 1;
             if (try3conn(nullptr) < 0) break;
+            msgkeep = 0;
+            dropkept(mark);
         } else if (r == 0) {
             break;
         }
@@ -375,6 +398,7 @@ int vornmain(int argc, char** argv) {
 void doneterm(int status) {
     signal(SIGTERM, SIG_IGN);
     donesig = 0;
+    msgkeep = 1;
     if (donecount++ == 0) runvornrc(2);
     setcapt(0);
     setprint(0);
@@ -390,6 +414,7 @@ void doneterm(int status) {
     oflush();
     consexit();
     unsavecons();
+    showkept();
     std::exit(status);
 }
 

@@ -7,6 +7,7 @@
 #include "emulators/emulate.h"
 #include "ports/com.h"
 #include "ports/modem.h"
+#include "ports/pty.h"
 #include "ports/serial.h"
 #include "ports/service.h"
 #include "ports/settings.h"
@@ -17,6 +18,7 @@
 #include "script/cmd.h"
 #include "transfer/capture.h"
 
+#include <algorithm>
 #include <cstring>
 
 int cmdchar = 5;
@@ -53,6 +55,8 @@ void termreset() {
 namespace {
 constexpr int TALK = 0, HALF = 2;
 
+int toldlines = -1, toldcols = -1; // the emulated size the line was last told
+
 // Whatever way terminal mode ends, the keyboard goes back to its plain type.
 struct KbdRestore {
     KbdRestore() = default;
@@ -69,6 +73,25 @@ bool isscrollkey(int k) {
     return k == sldchar || k == sluchar || k == spdchar || k == spuchar;
 }
 } // namespace
+
+void termsize() {
+    if (winchsig) {
+        winchsig = 0;
+        int rows = Lines, cols = Cols;
+        if (conswinsize(rows, cols)) {
+            rows = std::clamp(rows, 24, MAXROWS);
+            cols = std::clamp(cols, 80, MAXCOLS);
+            if (rows != Lines || cols != Cols) {
+                vconsize(rows, cols);
+                oflush();
+            }
+        }
+    }
+    if (vlines == toldlines && vcols == toldcols) return;
+    toldlines = vlines;
+    toldcols = vcols;
+    ptysetsize(vlines, vcols);
+}
 
 int termcmd(int k) {
     if (!isscrollkey(k)) sbdisplay(0);
@@ -181,6 +204,7 @@ int term(const char* const* list) {
         setkbd((vkbtype & 128) ? 4 : vkbtype);
         if (dupmode == TALK) zzprintf("t=>");
         for (bool newpass = false; !newpass;) {
+            termsize();
             int c = 0;
             int k = chwait(&c);
             if (k == -2) return 2;

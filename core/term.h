@@ -60,6 +60,11 @@ enum : int {
 };
 
 int term(const char* const* list);
+// Window size handling of terminal mode: takes a new console size after SIGWINCH (`Lines` and
+// `Cols` from the window, at least 24 x 80, at most 66 x 132), redraws the screen, and tells
+// the program on a pseudo-terminal line whenever the emulated size (`vlines`, `vcols`) is not
+// the one it was last told.
+void termsize();
 int termcmd(int key);
 void dispcapt(int c);
 

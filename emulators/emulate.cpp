@@ -289,6 +289,12 @@ void emulate(int mode, int redisplay) {
     }
 }
 
+void setmaskpar(int on) {
+    maskpar = on ? 1 : 0;
+    constexpr int own = EM_VT2207 | EM_VT2208 | EM_SCOANSI | EM_WYSE60 | EM_PCTERM;
+    if (!((vemode & ~1) & own)) vmaskpar = maskpar;
+}
+
 void replyraw(const char* buf, int len) {
     if (replyhook) {
         replyhook(buf, len);

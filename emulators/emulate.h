@@ -67,6 +67,11 @@ constexpr int PRGKEYMAX = 79;
 // vcurstat (status line), pcset (PC character set); with the line settings
 // (ports/settings.h): vmaskpar (received bytes cut to 7 bits).
 
+// The `maskpar` setting (`set maskpar`): kept for every later emulation change, and shown at
+// once unless the current emulation decides the masking itself (VT220, SCO-ANSI, PC-term,
+// Wyse 60).
+void setmaskpar(int on);
+
 // ---- entry points --------------------------------------------------------------------------
 void ttyout(int c);
 // n received bytes, with the same result as ttyout on each in turn; runs of printable ASCII

@@ -126,7 +126,7 @@ int cominit(const char* list) {
         tried++;
         const Transport* t = findtransport(one.c_str());
         if (!t) {
-            zzprintf("Unknown transport: %s\r\n", one.c_str());
+            aberr("Unknown transport: %s\r\n", one.c_str());
             continue;
         }
         COM = t->driver;
@@ -406,9 +406,9 @@ int _chrdy(int flush) {
         waitread(flush);
         if (qempty(ttyq)) return 0;
     }
-    int c = unqchar(ttyq);
-    if (c < 256 && vmaskpar) c &= 127;
-    return c;
+    // Typed bytes are never masked: parity masking is for what the line receives, and a
+    // masked UTF-8 byte would become a command key ("\xc3\x85" would open the escape prompt).
+    return unqchar(ttyq);
 }
 
 namespace {
@@ -551,6 +551,7 @@ int remotebyte() {
 
 int chwait(int* byte) {
     for (;;) {
+        if (winchsig) return 0; // terminal mode takes the new window size first
         if (int k = pendkey()) return k;
         if (!qempty(iqueue))
             if (int k = chrdy()) return k;

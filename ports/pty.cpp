@@ -6,6 +6,7 @@
 #include "ports/com.h"
 #include "screen/vscreen.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <pwd.h>
+#include <string>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -79,6 +81,38 @@ termios slavesettings() {
     return t;
 }
 
+// In the child: the write end of a close-on-exec pipe to the parent, which reads it to end of
+// file. An exec that works closes it unread; one that fails writes its message there too, so
+// the parent can repeat it on standard error when the program ends.
+int reportfd = -1;
+
+// In the child: a start-up failure on the program's standard error (the line) and to the parent.
+void childfail(const char* fmt, const char* name) {
+    char msg[PTYARGBUF + 80];
+    int n = std::snprintf(msg, sizeof msg, fmt, progname(), name);
+    if (n <= 0) return;
+    size_t len = std::min(static_cast<size_t>(n), sizeof msg - 1);
+    for (int fd : {2, reportfd})
+        if (fd >= 0 && write(fd, msg, len) < 0) continue;
+    // The parent waits for end of file; it must not wait out the pause that follows.
+    if (reportfd >= 0) close(reportfd);
+    reportfd = -1;
+}
+
+// In the parent: what the child reported before its exec (nothing when the exec worked).
+void readreport(int fd) {
+    std::string text;
+    char buf[256];
+    for (;;) {
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        if (text.size() < 512) text.append(buf, static_cast<size_t>(n));
+    }
+    close(fd);
+    keepmsg(text);
+}
+
 void exitmsg(int code) {
     std::fprintf(stderr, "\r\n[PTY Driver Exit: %d]\r\n", code);
 }
@@ -108,7 +142,7 @@ void exitmsg(int code) {
 
     if (argvec[0]) {
         execvp(argvec[0], argvec);
-        std::fprintf(stderr, "%s: Can't execvp %s\n", progname(), argvec[0]);
+        childfail("%s: Can't execvp %s\n", argvec[0]);
         exitmsg(PTYEXIT_EXEC);
         _exit(PTYEXIT_EXEC);
     }
@@ -120,7 +154,7 @@ void exitmsg(int code) {
     const char* base = std::strrchr(shell, '/');
     base = base ? base + 1 : shell;
     execl(shell, base, static_cast<char*>(nullptr));
-    std::fprintf(stderr, "%s: Could not exec %s!\n", progname(), shell);
+    childfail("%s: Could not exec %s!\n", shell);
     exitmsg(PTYEXIT_EXEC);
     sleep(5); // leave the message on the screen before the line drops
     _exit(PTYEXIT_EXEC);
@@ -293,8 +327,12 @@ int dopty() {
     ptystatus = -1;
     installchld();
     std::fflush(nullptr);
+    int report[2] = {-1, -1};
+    if (pipe2(report, O_CLOEXEC) < 0) report[0] = report[1] = -1;
     pid_t pid = fork();
     if (pid < 0) {
+        for (int fd : report)
+            if (fd >= 0) close(fd);
         close(slave);
         close(master);
         restorechld();
@@ -304,9 +342,14 @@ int dopty() {
     }
     if (pid == 0) {
         close(master);
+        if (report[0] >= 0) close(report[0]);
+        // Above the descriptors the slave is about to take.
+        reportfd = report[1] >= 0 ? fcntl(report[1], F_DUPFD_CLOEXEC, 3) : -1;
         runprogram(slave, term);
     }
     close(slave);
+    if (report[1] >= 0) close(report[1]);
+    if (report[0] >= 0) readreport(report[0]);
     ptypid = pid;
     int fl = fcntl(master, F_GETFL);
     if (fl < 0 || fcntl(master, F_SETFL, fl | O_NONBLOCK) < 0) {
@@ -318,6 +361,15 @@ int dopty() {
         return -1;
     }
     return master;
+}
+
+int ptysetsize(int rows, int cols) {
+    if (ptypid <= 0 || comfd < 0 || COM != &ptyfuncs || rows <= 0 || cols <= 0) return 0;
+    winsize ws{};
+    if (ioctl(comfd, TIOCGWINSZ, &ws) == 0 && ws.ws_row == rows && ws.ws_col == cols) return 0;
+    ws.ws_row = static_cast<unsigned short>(rows);
+    ws.ws_col = static_cast<unsigned short>(cols);
+    return ioctl(comfd, TIOCSWINSZ, &ws) == 0 ? 1 : 0;
 }
 
 int ptyvt(const char* command) {

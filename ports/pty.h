@@ -38,6 +38,10 @@ void Cleanup(int code);
 // the master reaches end of file. 1 when the program has ended.
 int ptypoll();
 
+// Tells the program on the line a new window size (the kernel signals it with SIGWINCH). 1 when
+// the size changed; 0 when it was already so or no program runs on a pseudo-terminal line.
+int ptysetsize(int rows, int cols);
+
 // Splits `command` at spaces and tabs into at most PTYMAXARGS words; the number of words.
 int ptysplit(const char* command);
 // The program's argument vector from the last ptysplit (null-terminated), empty = the shell.

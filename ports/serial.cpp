@@ -225,7 +225,7 @@ int asyinit(int, const char* name) {
     }
     if (fd >= 0) close(fd);
     delock();
-    zzprintf("Can't open %s\r\n", path.c_str());
+    aberr("Can't open %s\r\n", path.c_str());
     return -1;
 }
 

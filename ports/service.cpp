@@ -78,7 +78,7 @@ int getservice(const char* name, std::string& transport, std::string& node, int 
         }
     }
     if (transport.empty()) {
-        zzprintf("Unknown service: %s\r\n", given.c_str());
+        aberr("Unknown service: %s\r\n", given.c_str());
         return -1;
     }
     if (type == 'N') {
@@ -92,11 +92,13 @@ int getservice(const char* name, std::string& transport, std::string& node, int 
 }
 
 void connmsg(int attempt, const char* name, const char* transport, const char* node) {
-    zzprintf(attempt ? "Attempting connection to " : "Can't connect to ");
-    if (std::strcmp(name, transport) != 0)
-        zzprintf("%s (%s:%s)...\r\n", name, transport, node);
+    std::string where = std::strcmp(name, transport) != 0
+                            ? sfmt("%s (%s:%s)...\r\n", name, transport, node)
+                            : sfmt("%s:%s...\r\n", name, node);
+    if (attempt)
+        zzprintf("Attempting connection to %s", where.c_str());
     else
-        zzprintf("%s:%s...\r\n", name, node);
+        aberr("Can't connect to %s", where.c_str()); // kept for standard error at start-up
 }
 
 int connservice(const char* name, int interactive) {

@@ -7,6 +7,7 @@
 TransTable itrans = [] {
     TransTable t;
     t.queue = &iqueue;
+    t.dropunknown = true;
     return t;
 }();
 
@@ -45,6 +46,8 @@ void trinit(TransTable& t, CharQueue& queue) {
     t.queue = &queue;
     t.ent.clear();
     t.nheld = 0;
+    t.skipping = 0;
+    t.escheld = false;
 }
 
 int traddstr(TransTable& t, const std::string& pattern, const std::vector<uint16_t>& replace) {
@@ -63,17 +66,72 @@ int traddstr(TransTable& t, const std::string& pattern, const std::vector<uint16
     return 1;
 }
 
+namespace {
+// CSI parameter and intermediate bytes, and the final byte of CSI and SS3 strings.
+bool csimid(int b) {
+    return b >= 0x20 && b <= 0x3f;
+}
+bool seqfinal(int b) {
+    return b >= 0x40 && b <= 0x7e;
+}
+
+// An unknown key string is being dropped: true when `byte` belongs to it.
+bool skipbyte(TransTable& t, int byte) {
+    bool ss3 = t.skipping == 2;
+    t.skipping = 0;
+    if (ss3) return byte >= 0x20 && byte <= 0x7e;
+    if (csimid(byte)) {
+        t.skipping = 1;
+        return true;
+    }
+    return seqfinal(byte); // anything else ends the string and is taken as typed
+}
+
+// ESC and its introducer were held and no pattern continues: the string is the terminal's and
+// unknown here. true when `byte` was part of it (dropped with it).
+bool dropheld(TransTable& t, int byte) {
+    bool ss3 = t.held[1] == 'O';
+    int n = t.nheld;
+    t.nheld = 0;
+    if (ss3) return n == 2 && byte >= 0x20 && byte <= 0x7e;
+    if (csimid(byte)) {
+        t.skipping = 1;
+        return true;
+    }
+    return seqfinal(byte);
+}
+} // namespace
+
 void trans(int byte, TransTable& t) {
-    if (t.ent.empty()) {
-        out(t, byte);
-        return;
+    if (t.skipping && skipbyte(t, byte)) return;
+    if (t.escheld) {
+        t.escheld = false;
+        t.nheld = 0;
+        if (byte == '[' || byte == 'O') {
+            t.skipping = byte == '[' ? 1 : 2;
+            return;
+        }
+        out(t, 27);
     }
     // Entries part-way through that do not continue with this byte drop out; the bytes that
     // only they were holding go out first, in the order they came.
     int before = maxpos(t);
     for (TransEntry& e : t.ent)
         if (e.pos > 0 && static_cast<uint8_t>(e.pattern[e.pos]) != byte) e.pos = 0;
-    if (before > 0) release(t, t.nheld - maxpos(t));
+    if (before > 0) {
+        int after = maxpos(t);
+        bool intro = t.nheld >= 2 && t.held[0] == 27 && (t.held[1] == '[' || t.held[1] == 'O');
+        if (t.dropunknown && after == 0 && intro) {
+            if (dropheld(t, byte)) return;
+        } else if (t.dropunknown && after == 0 && t.nheld == 1 && t.held[0] == 27 &&
+                   (byte == '[' || byte == 'O')) {
+            t.nheld = 0;
+            t.skipping = byte == '[' ? 1 : 2;
+            return;
+        } else {
+            release(t, t.nheld - after);
+        }
+    }
 
     bool taken = false;
     for (TransEntry& e : t.ent) {
@@ -82,6 +140,13 @@ void trans(int byte, TransTable& t) {
         taken = true;
     }
     if (!taken) {
+        if (t.dropunknown && byte == 27 && t.nheld == 0) {
+            // No pattern begins with ESC, yet the terminal's own strings must not get through.
+            t.held[0] = 27;
+            t.nheld = 1;
+            t.escheld = true;
+            return;
+        }
         out(t, byte);
         return;
     }
@@ -101,6 +166,8 @@ void trans(int byte, TransTable& t) {
 int trflush(TransTable& t) {
     int n = t.nheld;
     release(t, n);
+    t.escheld = false;
+    t.skipping = 0;
     for (TransEntry& e : t.ent)
         e.pos = 0;
     return n;

@@ -32,6 +32,11 @@ struct TransTable {
     std::vector<TransEntry> ent; // longest pattern first
     uint8_t held[TRMAXPAT] = {}; // bytes held while a match is in progress
     int nheld = 0;
+    // The console's table: a key string in the terminal's own syntax (ESC [ params final, or
+    // ESC O and one byte) that no pattern takes is dropped whole, never passed on as typed.
+    bool dropunknown = false;
+    int skipping = 0;     // 1 inside such a CSI string, 2 before such an SS3 string's last byte
+    bool escheld = false; // an ESC held only to see whether such a string follows
 };
 
 // The console's table, feeding the decoded-key queue iqueue.

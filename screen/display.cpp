@@ -112,6 +112,29 @@ int hexdigit(char c) {
     return -1;
 }
 
+// A console without cursor addressing (a glass or dumb terminal) is moved with the plain
+// controls every terminal obeys: line feeds down, carriage return to the margin, backspaces
+// left and spaces right. It cannot go up; the rows of such a console are only a count.
+void relmove(int row, int col) {
+    for (int r = ccurline; r < row; r++)
+        _ttyout('\n');
+    int from = ccurcol;
+    if (col == 0 && from != 0) {
+        _ttyout('\r');
+        from = 0;
+    } else if (col < from) {
+        if (from - col > col) {
+            _ttyout('\r');
+            from = 0;
+        } else {
+            for (; from > col; from--)
+                _ttyout('\b');
+        }
+    }
+    for (; from < col; from++)
+        _ttyout(' ');
+}
+
 void fillslots(const std::string& s, std::initializer_list<int> slots) {
     if (s.empty()) return;
     for (int slot : slots)
@@ -447,6 +470,8 @@ void _cpos(int row, int col) {
         _ttyouts(buf, static_cast<size_t>(n));
     } else if (!cap::CM.empty()) {
         outcap(cmcache.get(row, col, [&] { return zztgoto(cap::CM, col, row); }));
+    } else {
+        relmove(row, col);
     }
     ccurline = row;
     ccurcol = col;
@@ -740,11 +765,21 @@ void statline(int mode, int col) {
 void _getmattrs(int& rows, int& cols) {
     rows = Lines;
     cols = Cols;
+    conswinsize(rows, cols);
+}
+
+bool conswinsize(int& rows, int& cols) {
     winsize ws{};
-    if (ioctl(*disphooks.consfd, TIOCGWINSZ, &ws) == 0 && ws.ws_row > 0 && ws.ws_col > 0) {
-        rows = ws.ws_row;
-        cols = ws.ws_col;
-    }
+    if (*disphooks.consfd < 0 || ioctl(*disphooks.consfd, TIOCGWINSZ, &ws) != 0 || ws.ws_row == 0 ||
+        ws.ws_col == 0)
+        return false;
+    rows = ws.ws_row;
+    cols = ws.ws_col;
+    return true;
+}
+
+void winchcatch(int) {
+    winchsig = 1;
 }
 
 void setkbd(int type) {

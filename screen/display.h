@@ -11,13 +11,21 @@
 // operations that send control strings; each falls back to plainer means when the console
 // lacks a capability. bttyout() is the one raw write to the console; tests point it at a
 // buffer with setconswriter().
+#include <csignal>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
 
-inline int Lines = 24; // console rows from termcap
-inline int Cols = 80;  // console columns from termcap
+inline int Lines = 24; // console rows: the window's, else termcap's li
+inline int Cols = 80;  // console columns: the window's, else termcap's co
+
+// The console window's size as the terminal reports it (TIOCGWINSZ); false when it reports
+// none (not a terminal, or a terminal that does not know its size).
+bool conswinsize(int& rows, int& cols);
+// SIGWINCH: the handler only sets the flag; terminal mode takes the new size (core/term.h).
+inline volatile sig_atomic_t winchsig = 0;
+void winchcatch(int sig);
 
 // Capability strings; empty means absent. They live in a namespace because ncurses' own
 // termcap globals (UP, BC, PC) share some of these names.

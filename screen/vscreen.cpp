@@ -56,6 +56,7 @@ namespace {
 std::vector<uint16_t> block; // the cells; vbegscr points into it
 int physcols = 80;           // the console's own width before any 132-column switch
 bool conskn = false;         // ccurline/ccurcol are where the console's cursor really is
+bool widesent = false;       // the console was switched to 132 columns (tW) and not back
 
 // Emulations whose scrolled-in rows are blank in rendition 0.
 constexpr int kPlainBlank =
@@ -335,6 +336,45 @@ void vsetsize(int rows, int cols, int force) {
     vendcol = Cols - 1;
     XNwrap = 0;
     conskn = false;
+}
+
+void vconsize(int rows, int cols) {
+    rows = std::clamp(rows, vstatus ? 2 : 1, MAXROWS);
+    cols = std::clamp(cols, 1, MAXCOLS);
+    if (vbegscr && cols > vcolmax && !resizeblock(cols, MAXROWS)) {
+        disphooks.nomemory(3);
+        return;
+    }
+    Lines = rows;
+    Cols = cols;
+    physcols = cols;
+    col132 = vcols >= 132 && Cols >= 132;
+    int room = rows - (vstatus ? 1 : 0);
+    if (vemode & EM_TTY) vlines = room;
+    vlines = std::clamp(vlines, 1, room);
+    if (vbegscr && vdestline >= vlines) {
+        // The rows above the cursor give way, as on a terminal whose window shrinks.
+        int k = vdestline - vlines + 1;
+        for (int r = 0; r < k; r++)
+            sbaddline(r);
+        std::rotate(vscreen, vscreen + k, vscreen + MAXROWS);
+        std::rotate(vlattr, vlattr + k, vlattr + MAXROWS);
+        for (int r = MAXROWS - k; r < MAXROWS; r++) {
+            fillrow(vscreen[r], blankattr());
+            vlattr[r] = 0;
+        }
+        vdestline -= k;
+    }
+    if (!vscregion || vscregbot >= vlines) {
+        vscregion = 0;
+        vscregtop = 0;
+        vscregbot = vlines - 1;
+    }
+    vbegcol = 0;
+    vendcol = Cols - 1;
+    XNwrap = 0;
+    conskn = false;
+    if (vbegscr) vredraw();
 }
 
 int fvcols() {
@@ -937,11 +977,15 @@ void set132col(int on) {
     if (!on && vcols == 80 && Cols == 80) return;
     int w = on ? 132 : 80;
     int cw;
-    if (on && !cap::tW.empty()) {
+    if (on && physcols >= w) {
+        cw = w; // the window is wide enough: switching the console's width would shrink it
+    } else if (on && !cap::tW.empty()) {
         outcap(cap::tW);
+        widesent = true;
         cw = 132;
-    } else if (!on && !cap::tN.empty() && col132) {
+    } else if (!on && !cap::tN.empty() && col132 && widesent) {
         outcap(cap::tN);
+        widesent = false;
         cw = 80;
     } else {
         cw = std::min(physcols, w);
@@ -1068,6 +1112,7 @@ void gttyout(int code) {
 }
 
 void vscreenreset() {
+    widesent = false;
     block.clear();
     block.shrink_to_fit();
     vbegscr = vendscr = nullptr;

@@ -111,6 +111,11 @@ struct AttrSave {
 // Allocation and size.
 void eminit(int cols);
 void vsetsize(int rows, int cols, int force);
+// The console window changed size: `Lines` and `Cols` take the new size (clamped to the
+// screen's limits), the emulated size stays as the emulation has it (TTY takes every row), a
+// cursor row that no longer fits scrolls the rows above it into the scrollback, and the whole
+// screen is drawn again on a cleared console.
+void vconsize(int rows, int cols);
 int fvcols();
 
 // Cursor.

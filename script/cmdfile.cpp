@@ -102,7 +102,6 @@ void clearprocs() {
         p = Proc{};
 }
 
-
 void canceldelay() {
     alarm(0);
     ev_delay = 0;
@@ -435,7 +434,11 @@ int cmdfile(int count, char** words, int mode, int) {
     }
     bool config = false;
     FILE* fp = getfp(fname, mode, &config);
-    if (!fp) return RC_ERROR;
+    if (!fp) {
+        // A file named on the command line that is not there is the user's typing mistake.
+        if (mode == 3) aberr("Can't open %s\r\n", fname.c_str());
+        return RC_ERROR;
+    }
     nextconfig = config;
     return cmdfil2(count, words, fp, fname.c_str(), proc.empty() ? nullptr : proc.c_str());
 }

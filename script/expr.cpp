@@ -3,6 +3,7 @@
 #include "core/fmt.h"
 #include "core/os.h"
 #include "core/start.h"
+#include "emulators/emulate.h"
 #include "ports/com.h"
 #include "ports/settings.h"
 #include "screen/display.h"
@@ -753,7 +754,7 @@ const FuncRow* isfunc(const char* name) {
 int32_t vornsetbits() {
     // Options not yet in the program count as off.
     int32_t m = 0;
-    if (vmaskpar) m |= 0x2;
+    if (maskpar) m |= 0x2;
     if (canabort) m |= 0x4;
     if (echoflag) m |= 0x100;
     if (canerror) m |= 0x200;

@@ -2,6 +2,7 @@
 #include "script/cmds.h"
 
 #include "core/start.h"
+#include "emulators/emulate.h"
 #include "ports/com.h"
 #include "ports/serial.h"
 #include "ports/settings.h"
@@ -381,8 +382,8 @@ int c_set(const char* args) {
         flag = &canerror;
         break;
     case 10:
-        flag = &vmaskpar;
-        break;
+        setmaskpar(on);
+        return RC_OK;
     case 15:
         flag = &viewflag;
         break;

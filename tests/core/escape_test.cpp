@@ -39,8 +39,9 @@ TEST(Escape, LettersPrintTheirWordsAndAct) {
         {"MF", "Mode F\bFULL\r\n" + back, 1, 8, 0},
         {"mh", "Mode H\bHALF\r\n" + back, 2, 8, 0},
         {"mz", "Mode Z" + modes + back, 1, 8, 0},
-        // A new emulation ends with a line break on the last emulated row; PCTERM needs 25 rows.
-        {"e5", "Emulate 5\bVT52\r\n\r\n" + back, 1, 16, 0},
+        // A new emulation ends with a line break on the last emulated row, which this console
+        // (no cursor addressing) reaches by line feeds; PCTERM needs 25 rows.
+        {"e5", "Emulate 5\bVT52\r\n" + std::string(23, '\n') + "\r\n" + back, 1, 16, 0},
         {"ep", "Emulate P\bPCTERM\r\nScreen must have at least 25 lines\r\n" + back, 1, 16384, 0},
         {"ex", "Emulate X" + emuls + back, 1, 8, 0},
         {"ax", "Answer X?\r\nAllowable options are: A)uto, N)ow, W)ait, O)ff, \r\n" + back, 1, 8,

@@ -47,7 +47,8 @@ TEST(Options, EachLetterItsMessagesAndTheWordsLeftOver) {
         std::string flags, message = "";
         std::vector<std::string> rest = {};
     };
-    const std::string unknown = "Unknown option ignored: ?\r\n";
+    // The letter is named, also a known letter that lacks its argument.
+    auto unknown = [](char c) { return std::string("Unknown option ignored: ") + c + "\r\n"; };
     // clang-format off
     const Case cases[] = {
         {{"-1"}, "prot=6"},        {{"-2"}, "prot=7"},         {{"-5"}, "prot=1"},
@@ -61,9 +62,9 @@ TEST(Options, EachLetterItsMessagesAndTheWordsLeftOver) {
         {{"-x"}, "c=1 f=1 x=1 dup=0"},
         {{"-l", "/dev/ttyS0;telnet:h"}, "port=/dev/ttyS0;telnet:h"},
         {{"-s", "9600,8,n,1"}, "parm=9600,8,n,1"},
-        {{"-y", "-z"}, "z=1 port=nul:", unknown},
-        {{"-Zg"}, "", unknown + unknown},
-        {{"-z", "-l"}, "z=1 port=nul:", unknown},
+        {{"-y", "-z"}, "z=1 port=nul:", unknown('y')},
+        {{"-Zg"}, "", unknown('Z') + unknown('g')},
+        {{"-z", "-l"}, "z=1 port=nul:", unknown('l')},
         {{"-m", "f.cmd"}, "m=1", "Setting mflag to 1", {"f.cmd"}},
         {{"-z", "a.cmd", "-q"}, "z=1 port=nul:", "", {"a.cmd", "-q"}},
         {{"-z", "--", "-q"}, "z=1 port=nul:", "", {"-q"}},

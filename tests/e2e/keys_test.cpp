@@ -180,3 +180,52 @@ TEST(KeysE2E, EachEmulationFamilySendsItsKeysToTheHost) {
     run.type("q");
     EXPECT_EQ(run.wait(), 0);
 }
+
+// -a is seen before the key tables are built: a console whose left arrow sends a bare
+// backspace then has a left arrow, and the host gets the emulation's cursor key for it.
+TEST(KeysE2E, OptionAMakesABareBackspaceTheLeftArrow) {
+    const char* const entry = "xterm|bs arrows:am:co#80:li#24:cl=\\E[H\\E[2J:cm=\\E[%i%d;%dH:"
+                              "ce=\\E[K:kl=^H:ku=\\EOA:";
+    const struct {
+        const char* option;
+        const char* host; // what the left arrow (a backspace) sends
+    } cases[] = {{"-a", "1b5b44"}, {"-v", "08"}};
+    for (const auto& c : cases) {
+        VornRun run({c.option, "-l", "pty:" + self()},
+                    {.env = {{"VORN_KEYDUMP", "1"}, {"TERMCAP", entry}}});
+        ASSERT_TRUE(run.waitForOutput("DUMPER READY"));
+        run.type("\b!");
+        EXPECT_TRUE(run.waitFor(std::string("K1:") + c.host + ";", 5)) << c.option;
+    }
+}
+
+// With the shipped console descriptions the keypad in application mode, the editing keys and
+// typed UTF-8 reach the host as the emulation has them; key strings the description lacks
+// (shift-up, another terminal's End) are dropped, never sent raw.
+TEST(KeysE2E, ShippedDescriptionsKeypadUnknownKeysAndUtf8) {
+    const std::string shipped = std::string(VORN_SOURCE_DIR) + "/data/termcap.qal";
+    const struct {
+        const char* term;
+        const char* end; // what this terminal sends for End
+    } terms[] = {{"xterm", "\033OF"}, {"tmux", "\033[4~"}, {"vt100", "\033[4~"}};
+    const std::pair<std::string, std::string> keys[] = {
+        {"\033Op", "30"},  {"\033Ot", "34"},     {"\033OM", "0d"},
+        {"\033Om", "2d"},  {"\033OA", "1b5b41"}, {"\033[1;2A", ""},
+        {"\033[200~", ""}, {"\xc3\x85", "c385"}, {"\xe2\x82\x82", "e28282"},
+    };
+    for (const auto& t : terms) {
+        VornRun run({"-v", "-l", "pty:" + self()},
+                    {.term = t.term, .env = {{"VORN_KEYDUMP", "1"}, {"TERMCAP", shipped}}});
+        ASSERT_TRUE(run.waitForOutput("DUMPER READY")) << t.term;
+        int n = 0;
+        for (const auto& [typed, host] : keys) {
+            run.type(typed + "!");
+            EXPECT_TRUE(run.waitFor("K" + std::to_string(++n) + ":" + host + ";", 5))
+                << t.term << " " << host;
+        }
+        // VT100 has no End key: known or not, nothing goes to the host.
+        run.type(std::string(t.end) + "!");
+        EXPECT_TRUE(run.waitFor("K" + std::to_string(++n) + ":;", 5)) << t.term;
+        EXPECT_FALSE(run.judge().contains("c=>")) << t.term; // no byte became the command key
+    }
+}

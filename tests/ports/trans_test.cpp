@@ -131,3 +131,33 @@ TEST(Queue, BlocksWrapDropTheOverflowAndStopAtTheStopByteOrAWideEntry) {
     EXPECT_EQ(unqbytes(q, out, 16, -1), 1);
     EXPECT_EQ(unqchar(q), 448);
 }
+
+// The console's table drops a key string in the terminal's own syntax that no pattern takes
+// (ESC [ params final, ESC O byte), whole; anything else that is not a key goes out as typed.
+TEST_F(Matcher, ConsoleTableDropsUnknownKeyStringsWhole) {
+    const struct {
+        bool patterns; // the table knows ESC O A (up) and ESC [ 2 ~ (insert)
+        const char* typed;
+        V out;
+    } cases[] = {
+        {true, "\033[4~", {}},                              // End of another terminal
+        {true, "\033[1;2A", {}},                            // shift-up: a known prefix, then not
+        {true, "\033Oj", {}},                               // keypad star in application mode
+        {true, "\033[2~", {300}},                           // known
+        {true, "a\033[200~b\033OAc", {'a', 'b', 276, 'c'}}, // paste bracket dropped
+        {true, "\033x\033\033OA", {27, 'x', 27, 276}},      // alt-x and ESC before a key stay
+        {true, "\033[1\003", {3}},                          // a control ends the string
+        {false, "\033[A\033OPq", {'q'}},                    // no patterns at all (TERM=dumb)
+        {false, "\033b", {27, 'b'}},
+    };
+    for (const auto& c : cases) {
+        trinit(t, q);
+        t.dropunknown = true;
+        if (c.patterns) {
+            add("\033OA", 276);
+            add("\033[2~", 300);
+        }
+        EXPECT_EQ(feed(c.typed), c.out) << c.typed + 1;
+        EXPECT_EQ(trheld(t), 0) << c.typed + 1;
+    }
+}

@@ -227,6 +227,13 @@ void VornRun::signal(int sig) {
     if (!exited_ && pid_ > 0) kill(pid_, sig);
 }
 
+void VornRun::resize(int rows, int cols) {
+    pump(0); // what was drawn at the old size is judged at the old size
+    judge_.resize(rows, cols);
+    winsize ws{static_cast<unsigned short>(rows), static_cast<unsigned short>(cols), 0, 0};
+    ioctl(master_, TIOCSWINSZ, &ws);
+}
+
 termios VornRun::now() const {
     termios t{};
     tcgetattr(slave_, &t);

@@ -64,6 +64,8 @@ class VornRun {
     int wait(double seconds = 10);
     bool running();
     void signal(int sig);
+    // The window changes size: the judge follows and the program gets SIGWINCH.
+    void resize(int rows, int cols);
 
     const VtJudge& judge() const { return judge_; }
     std::string screen() const { return judge_.screen(); }

@@ -21,6 +21,12 @@ void VtJudge::outputCb(const char* s, size_t len, void* user) {
     if (self->reply_) self->reply_(std::string_view(s, len));
 }
 
+void VtJudge::resize(int rows, int cols) {
+    rows_ = rows;
+    cols_ = cols;
+    vterm_set_size(vt_, rows, cols);
+}
+
 void VtJudge::feed(std::string_view bytes) {
     if (!bytes.empty()) vterm_input_write(vt_, bytes.data(), bytes.size());
 }

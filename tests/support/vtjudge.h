@@ -32,6 +32,9 @@ class VtJudge {
     CellView cell(int r, int c) const;
     int cursorRow() const;
     int cursorCol() const;
+    // The terminal's window changes size (as a user drags it).
+    void resize(int rows, int cols);
+    int rows() const { return rows_; }
     // Bytes libvterm sends back (answers to DA, DSR and the like) go here.
     void onReply(std::function<void(std::string_view)> f) { reply_ = std::move(f); }
 
