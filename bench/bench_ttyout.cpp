@@ -10,6 +10,7 @@
 #include "screen/display.h"
 #include "screen/termcap.h"
 #include "screen/vscreen.h"
+#include "tests/support/emusetup.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -98,16 +99,7 @@ double ours(const std::string& bytes) {
     setconswriter([null](const char* p, size_t n) {
         if (write(null, p, n) < 0) std::abort();
     });
-    vscreenreset();
-    emreset0();
-    maskpar = 0;
-    Lines = 24;
-    Cols = 80;
-    vlines = 24;
-    vcols = 80;
-    eminit(Cols);
-    vemode = 0;
-    emulate(EM_VT100, 0);
+    emselect(EM_VT100, 24, nullptr);
     // As terminal mode does: each block read from the line is queued; a byte is taken from the
     // queue, then the bytes waiting behind it in one piece, so the console is written when the
     // queue runs dry.

@@ -39,7 +39,7 @@ void setup() {
     Cols = 80;
     vlines = 24;
     vcols = 80;
-    vemode = E_VT100;
+    vemode = EM_VT100;
     eminit(80);
 }
 

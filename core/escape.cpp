@@ -12,8 +12,9 @@
 #include "ports/service.h"
 #include "ports/settings.h"
 #include "screen/display.h"
-#include "screen/interim_found.h"
-#include "script/interim_found.h"
+#include "screen/keyboard.h"
+#include "script/cmd.h"
+#include "script/cmds.h"
 #include "transfer/capture.h"
 #include "transfer/xfer.h"
 

@@ -6,7 +6,6 @@
 #include "ports/com.h"
 #include "ports/serial.h"
 #include "screen/display.h"
-#include "screen/interim_found.h"
 #include "screen/keynames.h"
 #include "script/cmd.h"
 #include "script/lex.h"

@@ -14,8 +14,11 @@
 #include "ports/service.h"
 #include "ports/settings.h"
 #include "screen/display.h"
-#include "screen/interim_found.h"
-#include "script/interim_found.h"
+#include "screen/scrollback.h"
+#include "screen/vscreen.h"
+#include "script/cmd.h"
+#include "script/var.h"
+#include "script/window.h"
 #include "transfer/capture.h"
 #include "transfer/xfer.h"
 

@@ -12,9 +12,10 @@
 #include "ports/service.h"
 #include "ports/settings.h"
 #include "screen/display.h"
-#include "screen/interim_found.h"
+#include "screen/keyboard.h"
+#include "screen/scrollback.h"
 #include "screen/vscreen.h"
-#include "script/interim_found.h"
+#include "script/cmd.h"
 #include "transfer/capture.h"
 
 #include <algorithm>
@@ -139,7 +140,7 @@ int termcmd(int k) {
         return 0;
     }
     if (k == prnchar) return prscreen(), 0;
-    if (k == K_LOSTLINE) return 4;
+    if (k == KC_LOSTLINE) return 4;
     if (k == scachar && (vemode & 0x4000)) {
         if (kbtype == 4)
             vkbtype &= ~128;

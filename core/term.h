@@ -57,7 +57,6 @@ enum : int {
     K_CUP = 320,
     K_CDOWN = 321,
     K_ALTK = 419,
-    K_LOSTLINE = 448,
 };
 
 int term(const char* const* list);

@@ -5,14 +5,11 @@
 #include "ports/com.h"
 #include "ports/settings.h"
 #include "screen/display.h"
-#include "screen/interim_found.h"
 #include "screen/keyboard.h"
 #include "script/window.h"
 #include "transfer/capture.h"
 
 #include <cstring>
-
-int vemode = EM_VT100;
 
 namespace {
 

@@ -13,28 +13,7 @@
 
 #include <cstdint>
 
-// Emulation mode bits, the values kept in `vemode` and `emode`. VT102 shares the VT100 bit.
-enum : int {
-    EM_MENU = 1, // alone: a procedure owns the screen (bit 0 is otherwise the batch flag)
-    EM_WYSE60 = 2,
-    EM_TTY = 4,
-    EM_VT100 = 8,
-    EM_VT52 = 16,
-    EM_TV925 = 32,
-    EM_TV912 = 64,
-    EM_WYSE50 = 128,
-    EM_ANSI = 256,
-    EM_ADM1 = 512,
-    EM_IB3101 = 1024,
-    EM_TV950 = 2048,
-    EM_VT2207 = 4096,
-    EM_VT2208 = 8192,
-    EM_PCTERM = 16384,
-    EM_SCOANSI = 32768,
-    EM_VT220 = EM_VT2207 | EM_VT2208,
-    EM_DEC = EM_VT100 | EM_VT52 | EM_ANSI | EM_VT220 | EM_SCOANSI, // emvt100's emulations
-    EM_TVFAMILY = EM_TV950 | EM_TV925 | EM_TV912 | EM_WYSE50 | EM_WYSE60 | EM_ADM1,
-};
+// The emulation mode bits (EM_VT100, ...) are the screen's: screen/vscreen.h.
 
 // The emulation mode word: one bit per emulation; bit 0 is the display driver's batch flag,
 // and the value 1 alone marks plain output while a procedure owns the screen.

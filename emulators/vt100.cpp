@@ -9,7 +9,6 @@
 #include "emulators/emulate.h"
 #include "ports/settings.h"
 #include "screen/display.h"
-#include "screen/interim_found.h"
 #include "screen/keyboard.h"
 #include "screen/scrollback.h"
 #include "script/window.h"
@@ -635,46 +634,69 @@ void c0control(int c) {
     }
 }
 
+// The byte after ESC: an intermediate that picks the next state, or the final of an ESC
+// sequence (vtescape).
+void escbyte(int c) {
+    if (mode() == EM_VT52) {
+        state = 0;
+        vt52escape(c);
+        return;
+    }
+    switch (c) {
+    case ' ':
+        state = 8;
+        return;
+    case '#':
+        state = 7;
+        return;
+    case '(':
+        state = 3;
+        return;
+    case ')':
+        state = 4;
+        return;
+    case '*':
+        state = 5;
+        return;
+    case '+':
+        state = 6;
+        return;
+    case '[':
+        startseq(2);
+        return;
+    default:
+        break;
+    }
+    if (c < 0x30) {
+        collect(c);
+        return;
+    }
+    if (c > 0x7e) return;
+    vtcmd = c;
+    ostate = state;
+    state = 0;
+    vtescape();
+}
+
+// A C1 control in VT200 8-bit mode is its 7-bit form, ESC and the byte less 0x40, and takes the
+// same path; it ends any sequence in progress. The other C1 bytes mean nothing here and leave a
+// sequence alone.
 void c1control(int c) {
     switch (c) {
     case 0x84: // IND
-        cancel();
-        vt_ind();
-        break;
     case 0x85: // NEL
-        cancel();
-        vt_nel();
-        break;
     case 0x88: // HTS
-        cancel();
-        vt_hts();
-        break;
     case 0x8d: // RI
-        cancel();
-        vt_ri();
-        break;
     case 0x8e: // SS2
-        cancel();
-        vt_ss2();
-        break;
     case 0x8f: // SS3
-        cancel();
-        vt_ss3();
-        break;
     case 0x90: // DCS
-        cancel();
-        vtdcson = 1;
-        vdcstate = 0;
-        break;
-    case 0x9b: // CSI
-        startseq(2);
-        break;
     case 0x98: // SOS
+    case 0x9b: // CSI
     case 0x9d: // OSC
     case 0x9e: // PM
     case 0x9f: // APC
-        cancel();
-        vtstrign = 1;
+        startseq(1);
+        escbyte(c - 0x40);
         break;
     default:
         break;
@@ -811,45 +833,7 @@ void emvt100(int c) {
         emputc(c);
         return;
     case 1:
-        if (mode() == EM_VT52) {
-            state = 0;
-            vt52escape(c);
-            return;
-        }
-        switch (c) {
-        case ' ':
-            state = 8;
-            return;
-        case '#':
-            state = 7;
-            return;
-        case '(':
-            state = 3;
-            return;
-        case ')':
-            state = 4;
-            return;
-        case '*':
-            state = 5;
-            return;
-        case '+':
-            state = 6;
-            return;
-        case '[':
-            startseq(2);
-            return;
-        default:
-            break;
-        }
-        if (c < 0x30) {
-            collect(c);
-            return;
-        }
-        if (c > 0x7e) return;
-        vtcmd = c;
-        ostate = state;
-        state = 0;
-        vtescape();
+        escbyte(c);
         return;
     case 2:
         if (c < 0x40) {

@@ -9,6 +9,7 @@
 #include "screen/display.h"
 #include "screen/termcap.h"
 #include "screen/vscreen.h"
+#include "tests/support/emusetup.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -30,29 +31,13 @@ void check() {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    setenv("TERM", "xterm", 1);
-    setenv("TERMCAP", "/nonexistent/termcap", 1);
-    setenv("HOME", "/nonexistent", 1);
-    setenv("VORNDIR", "/nonexistent", 1);
-    qflag = 1;
-    setconswriter([](const char*, size_t) {});
-    tinit("xterm");
-    _vinit();
+    emconsole("xterm", [](const char*, size_t) {});
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
-    vscreenreset();
-    emreset0();
-    replyhook = [](const char*, int) {};
-    Lines = data[0] & 1 ? 25 : 24;
-    Cols = 80;
-    vlines = 24;
-    vcols = 80;
-    eminit(Cols);
-    vemode = 0;
-    emulate(modes[(data[0] >> 1) % nmodes], 0);
+    emselect(modes[(data[0] >> 1) % nmodes], data[0] & 1 ? 25 : 24, [](const char*, int) {});
     for (size_t i = 1; i < size; i++) {
         if (data[i] == 0xff && i + 1 < size) {
             int sel = data[++i];

@@ -3,6 +3,7 @@
 #include "core/fmt.h"
 #include "core/start.h"
 #include "core/term.h"
+#include "ports/alarm.h"
 #include "ports/console.h"
 #include "ports/pty.h"
 #include "ports/serial.h"
@@ -10,8 +11,9 @@
 #include "ports/settings.h"
 #include "ports/trans.h"
 #include "screen/display.h"
-#include "screen/interim_found.h"
-#include "script/interim_found.h"
+#include "screen/keyboard.h"
+#include "script/cmd.h"
+#include "script/window.h"
 #include "transfer/capture.h"
 
 #include <algorithm>
@@ -100,44 +102,6 @@ constexpr int ESCLOOP_OPEN = 600; // ESC wait while a line competes with the con
 int savedescloop = 120;
 bool escraised = false;
 int conseof = 0; // console reads in a row that gave end of file or an error
-
-// Set by the SIGALRM handler of comwait and closecom.
-volatile sig_atomic_t comalarm = 0;
-void comalarmcatch(int) {
-    comalarm = 1;
-}
-
-// Arms SIGALRM for one wait and puts the previous handler, alarm and flag back when the wait
-// ends, whichever way it ends.
-class AlarmGuard {
-  public:
-    AlarmGuard() : prevflag_(comalarm), prevleft_(alarm(0)), start_(time(nullptr)) {
-        struct sigaction sa {};
-        sa.sa_handler = comalarmcatch;
-        sigemptyset(&sa.sa_mask);
-        sigaction(SIGALRM, &sa, &prevaction_);
-        comalarm = 0;
-    }
-    AlarmGuard(const AlarmGuard&) = delete;
-    AlarmGuard& operator=(const AlarmGuard&) = delete;
-    void arm(unsigned seconds) { alarm(seconds); }
-    ~AlarmGuard() {
-        alarm(0);
-        sigaction(SIGALRM, &prevaction_, nullptr);
-        comalarm = prevflag_;
-        if (prevleft_) {
-            long spent = static_cast<long>(time(nullptr) - start_);
-            long left = static_cast<long>(prevleft_) - spent;
-            alarm(left > 0 ? static_cast<unsigned>(left) : 1);
-        }
-    }
-
-  private:
-    sig_atomic_t prevflag_;
-    unsigned prevleft_;
-    time_t start_;
-    struct sigaction prevaction_ {};
-};
 
 bool zmprot() {
     return errprot == 6 || errprot == 7;
@@ -290,7 +254,7 @@ void dodisconnect() {
     zzprintf("\r\n[Disconnected]\r\n");
     if (exitdisc) doneterm(0);
     comexit();
-    qchar(K_LOSTLINE, ttyq);
+    qchar(KC_LOSTLINE, ttyq);
 }
 
 // ---- line I/O --------------------------------------------------------------------------

@@ -50,7 +50,6 @@ struct Transport {
     ComDriver* driver;
 };
 
-constexpr int PSEUDO_LOSTLINE = 448; // queued in ttyq when the line is lost
 constexpr int COMQSIZE = 2500;
 constexpr int CONSREAD = 128;  // bytes taken from the console in one read
 constexpr int TTYQSIZE = 1025; // console ring: eight full reads (one slot always stays free)

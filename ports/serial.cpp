@@ -2,6 +2,7 @@
 
 #include "core/fmt.h"
 #include "core/start.h"
+#include "ports/alarm.h"
 #include "ports/com.h"
 #include "ports/lock.h"
 #include "ports/settings.h"
@@ -40,42 +41,6 @@ int answer0() {
 int answer3() {
     return 3;
 }
-
-volatile sig_atomic_t openalarm = 0;
-void openalarmcatch(int) {
-    openalarm = 1;
-}
-
-// Arms SIGALRM around one open: the handler only records that it fired, and the open, which
-// is not restarted, fails with EINTR. The previous handler and what was left of a previous
-// alarm are put back on every way out.
-class OpenAlarm {
-  public:
-    explicit OpenAlarm(unsigned seconds) : prevleft_(alarm(0)), start_(time(nullptr)) {
-        struct sigaction sa {};
-        sa.sa_handler = openalarmcatch;
-        sigemptyset(&sa.sa_mask);
-        sigaction(SIGALRM, &sa, &prev_);
-        openalarm = 0;
-        alarm(seconds);
-    }
-    OpenAlarm(const OpenAlarm&) = delete;
-    OpenAlarm& operator=(const OpenAlarm&) = delete;
-    ~OpenAlarm() {
-        alarm(0);
-        sigaction(SIGALRM, &prev_, nullptr);
-        if (prevleft_) {
-            long left = static_cast<long>(prevleft_) - static_cast<long>(time(nullptr) - start_);
-            alarm(left > 0 ? static_cast<unsigned>(left) : 1);
-        }
-    }
-    bool fired() const { return openalarm != 0; }
-
-  private:
-    unsigned prevleft_;
-    time_t start_;
-    struct sigaction prev_ {};
-};
 
 bool startswith(const std::string& s, const std::string& prefix) {
     return !prefix.empty() && s.compare(0, prefix.size(), prefix) == 0;
@@ -210,7 +175,8 @@ void consxon(int on) {
 }
 
 int guardedopen(const char* path, int flags, unsigned seconds, bool* timedout) {
-    OpenAlarm guard(seconds);
+    AlarmGuard guard;
+    guard.arm(seconds);
     int fd = open(path, flags);
     if (timedout) *timedout = fd < 0 && guard.fired();
     return fd;
@@ -234,7 +200,8 @@ int asyinit(int, const char* name) {
     int fd = -1;
     bool timedout = false, ok = false;
     {
-        OpenAlarm guard(node ? 30 : 10);
+        AlarmGuard guard;
+        guard.arm(node ? 30 : 10);
         fd = open(path.c_str(), part ? base : base | O_NONBLOCK);
         if (fd >= 0 && serraw(fd) == 0) {
             if (part) {

@@ -1,11 +1,6 @@
 #include "screen/display.h"
 
-#include "core/fmt.h"
-#include "core/start.h"
-#include "emulators/emulate.h"
-#include "ports/com.h"
-#include "ports/console.h"
-#include "screen/keyboard.h"
+#include "screen/hooks.h"
 #include "screen/termcap.h"
 #include "screen/vscreen.h"
 
@@ -63,6 +58,7 @@ const int _gremap[] = {
 // clang-format on
 
 uint16_t _grset[GRSETSIZ];
+int vemode = EM_VT100;
 
 namespace {
 
@@ -100,7 +96,7 @@ int lastshape = -1; // cursor shape before the last invisible one
 int curshape = -1;
 
 bool havecons() {
-    return !(xflag || qflag);
+    return !(*disphooks.server || *disphooks.quiet);
 }
 
 using Batch = OutBatch;
@@ -148,7 +144,7 @@ void fillslots(const std::string& s, std::initializer_list<int> slots) {
 } // namespace
 
 void batchend() {
-    if (qempty(comq)) oflush();
+    if (!disphooks.rxwaiting()) oflush();
 }
 
 void setconswriter(std::function<void(const char*, size_t)> w) {
@@ -163,7 +159,7 @@ int bttyout(const void* buf, size_t count) {
     const char* p = static_cast<const char*>(buf);
     size_t left = count;
     while (left > 0) {
-        ssize_t n = write(ttyfd, p, left);
+        ssize_t n = write(*disphooks.consfd, p, left);
         if (n < 0 && errno == EINTR) continue; // a signal must not lose what the screen shows
         if (n <= 0) break;
         p += n;
@@ -184,7 +180,7 @@ void _ttyout(int byte) {
         if (optr >= OBUFMAX) oflush();
     } else {
         int level = std::clamp(obufsiz, 1, OBUFMAX);
-        if (qempty(comq) || optr >= level) oflush();
+        if (optr >= level || !disphooks.rxwaiting()) oflush();
     }
 }
 
@@ -293,7 +289,7 @@ int tinit(const char* name) {
     clearcaches();
     if (!name || !*name) {
         if (havecons()) {
-            eprintf("Terminal type variable TERM not set\n");
+            disphooks.message("Terminal type variable TERM not set\n");
             return -1;
         }
         Lines = 24;
@@ -301,7 +297,8 @@ int tinit(const char* name) {
         return 0;
     }
     if (!zztgetent(name)) {
-        eprintf("Can't find terminal type from TERM variable: %s\n", name);
+        std::string msg = "Can't find terminal type from TERM variable: ";
+        disphooks.message((msg + name + "\n").c_str());
         return -1;
     }
     int total = 0;
@@ -309,9 +306,10 @@ int tinit(const char* name) {
         c.var->clear();
         if (zztgetstr(c.id, *c.var)) total += static_cast<int>(c.var->size()) + 1;
     }
-    total += realkeys();
+    total += disphooks.keycaps();
     if (total > TBUFSIZ) {
-        eprintf("Termcap capability lengths exceed %d bytes\n", TBUFSIZ);
+        std::string msg = "Termcap capability lengths exceed " + std::to_string(TBUFSIZ);
+        disphooks.message((msg + " bytes\n").c_str());
         return -1;
     }
     // Colour strings: modern system entries have only the ANSI-ordered setaf/setab.
@@ -424,11 +422,7 @@ void _vinit() {
         if (d >= 0) extcolor[i] = d;
     }
 
-    if (havecons()) {
-        savecons();
-        setraw(0);
-    }
-    qinit(ttyq, TTYQSIZE);
+    disphooks.consinit(havecons());
     // Line drawing by shift-out needs the alternate set designated first.
     if (!cap::EA.empty()) {
         Batch b;
@@ -438,7 +432,7 @@ void _vinit() {
 
 void consexit() {
     oflush();
-    unsavecons();
+    disphooks.consrestore();
 }
 
 int setcap(const char* name, const char* value) {
@@ -450,7 +444,7 @@ int setcap(const char* name, const char* value) {
             return 1;
         }
     }
-    return setkeycap(name, value) ? 1 : 0;
+    return disphooks.setkeycap(name, value) ? 1 : 0;
 }
 
 void _cpos(int row, int col) {
@@ -776,7 +770,8 @@ void _getmattrs(int& rows, int& cols) {
 
 bool conswinsize(int& rows, int& cols) {
     winsize ws{};
-    if (ttyfd < 0 || ioctl(ttyfd, TIOCGWINSZ, &ws) != 0 || ws.ws_row == 0 || ws.ws_col == 0)
+    if (*disphooks.consfd < 0 || ioctl(*disphooks.consfd, TIOCGWINSZ, &ws) != 0 || ws.ws_row == 0 ||
+        ws.ws_col == 0)
         return false;
     rows = ws.ws_row;
     cols = ws.ws_col;

@@ -106,7 +106,7 @@ inline int ccurline = 0, ccurcol = 0;
 inline int lastrend = 0;   // rendition last sent with _vset
 inline int lastcolor = -1; // colour byte last sent with _vcolor, -1 none since the last me
 
-extern int vemode; // the emulation word (emulators/emulate.h); bit 0 is the batch flag
+extern int vemode; // the emulation word (bits EM_*, screen/vscreen.h); bit 0 is the batch flag
 void batchend();   // the outermost batch ended: flush unless received data waits
 
 // Sets the batch flag while several strings are sent; restores it and, with the flag clear and

@@ -5,7 +5,6 @@
 #include "emulators/emulate.h"
 #include "ports/com.h"
 #include "ports/trans.h"
-#include "screen/interim_found.h"
 #include "screen/keynames.h"
 #include "screen/termcap.h"
 
@@ -632,4 +631,15 @@ void keyreset() {
         s.clear();
     clrprgkeys();
     compkey = -1;
+}
+
+int gold = 0;
+int compose = 0;
+int kdisable = 0;
+int vcapslock = 0;
+int kbtype = 0;
+int vkbtype = 0;
+// stand-in until the scan-code keyboard exists: nothing is sent.
+int toscancode(int) {
+    return 0;
 }

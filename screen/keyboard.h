@@ -32,7 +32,7 @@ enum : int {
     KC_SF1 = 329, KC_CF1 = 349, KC_AF1 = 369, KC_CSF1 = 389,
     KC_ALTA = 409, KC_ALTZ = 434, KC_ALT1 = 435, KC_ALT9 = 443,
     KC_ALT0 = 444, KC_ALTMINUS = 445, KC_ALTEQUALS = 446,
-    KC_LOSTLINE = 448,
+    KC_LOSTLINE = 448, // queued in ttyq when the line is lost
     NKEYS = 449,
 };
 // clang-format on
@@ -107,6 +107,16 @@ void unmapkey();
 // returns the position after the key; nullptr after "%s expected\r\n" with `what` or
 // "Function key#".
 const char* setch2(const char* text, const char* what, int* result);
+
+// ---- terminal-mode keyboard state -------------------------------------------------------------
+extern int gold;      // a gold key is pending
+extern int compose;   // a compose sequence is pending
+extern int kdisable;  // keyboard input is dropped
+extern int vcapslock; // caps lock of the emulated keyboard
+extern int kbtype;    // 4 = scan-code keyboard
+extern int vkbtype;   // keyboard type; bit 128 asks for scan-code mode
+// Sends what the scan-code keyboard sends for `key`.
+int toscancode(int key);
 
 // Power-on state of the keyboard (key map, programmed keys, console key strings, compose).
 void keyreset();

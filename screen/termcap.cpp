@@ -1,8 +1,7 @@
 #include "screen/termcap.h"
 
-#include "core/fmt.h"
-#include "core/start.h"
 #include "screen/display.h"
+#include "screen/hooks.h"
 
 #include <termcap.h>
 // From ncurses' terminfo interface; its header defines macros that clash with ordinary names.
@@ -36,7 +35,7 @@ bool namematch(const std::string& entry, const char* name) {
 // Cuts an entry to TBUFSIZ bytes at a field boundary, so that what remains stays well formed.
 void cutentry(std::string& entry) {
     if (entry.size() <= static_cast<size_t>(TBUFSIZ)) return;
-    eprintf("Termcap entry too long\r\n");
+    disphooks.message("Termcap entry too long\r\n");
     size_t colon = entry.rfind(':', TBUFSIZ - 1);
     entry.resize(colon == std::string::npos ? TBUFSIZ : colon + 1);
 }
@@ -45,8 +44,8 @@ void cutentry(std::string& entry) {
 std::string termcapfile() {
     const char* tc = getenv("TERMCAP");
     if (tc && *tc == '/') return access(tc, R_OK) == 0 ? tc : "";
-    char path[PATHMAX + 1] = {};
-    return getpath(path, "termcap.qal") ? path : "";
+    std::string path;
+    return disphooks.findfile("termcap.qal", path) ? path : "";
 }
 
 // One line of the file; a line longer than any entry could use is cut (the rest is skipped).
@@ -208,7 +207,7 @@ void motionbyte(std::string& out, std::string& added, int v, bool isrow, const s
 
 int tnchktc(std::string& entry, int depth) {
     if (entry.size() < 2 || entry.back() != ':') {
-        eprintf("Bad termcap entry\r\n");
+        disphooks.message("Bad termcap entry\r\n");
         return 0;
     }
     size_t p = entry.size() - 2;
@@ -216,7 +215,7 @@ int tnchktc(std::string& entry, int depth) {
         p--;
     if (entry.compare(p, 4, ":tc=") != 0) return 1;
     if (depth + 1 > MAXHOP) {
-        eprintf("Infinite tc= loop\r\n");
+        disphooks.message("Infinite tc= loop\r\n");
         return 0;
     }
     std::string name = entry.substr(p + 4, entry.size() - p - 5);

@@ -1,21 +1,13 @@
 #include "screen/vscreen.h"
 
-#include "core/fmt.h"
-#include "emulators/emulate.h"
 #include "screen/display.h"
+#include "screen/hooks.h"
 #include "screen/scrollback.h"
-#include "transfer/capture.h"
 
 #include <algorithm>
 #include <cstring>
 #include <new>
 #include <vector>
-
-// The common out-of-memory report; a stand-in until the formatter's own exists.
-int nomemory(int code);
-__attribute__((weak)) int nomemory(int code) {
-    return aberr("\aOut of RAM memory (Error #%d)\r\n", code);
-}
 
 uint16_t* vbegscr = nullptr;
 uint16_t* vendscr = nullptr;
@@ -56,6 +48,8 @@ int vstatus = 0;
 int vcurstat = 0;
 int prauto = 0, prextent = 1, prformfd = 1;
 int blmode = 1;
+int vpages = 1;
+int vfromhost = 0;
 
 namespace {
 
@@ -66,7 +60,7 @@ bool widesent = false;       // the console was switched to 132 columns (tW) and
 
 // Emulations whose scrolled-in rows are blank in rendition 0.
 constexpr int kPlainBlank =
-    E_VT100 | E_VT52 | E_ANSI | E_SCOANSI | E_VT220_7 | E_VT220_8 | E_PCTERM | E_WYSE60;
+    EM_VT100 | EM_VT52 | EM_ANSI | EM_SCOANSI | EM_VT2207 | EM_VT2208 | EM_PCTERM | EM_WYSE60;
 
 int wcols() {
     return std::clamp(std::min(vcols, vcolmax), 1, MAXCOLS);
@@ -295,7 +289,7 @@ void eminit(int cols) {
     if (!vbegscr || width > vcolmax) {
         if (!allocate(width)) {
             vemode = 0;
-            nomemory(3);
+            disphooks.nomemory(3);
             return;
         }
     }
@@ -322,7 +316,7 @@ void vsetsize(int rows, int cols, int force) {
     if (!force && rows == Lines && cols == Cols) return;
     if (vbegscr) {
         if (!resizeblock(cols, Lines)) {
-            nomemory(3);
+            disphooks.nomemory(3);
             return;
         }
         _vsetsize();
@@ -348,7 +342,7 @@ void vconsize(int rows, int cols) {
     rows = std::clamp(rows, vstatus ? 2 : 1, MAXROWS);
     cols = std::clamp(cols, 1, MAXCOLS);
     if (vbegscr && cols > vcolmax && !resizeblock(cols, MAXROWS)) {
-        nomemory(3);
+        disphooks.nomemory(3);
         return;
     }
     Lines = rows;
@@ -356,7 +350,7 @@ void vconsize(int rows, int cols) {
     physcols = cols;
     col132 = vcols >= 132 && Cols >= 132;
     int room = rows - (vstatus ? 1 : 0);
-    if (vemode & E_TTY) vlines = room;
+    if (vemode & EM_TTY) vlines = room;
     vlines = std::clamp(vlines, 1, room);
     if (vbegscr && vdestline >= vlines) {
         // The rows above the cursor give way, as on a terminal whose window shrinks.
@@ -426,7 +420,7 @@ void cgoto() {
 void vsetattr(int attr) {
     int rend = attr & 0xff00;
     if (protrev && !pcscreen && (rend & A_BOLD)) rend = (rend & ~A_BOLD) | A_REVERSE;
-    if (vemode & E_IB3101) {
+    if (vemode & EM_IB3101) {
         rend &= ~A_UNDER;
         if (rend & A_REVERSE) rend = (rend & ~A_REVERSE) | A_BOLD;
     }
@@ -505,7 +499,7 @@ void vputch(int code) {
     int r = clamprow(vdestline);
     int c = std::clamp(vdestcol, 0, rowwidth(r) - 1);
     bool skip = c - vbegcol == Cols - 1 && r == vlines - 1 && vlines >= Lines && AM && !XN &&
-                ((vemode & (E_VT100 | E_VT52 | E_VT220_7 | E_VT220_8)) || vnoscroll ||
+                ((vemode & (EM_VT100 | EM_VT52 | EM_VT2207 | EM_VT2208)) || vnoscroll ||
                  (!AMon && vcurstat == 2));
     if (!skip) {
         if (vinsmode) {
@@ -517,7 +511,7 @@ void vputch(int code) {
     }
     vdestcol = std::min(c + 1, rowwidth(r) - 1); // never outside the row, even for a moment
     if (c + 1 >= rowwidth(r)) {
-        if ((vemode & (E_ANSI | E_SCOANSI)) && AMon) {
+        if ((vemode & (EM_ANSI | EM_SCOANSI)) && AMon) {
             dowrap(0);
         } else {
             vdestcol = rowwidth(r) - 1;
@@ -999,7 +993,7 @@ void set132col(int on) {
     cw = std::min(cw, w);
     if (vbegscr && (w > vcolmax || cw > vcolmax)) {
         if (!resizeblock(std::max(w, cw), MAXROWS)) {
-            nomemory(3);
+            disphooks.nomemory(3);
             return;
         }
     }
@@ -1047,7 +1041,7 @@ bool printrows(int top, int bottom) {
     bool ok = true;
     for (int r = top; r <= bottom && ok; r++) {
         int n = vlattr[r] ? std::min(40, rowwidth(r)) : wcols();
-        ok = tprlin(vscreen[r], n) >= 0;
+        ok = disphooks.printcells(vscreen[r], n) >= 0;
     }
     busy = false;
     return ok;
@@ -1068,8 +1062,8 @@ void prscreen() {
         int bottom = prextent ? wlines() - 1 : clamprow(vscregbot);
         ok = printrows(top, bottom);
         if (ok && prformfd &&
-            (vemode & (E_VT100 | E_VT52 | E_ANSI | E_VT220_7 | E_VT220_8 | E_SCOANSI)))
-            tprint('\f');
+            (vemode & (EM_VT100 | EM_VT52 | EM_ANSI | EM_VT2207 | EM_VT2208 | EM_SCOANSI)))
+            disphooks.printbyte('\f');
     }
     if (ok)
         _vreline(0, 0, 10);

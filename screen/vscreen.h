@@ -28,18 +28,28 @@ enum : int {
     A_REVERSE = 0x8000,
 };
 
-// Emulation bits of `vemode` that the screen's rules name.
+// Emulation mode bits, the values kept in `vemode` (screen/display.h) and `emode`; the screen's
+// rules name some of them. VT102 shares the VT100 bit.
 enum : int {
-    E_WYSE60 = 2,
-    E_TTY = 4,
-    E_VT100 = 8,
-    E_VT52 = 16,
-    E_ANSI = 256,
-    E_IB3101 = 1024,
-    E_VT220_7 = 4096,
-    E_VT220_8 = 8192,
-    E_PCTERM = 16384,
-    E_SCOANSI = 32768,
+    EM_MENU = 1, // alone: a procedure owns the screen (bit 0 is otherwise the batch flag)
+    EM_WYSE60 = 2,
+    EM_TTY = 4,
+    EM_VT100 = 8,
+    EM_VT52 = 16,
+    EM_TV925 = 32,
+    EM_TV912 = 64,
+    EM_WYSE50 = 128,
+    EM_ANSI = 256,
+    EM_ADM1 = 512,
+    EM_IB3101 = 1024,
+    EM_TV950 = 2048,
+    EM_VT2207 = 4096,
+    EM_VT2208 = 8192,
+    EM_PCTERM = 16384,
+    EM_SCOANSI = 32768,
+    EM_VT220 = EM_VT2207 | EM_VT2208,
+    EM_DEC = EM_VT100 | EM_VT52 | EM_ANSI | EM_VT220 | EM_SCOANSI, // emvt100's emulations
+    EM_TVFAMILY = EM_TV950 | EM_TV925 | EM_TV912 | EM_WYSE50 | EM_WYSE60 | EM_ADM1,
 };
 
 // Screen memory.
@@ -81,6 +91,10 @@ extern int vstatus;  // a status line is reserved
 extern int vcurstat; // status line type (2: host-writable, shown)
 extern int prauto, prextent, prformfd;
 extern int blmode; // 1 blinking, 2 bright backgrounds
+
+// Pages, and what is being drawn.
+extern int vpages;    // screen pages to create
+extern int vfromhost; // set while a received byte is drawn
 
 // The state that status-line, message and menu output neutralises around itself.
 struct AttrSave {

@@ -6,12 +6,14 @@
 #include "core/start.h"
 #include "core/term.h"
 #include "ports/com.h"
+#include "ports/service.h"
 #include "screen/display.h"
 #include "script/cmd.h"
 #include "script/expr.h"
 #include "script/lex.h"
 
 #include <cstdlib>
+#include <string>
 
 // stand-in until action commands exist
 int c_answer(const char*) {
@@ -24,6 +26,24 @@ int c_call(const char*) {
 // stand-in until action commands exist
 int c_cd(const char*) {
     return notbuilt("CD");
+}
+// stand-in until connecting to a configuration exists
+// A service or an address is connected through the service directory; configuration files
+// wait for the configuration reader.
+int c_connect(const char* name) {
+    if (servicename(name)) {
+        std::string n = name;
+        while (!n.empty() && (n.back() == ' ' || n.back() == '\t'))
+            n.pop_back();
+        size_t a = n.find_first_not_of(" \t");
+        return connservice(a == std::string::npos ? "" : n.c_str() + a, 1) == 1 ? 0 : 1;
+    }
+    zzprintf("Connecting to a configuration is not built yet\r\n");
+    return 1;
+}
+// stand-in until terminal-mode matching exists: nothing ever matches.
+int dmatch(int, const char* const*) {
+    return 0;
 }
 // stand-in until action commands exist
 int c_copy(const char*) {

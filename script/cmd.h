@@ -90,6 +90,16 @@ void cmdabort();
 // Parameter substitution of one line into `out` (256 bytes); 0 on success, 1 after a message.
 int subparms(const char* line, char* out);
 
+// What terminal mode and the exit path ask of scripts. dmatch() waits for strings in terminal
+// mode: dmatch(0, nullptr) resets; a byte returns 1 on a match. lrncom() and lrnkey() record a
+// received byte and a typed key for learn mode; lrnend() ends learning. closeall() closes the
+// script's files.
+int dmatch(int c, const char* const* list);
+void lrncom(int c);
+void lrnkey(int k);
+void lrnend();
+void closeall();
+
 // Keyword routines for handlers.
 const char* word(const char* text, const char** rest);
 int toklist(const char* text, const char** rest, const char* const* list);

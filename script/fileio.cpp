@@ -1,10 +1,13 @@
 // Script file I/O and the log file.
+#include "script/cmd.h"
 #include "script/cmds.h"
 
 // stand-in until script file I/O exist
 int c_fclose(const char*) {
     return notbuilt("FCLOSE");
 }
+// stand-in until script file I/O exist: no file is open.
+void closeall() {}
 // stand-in until script file I/O exist
 int c_fcreate(const char*) {
     return notbuilt("FCREATE");

@@ -142,6 +142,10 @@ int c_ldelay(const char*) {
 int c_learn(const char*) {
     return notbuilt("LEARN");
 }
+// stand-in until learn mode exists: nothing is recorded.
+void lrncom(int) {}
+void lrnkey(int) {}
+void lrnend() {}
 // stand-in until setting commands exist
 int c_lockfile(const char*) {
     return notbuilt("LOCKFILE");

@@ -9,6 +9,7 @@ int wactive = 0;
 void wputc(int c) {
     _ttyout(c);
 }
+void flushwindow() {}
 
 // stand-in until script windows exist
 int c_attr(const char*) {

@@ -4,3 +4,5 @@
 extern int wactive; // a script window is open
 // Writes one byte into the open window.
 void wputc(int c);
+// Shows what the open window holds.
+void flushwindow();

@@ -2,13 +2,8 @@
 // The emulator in-process on a known console: bytes go in through ttyout, the screen is read
 // back from screen memory, replies to the host are collected, and everything sent to the
 // console is captured (and can be judged by libvterm).
-#include "core/start.h"
-#include "emulators/emulate.h"
-#include "ports/com.h"
 #include "ports/settings.h"
-#include "screen/display.h"
-#include "screen/termcap.h"
-#include "screen/vscreen.h"
+#include "support/emusetup.h"
 
 #include <cstdlib>
 #include <string>
@@ -19,30 +14,11 @@ class Emu {
   public:
     // `term` is the console's type from the system database; `rows` its height.
     explicit Emu(int emulation = EM_VT100, const char* term = "xterm", int rows = 24) {
-        displayreset();
-        vscreenreset();
         settingsreset();
-        emreset0();
-        maskpar = 0;
-        qflag = 1;
-        comq = CharQueue{};
-        setenv("TERM", term, 1);
-        setenv("TERMCAP", "/nonexistent/termcap", 1);
-        setenv("HOME", "/nonexistent", 1);
-        setenv("VORNDIR", "/nonexistent", 1);
-        termcapreset();
-        setconswriter([this](const char* p, size_t n) { out_.append(p, n); });
-        tinit(term);
-        _vinit();
-        Lines = rows;
-        Cols = 80;
-        vlines = rows < 24 ? rows : 24;
-        vcols = 80;
-        eminit(Cols);
+        emconsole(term, [this](const char* p, size_t n) { out_.append(p, n); });
         current = &replies_;
-        replyhook = [](const char* p, int n) { current->append(p, static_cast<size_t>(n)); };
-        vemode = 0;
-        emulate(emulation, 0);
+        emselect(emulation, rows,
+                 [](const char* p, int n) { current->append(p, static_cast<size_t>(n)); });
         vclear();
         oflush();
         out_.clear();

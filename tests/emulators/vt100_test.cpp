@@ -2,7 +2,7 @@
 // (judged by libvterm). Ordinary cursor, wrap, tab, region and scrolling behaviour is proven by
 // vttest and the recorded streams; here are hostile input, clamps, and what neither reaches.
 #include "emu.h"
-#include "screen/interim_found.h"
+#include "screen/keyboard.h"
 #include "support/vtjudge.h"
 
 #include <gtest/gtest.h>

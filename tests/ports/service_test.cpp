@@ -4,7 +4,7 @@
 #include "core/start.h"
 #include "ports/com.h"
 #include "ports/service.h"
-#include "script/interim_found.h"
+#include "script/cmds.h"
 #include "support/console_fixture.h"
 #include "support/harness.h"
 #include "support/portsupport.h"

@@ -1,10 +1,8 @@
 #pragma once
 // Consoles for the screen tests: a termcap source, a type, and the bytes the driver sent,
 // captured through the console writer and judged by libvterm.
-#include "core/start.h"
-#include "emulators/emulate.h"
-#include "ports/com.h"
 #include "screen/display.h"
+#include "screen/hooks.h"
 #include "screen/termcap.h"
 #include "support/vtjudge.h"
 
@@ -12,6 +10,8 @@
 #include <cstdlib>
 #include <string>
 #include <utility>
+
+#include <unistd.h>
 
 // The system database, the program's own termcap file, or the entry held in TERMCAP.
 enum class Source { System, OwnFile, TermcapVar };
@@ -24,14 +24,24 @@ inline std::string consolename(const char* term, Source src) {
     return n;
 }
 
+// The program's search path, as far as these tests use it: the folder VORNDIR names. (The
+// search itself is start-up's, tested with it.)
+inline bool findinvorndir(const char* name, std::string& path) {
+    const char* dir = getenv("VORNDIR");
+    if (!dir) return false;
+    path = std::string(dir) + "/" + name;
+    return access(path.c_str(), R_OK) == 0;
+}
+
 // The driver with its output captured. Made without a console (no raw mode on the test's
-// terminal), with an empty receive queue, so every primitive is flushed at once.
+// terminal), with nothing received waiting, so every primitive is flushed at once.
 struct Console {
     std::string out;
     int writes = 0, status = -1;
     explicit Console(const std::string& term, Source src = Source::OwnFile) {
         displayreset();
-        qflag = 1, vemode = 0, comq = CharQueue{};
+        disphooks = DisplayHooks{}, vemode = 0;
+        disphooks.findfile = findinvorndir;
         std::string own = std::string(VORN_SOURCE_DIR) + "/data/termcap.qal", e;
         setenv("TERM", term.c_str(), 1), setenv("HOME", "/nonexistent", 1);
         setenv("VORNDIR", "/nonexistent", 1);
@@ -43,6 +53,6 @@ struct Console {
         if (status == 0) _vinit();
         oflush();
     }
-    ~Console() { setconswriter(nullptr), qflag = 0, unsetenv("TERMCAP"); }
+    ~Console() { setconswriter(nullptr), disphooks = DisplayHooks{}, unsetenv("TERMCAP"); }
     std::string take() { return oflush(), std::exchange(out, ""); }
 };

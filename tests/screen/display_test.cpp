@@ -37,12 +37,16 @@ TEST(Graphics, GaGmAcAndCornerStrings) {
 
 struct TermcapFile : testing::Test {
     std::string file = testing::TempDir() + "vorn-termcap-" + std::to_string(getpid());
-    std::string out; // what tinit printed
-    void TearDown() override { std::filesystem::remove(file), unsetenv("TERMCAP"), qflag = 0; }
+    std::string out;   // what tinit printed
+    uint8_t quiet = 0; // the quiet flag the driver sees
+    void TearDown() override {
+        std::filesystem::remove(file), unsetenv("TERMCAP"), disphooks = DisplayHooks{};
+    }
     // Writes the file, points TERMCAP at it and runs tinit with console output captured.
     int run(const std::string& content, const char* term, bool console = true) {
         std::ofstream(file) << content;
-        displayreset(), out.clear(), qflag = console ? 0 : 1;
+        displayreset(), out.clear(), quiet = console ? 0 : 1;
+        disphooks = DisplayHooks{}, disphooks.quiet = &quiet;
         setenv("TERMCAP", file.c_str(), 1);
         if (term) setenv("TERM", term, 1);
         setconswriter([this](const char* p, size_t n) { out.append(p, n); });
@@ -125,7 +129,9 @@ TEST_F(TermcapFile, LengthValuesNumbersFlagsCancelsAndCookies) {
 }
 
 TEST(Termcap, TheVariableHoldsTheEntryAndTheFirstSourceDecides) {
-    displayreset(), qflag = 0;
+    static const uint8_t loud = 0;
+    displayreset(), disphooks = DisplayHooks{}, disphooks.quiet = &loud;
+    disphooks.findfile = findinvorndir;
     setenv("TERM", "myterm", 1);
     setenv("TERMCAP", "myterm|mine:co#100:li#30:cm=\\E[%i%d;%dH:", 1);
     setenv("VORNDIR", "/nonexistent", 1);
@@ -149,7 +155,7 @@ TEST(Termcap, TheVariableHoldsTheEntryAndTheFirstSourceDecides) {
     displayreset();
     setenv("TERMCAP", "/nonexistent/file", 1);
     EXPECT_EQ(P(zztgetent("vt100"), ourtermcap), P(1, 0));
-    unsetenv("TERMCAP");
+    unsetenv("TERMCAP"), disphooks = DisplayHooks{};
 }
 
 // ---- the flush rule --------------------------------------------------------------------------
@@ -172,17 +178,19 @@ TEST(Flush, ByteByByteBurstsObufsizAndTheBatchFlag) {
         {700, false, 512, 1, 1, 512},  // the batch flag waits for a full buffer...
         {-2, false, 512, 1, 0, 0},     // ... and a primitive under it does not flush either
     };
+    static bool waiting = false; // received data waits in the port's queue
+    disphooks.rxwaiting = [] { return waiting; };
     con.take();
     for (auto& s : steps) {
         con.out.clear(), con.writes = 0, obufsiz = s.obufsiz, vemode = s.batch;
-        comq.size = 4, comq.wpos = s.waiting, comq.rpos = 0;
+        waiting = s.waiting;
         if (s.bytes == -1) _cpos(1, 2), _vsline(3, 6);
         if (s.bytes == -2) _vclear();
         for (int i = 0; i < s.bytes; i++)
             _ttyout('x');
         EXPECT_EQ(P(con.writes, static_cast<int>(con.out.size())), P(s.writes, s.size)) << s.bytes;
     }
-    vemode = 0, comq = CharQueue{};
+    vemode = 0, waiting = false;
 }
 
 // ---- formatters ---------------------------------------------------------------------------

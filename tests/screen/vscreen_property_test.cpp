@@ -103,8 +103,8 @@ std::string session(const char* term, Source src, uint32_t seed) {
     vlines = rnd(0, 3) == 0 ? std::max(1, Lines - rnd(0, 3)) : Lines;
     vcols = Cols;
     if (Cols < 132 && rnd(0, 4) == 0) vcols = rnd(Cols + 1, 132); // panning
-    vemode = rnd(0, 3) == 0 ? E_ANSI : E_VT100;
-    if (vemode == E_ANSI && AM && !XN) vemode = E_VT100; // its wrap would scroll twice
+    vemode = rnd(0, 3) == 0 ? EM_ANSI : EM_VT100;
+    if (vemode == EM_ANSI && AM && !XN) vemode = EM_VT100; // its wrap would scroll twice
     // PC-screen mode, cells holding colour bytes.
     if (rnd(0, 2) == 0)
         pcscreen = 1, std::copy(std::begin(bwmap), std::end(bwmap), colormap);

@@ -17,7 +17,7 @@ struct Screen : testing::Test {
         con = std::make_unique<Console>(term);
         ASSERT_EQ(con->status, 0);
         vscreenreset();
-        Lines = vlines = 24, Cols = vcols = 80, vemode = E_VT100;
+        Lines = vlines = 24, Cols = vcols = 80, vemode = EM_VT100;
         eminit(80), vscregbot = 23, con->take();
     }
     void SetUp() override { open("xterm"); }
@@ -75,10 +75,10 @@ TEST_F(Screen, CursorAddressingClampsAndDoubleWidthRows) {
 }
 
 TEST_F(Screen, BlankRowRenditionDependsOnTheEmulation) {
-    const P cases[] = {{E_VT100, 0x0020},   {E_VT52, 0x0020},   {E_ANSI, 0x0020},
-                       {E_VT220_8, 0x0020}, {E_PCTERM, 0x0020}, {E_WYSE60, 0x0020},
-                       {32, 0x8020},        {128, 0x8020},      {E_TTY, 0x8020},
-                       {E_IB3101, 0x1020}};
+    const P cases[] = {{EM_VT100, 0x0020},  {EM_VT52, 0x0020},   {EM_ANSI, 0x0020},
+                       {EM_VT2208, 0x0020}, {EM_PCTERM, 0x0020}, {EM_WYSE60, 0x0020},
+                       {32, 0x8020},        {128, 0x8020},       {EM_TTY, 0x8020},
+                       {EM_IB3101, 0x1020}};
     for (auto [mode, blank] : cases) {
         vemode = mode;
         vsetattr(A_REVERSE), vuscroll(0, 1);
@@ -201,10 +201,10 @@ TEST_F(Screen, RenditionMappingPcColoursAndGlyphs) {
     protrev = 1;
     vsetattr(A_BOLD | A_UNDER); // bold shown as reverse
     EXPECT_EQ(vcurattr, A_REVERSE | A_UNDER);
-    protrev = 0, vemode = E_IB3101;
+    protrev = 0, vemode = EM_IB3101;
     vsetattr(A_UNDER | A_REVERSE); // the 3101 shows both as bold
     EXPECT_EQ(vcurattr, A_BOLD);
-    vemode = E_VT100;
+    vemode = EM_VT100;
     vsetattr(0);
     cpos(1, 0), vputch(A_GLYPH | 18);
     pcset = 1; // PC box characters borrow the console's lines; PC 129 stays a look-alike

@@ -1,0 +1,26 @@
+# Fails when a file of the display library includes a header of the program other than the
+# library's own (screen/<one of ALLOWED>). System headers (<...>) are free.
+# Run with -DFILES=<files> -DALLOWED=<headers> (comma-separated) -DDIR=<folder> -DSTAMP=<file to
+# touch>.
+string(REPLACE "," ";" FILES "${FILES}")
+string(REPLACE "," ";" ALLOWED "${ALLOWED}")
+set(bad "")
+foreach(f ${FILES})
+    file(STRINGS ${DIR}/${f} lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
+    foreach(line ${lines})
+        string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]*)\".*" "\\1" inc "${line}")
+        set(ok FALSE)
+        foreach(a ${ALLOWED})
+            if(inc STREQUAL "screen/${a}")
+                set(ok TRUE)
+            endif()
+        endforeach()
+        if(NOT ok)
+            string(APPEND bad "  screen/${f}: #include \"${inc}\"\n")
+        endif()
+    endforeach()
+endforeach()
+if(bad)
+    message(FATAL_ERROR "The display library must not include from above it:\n${bad}")
+endif()
+file(TOUCH ${STAMP})
