@@ -1,0 +1,177 @@
+// ZMODEM against lrzsz on a socat pseudo-serial pair: the program receives batches from `sz`
+// and sends batches to `rz`, driven from terminal mode with the escape commands R and S;
+// every file compared byte for byte, refusals and skips checked on disk.
+#include "xfer_support.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// An lrzsz program with its standard input and output on `port`, run in `dir`.
+class Peer {
+  public:
+    Peer(const std::string& dir, const std::string& port, std::vector<std::string> args) {
+        log_ = dir + "/../peer.log";
+        pid_ = fork();
+        if (pid_ == 0) {
+            if (chdir(dir.c_str()) != 0) _exit(126);
+            int fd = open(port.c_str(), O_RDWR | O_NOCTTY);
+            int lf = open(log_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+            if (fd < 0) _exit(126);
+            dup2(fd, 0), dup2(fd, 1);
+            if (lf >= 0) dup2(lf, 2);
+            std::vector<char*> v;
+            for (auto& a : args)
+                v.push_back(a.data());
+            v.push_back(nullptr);
+            execvp(v[0], v.data());
+            _exit(127);
+        }
+    }
+    ~Peer() {
+        if (pid_ > 0 && status_ < 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    // Exit status, or -1 while it runs.
+    int poll() {
+        if (status_ >= 0 || pid_ <= 0) return status_;
+        int st = 0;
+        if (waitpid(pid_, &st, WNOHANG) == pid_)
+            status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+        return status_;
+    }
+    int wait(VornRun& run, double seconds) {
+        run.waitUntil([&] { return poll() >= 0; }, seconds);
+        return poll();
+    }
+    void kill9() {
+        if (pid_ > 0 && status_ < 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+            status_ = 137;
+        }
+    }
+    std::string log() const { return readfile(log_); }
+
+  private:
+    pid_t pid_ = -1;
+    int status_ = -1;
+    std::string log_;
+};
+
+Files batch(unsigned seed) {
+    return {{"rand.bin", randombytes(300000, seed)},
+            {"text.txt", textbytes(120000, seed)},
+            {"empty", ""},
+            {"one", "x"},
+            {"all.bin", allbytes()}};
+}
+
+std::string names(const Files& f) {
+    std::string s;
+    for (const auto& [n, d] : f)
+        s += (s.empty() ? "" : " ") + n;
+    return s;
+}
+
+void putfiles(const std::string& dir, const Files& f) {
+    fs::create_directories(dir);
+    for (const auto& [n, d] : f)
+        writefile(dir + "/" + n, d);
+}
+
+void expectsame(const std::string& dir, const Files& f) {
+    for (const auto& [n, d] : f) {
+        const std::string got = readfile(dir + "/" + n);
+        EXPECT_EQ(got.size(), d.size()) << n;
+        EXPECT_TRUE(got == d) << n;
+    }
+}
+
+struct RxCase {
+    const char* what;
+    std::vector<std::string> szopts;
+};
+
+class ZmodemFromSz : public ::testing::TestWithParam<RxCase> {};
+
+TEST_P(ZmodemFromSz, BatchArrivesByteForByte) {
+    TempDir d;
+    SocatPair pair(d.path().string());
+    ASSERT_TRUE(pair.ok());
+    const Files files = batch(11);
+    const std::string src = d.path().string() + "/src";
+    putfiles(src, files);
+    auto rx = vornline(pair.a, {}, {"-2"});
+    escape(*rx, 'R', ".");
+    std::vector<std::string> args = {"sz", "-q"};
+    for (const auto& o : GetParam().szopts)
+        args.push_back(o);
+    for (const auto& [n, data] : files)
+        args.push_back(n);
+    Peer sz(src, pair.b, args);
+    EXPECT_EQ(summaryof(*rx, 120), "5 files received, success") << rx->screen();
+    EXPECT_EQ(sz.wait(*rx, 20), 0) << sz.log();
+    expectsame(rx->dir().path().string(), files);
+    quit(*rx);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Options, ZmodemFromSz, ::testing::Values(
+    RxCase{"crc32", {}},
+    RxCase{"crc16", {"-o"}},
+    RxCase{"escape_all", {"-e"}},
+    RxCase{"blocks_8k", {"-8"}},
+    RxCase{"window_2k", {"-w", "2048"}},
+    RxCase{"frames_256", {"-l", "256"}}),
+    [](const auto& info) { return std::string(info.param.what); });
+// clang-format on
+
+struct TxCase {
+    const char* what;
+    std::vector<std::string> rzopts;
+};
+
+class ZmodemToRz : public ::testing::TestWithParam<TxCase> {};
+
+TEST_P(ZmodemToRz, BatchArrivesByteForByte) {
+    TempDir d;
+    SocatPair pair(d.path().string());
+    ASSERT_TRUE(pair.ok());
+    const Files files = batch(12);
+    const std::string dst = d.path().string() + "/dst";
+    fs::create_directories(dst);
+    auto tx = vornline(pair.a, files, {"-2"});
+    std::vector<std::string> args = {"rz", "-q"};
+    for (const auto& o : GetParam().rzopts)
+        args.push_back(o);
+    Peer rz(dst, pair.b, args);
+    escape(*tx, 'S', names(files));
+    EXPECT_EQ(summaryof(*tx, 120), "5 files sent, success") << tx->screen();
+    EXPECT_EQ(rz.wait(*tx, 20), 0) << rz.log();
+    expectsame(dst, files);
+    quit(*tx);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Options, ZmodemToRz, ::testing::Values(
+    TxCase{"plain", {}},
+    TxCase{"escape_all", {"-e"}},
+    TxCase{"window_2k", {"-w", "2048"}}),
+    [](const auto& info) { return std::string(info.param.what); });
+// clang-format on
+
+} // namespace
