@@ -14,6 +14,7 @@
 #include <poll.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <ctime>
@@ -39,11 +40,24 @@ int LineSource::poll() {
 }
 
 void zflush(ZmOut& o) {
-    size_t at = 0;
-    while (at < o.buf.size()) {
-        const int n = static_cast<int>(std::min<size_t>(o.buf.size() - at, 1 << 16));
-        qcomout(reinterpret_cast<const uint8_t*>(o.buf.data() + at), n, 0);
-        at += static_cast<size_t>(n);
+    const auto* p = reinterpret_cast<const uint8_t*>(o.buf.data());
+    size_t left = o.buf.size();
+    if (cdelay || ldelay || tdelay || comfd < 0) {
+        qcomout(p, static_cast<int>(left), 0);
+        left = 0;
+    }
+    // The driver's block write may take only part of a block when the line is busy.
+    for (int stuck = 0; left > 0 && stuck < 30;) {
+        const int n = COM->bout(p, static_cast<int>(std::min<size_t>(left, 1 << 16)));
+        if (n > 0) {
+            p += n, left -= static_cast<size_t>(n), stuck = 0;
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) break;
+        struct pollfd pf {
+            comfd, POLLOUT, 0
+        };
+        if (::poll(&pf, 1, 1000) <= 0) stuck++;
     }
     o.buf.clear();
 }

@@ -9,6 +9,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <vector>
 
 using namespace zm;
@@ -160,7 +161,7 @@ int zsendfdata(Tx& t) {
                 if (c == ABORT) txfail(t, ccabmsg, 2);
                 if (c == ZPAD || c == CAN) {
                     if (c == CAN) qchar(c, comq);
-                    const int a = getinsync(t, false, 10);
+                    const int a = getinsync(t, true, 10);
                     if (a == ZACK) continue;
                     answer = a;
                     break;
@@ -249,8 +250,11 @@ int zsendfile(Tx& t, const std::string& info) {
                                                                  : ZCBIN);
         t.out.zsbhdr(ZFILE, h, t.use32);
         t.out.zsdata(reinterpret_cast<const uint8_t*>(info.data()), info.size(), ZCRCW);
-        for (;;) {
-            const int c = getinsync(t, true, 10);
+        for (int inits = 0;;) {
+            const int c = getinsync(t, true, 5);
+            // A ZRINIT that crossed the offer (the answer to an earlier invitation) is no
+            // reason to offer again; a few in a row are.
+            if (c == ZRINIT && ++inits < 3) continue;
             if (c == ZSKIP) return ZSKIP;
             if (c == ZRPOS) {
                 const long p = t.txpos;
@@ -292,8 +296,10 @@ void sendone(Tx& t, const std::string& path) {
     stat(path.c_str(), &st);
     std::string info = base;
     info += '\0';
-    info += sfmt("%ld %lo %o 0 0 0", t.f.size(), static_cast<long>(st.st_mtime),
-                 static_cast<unsigned>(st.st_mode & 07777));
+    char num[96];
+    snprintf(num, sizeof num, "%ld %lo %o 0 0 0", t.f.size(), static_cast<long>(st.st_mtime),
+             static_cast<unsigned>(st.st_mode & 07777));
+    info += num;
     info += '\0';
     xferstats(XS_MSG, sfmt("Sending %s", peertext(path).c_str()));
     t.txpos = t.lrxpos = 0;

@@ -155,13 +155,14 @@ TEST_P(ZmodemToRz, BatchArrivesByteForByte) {
     const std::string dst = d.path().string() + "/dst";
     fs::create_directories(dst);
     auto tx = vornline(pair.a, files, {"-2"});
-    std::vector<std::string> args = {"rz", "-q"};
+    std::vector<std::string> args = {"rz", "-vv"};
     for (const auto& o : GetParam().rzopts)
         args.push_back(o);
     Peer rz(dst, pair.b, args);
     escape(*tx, 'S', names(files));
-    EXPECT_EQ(summaryof(*tx, 120), "5 files sent, success") << tx->screen();
+    EXPECT_EQ(summaryof(*tx, 60), "5 files sent, success") << tx->screen();
     EXPECT_EQ(rz.wait(*tx, 20), 0) << rz.log();
+    EXPECT_EQ(rz.log().find("Retry"), std::string::npos) << rz.log(); // a clean line: no retries
     expectsame(dst, files);
     quit(*tx);
 }
