@@ -14,6 +14,7 @@
 #include "screen/interim_found.h"
 #include "script/interim_found.h"
 #include "transfer/capture.h"
+#include "transfer/zmodem.h"
 
 #include <cstring>
 
@@ -165,6 +166,7 @@ void dispcaptrun() {
     unsigned char buf[COMBUFSIZ];
     int n = unqbytes(comq, buf, static_cast<int>(sizeof buf), remotebyte());
     for (int i = 0; i < n; i++) {
+        zmautostart(buf[i]);
         lrncom(buf[i]);
         if (vmaskpar) buf[i] &= 127;
     }
@@ -193,6 +195,7 @@ int term(const char* const* list) {
                     if (!(c & 128)) dcomout((c & 127) | 128);
                     if ((c & 127) == 10) newpass = true;
                 } else {
+                    zmautostart(c);
                     lrncom(c);
                     dispcapt(c);
                     if (list && dmatch(c, list)) {
@@ -200,6 +203,7 @@ int term(const char* const* list) {
                         return 0;
                     }
                     if (!list) dispcaptrun();
+                    zmautorcv();
                 }
                 vfromhost = 0;
                 continue;

@@ -532,9 +532,13 @@ void rcvzm() {
 
 // ---- auto-start --------------------------------------------------------------------------
 
+namespace {
+bool zmseen = false; // a ZRQINIT arrived in terminal mode
+} // namespace
+
 bool zmautostart(int c) {
-    // "**" ZDLE "B00" opens a hex ZRQINIT; the rest of the header is read by the receiver's
-    // first header hunt, which answers it with ZRINIT.
+    // "**" ZDLE "B00" opens a hex ZRQINIT; the rest of the header is garbage to the receiver's
+    // first header hunt, and the receiver invites at once with ZRINIT.
     static const char pat[] = "**\x18"
                               "B00";
     static size_t matched = 0;
@@ -546,12 +550,22 @@ bool zmautostart(int c) {
     if (c == pat[matched]) {
         if (++matched == sizeof pat - 1) {
             matched = 0;
+            zmseen = true;
             return true;
         }
         return false;
     }
-    matched = c == '*' ? (matched == 1 ? 2 : 1) : 0;
+    matched = c == '*' ? (matched == 2 ? 2 : 1) : 0;
     return false;
+}
+
+void zmautorcv() {
+    if (!zmseen) return;
+    zmseen = false;
+    const int keep = errprot;
+    if (errprot != 6 && errprot != 7) errprot = 7;
+    rcv("", ".");
+    errprot = keep;
 }
 
 // ---- server mode -------------------------------------------------------------------------

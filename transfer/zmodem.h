@@ -23,6 +23,10 @@ inline int zmcmdok = 0; // set while server mode receives: the peer's commands m
 
 void sndzmodem();
 void rcvzm();
-// Terminal mode hands every received byte here; true when a ZRQINIT just completed, and the
-// caller should start a receive (rcvzmodem()).
+// Terminal mode hands every received byte here; true when the start of a ZRQINIT was seen.
 bool zmautostart(int c);
+// Terminal mode calls this after showing received bytes: when zmautostart saw a ZRQINIT, a
+// ZMODEM receive into the current directory runs now.
+void zmautorcv();
+// Server mode: receive batches, the peer's commands allowed.
+int rcvzmodem();

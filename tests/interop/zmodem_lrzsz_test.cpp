@@ -176,3 +176,110 @@ INSTANTIATE_TEST_SUITE_P(Options, ZmodemToRz, ::testing::Values(
 // clang-format on
 
 } // namespace
+
+namespace {
+
+// One program on one end of a socat pair, a source and a destination directory beside it.
+struct Bench {
+    TempDir d;
+    SocatPair pair{d.path().string()};
+    std::string src = d.path().string() + "/src", dst = d.path().string() + "/dst";
+    Bench() {
+        fs::create_directories(src);
+        fs::create_directories(dst);
+    }
+};
+
+// The program receives from sz when the names come with paths, when a target is protected,
+// when sz asks for a command, and when a part file waits for a resume; then terminal mode
+// starts a receive by itself on sz's invitation.
+TEST(ZmodemFromSzCases, NamesConfinedAndProtectedFileSkipped) {
+    Bench b;
+    putfiles(b.src + "/sub", {{"a", randombytes(5000, 1)}});
+    putfiles(b.src, {{"evil", "evil"}, {"one", "new"}});
+    auto rx = vornline(b.pair.a, {{"one", "old"}}, {"-2"});
+    const std::string home = rx->dir().path().string();
+    escape(*rx, 'R', ".");
+    // "../evil" from sub, an absolute path, and a protected existing file.
+    Peer sz(b.src + "/sub", b.pair.b, {"sz", "-q", "-p", "-f", "a", "../evil", b.src + "/one"});
+    EXPECT_EQ(summaryof(*rx, 60), "2 files received, failed") << rx->screen();
+    sz.wait(*rx, 20);
+    EXPECT_EQ(readfile(home + "/a"), randombytes(5000, 1));
+    EXPECT_EQ(readfile(home + "/evil"), "evil");
+    EXPECT_FALSE(fs::exists(home + "/../evil"));
+    EXPECT_EQ(readfile(home + "/one"), "old");
+    quit(*rx);
+}
+
+TEST(ZmodemFromSzCases, CommandsRefused) {
+    Bench b;
+    auto rx = vornline(b.pair.a, {}, {"-2"});
+    const std::string home = rx->dir().path().string();
+    escape(*rx, 'R', ".");
+    Peer sz(b.src, b.pair.b, {"sz", "-q", "-c", "!touch " + home + "/pwned"});
+    EXPECT_NE(sz.wait(*rx, 30), 0);
+    EXPECT_TRUE(rx->waitFor("Remote command refused", 10)) << rx->screen();
+    EXPECT_FALSE(fs::exists(home + "/pwned"));
+    quit(*rx);
+}
+
+TEST(ZmodemFromSzCases, ResumeContinuesThePartFile) {
+    Bench b;
+    const std::string data = randombytes(400000, 4);
+    putfiles(b.src, {{"big", data}});
+    // A torn part file: its last 300 bytes are not trusted and come again.
+    auto rx = vornline(b.pair.a, {{".big.vorn-part", data.substr(0, 150300)}}, {"-2"});
+    escape(*rx, 'R', ".");
+    Peer sz(b.src, b.pair.b, {"sz", "-q", "-r", "big"});
+    EXPECT_EQ(summaryof(*rx, 60), "1 file received, success") << rx->screen();
+    EXPECT_NE(rx->output().find("Restarting at 149504"), std::string::npos) << rx->screen();
+    EXPECT_EQ(sz.wait(*rx, 20), 0) << sz.log();
+    EXPECT_TRUE(readfile(rx->dir().path().string() + "/big") == data);
+    quit(*rx);
+}
+
+TEST(ZmodemFromSzCases, TerminalModeStartsAReceive) {
+    Bench b;
+    const Files files = {{"x1", randombytes(70000, 8)}, {"x2", textbytes(3000, 8)}};
+    putfiles(b.src, files);
+    auto rx = vornline(b.pair.a, {}, {});
+    Peer sz(b.src, b.pair.b, {"sz", "-q", "x1", "x2"});
+    EXPECT_EQ(summaryof(*rx, 60), "2 files received, success") << rx->screen();
+    EXPECT_EQ(sz.wait(*rx, 20), 0) << sz.log();
+    expectsame(rx->dir().path().string(), files);
+    quit(*rx);
+}
+
+// The program sends to rz: a file rz already has is skipped without ending the batch, and a
+// resume request continues rz's partial file.
+TEST(ZmodemToRzCases, ExistingFileSkippedBatchGoesOn) {
+    Bench b;
+    const Files files = batch(13);
+    putfiles(b.dst, {{"one", "keep"}});
+    auto tx = vornline(b.pair.a, files, {"-2"});
+    Peer rz(b.dst, b.pair.b, {"rz", "-q"});
+    escape(*tx, 'S', names(files));
+    EXPECT_EQ(summaryof(*tx, 60), "4 files sent, failed") << tx->screen();
+    EXPECT_EQ(rz.wait(*tx, 20), 0) << rz.log();
+    EXPECT_EQ(readfile(b.dst + "/one"), "keep");
+    Files rest = files;
+    rest.erase("one");
+    expectsame(b.dst, rest);
+    quit(*tx);
+}
+
+TEST(ZmodemToRzCases, ResumeContinuesRzsFile) {
+    Bench b;
+    const std::string data = randombytes(400000, 6);
+    putfiles(b.dst, {{"big", data.substr(0, 200000)}});
+    auto tx = vornline(b.pair.a, {{"big", data}}, {"-2"});
+    Peer rz(b.dst, b.pair.b, {"rz", "-q"});
+    escape(*tx, 'S', "big(r)");
+    EXPECT_EQ(summaryof(*tx, 60), "1 file sent, success") << tx->screen();
+    EXPECT_NE(tx->output().find("Restarting at 199680"), std::string::npos) << tx->screen();
+    EXPECT_EQ(rz.wait(*tx, 20), 0) << rz.log();
+    EXPECT_TRUE(readfile(b.dst + "/big") == data);
+    quit(*tx);
+}
+
+} // namespace
