@@ -283,3 +283,55 @@ TEST(ZmodemToRzCases, ResumeContinuesRzsFile) {
 }
 
 } // namespace
+
+namespace {
+
+// Speed beside lrzsz on one socat pair, printed, never judged (run by hand with
+// --gtest_also_run_disabled_tests; the size comes from ZMBENCH_MB, 16 by default).
+TEST(ZmodemBench, DISABLED_BesideLrzsz) {
+    const char* mb = getenv("ZMBENCH_MB");
+    const size_t n = static_cast<size_t>(mb ? atoi(mb) : 16) << 20;
+    const Files f = {{"big", randombytes(n, 21)}};
+    using clk = std::chrono::steady_clock;
+    auto secs = [](clk::time_point t0) {
+        return std::chrono::duration<double>(clk::now() - t0).count();
+    };
+    double peer = 0, ours_tx = 0, ours_rx = 0;
+    {
+        Bench b;
+        putfiles(b.src, f);
+        const auto t0 = clk::now();
+        Peer rz(b.dst, b.pair.b, {"rz", "-q"});
+        Peer sz(b.src, b.pair.a, {"sz", "-q", "big"});
+        pollfor([&] { return sz.poll() >= 0 && rz.poll() >= 0; }, 600);
+        peer = secs(t0);
+        EXPECT_TRUE(readfile(b.dst + "/big") == f.at("big"));
+    }
+    {
+        Bench b;
+        auto tx = vornline(b.pair.a, f, {"-2"});
+        Peer rz(b.dst, b.pair.b, {"rz", "-q"});
+        const auto t0 = clk::now();
+        escape(*tx, 'S', "big");
+        EXPECT_EQ(summaryof(*tx, 600), "1 file sent, success");
+        ours_tx = secs(t0);
+        EXPECT_TRUE(readfile(b.dst + "/big") == f.at("big"));
+        quit(*tx);
+    }
+    {
+        Bench b;
+        putfiles(b.src, f);
+        auto rx = vornline(b.pair.a, {}, {"-2"});
+        escape(*rx, 'R', ".");
+        const auto t0 = clk::now();
+        Peer sz(b.src, b.pair.b, {"sz", "-q", "big"});
+        EXPECT_EQ(summaryof(*rx, 600), "1 file received, success");
+        ours_rx = secs(t0);
+        EXPECT_TRUE(readfile(rx->dir().path().string() + "/big") == f.at("big"));
+        quit(*rx);
+    }
+    printf("%zu MB: lrzsz sz->rz %.2f s; vorn->rz %.2f s (%.2fx); sz->vorn %.2f s (%.2fx)\n",
+           n >> 20, peer, ours_tx, peer / ours_tx, ours_rx, peer / ours_rx);
+}
+
+} // namespace
