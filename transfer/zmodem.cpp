@@ -445,6 +445,7 @@ void rcvzm() {
     r.in.ctlesc = escctl != 0;
     r.out.ctlesc = escctl != 0;
     xferstats(XS_BEGIN);
+    if (comfd < 0 || COM == &nulfunc) rxfail(r, "No line to receive from");
     int hdrtype = ZRINIT;
     int tries = retries;
     bool invite = true;
