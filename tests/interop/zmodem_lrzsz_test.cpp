@@ -217,8 +217,8 @@ TEST(ZmodemFromSzCases, CommandsRefused) {
     const std::string home = rx->dir().path().string();
     escape(*rx, 'R', ".");
     Peer sz(b.src, b.pair.b, {"sz", "-q", "-c", "!touch " + home + "/pwned"});
-    EXPECT_NE(sz.wait(*rx, 30), 0);
-    EXPECT_TRUE(rx->waitFor("Remote command refused", 10)) << rx->screen();
+    EXPECT_NE(sz.wait(*rx, 60), 0);
+    EXPECT_TRUE(rx->waitForOutput("Remote command refused", 30)) << rx->screen();
     EXPECT_FALSE(fs::exists(home + "/pwned"));
     quit(*rx);
 }
