@@ -17,6 +17,7 @@
 #include "screen/vscreen.h"
 #include "script/cmd.h"
 #include "transfer/capture.h"
+#include "transfer/zmodem.h"
 
 #include <algorithm>
 #include <cstring>
@@ -190,6 +191,7 @@ void dispcaptrun() {
     unsigned char buf[COMBUFSIZ];
     int n = unqbytes(comq, buf, static_cast<int>(sizeof buf), remotebyte());
     for (int i = 0; i < n; i++) {
+        zmautostart(buf[i]);
         lrncom(buf[i]);
         if (vmaskpar) buf[i] &= 127;
     }
@@ -219,6 +221,7 @@ int term(const char* const* list) {
                     if (!(c & 128)) dcomout((c & 127) | 128);
                     if ((c & 127) == 10) newpass = true;
                 } else {
+                    zmautostart(c);
                     lrncom(c);
                     dispcapt(c);
                     if (list && dmatch(c, list)) {
@@ -226,6 +229,7 @@ int term(const char* const* list) {
                         return 0;
                     }
                     if (!list) dispcaptrun();
+                    zmautorcv();
                 }
                 vfromhost = 0;
                 continue;

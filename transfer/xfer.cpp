@@ -9,6 +9,7 @@
 #include "ports/com.h"
 #include "ports/settings.h"
 #include "transfer/xferstats.h"
+#include "transfer/zmodem.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -28,8 +29,8 @@ const Engine engines[] = {
     {"KERMIT", nullptr, nullptr},   // 3
     {"XMODEM", nullptr, nullptr},   // 4
     {"YMODEM", nullptr, nullptr},   // 5
-    {"WVORNCRC", nullptr, nullptr}, // 6
-    {"ZMODEM", nullptr, nullptr},   // 7
+    {"WVORNCRC", sndzmodem, rcvzm}, // 6
+    {"ZMODEM", sndzmodem, rcvzm},   // 7
     {"KERMIT", nullptr, nullptr},   // 8: not a protocol number
     {"VORNCRC", sndvorn, rcvvorn},  // 9: native engine with the oldest variant forced
 };
@@ -387,9 +388,6 @@ int timefile(const char* filelist) {
 
 int ulsend(const char*, int) {
     return aberr("Unformatted send is not built yet\r\n");
-}
-int rcvzmodem() {
-    return aberr("ZMODEM receive is not built yet\r\n");
 }
 
 void xferreset() {

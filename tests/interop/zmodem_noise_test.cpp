@@ -1,0 +1,127 @@
+// ZMODEM over a noisy line: the program and lrzsz joined through the shared noise relay, bit
+// flips both ways. A transfer must end identical (or fail), never succeed with a wrong file.
+#include "xfer_support.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const relay = VORN_SOURCE_DIR "/../shared/tools/noisyline.py";
+
+std::string relaypath() {
+    for (const char* p : {relay, "/work/shared/tools/noisyline.py"})
+        if (fs::exists(p)) return p;
+    return "";
+}
+
+// The relay with side a a socat pseudo-terminal the program opens, side b an lrzsz command on
+// a pseudo-terminal of its own.
+class Relay {
+  public:
+    Relay(const std::string& dir, double flip, int seed, const std::string& peer) {
+        link_ = dir + "/vline";
+        const std::string a = "exec socat STDIO PTY,link=" + link_ + ",raw,echo=0";
+        pid_ = fork();
+        if (pid_ == 0) {
+            int lf = open((dir + "/relay.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+            if (lf >= 0) dup2(lf, 2);
+            const std::string f = std::to_string(flip), s = std::to_string(seed);
+            execl("/usr/bin/python3", "python3", relaypath().c_str(), "--pty", "b", "--flip",
+                  f.c_str(), "--seed", s.c_str(), "--timeout", "240", "--linger", "3", a.c_str(),
+                  peer.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        pollfor([&] { return fs::exists(link_); }, 10);
+    }
+    ~Relay() {
+        if (pid_ > 0 && status_ < 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    std::string port() const { return fs::exists(link_) ? fs::read_symlink(link_).string() : ""; }
+    // The relay's exit status (the peer's), -1 while it runs.
+    int poll() {
+        if (status_ >= 0) return status_;
+        int st = 0;
+        if (waitpid(pid_, &st, WNOHANG) == pid_)
+            status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+        return status_;
+    }
+
+  private:
+    pid_t pid_ = -1;
+    int status_ = -1;
+    std::string link_;
+};
+
+struct Case {
+    const char* what;
+    double flip;
+    int seed;
+    bool send; // the program sends
+};
+
+class ZmodemNoise : public ::testing::TestWithParam<Case> {};
+
+TEST_P(ZmodemNoise, EndsIdenticalOrFails) {
+    const Case& c = GetParam();
+    if (relaypath().empty()) GTEST_SKIP() << "noise relay not found";
+    TempDir d;
+    const std::string other = d.path().string() + "/other";
+    fs::create_directories(other);
+    const size_t big = c.flip >= 1e-3 ? 40000 : 200000;
+    const Files files = {{"r.bin", randombytes(big, static_cast<unsigned>(c.seed))},
+                         {"t.txt", textbytes(big / 4, static_cast<unsigned>(c.seed))},
+                         {"e", ""}};
+    std::string peer = "cd " + other + " && exec ";
+    if (c.send) {
+        peer += "rz -q";
+    } else {
+        for (const auto& [n, data] : files)
+            writefile(other + "/" + n, data);
+        peer += "sz -q r.bin t.txt e";
+    }
+    Relay line(d.path().string(), c.flip, c.seed, peer);
+    ASSERT_FALSE(line.port().empty());
+    auto run = vornline(line.port(), c.send ? files : Files{}, {"-2"});
+    const auto t0 = std::chrono::steady_clock::now();
+    if (c.send) escape(*run, 'S', "r.bin t.txt e");
+    const std::string sum = summaryof(*run, 200);
+    const double secs =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    RecordProperty("seconds", std::to_string(secs));
+    const std::string where = c.send ? other : run->dir().path().string();
+    EXPECT_EQ(sum, c.send ? "3 files sent, success" : "3 files received, success")
+        << run->screen() << readfile(d.path().string() + "/relay.log");
+    for (const auto& [n, data] : files) {
+        // Whatever the result, a file that arrived under its name is the sender's file.
+        if (!fs::exists(where + "/" + n)) continue;
+        EXPECT_TRUE(readfile(where + "/" + n) == data) << n;
+    }
+    run->waitUntil([&] { return line.poll() >= 0; }, 20);
+    quit(*run);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Flips, ZmodemNoise, ::testing::Values(
+    Case{"tx_1e4_s1", 1e-4, 1, true}, Case{"tx_1e4_s2", 1e-4, 2, true},
+    Case{"tx_1e4_s3", 1e-4, 3, true}, Case{"tx_1e3_s1", 1e-3, 1, true},
+    Case{"tx_1e3_s2", 1e-3, 2, true}, Case{"tx_1e3_s3", 1e-3, 3, true}),
+    [](const auto& info) { return std::string(info.param.what); });
+// Receiving from sz through the relay is not in the table yet: sz streams without a window,
+// and with about 0.5 MB in flight the receiver has been seen to lose the line at the relay's
+// hang-up before the batch ended. See the closing note of the branch.
+// clang-format on
+
+} // namespace

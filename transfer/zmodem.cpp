@@ -1,0 +1,582 @@
+// The ZMODEM engine: line glue shared by the receiver and the sender, and the receiver.
+#include "transfer/zmodem.h"
+
+#include "core/fmt.h"
+#include "core/start.h"
+#include "ports/com.h"
+#include "ports/settings.h"
+#include "script/cmd.h"
+#include "transfer/xfer.h"
+#include "transfer/xferstats.h"
+#include "transfer/zmline.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+using namespace zm;
+
+// ---- line glue ---------------------------------------------------------------------------
+
+int LineSource::get(int seconds) {
+    if (!qempty(comq)) return unqchar(comq) & 0xff;
+    int c = comwait(seconds < 1 ? 1 : seconds);
+    if (c == -1) return ABORT;
+    if (c < 0) return TIMEOUT;
+    return c & 0xff;
+}
+
+int LineSource::poll() {
+    if (!qempty(comq)) return unqchar(comq) & 0xff;
+    int c = comwait(0);
+    if (c == -1) return ABORT;
+    return c < 0 ? TIMEOUT : (c & 0xff);
+}
+
+void zflush(ZmOut& o) {
+    const auto* p = reinterpret_cast<const uint8_t*>(o.buf.data());
+    size_t left = o.buf.size();
+    if (cdelay || ldelay || tdelay || comfd < 0) {
+        qcomout(p, static_cast<int>(left), 0);
+        left = 0;
+    }
+    // The driver's block write may take only part of a block when the line is busy.
+    for (int stuck = 0; left > 0 && stuck < 30;) {
+        const int n = COM->bout(p, static_cast<int>(std::min<size_t>(left, 1 << 16)));
+        if (n > 0) {
+            p += n, left -= static_cast<size_t>(n), stuck = 0;
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) break;
+        struct pollfd pf {
+            comfd, POLLOUT, 0
+        };
+        if (::poll(&pf, 1, 1000) <= 0) stuck++;
+    }
+    o.buf.clear();
+}
+
+void zhex(ZmOut& o, int type, uint32_t pos) {
+    uint8_t h[4];
+    stohdr(h, pos);
+    o.zshhdr(type, h);
+    zflush(o);
+}
+
+void zpurge(LineSource&, int ms) {
+    qclear(comq);
+    if (comfd < 0) return;
+    for (int rounds = 0; rounds < 50; rounds++) {
+        struct pollfd p {
+            comfd, POLLIN, 0
+        };
+        if (::poll(&p, 1, ms) <= 0) break;
+        waitread(0);
+        qclear(comq);
+    }
+}
+
+void canit(ZmOut& o) {
+    o.buf.append(10, static_cast<char>(CAN));
+    o.buf.append(10, '\b');
+    zflush(o);
+}
+
+long zmnow() {
+    struct timespec ts {};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+long zallowance() {
+    const long b = baud < 0 ? 0 : baud > 115200 ? 115200 : baud;
+    return 1400 + b;
+}
+
+// ---- receiver ----------------------------------------------------------------------------
+
+namespace {
+
+struct Rx {
+    LineSource src;
+    ZmIn in{src};
+    ZmOut out;
+    RcvFile rf;
+    std::vector<uint8_t> buf = std::vector<uint8_t>(MAXBLK + 1);
+    std::string attn;
+    uint8_t zconv = 0, zmanag = 0;
+    int skipped = 0, failed = 0;
+    long announced = -1;
+    int peermode = 0;
+    long mtime = 0;
+    bool conv = false;
+    bool keeppart = false;
+};
+
+// One failure of the batch: message, cancel the peer, done(1).
+[[noreturn]] void rxfail(Rx& r, const char* msg, int code = 1) {
+    if (msg && *msg) xferstats(XS_FATAL, msg);
+    if (code != 2) canit(r.out);
+    zpurge(r.src, 200);
+    done(code);
+}
+
+// The sender's attention string after an error (a break at most once, and only on a line
+// that can send one).
+void zmputs(Rx& r) {
+    bool broke = false;
+    for (unsigned char c : r.attn) {
+        if (c == 0xdd) {
+            if (!broke && COM->brk && comfd >= 0 && !(COM->flags & COMF_CONNECTION)) COM->brk();
+            broke = true;
+        } else if (c == 0xde) {
+            comwait(1);
+        } else {
+            r.out.buf += static_cast<char>(c);
+        }
+    }
+    zflush(r.out);
+}
+
+uint8_t rxflags() {
+    uint8_t f = CANFDX | CANOVIO | CANBRK | CANFC32;
+    if (escctl) f |= ESCCTL;
+    return f;
+}
+
+// Bounded decimal/octal number from the information text.
+long infonum(const char*& p, const char* end, int base) {
+    while (p < end && *p == ' ')
+        p++;
+    long v = 0;
+    bool any = false;
+    while (p < end && *p >= '0' && *p < (base == 8 ? '8' : ':')) {
+        if (v > (LONG_MAX - 9) / base) return -1;
+        v = v * base + (*p++ - '0');
+        any = true;
+    }
+    return any ? v : -1;
+}
+
+// Whether a local file already holds what the management option protects.
+bool localwins(const std::string& path, int manag, long rsize, long rtime) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) return false;
+    switch (manag) {
+    case ZMPROT:
+        return true;
+    case ZMNEWL: // newer or longer
+        return rtime <= 0 || st.st_mtime >= rtime || (rsize >= 0 && st.st_size >= rsize);
+    case ZMNEW:
+        return rtime <= 0 || st.st_mtime >= rtime;
+    case ZMDIFF:
+        return rsize >= 0 && st.st_size == rsize && rtime > 0 && st.st_mtime == rtime;
+    default:
+        return false;
+    }
+}
+
+// Opens the output for a ZFILE: 0 to receive, ZSKIP to refuse. The offset to ask for in `at`.
+int procheader(Rx& r, size_t count, long& at) {
+    const char* info = reinterpret_cast<const char*>(r.buf.data());
+    const size_t cap = std::min(count, static_cast<size_t>(1024));
+    const size_t namelen = strnlen(info, cap);
+    const char* p = info + namelen + 1;
+    const char* end = info + cap;
+    long size = -1, mtime = 0, mode = 0;
+    if (p < end) {
+        size = infonum(p, end, 10);
+        mtime = infonum(p, end, 8);
+        mode = infonum(p, end, 8);
+    }
+    std::string raw(info, namelen);
+    RcvName rn = rcvname(raw.data(), raw.size(), dir, renflag || !mult);
+    if (!rn.ok) {
+        xferstats(XS_MSG, sfmt("%s: %s", rn.why.c_str(), peertext(raw).c_str()));
+        return ZSKIP;
+    }
+    if (!mult && fcnt + r.skipped > 0) {
+        xferstats(XS_MSG, mfabmsg);
+        return ZSKIP;
+    }
+    std::string path = rn.path;
+    const int manag = r.zmanag & ZMMASK;
+    struct stat st {};
+    const bool exists = lstat(path.c_str(), &st) == 0;
+    if ((r.zmanag & ZMSKNOLOC) && !exists) {
+        xferstats(XS_MSG, sfmt("No local file, skipped: %s", peertext(rn.name).c_str()));
+        return ZSKIP;
+    }
+    if (exists && localwins(path, manag, size, mtime)) {
+        xferstats(XS_MSG, sfmt("File exists, skipped: %s", peertext(rn.name).c_str()));
+        return ZSKIP;
+    }
+    if (exists && manag == ZMCHNG) { // keep the old file: the new one gets a free "name.N"
+        std::string alt;
+        for (int n = 1; n < 1000 && alt.empty(); n++) {
+            std::string c = path + "." + std::to_string(n);
+            if (lstat(c.c_str(), &st) != 0 && c.size() < PATH_MAX) alt = c;
+        }
+        if (alt.empty()) return ZSKIP;
+        path = alt;
+    }
+    for (const auto& b : batchnames)
+        if (b == path) {
+            xferstats(XS_MSG, sfmt("Duplicate file name in batch: %s", peertext(raw).c_str()));
+            return ZSKIP;
+        }
+    r.conv = r.zconv == ZCNL || (dflags & OPT_CONV);
+    // Resume only when the sender asks for it (or the destination says so), never with a
+    // conversion; a plain append (ZMAPND) needs the local option as well.
+    bool resume = (r.zconv == ZCRESUM || (dflags & OPT_R) ||
+                   (manag == ZMAPND && (dflags & OPT_R)) || (isxferget && rexfer)) &&
+                  !r.conv && size >= 0;
+    gfilename = path;
+    xferstats(XS_RCVFILE);
+    ffilsiz = size > 0 ? size : 0;
+    std::string err;
+    if (r.rf.part.open(path, resume, size, at, err) < 0) {
+        xferstats(XS_MSG, peertext(err));
+        return ZSKIP;
+    }
+    currcv = &r.rf;
+    keeppart = r.keeppart = resume;
+    resfilsiz = fbytcnt = at;
+    long opts = dflags;
+    if (r.zconv == ZCNL) opts |= OPT_U;
+    r.rf.begin(opts, false, -1);
+    r.announced = size;
+    r.peermode = mode > 0 ? static_cast<int>(mode) : 0;
+    r.mtime = mtime;
+    if (at > 0) xferstats(XS_MSG, sfmt("Restarting at %ld", at));
+    batchnames.push_back(path);
+    xferstats(XS_MSG, sfmt("Receiving %s", peertext(path).c_str()));
+    return 0;
+}
+
+void closeit(Rx& r) {
+    if (!r.rf.finish()) rxfail(r, r.rf.err.c_str());
+    if (!r.conv && r.announced >= 0 && fbytcnt != r.announced) {
+        // The file changed while it was sent, or the positions went wrong: keep what came.
+        keeppart = true;
+        xferstats(XS_FATAL, szabmsg);
+        r.rf.part.abandon(true);
+        currcv = nullptr;
+        r.failed++;
+        xferstats(XS_FILEEND, "FAIL");
+        return;
+    }
+    const std::string target = r.rf.part.target();
+    if (!r.rf.part.commit(r.peermode, rcvsync != 0)) rxfail(r, weabmsg);
+    currcv = nullptr;
+    const long now = static_cast<long>(time(nullptr));
+    if (r.mtime > 0 && r.mtime < now + 86400) {
+        struct timespec ts[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(r.mtime), 0}};
+        utimensat(AT_FDCWD, target.c_str(), ts, AT_SYMLINK_NOFOLLOW);
+    }
+    xferstats(XS_TICK);
+    xferstats(XS_MSG, sfmt("%d records received", fpakcnt));
+    xferstats(XS_FILEEND, "Success");
+    fcnt++;
+    if (fbytcnt > resfilsiz) rexfer = 0;
+}
+
+// Receives the data of the open file from position `pos`: ZEOF, ZSKIP (or fails the batch).
+int rzfile(Rx& r, long pos) {
+    int tries = retries;
+    long lastrpos = -1; // when the last ZRPOS went out (ms clock of time())
+    auto sendrpos = [&] {
+        zhex(r.out, ZRPOS, static_cast<uint32_t>(pos));
+        lastrpos = zmnow();
+    };
+    auto error = [&](const char* msg, bool attn) {
+        fretcnt++;
+        xferstats(XS_RETRY, msg);
+        if (--tries < 0) rxfail(r, tmabmsg);
+        if (attn) zmputs(r);
+        sendrpos();
+    };
+    sendrpos();
+    for (;;) {
+        const int t = r.in.zgethdr();
+        switch (t) {
+        case ZDATA: {
+            if (static_cast<long>(r.in.rxpos()) != pos) {
+                // Stale data from before our last ZRPOS: ask again only now and then, or the
+                // requests breed more restarts.
+                if (zmnow() - lastrpos >= 1000) error(slinmsg, true);
+                continue;
+            }
+            r.in.allowance = zallowance();
+            for (bool more = true; more;) {
+                const int c = r.in.zrdata(r.buf.data(), MAXBLK);
+                if (c == ZCAN) rxfail(r, "CANCELLED");
+                if (c == ABORT) rxfail(r, ccabmsg, 2);
+                if (c == ERROR || c == TIMEOUT) {
+                    error(c == ERROR ? blinmsg : tlinmsg, c == ERROR);
+                    break;
+                }
+                const int n = static_cast<int>(r.in.rxcount);
+                if (pos + n > 0xffffffffL) rxfail(r, "File too large for protocol");
+                if (!r.rf.wrfile(r.buf.data(), n)) rxfail(r, r.rf.err.c_str());
+                pos += n;
+                fpakcnt++;
+                tries = retries;
+                xferstats(XS_TICK);
+                switch (c) {
+                case GOTCRCW:
+                case GOTCRCN:
+                    zhex(r.out, ZACK, static_cast<uint32_t>(pos));
+                    r.out.buf += static_cast<char>(XON);
+                    zflush(r.out);
+                    more = false;
+                    break;
+                case GOTCRCQ:
+                    zhex(r.out, ZACK, static_cast<uint32_t>(pos));
+                    break;
+                case GOTCRCE:
+                    more = false;
+                    break;
+                default: // ZCRCG
+                    break;
+                }
+            }
+            continue;
+        }
+        case ZEOF:
+            if (static_cast<long>(r.in.rxpos()) != pos) continue; // an old one: ignored
+            if (r.conv) fbytcnt = fbytcnt > 0 ? fbytcnt : 0;
+            closeit(r);
+            return ZEOF;
+        case ZFILE: // our ZRPOS was lost: the offer again
+            r.in.zrdata(r.buf.data(), MAXBLK);
+            sendrpos();
+            continue;
+        case ZSKIP:
+            r.rf.part.abandon(r.keeppart);
+            currcv = nullptr;
+            xferstats(XS_MSG, "Sender SKIPPED file");
+            return ZSKIP;
+        case ZNAK:
+            error("NAK Received", false);
+            continue;
+        case TIMEOUT:
+            error(tlinmsg, false);
+            continue;
+        case ERROR:
+            // Garbage while the data sent before our ZRPOS drains is expected: hunt on, and
+            // count it only once the request has had time to take effect.
+            if (zmnow() - lastrpos >= 1000) error(llinmsg, true);
+            continue;
+        case ZCAN:
+            rxfail(r, cxabmsg);
+        case ABORT:
+            rxfail(r, ccabmsg, 2);
+        case ZFIN:
+            rxfail(r, "Premature ZFIN");
+        default:
+            error(sfmt("GETHDR FAIL %d", t).c_str(), false);
+            continue;
+        }
+    }
+}
+
+// The end of the batch: our ZFIN, then the sender's "OO".
+void ackbibi(Rx& r) {
+    for (int n = 0; n < 3; n++) {
+        zhex(r.out, ZFIN, 0);
+        const int c = r.src.get(2);
+        if (c == 'O') {
+            r.src.get(1);
+            return;
+        }
+        if (c == TIMEOUT) return;
+    }
+}
+
+// A command frame from the peer: runs only when allowed; the result goes back in ZCOMPL.
+void zcommand(Rx& r, size_t count) {
+    std::string cmd(reinterpret_cast<const char*>(r.buf.data()),
+                    strnlen(reinterpret_cast<const char*>(r.buf.data()), std::min(count, MAXBLK)));
+    const bool allowed = cflag || zmcmdok;
+    int result = 1;
+    if (!allowed) {
+        xferstats(XS_MSG, sfmt("Remote command refused: %s", peertext(cmd).c_str()));
+    } else if (!cmd.empty() && cmd[0] == '!') {
+        if (!zmshell) {
+            xferstats(XS_MSG, sfmt("Remote shell command refused: %s", peertext(cmd).c_str()));
+        } else {
+            result = docmd(cmd.c_str()) != 0;
+        }
+    } else if (!cmd.empty() && cmd[0] == '?') {
+        xferstats(XS_MSG, peertext(cmd.substr(1)));
+        result = 0;
+    } else {
+        xferstats(XS_MSG, sfmt("Remote command: %s", peertext(cmd).c_str()));
+        result = docmd(cmd.c_str()) != 0;
+    }
+    if (allowed && (r.in.hdr[ZF0] & 1)) result = 0; // ZCACK1: acknowledged before it ran
+    for (int n = 0; n <= retries; n++) {
+        zhex(r.out, ZCOMPL, static_cast<uint32_t>(result));
+        const int t = r.in.zgethdr();
+        if (t == ZFIN) {
+            ackbibi(r);
+            break;
+        }
+        if (t == ZCAN || t == ABORT) break;
+    }
+    done(result ? 1 : 0);
+}
+
+} // namespace
+
+void rcvzm() {
+    Rx r;
+    fcnt = fpakcnt = fretcnt = 0;
+    fbytcnt = ffilsiz = resfilsiz = 0;
+    r.in.timeout = 10;
+    r.in.allowance = zallowance();
+    r.in.ctlesc = escctl != 0;
+    r.out.ctlesc = escctl != 0;
+    xferstats(XS_BEGIN);
+    if (comfd < 0 || COM == &nulfunc) rxfail(r, "No line to receive from");
+    int hdrtype = ZRINIT;
+    int tries = retries;
+    bool invite = true;
+    for (;;) {
+        if (invite) {
+            uint8_t h[4] = {0, 0, 0, rxflags()};
+            r.out.zshhdr(hdrtype, h);
+            zflush(r.out);
+            hdrtype = ZRINIT;
+        }
+        invite = true;
+        const int t = r.in.zgethdr();
+        switch (t) {
+        case ZRQINIT:
+        case ZEOF:
+            continue;
+        case TIMEOUT:
+        case ERROR:
+            if (--tries < 0) {
+                if (fcnt == 0 && r.skipped == 0) gtimeout = 1;
+                rxfail(r, fcnt == 0 && r.skipped == 0 ? htabmsg : tmabmsg);
+            }
+            continue;
+        case ZSINIT: {
+            const uint8_t f = r.in.hdr[ZF0];
+            if (f & (ESCCTL | ESC8)) r.in.ctlesc = r.out.ctlesc = true;
+            const int c = r.in.zrdata(r.buf.data(), MAXBLK);
+            if (c == GOTCRCW) {
+                r.attn.assign(reinterpret_cast<const char*>(r.buf.data()),
+                              strnlen(reinterpret_cast<const char*>(r.buf.data()),
+                                      std::min<size_t>(r.in.rxcount, 32)));
+                zhex(r.out, ZACK, 1);
+            } else {
+                zhex(r.out, ZNAK, 0);
+            }
+            invite = false;
+            continue;
+        }
+        case ZFREECNT:
+            zhex(r.out, ZACK, 0xffffffffu);
+            invite = false;
+            continue;
+        case ZCOMMAND: {
+            const int c = r.in.zrdata(r.buf.data(), MAXBLK);
+            if (c == GOTCRCW) zcommand(r, r.in.rxcount);
+            zhex(r.out, ZNAK, 0);
+            invite = false;
+            continue;
+        }
+        case ZFILE: {
+            r.zconv = r.in.hdr[ZF0];
+            r.zmanag = r.in.hdr[ZF1];
+            const int c = r.in.zrdata(r.buf.data(), MAXBLK);
+            if (c != GOTCRCW) {
+                zhex(r.out, ZNAK, 0);
+                invite = false;
+                continue;
+            }
+            tries = retries;
+            long at = 0;
+            if (procheader(r, r.in.rxcount, at) == ZSKIP) {
+                r.skipped++;
+                xferstats(XS_FILEEND, "Skipped");
+                hdrtype = ZSKIP;
+                continue;
+            }
+            if (rzfile(r, at) == ZSKIP) {
+                r.skipped++;
+                xferstats(XS_FILEEND, "Skipped");
+            }
+            continue;
+        }
+        case ZFIN:
+            ackbibi(r);
+            done(r.skipped || r.failed ? 1 : 0);
+        case ZCOMPL:
+            invite = false;
+            continue;
+        case ZCAN:
+            rxfail(r, cxabmsg);
+        case ABORT:
+            rxfail(r, ccabmsg, 2);
+        default:
+            continue;
+        }
+    }
+}
+
+// ---- auto-start --------------------------------------------------------------------------
+
+namespace {
+bool zmseen = false; // a ZRQINIT arrived in terminal mode
+} // namespace
+
+bool zmautostart(int c) {
+    // "**" ZDLE "B00" opens a hex ZRQINIT; the rest of the header is garbage to the receiver's
+    // first header hunt, and the receiver invites at once with ZRINIT.
+    static const char pat[] = "**\x18"
+                              "B00";
+    static size_t matched = 0;
+    if (!zmauto) {
+        matched = 0;
+        return false;
+    }
+    c &= 0x7f;
+    if (c == pat[matched]) {
+        if (++matched == sizeof pat - 1) {
+            matched = 0;
+            zmseen = true;
+            return true;
+        }
+        return false;
+    }
+    matched = c == '*' ? (matched == 2 ? 2 : 1) : 0;
+    return false;
+}
+
+void zmautorcv() {
+    if (!zmseen) return;
+    zmseen = false;
+    const int keep = errprot;
+    if (errprot != 6 && errprot != 7) errprot = 7;
+    rcv("", ".");
+    errprot = keep;
+}
+
+// ---- server mode -------------------------------------------------------------------------
+
+int rcvzmodem() {
+    zmcmdok = 1;
+    const int r = rcv("", ".");
+    zmcmdok = 0;
+    return r;
+}

@@ -1,0 +1,396 @@
+// The ZMODEM sender: invitation, file offers, streamed data with a window, resynchronisation.
+#include "core/fmt.h"
+#include "ports/com.h"
+#include "ports/settings.h"
+#include "transfer/xfer.h"
+#include "transfer/xferstats.h"
+#include "transfer/zmline.h"
+#include "transfer/zmodem.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <vector>
+
+using namespace zm;
+
+namespace {
+
+constexpr size_t OUTBLOCK = 16384; // output is written in blocks of about this size
+
+struct Tx {
+    LineSource src;
+    ZmIn in{src};
+    ZmOut out;
+    SendFile f;
+    std::string path;
+    long opts = 0;
+    bool use32 = false;
+    int rxflags = 0;
+    long rxbuflen = 0;
+    long window = 0, wspac = 0;
+    int blklen = 1024;
+    long txpos = 0, lrxpos = 0, lastsync = -1;
+    int beenhere = 0;
+    int skipped = 0, failed = 0;
+    std::vector<uint8_t> buf = std::vector<uint8_t>(MAXBLK);
+};
+
+[[noreturn]] void txfail(Tx& t, const char* msg, int code = 1) {
+    if (msg && *msg) xferstats(XS_FATAL, msg);
+    if (code != 2) canit(t.out);
+    zpurge(t.src, 200);
+    done(code);
+}
+
+void bhdr(Tx& t, int type, uint32_t pos) {
+    uint8_t h[4];
+    stohdr(h, pos);
+    t.out.zsbhdr(type, h, t.use32);
+}
+
+// Positions the file at `p`; a converted file is read again from the start.
+bool zseek(Tx& t, long p) {
+    if (t.f.seek(p)) return true;
+    if (!(t.opts & OPT_CONV)) return false;
+    if (!t.f.open(t.path, t.opts)) return false;
+    for (long left = p; left > 0;) {
+        const int n = t.f.rdfile(t.buf.data(), static_cast<int>(std::min<long>(left, 1024)));
+        if (n <= 0) return false;
+        left -= n;
+    }
+    return true;
+}
+
+// Reads the receiver's answer. `wantack`: any ZACK returns; otherwise only one at Txpos.
+int getinsync(Tx& t, bool wantack, int seconds) {
+    zflush(t.out);
+    t.in.timeout = seconds;
+    for (int junk = 0;;) {
+        const int c = t.in.zgethdr();
+        switch (c) {
+        case ZRPOS: {
+            const long p = static_cast<long>(t.in.rxpos());
+            if (p > t.f.size() && !(t.opts & OPT_CONV)) txfail(t, roabmsg);
+            if (!zseek(t, p)) txfail(t, seabmsg);
+            if (p != t.txpos) {
+                fretcnt++;
+                xferstats(XS_RETRY, sfmt("Resyncing back %ld bytes", t.txpos - p));
+            }
+            t.txpos = t.lrxpos = fbytcnt = p;
+            if (p == t.lastsync) {
+                if (++t.beenhere > 4) {
+                    if (t.blklen > 32) t.blklen /= 2;
+                    if (t.window && t.window > t.blklen) {
+                        t.window = t.blklen / 64 * 64;
+                        if (t.window < 64) t.window = 64;
+                        t.wspac = t.window / 4;
+                    }
+                    xferstats(XS_MSG, sfmt("Decreasing packet/window size to %d/%u", t.blklen,
+                                           static_cast<unsigned>(t.window)));
+                    t.beenhere = 0;
+                }
+            }
+            t.lastsync = p;
+            return c;
+        }
+        case ZACK:
+            t.lrxpos = static_cast<long>(t.in.rxpos());
+            if (wantack || t.lrxpos == t.txpos) return c;
+            continue;
+        case ZRINIT:
+        case ZSKIP:
+        case TIMEOUT:
+            return c;
+        case ABORT:
+            txfail(t, ccabmsg, 2);
+        case ZCAN:
+        case ZABORT:
+        case ZFIN:
+            txfail(t, cxabmsg);
+        default:
+            fretcnt++;
+            xferstats(XS_RETRY, blinmsg);
+            if (++junk > retries) txfail(t, tmabmsg);
+            bhdr(t, ZNAK, 0);
+            zflush(t.out);
+            continue;
+        }
+    }
+}
+
+// Streams the data from Txpos; 0 when the receiver has the file, ZSKIP, or fails.
+int zsendfdata(Tx& t) {
+    int tries = retries;
+    for (;;) { // one frame
+        bhdr(t, ZDATA, static_cast<uint32_t>(t.txpos));
+        long sincewq = 0; // bytes since the last ZCRCQ
+        int answer = -100;
+        bool eof = false;
+        while (answer == -100) {
+            const int n = t.f.rdfile(t.buf.data(), t.blklen);
+            if (n < 0) txfail(t, "File read error");
+            int fe;
+            if (n < t.blklen) {
+                fe = ZCRCE;
+                eof = true;
+            } else if (t.rxbuflen && t.txpos + n - t.lrxpos > t.rxbuflen) {
+                fe = ZCRCW;
+            } else if (t.window && sincewq + n >= t.wspac) {
+                fe = ZCRCQ;
+                sincewq = 0;
+            } else {
+                fe = ZCRCG;
+                sincewq += n;
+            }
+            t.out.zsdata(t.buf.data(), static_cast<size_t>(n), fe);
+            t.txpos += n;
+            fbytcnt = t.txpos;
+            fpakcnt++;
+            if (t.out.buf.size() >= OUTBLOCK || fe == ZCRCW || eof) zflush(t.out);
+            xferstats(XS_TICK);
+            if (eof) break;
+            if (fe == ZCRCW) {
+                answer = getinsync(t, true, 10);
+                break;
+            }
+            // The reverse channel: a header means the receiver wants something.
+            for (;;) {
+                const int c = t.src.poll();
+                if (c == TIMEOUT) break;
+                if (c == ABORT) txfail(t, ccabmsg, 2);
+                if (c == ZPAD || c == CAN) {
+                    if (c == CAN) qchar(c, comq);
+                    const int a = getinsync(t, true, 10);
+                    if (a == ZACK) continue;
+                    answer = a;
+                    break;
+                }
+                if ((c & 0x7f) == XOFF) {
+                    zflush(t.out);
+                    while ((t.src.get(10) & 0x7f) != XON) {
+                    }
+                }
+            }
+            if (answer != -100) break;
+            // The window: wait for acknowledgements before running too far ahead.
+            while (t.window && t.txpos - t.lrxpos >= t.window) {
+                if (fe != ZCRCQ) {
+                    t.out.zsdata(t.buf.data(), 0, ZCRCQ);
+                    fe = ZCRCQ;
+                }
+                const int a = getinsync(t, true, 2);
+                if (a == ZACK) continue;
+                answer = a;
+                break;
+            }
+        }
+        if (eof) {
+            for (;;) {
+                bhdr(t, ZEOF, static_cast<uint32_t>(t.txpos));
+                answer = getinsync(t, false, 3);
+                if (answer == ZACK) continue;
+                if (answer == TIMEOUT) {
+                    fretcnt++;
+                    xferstats(XS_RETRY, tlinmsg);
+                    if (--tries < 0) txfail(t, tmabmsg);
+                    continue;
+                }
+                break;
+            }
+        }
+        switch (answer) {
+        case ZRINIT:
+            if (t.txpos < t.f.size() && !(t.opts & OPT_CONV)) return ERROR; // cut short
+            return 0;
+        case ZSKIP:
+            return ZSKIP;
+        case ZRPOS:
+            zpurge(t.src, 0);
+            continue;
+        case ZACK:
+            continue;
+        case TIMEOUT:
+            // Answers lost: an empty ZCRCW at our position brings a ZACK or a ZRPOS.
+            fretcnt++;
+            xferstats(XS_RETRY, tlinmsg);
+            if (--tries < 0) txfail(t, tmabmsg);
+            bhdr(t, ZDATA, static_cast<uint32_t>(t.txpos));
+            t.out.zsdata(t.buf.data(), 0, ZCRCW);
+            answer = getinsync(t, true, 3);
+            if (answer == ZRINIT) return t.txpos < t.f.size() ? ERROR : 0;
+            if (answer == ZSKIP) return ZSKIP;
+            continue;
+        default:
+            return ERROR;
+        }
+    }
+}
+
+// CRC-32 of the first `n` bytes of the file (all when n is 0), for a ZCRC request.
+uint32_t filecrc(Tx& t, long n) {
+    if (!zseek(t, 0)) return 0;
+    uint32_t crc = 0;
+    long left = n > 0 ? n : t.f.size();
+    while (left > 0) {
+        const int k = t.f.rdfile(t.buf.data(), static_cast<int>(std::min<long>(left, 8192)));
+        if (k <= 0) break;
+        crc = crc32(crc, t.buf.data(), static_cast<size_t>(k));
+        left -= k;
+    }
+    return crc;
+}
+
+// Offers one file and sends it: 0, ZSKIP or ERROR.
+int zsendfile(Tx& t, const std::string& info) {
+    for (int tries = 0; tries <= retries; tries++) {
+        uint8_t h[4] = {};
+        h[ZF0] = static_cast<uint8_t>((t.opts & OPT_R) || rexfer ? ZCRESUM
+                                      : (t.opts & OPT_CONV)      ? ZCNL
+                                                                 : ZCBIN);
+        t.out.zsbhdr(ZFILE, h, t.use32);
+        t.out.zsdata(reinterpret_cast<const uint8_t*>(info.data()), info.size(), ZCRCW);
+        for (int inits = 0;;) {
+            const int c = getinsync(t, true, 5);
+            // A ZRINIT that crossed the offer (the answer to an earlier invitation) is no
+            // reason to offer again; a few in a row are.
+            if (c == ZRINIT && ++inits < 3) continue;
+            if (c == ZSKIP) return ZSKIP;
+            if (c == ZRPOS) {
+                const long p = t.txpos;
+                if (p > 0) xferstats(XS_MSG, sfmt("Restarting at %ld", p));
+                resfilsiz = p;
+                t.lastsync = p - 1;
+                t.beenhere = 0;
+                return zsendfdata(t);
+            }
+            if (c == ZCRC) {
+                zhex(t.out, ZCRC, filecrc(t, static_cast<long>(t.in.rxpos())));
+                continue;
+            }
+            break; // ZRINIT (the offer was not seen), a time-out: offer again
+        }
+    }
+    return ERROR;
+}
+
+void sendone(Tx& t, const std::string& path) {
+    gfilename = path;
+    t.path = path;
+    t.opts = flags;
+    xferstats(XS_SENDFILE);
+    if (!t.f.open(path, t.opts)) {
+        xferstats(XS_MSG, sfmt("Can't open %s", peertext(path).c_str()));
+        t.failed++;
+        return;
+    }
+    if (t.f.size() > 0xffffffffL) {
+        t.f.close();
+        xferstats(XS_MSG, sfmt("File too large for protocol: %s", peertext(path).c_str()));
+        t.failed++;
+        return;
+    }
+    cursend = &t.f;
+    std::string base = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
+    struct stat st {};
+    stat(path.c_str(), &st);
+    std::string info = base;
+    info += '\0';
+    char num[96];
+    snprintf(num, sizeof num, "%ld %lo %o 0 0 0", t.f.size(), static_cast<long>(st.st_mtime),
+             static_cast<unsigned>(st.st_mode & 07777));
+    info += num;
+    info += '\0';
+    xferstats(XS_MSG, sfmt("Sending %s", peertext(path).c_str()));
+    t.txpos = t.lrxpos = 0;
+    fbytcnt = 0;
+    const int r = zsendfile(t, info);
+    t.f.close();
+    cursend = nullptr;
+    if (r == 0) {
+        xferstats(XS_MSG, sfmt("%d records transferred", fpakcnt));
+        xferstats(XS_FILEEND, "Success");
+        if (fbytcnt > resfilsiz) rexfer = 0;
+        fcnt++;
+    } else if (r == ZSKIP) {
+        xferstats(XS_MSG, "Remote create error, file skipped");
+        xferstats(XS_FILEEND, "Skipped");
+        t.skipped++;
+    } else {
+        xferstats(XS_FILEEND, "FAIL");
+        txfail(t, "");
+    }
+}
+
+// Waits for the receiver's ZRINIT, answering what comes before it.
+void getzrxinit(Tx& t) {
+    for (int tries = 0;; tries++) {
+        if (tries > retries) {
+            gtimeout = 1;
+            txfail(t, htabmsg);
+        }
+        if (tries % 2 == 0) zhex(t.out, ZRQINIT, 0);
+        t.in.timeout = 5;
+        const int c = t.in.zgethdr();
+        switch (c) {
+        case ZRINIT: {
+            t.rxflags = t.in.hdr[ZF0];
+            t.use32 = (t.rxflags & CANFC32) != 0;
+            if (t.rxflags & (ESCCTL | ESC8)) t.out.ctlesc = true;
+            t.rxbuflen = t.in.hdr[ZP0] | t.in.hdr[ZP1] << 8;
+            if (!(t.rxflags & CANFDX)) t.window = 0;
+            if (t.rxbuflen && t.blklen > t.rxbuflen) t.blklen = static_cast<int>(t.rxbuflen);
+            return;
+        }
+        case ZCHALLENGE:
+            zhex(t.out, ZACK, t.in.rxpos());
+            continue;
+        case ZCAN:
+            txfail(t, cxabmsg);
+        case ABORT:
+            txfail(t, ccabmsg, 2);
+        case TIMEOUT:
+        case ZRQINIT: // the other side sends as well, or our invitation crossed its own
+            continue;
+        default:
+            zhex(t.out, ZNAK, 0);
+            continue;
+        }
+    }
+}
+
+} // namespace
+
+void sndzmodem() {
+    Tx t;
+    fcnt = fpakcnt = fretcnt = 0;
+    fbytcnt = ffilsiz = resfilsiz = 0;
+    t.in.allowance = zallowance();
+    t.out.ctlesc = escctl != 0;
+    t.window = baud < 19200 ? 10240 : 20480;
+    t.wspac = t.window / 4;
+    t.blklen = baud > 2400 || baud <= 0 ? 1024 : baud > 1200 ? 512 : baud > 300 ? 256 : 128;
+    xferstats(XS_BEGIN);
+    getzrxinit(t);
+    std::string path;
+    int names = 0;
+    while (nxtlist(path)) {
+        names++;
+        sendone(t, path);
+    }
+    if (fcnt == 0 && t.skipped == 0) txfail(t, "Can't open any requested files");
+    // End of the session: ZFIN until the receiver's ZFIN, then "OO".
+    for (int n = 0; n <= retries; n++) {
+        zhex(t.out, ZFIN, 0);
+        t.in.timeout = 3;
+        const int c = t.in.zgethdr();
+        if (c == ZFIN) {
+            t.out.buf += "OO";
+            zflush(t.out);
+            break;
+        }
+        if (c == ZCAN || c == TIMEOUT || c == ABORT) break;
+    }
+    (void)names;
+    done(t.skipped || t.failed ? 1 : 0);
+}
