@@ -24,10 +24,10 @@ namespace {
 const Engine engines[] = {
     {"VORNCRC", sndvorn, rcvvorn},  // 0
     {"VORN5", sndvorn, rcvvorn},    // 1
-    {"MODEM7", nullptr, nullptr},   // 2
+    {"MODEM7", sndmdm7, rcvmdm7},   // 2
     {"KERMIT", nullptr, nullptr},   // 3
-    {"XMODEM", nullptr, nullptr},   // 4
-    {"YMODEM", nullptr, nullptr},   // 5
+    {"XMODEM", sndmdm7, rcvmdm7},   // 4
+    {"YMODEM", sndmdm7, rcvmdm7},   // 5
     {"WVORNCRC", nullptr, nullptr}, // 6
     {"ZMODEM", nullptr, nullptr},   // 7
     {"KERMIT", nullptr, nullptr},   // 8: not a protocol number
