@@ -25,7 +25,7 @@ const Engine engines[] = {
     {"VORNCRC", sndvorn, rcvvorn},  // 0
     {"VORN5", sndvorn, rcvvorn},    // 1
     {"MODEM7", sndmdm7, rcvmdm7},   // 2
-    {"KERMIT", nullptr, nullptr},   // 3
+    {"KERMIT", sndkermit, rcvkermit}, // 3
     {"XMODEM", sndmdm7, rcvmdm7},   // 4
     {"YMODEM", sndmdm7, rcvmdm7},   // 5
     {"WVORNCRC", nullptr, nullptr}, // 6

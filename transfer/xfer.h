@@ -190,6 +190,8 @@ void rcvvorn();
 // The XMODEM family (transfer/xmodem.cpp) and Kermit (transfer/kermit.cpp).
 void sndmdm7();
 void rcvmdm7();
+void sndkermit();
+void rcvkermit();
 
 // Power-on state of the framework (settings and counters), for tests.
 void xferreset();
