@@ -25,12 +25,12 @@ namespace {
 const Engine engines[] = {
     {"VORNCRC", sndvorn, rcvvorn},  // 0
     {"VORN5", sndvorn, rcvvorn},    // 1
-    {"MODEM7", nullptr, nullptr},   // 2
-    {"KERMIT", nullptr, nullptr},   // 3
-    {"XMODEM", nullptr, nullptr},   // 4
-    {"YMODEM", nullptr, nullptr},   // 5
-    {"WVORNCRC", sndzmodem, rcvzm}, // 6
-    {"ZMODEM", sndzmodem, rcvzm},   // 7
+    {"MODEM7", sndmdm7, rcvmdm7},     // 2
+    {"KERMIT", sndkermit, rcvkermit}, // 3
+    {"XMODEM", sndmdm7, rcvmdm7},     // 4
+    {"YMODEM", sndmdm7, rcvmdm7},     // 5
+    {"WVORNCRC", sndzmodem, rcvzm},   // 6
+    {"ZMODEM", sndzmodem, rcvzm},     // 7
     {"KERMIT", nullptr, nullptr},   // 8: not a protocol number
     {"VORNCRC", sndvorn, rcvvorn},  // 9: native engine with the oldest variant forced
 };

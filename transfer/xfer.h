@@ -187,6 +187,11 @@ const Engine& engine(int prot);
 // The native engine (transfer/vorn.h).
 void sndvorn();
 void rcvvorn();
+// The XMODEM family (transfer/xmodem.cpp) and Kermit (transfer/kermit.cpp).
+void sndmdm7();
+void rcvmdm7();
+void sndkermit();
+void rcvkermit();
 
 // Power-on state of the framework (settings and counters), for tests.
 void xferreset();

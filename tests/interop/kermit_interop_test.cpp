@@ -1,0 +1,83 @@
+// Kermit against C-Kermit on a socat pseudo-serial pair, both ways, in binary mode: random
+// data, every byte value, long runs (repeat counts), and names with "#", "&" and "~".
+#include "peer_support.h"
+#include "xfer_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+
+namespace {
+
+// C-Kermit sends names in its common form (upper case, "#" and "~" replaced), so the name
+// with prefix characters travels only from VORN.
+Files kfiles(unsigned seed, bool oddname) {
+    Files f = {{"rand.bin", randombytes(20000, seed)},
+               {"all.bin", allbytes()},
+               {"runs.bin", std::string(3000, 'x') + std::string(500, '\0') + "~~~~####&&&&"},
+               {"empty", ""}};
+    if (oddname) f["n#a&m~e"] = "odd name\n";
+    return f;
+}
+
+std::string upper(std::string s) {
+    for (auto& c : s)
+        c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+struct KCase {
+    const char* what;
+    const char* cmd; // %s: the names
+    bool vornsends;
+};
+
+class KermitPeer : public ::testing::TestWithParam<KCase> {};
+
+TEST_P(KermitPeer, FilesArriveByteForByte) {
+    const KCase& c = GetParam();
+    TempDir d, peerdir;
+    SocatPair pair(d.path().string());
+    ASSERT_TRUE(pair.ok());
+    Files files = kfiles(c.vornsends ? 2 : 6, c.vornsends);
+    std::string names, list;
+    for (const auto& [name, data] : files) {
+        names += " '" + name + "'";
+        list += name + "\n";
+    }
+    std::string cmd = c.cmd;
+    if (cmd.find("%s") != std::string::npos) cmd.replace(cmd.find("%s"), 2, names);
+    if (!c.vornsends)
+        for (const auto& [name, data] : files)
+            peerdir.write(name, data);
+    Files vfiles = c.vornsends ? files : Files{};
+    vfiles["list"] = list;
+    auto run = vornline(pair.a, vfiles, {"-k"});
+    Peer peer(cmd, peerdir.path().string(), pair.b);
+    if (c.vornsends)
+        escape(*run, 'S', "list(f)");
+    else
+        escape(*run, 'R', ".");
+    const std::string n = std::to_string(files.size());
+    EXPECT_EQ(summaryof(*run, 60),
+              n + " files " + (c.vornsends ? "sent" : "received") + ", success")
+        << run->screen();
+    EXPECT_EQ(peer.wait(30), 0) << peer.log();
+    for (const auto& [name, data] : files) {
+        const std::string at =
+            c.vornsends ? peerdir.file(name).string() : run->dir().file(upper(name)).string();
+        const std::string got = readfile(at);
+        EXPECT_TRUE(got == data) << name << ": " << got.size() << " bytes of " << data.size();
+    }
+    quit(*run);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(CKermit, KermitPeer, ::testing::Values(
+    KCase{"ckermit_sends", "kermit -Y -q -i -s%s", false},
+    KCase{"ckermit_sends_repeat_short", "kermit -Y -q -i -C 'set receive packet-length 30, set repeat counts on, set block-check 3' -s%s", false},
+    KCase{"ckermit_receives", "kermit -Y -q -i -r", true}),
+    [](const auto& info) { return std::string(info.param.what); });
+// clang-format on
+
+} // namespace

@@ -1,0 +1,162 @@
+// Kermit packets: layout and check, the parser's refusals, Send-Init bounds, prefix agreement,
+// and encoding round trips of every byte value under every prefix combination.
+#include "transfer/kermpkt.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const uint8_t* u(const std::string& s) {
+    return reinterpret_cast<const uint8_t*>(s.data());
+}
+
+TEST(KermPkt, LayoutLenAndCheck) {
+    // Ten data characters give LEN '-' (45); the check covers LEN, SEQ, TYPE and DATA.
+    const std::string p = kpack(5, 'D', "0123456789", '\r');
+    ASSERT_EQ(p.size(), 1 + 1 + 1 + 1 + 10 + 1 + 1u);
+    EXPECT_EQ(p[0], '\x01');
+    EXPECT_EQ(p[1], '-');
+    EXPECT_EQ(p[2], static_cast<char>(32 + 5));
+    EXPECT_EQ(p[3], 'D');
+    EXPECT_EQ(p.back(), '\r');
+    unsigned s = 0;
+    for (size_t i = 1; i < p.size() - 2; i++)
+        s += static_cast<uint8_t>(p[i]);
+    EXPECT_EQ(static_cast<uint8_t>(p[p.size() - 2]), 32 + ((s + ((s & 0xC0) >> 6)) & 63));
+    int used = 0;
+    KPacket k = kparse(u(p) + 1, static_cast<int>(p.size() - 1), used);
+    ASSERT_TRUE(k.ok);
+    EXPECT_EQ(used, static_cast<int>(p.size() - 2)); // the EOL stays behind
+    EXPECT_EQ(k.seq, 5);
+    EXPECT_EQ(k.type, 'D');
+    EXPECT_EQ(k.data, "0123456789");
+}
+
+TEST(KermPkt, ParserRefusals) {
+    const std::string good = kpack(1, 'Y', "abc", '\r').substr(1);
+    std::string badcheck = good;
+    badcheck[good.size() - 2] ^= 1;
+    std::string cut = good.substr(0, 4) + '\x01' + good.substr(4);
+    struct Row {
+        const char* what;
+        std::string in;
+        bool ok;
+        bool needmore;
+    };
+    const Row rows[] = {
+        {"good", good, true, false},
+        {"bad check", badcheck, false, false},
+        {"LEN below 3", std::string("\"") + "AB", false, false},
+        {"LEN above 94", std::string(1, static_cast<char>(127)) + "xxxx", false, false},
+        {"short", good.substr(0, 3), false, true},
+        {"MARK inside", cut, false, false},
+        {"empty", "", false, true},
+    };
+    for (const auto& r : rows) {
+        int used = -1;
+        KPacket k = kparse(u(r.in), static_cast<int>(r.in.size()), used);
+        EXPECT_EQ(k.ok, r.ok) << r.what;
+        EXPECT_EQ(used == 0, r.needmore) << r.what;
+        EXPECT_LE(used, static_cast<int>(r.in.size())) << r.what;
+    }
+}
+
+TEST(KermPkt, SendInitBounds) {
+    struct Row {
+        std::string in;
+        int maxl, time, npad;
+        uint8_t eol, qctl;
+    };
+    const Row rows[] = {
+        {"", 80, 10, 0, 13, '#'},           {"~* @-#", 94, 10, 0, 13, '#'},
+        {"%", 80, 10, 0, 13, '#'},          // MAXL 5: too small to carry data
+        {"~ ~@ \x01", 94, 10, 94, 13, '#'}, // TIME 0 -> default, EOL 0 -> CR
+        {"5\"!@.!", 21, 2, 1, 14, '#'},     // QCTL '!' is a valid prefix
+    };
+    for (const auto& r : rows) {
+        KParams p = rpar(u(r.in), static_cast<int>(r.in.size()));
+        EXPECT_EQ(p.maxl, r.maxl) << r.in;
+        EXPECT_EQ(p.time, r.time) << r.in;
+        EXPECT_EQ(p.npad, r.npad) << r.in;
+        EXPECT_EQ(p.eol, r.eol) << r.in;
+    }
+    KParams mine;
+    mine.maxl = 94, mine.qbin = 'Y', mine.rept = '~';
+    const std::string s = spar(mine);
+    EXPECT_EQ(s, std::string("~* @-#Y1~"));
+    KParams back = rpar(u(s), static_cast<int>(s.size()));
+    EXPECT_EQ(back.maxl, 94);
+    EXPECT_EQ(back.rept, '~');
+}
+
+TEST(KermPkt, PrefixAgreement) {
+    struct Row {
+        uint8_t myqbin, peerqbin, myrept, peerrept, qbin, rept;
+    };
+    const Row rows[] = {
+        {'Y', '&', '~', '~', '&', '~'}, {'&', 'Y', ' ', '~', '&', 0},   {'Y', 'Y', '~', ' ', 0, 0},
+        {'Y', 'N', '~', '~', 0, '~'},   {'&', '&', '~', '~', '&', '~'}, {'Y', '#', '#', '#', 0, 0},
+        {'Y', '~', '~', '~', '~', 0}, // the same prefix for both: repeats off
+    };
+    for (const auto& r : rows) {
+        KParams a, b;
+        a.qbin = r.myqbin, b.qbin = r.peerqbin, a.rept = r.myrept, b.rept = r.peerrept;
+        KCoding k = agree(a, b);
+        EXPECT_EQ(k.qbin, r.qbin) << r.myqbin << r.peerqbin;
+        EXPECT_EQ(k.rept, r.rept) << r.myrept << r.peerrept;
+    }
+}
+
+TEST(KermPkt, EncodingEdgesAndRoundTrips) {
+    KCoding plain, eight;
+    eight.qbin = '&';
+    std::string o;
+    kencode(0x83, eight, o);
+    EXPECT_EQ(o, "&#C");
+    o.clear();
+    kencode(0x83, plain, o);
+    EXPECT_EQ(o, std::string("#\xC3"));
+    KCoding text;
+    text.image = false;
+    o.clear();
+    for (char c : std::string("ab\n"))
+        kencode(static_cast<uint8_t>(c), text, o);
+    EXPECT_EQ(o, "ab#M#J");
+    // A received repeat: '~', count '%' (5), 'x'.
+    KCoding rep;
+    rep.rept = '~';
+    std::vector<uint8_t> out;
+    ASSERT_TRUE(kdecode(u(std::string("~%x")), 3, rep, out));
+    EXPECT_EQ(std::string(out.begin(), out.end()), "xxxxx");
+    for (const std::string bad : {"~", "~%", "~ x", "#", "~%&"}) {
+        KCoding all = rep;
+        all.qbin = '&';
+        out.clear();
+        EXPECT_FALSE(kdecode(u(bad), static_cast<int>(bad.size()), all, out)) << bad;
+    }
+    out.clear();
+    EXPECT_FALSE(kdecode(u(std::string("~~x")), 3, rep, out, 10)); // 94 bytes > the bound
+    // Every byte value survives every combination of prefixes.
+    for (int q : {0, int{'&'}}) {
+        for (int r : {0, int{'~'}}) {
+            KCoding k;
+            k.qbin = static_cast<uint8_t>(q), k.rept = static_cast<uint8_t>(r);
+            std::string enc;
+            std::vector<uint8_t> want;
+            for (int c = 0; c < 256; c++) {
+                kencode(static_cast<uint8_t>(c), k, enc);
+                want.push_back(static_cast<uint8_t>(c));
+            }
+            for (char c : enc)
+                EXPECT_TRUE((static_cast<uint8_t>(c) & 0x7f) >= 32 && c != 127);
+            out.clear();
+            ASSERT_TRUE(kdecode(u(enc), static_cast<int>(enc.size()), k, out));
+            EXPECT_EQ(out, want) << int(q) << int(r);
+        }
+    }
+}
+
+} // namespace

@@ -1,0 +1,164 @@
+#include "transfer/kermpkt.h"
+
+namespace {
+bool prefixchar(uint8_t c) {
+    return (c >= 0x21 && c <= 0x3E) || (c >= 0x60 && c <= 0x7E);
+}
+} // namespace
+
+std::string spar(const KParams& p) {
+    std::string s;
+    s += static_cast<char>(kp::tochar(p.maxl));
+    s += static_cast<char>(kp::tochar(p.time));
+    s += static_cast<char>(kp::tochar(p.npad));
+    s += static_cast<char>(p.padc ^ 0x40);
+    s += static_cast<char>(kp::tochar(p.eol));
+    s += static_cast<char>(p.qctl);
+    s += static_cast<char>(p.qbin);
+    s += static_cast<char>(p.chkt);
+    s += static_cast<char>(p.rept);
+    return s;
+}
+
+KParams rpar(const uint8_t* d, int len) {
+    KParams p;
+    p.rept = ' ';
+    if (len > 0) {
+        int m = kp::unchar(d[0]);
+        p.maxl = m < 10 ? 80 : m > 94 ? 94 : m;
+    }
+    if (len > 1) {
+        int t = kp::unchar(d[1]);
+        p.time = t <= 0 || t > 94 ? 10 : t;
+    }
+    if (len > 2) {
+        int n = kp::unchar(d[2]);
+        p.npad = n < 0 || n > 94 ? 0 : n;
+    }
+    if (len > 3) p.padc = d[3] ^ 0x40;
+    if (len > 4) {
+        int e = kp::unchar(d[4]);
+        p.eol = e <= 0 || e >= 32 ? 13 : static_cast<uint8_t>(e);
+    }
+    if (len > 5) p.qctl = prefixchar(d[5]) ? d[5] : '#';
+    p.qbin = len > 6 ? d[6] : 'N';
+    p.chkt = len > 7 ? d[7] : '1';
+    if (len > 8) p.rept = d[8];
+    return p;
+}
+
+KCoding agree(const KParams& mine, const KParams& peer) {
+    KCoding k;
+    k.qctl = '#'; // the prefix this side decodes is its own; both sides use '#'
+    if (peer.qctl != '#') k.qctl = peer.qctl;
+    uint8_t q = 0;
+    if (mine.qbin == 'Y' && prefixchar(peer.qbin))
+        q = peer.qbin;
+    else if (peer.qbin == 'Y' && prefixchar(mine.qbin))
+        q = mine.qbin;
+    else if (prefixchar(mine.qbin) && mine.qbin == peer.qbin)
+        q = mine.qbin;
+    if (q == k.qctl) q = 0;
+    k.qbin = q;
+    uint8_t r = prefixchar(mine.rept) && mine.rept == peer.rept ? mine.rept : 0;
+    if (r == k.qctl || (r && r == k.qbin)) r = 0;
+    k.rept = r;
+    return k;
+}
+
+void kencode(uint8_t c, const KCoding& k, std::string& out) {
+    if (!k.image && c == '\n') {
+        out += static_cast<char>(k.qctl);
+        out += 'M';
+        out += static_cast<char>(k.qctl);
+        out += 'J';
+        return;
+    }
+    if (k.qbin && (c & 0x80)) {
+        out += static_cast<char>(k.qbin);
+        c &= 0x7f;
+    }
+    const uint8_t low = c & 0x7f;
+    if (low < 32 || low == 127) {
+        out += static_cast<char>(k.qctl);
+        c ^= 64;
+    } else if (low == k.qctl || (k.qbin && low == k.qbin) || (k.rept && low == k.rept)) {
+        out += static_cast<char>(k.qctl);
+    }
+    out += static_cast<char>(c);
+}
+
+bool kdecode(const uint8_t* p, int n, const KCoding& k, std::vector<uint8_t>& out, size_t max) {
+    for (int i = 0; i < n;) {
+        int count = 1;
+        uint8_t c = p[i++];
+        if (k.rept && c == k.rept) {
+            if (i >= n) return false;
+            count = kp::unchar(p[i++]);
+            if (count < 1 || count > 94 || i >= n) return false;
+            c = p[i++];
+        }
+        uint8_t hi = 0;
+        if (k.qbin && c == k.qbin) {
+            if (i >= n) return false;
+            hi = 0x80;
+            c = p[i++];
+        }
+        if (c == k.qctl) {
+            if (i >= n) return false;
+            c = p[i++];
+            const uint8_t low = c & 0x7f;
+            if (low >= 0x3f && low <= 0x5f) c ^= 64;
+        }
+        c |= hi;
+        if (!k.image && c == '\r') continue;
+        if (out.size() + static_cast<size_t>(count) > max) return false;
+        out.insert(out.end(), static_cast<size_t>(count), c);
+    }
+    return true;
+}
+
+uint8_t kchk1(const uint8_t* p, size_t n) {
+    unsigned s = 0;
+    for (size_t i = 0; i < n; i++)
+        s += p[i];
+    return kp::tochar(static_cast<int>((s + ((s & 0xC0) >> 6)) & 63));
+}
+
+std::string kpack(int seq, char type, const std::string& data, uint8_t eol) {
+    std::string s;
+    s += static_cast<char>(kp::MARK);
+    s += static_cast<char>(kp::tochar(static_cast<int>(data.size()) + 3));
+    s += static_cast<char>(kp::tochar(seq & 63));
+    s += type;
+    s += data;
+    s += static_cast<char>(kchk1(reinterpret_cast<const uint8_t*>(s.data()) + 1, s.size() - 1));
+    s += static_cast<char>(eol);
+    return s;
+}
+
+KPacket kparse(const uint8_t* p, int n, int& used) {
+    KPacket k;
+    used = 0;
+    if (n < 1) return k;
+    const int len = kp::unchar(p[0] & 0x7f);
+    if (len < 3 || len > 94) {
+        used = 1; // not a packet: go on hunting for the next MARK
+        return k;
+    }
+    if (n < 1 + len) return k;
+    used = 1 + len;
+    for (int i = 0; i < 1 + len; i++)
+        if (p[i] == kp::MARK) { // a MARK inside: this packet was cut short
+            used = i;
+            return k;
+        }
+    if (kchk1(p, static_cast<size_t>(len)) != p[len]) return k;
+    const int seq = kp::unchar(p[1]);
+    if (seq < 0 || seq > 63) return k;
+    k.seq = seq;
+    k.type = static_cast<char>(p[2]);
+    k.data.assign(reinterpret_cast<const char*>(p) + 3, static_cast<size_t>(len - 3));
+    k.ok = true;
+    return k;
+}

@@ -1,0 +1,77 @@
+#pragma once
+// Kermit packets and their data encoding, as pure functions over buffers.
+//
+// A packet is MARK (SOH), LEN, SEQ, TYPE, DATA, CHECK, then the receiver's end-of-line. LEN is
+// the count of the characters after it (SEQ, TYPE, DATA, CHECK) plus 32; SEQ is the sequence
+// number modulo 64 plus 32; the check is the single character 32 + ((s + ((s & 0xC0) >> 6)) &
+// 63), s the sum of LEN, SEQ, TYPE and DATA. Data are printable: a control character (in its
+// low 7 bits) goes as QCTL + (c ^ 64), a byte with bit 7 set as the 8-bit prefix plus the rest
+// when 8-bit prefixing was agreed, and a run as the repeat prefix, a count and the character
+// when repeats were agreed. Everything is validated here, since every byte comes off the line.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kp {
+inline constexpr uint8_t MARK = 0x01;
+inline constexpr int MAXDATA = 91; // LEN of at most 94: SEQ, TYPE and a 1-character check
+constexpr uint8_t tochar(int x) {
+    return static_cast<uint8_t>(x + 32);
+}
+constexpr int unchar(uint8_t c) {
+    return c - 32;
+}
+} // namespace kp
+
+// The negotiated parameters of one side (as it sends or reads them in S, I and their Y).
+struct KParams {
+    int maxl = 80; // longest packet accepted, 10..94
+    int time = 10; // seconds before the peer should time out
+    int npad = 0;  // pad characters wanted, 0..94
+    uint8_t padc = 0;
+    uint8_t eol = 13;
+    uint8_t qctl = '#';
+    uint8_t qbin = 'N'; // 8-bit prefix offer: 'Y', 'N' or the prefix character
+    uint8_t chkt = '1';
+    uint8_t rept = ' '; // the repeat prefix, ' ' for none
+};
+// The nine Send-Init fields.
+std::string spar(const KParams& p);
+// Reads the peer's fields (any length, 0..94): absent or out-of-range values take the
+// published defaults (MAXL below 10 or above 94 → 80/94, TIME 0 → 10, EOL 0 → CR).
+KParams rpar(const uint8_t* data, int len);
+
+// What both sides agreed: the prefixes in use (0 = off).
+struct KCoding {
+    uint8_t qctl = '#';
+    uint8_t qbin = 0;
+    uint8_t rept = 0;
+    bool image = true; // false: text, LF goes as CR LF and a received CR is dropped
+};
+// Settles the 8-bit and repeat prefixes from what this side offered and the peer answered:
+// 8-bit prefixing when one says 'Y' and the other a prefix character, or both the same
+// character; repeats when both name the same prefix. A prefix equal to QCTL (or to each other)
+// is switched off.
+KCoding agree(const KParams& mine, const KParams& peer);
+
+// Appends the encoding of `c` to `out`.
+void kencode(uint8_t c, const KCoding& k, std::string& out);
+// Decodes packet data; false (with nothing promised about `out`) on a bad repeat count or a
+// prefix with nothing after it. `out` never grows past `max` bytes: false instead.
+bool kdecode(const uint8_t* p, int n, const KCoding& k, std::vector<uint8_t>& out,
+             size_t max = 1 << 20);
+
+uint8_t kchk1(const uint8_t* p, size_t n);
+// The packet bytes, EOL included; `data` at most kp::MAXDATA characters.
+std::string kpack(int seq, char type, const std::string& data, uint8_t eol);
+
+struct KPacket {
+    bool ok = false;
+    char type = 0;
+    int seq = 0;
+    std::string data;
+};
+// Parses what follows a MARK: LEN first, then exactly LEN-32 characters. `n` is how many bytes
+// are there; `used` receives how many the packet took (0 when more are needed).
+KPacket kparse(const uint8_t* p, int n, int& used);
