@@ -143,17 +143,16 @@ void mpause(double seconds) {
     }
 }
 
-int okwait(const char* text, int ticks) {
-    std::vector<std::string> alts{text ? text : ""};
+int mwait(const std::vector<std::string>& alts, int ticks, int* which) {
     Matcher m(alts);
-    if (m.empty() >= 0) return MW_MATCH;
+    if (int e = m.empty(); e >= 0) return *which = e, MW_MATCH;
     AbortGuard ag;
     auto tick = Clock::now();
     while (ticks > 0) {
         int c = comwait(1);
         if (c >= 0) {
             show(c);
-            if (m.add(c) >= 0) return MW_MATCH;
+            if (int k = m.add(c); k >= 0) return *which = k, MW_MATCH;
         } else if (c == -1) {
             if (ticks < 2 || ticks > 4) return MW_ABORT;
             ticks--;
@@ -167,6 +166,11 @@ int okwait(const char* text, int ticks) {
         }
     }
     return MW_TIMEOUT;
+}
+
+int okwait(const char* text, int ticks) {
+    int which = 0;
+    return mwait({text ? text : ""}, ticks, &which);
 }
 
 int waitany(const std::vector<std::string>& alts, int seconds, int* which) {
@@ -393,7 +397,10 @@ int call2(const char* number) {
         zzprintf("Call connected\r\n");
         return 0;
     }
-    const int r = okwait(dconnect.c_str(), dtimout);
+    // A modem that reports a failed call ends the wait at once instead of after `dtimout`.
+    int which = 0;
+    int r = mwait({dconnect, "BUSY", "NO CARRIER", "NO DIALTONE", "NO ANSWER"}, dtimout, &which);
+    if (r == MW_MATCH && which > 0) r = MW_TIMEOUT;
     if (r == MW_MATCH) {
         zzprintf("Call connected\r\n");
         return 0;

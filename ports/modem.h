@@ -44,6 +44,8 @@ enum : int { ANS_WAIT = 0, ANS_AUTO = 1, ANS_NOW = 2, ANS_OFF = 3 };
 // Waits `ticks` seconds for `text` from the modem. The abort key aborts, except while 2, 3 or 4
 // ticks remain, when it only uses up a tick.
 int okwait(const char* text, int ticks);
+// The same for any of `alts`; on a match `*which` is its index.
+int mwait(const std::vector<std::string>& alts, int ticks, int* which);
 // Waits up to `seconds` for any of `alts` (at most MAXCASES); on a match `*which` is its index.
 int waitany(const std::vector<std::string>& alts, int seconds, int* which);
 // Pauses `seconds`, letting queued output go out and keeping what arrives.
