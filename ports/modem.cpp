@@ -427,6 +427,9 @@ int docall(const char* text, int) {
         return chklogin();
     }
     hardwired = 0;
+    // Dialing needs a modem line; the null line would only wait for replies that never come.
+    if (chkconnect()) return 1;
+    if (COM == &nulfunc) return aberr("No connection specified\r\n");
     // Numbers lose their blanks, so one number stays one argument for a modem file.
     std::vector<std::string> numbers;
     size_t pos = 0;

@@ -9,6 +9,7 @@
 #include "ports/modem.h"
 #include "ports/serial.h"
 #include "ports/settings.h"
+#include "script/cmd.h"
 #include "script/var.h"
 #include "support/harness.h"
 #include "support/portsupport.h"
@@ -374,6 +375,16 @@ TEST_F(Modem, DialogSendsWhatItCollectedWithNulsAndLiteralBars) {
         EXPECT_EQ(readfor(peer, c.sent.size(), 5), c.sent);
         EXPECT_EQ(readfor(peer, 1, 0.2), "");
     }
+}
+
+TEST_F(Modem, ScriptCommandsReachTheDialer) {
+    start({"self"});
+    std::string out = captureconsole([] { EXPECT_EQ(docmd("dialog 'AT' + 'Z'"), 0); });
+    EXPECT_EQ(readfor(peer, 3, 5), "ATZ");
+    out = captureconsole([] { docmd("answer sometimes"); });
+    EXPECT_EQ(out, "AUTO, NOW, WAIT or OFF expected\r\n");
+    out = captureconsole([] { docmd("call"); });
+    EXPECT_NE(out.find("Number or Service expected"), std::string::npos) << out;
 }
 
 } // namespace
