@@ -387,6 +387,24 @@ TEST_F(Modem, ScriptCommandsReachTheDialer) {
     EXPECT_NE(out.find("Number or Service expected"), std::string::npos) << out;
 }
 
+TEST_F(Modem, UserHangUpRunsTheLogoutOnceAndForgetsIt) {
+    start({"--login"});
+    ddtr = 0;
+    captureconsole([] { ASSERT_EQ(answer(ANS_NOW), 0); });
+    loginstr = "\x14"
+               "05\x13login: \x13guest\r\x13Password: \x13secret\r\x13Welcome\x13";
+    logoutstr = "exit\r\x13logout\x13";
+    hardwired = 1; // no pause before the login
+    ASSERT_EQ(chklogin(), 0);
+    hardwired = 0;
+    int r = -1;
+    const std::string out = captureconsole([&] { r = hangup(1); });
+    EXPECT_EQ(r, 0);
+    EXPECT_EQ(out.rfind("Logging Out...\r\nHanging up phone\r\n", 0), 0u) << out;
+    EXPECT_EQ(events("logout").size(), 1u);
+    EXPECT_TRUE(logoutstr.empty());
+}
+
 } // namespace
 
 // Dialog parsing needs no modem: these end before anything is awaited, or time out at once on
