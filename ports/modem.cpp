@@ -86,9 +86,16 @@ void msend(const std::string& s) {
     }
 }
 
-// A dialog's collected output.
-void sendbuf(std::string& out) {
+// A dialog's collected output. What answers a password prompt is shown as stars.
+void sendbuf(std::string& out, bool secret = false) {
     if (out.empty()) return;
+    if (viewflag && secret) {
+        for (size_t k = 0; k < out.size(); k++)
+            zzprintf("*");
+        qcomout(reinterpret_cast<const uint8_t*>(out.data()), static_cast<int>(out.size()), 0);
+        out.clear();
+        return;
+    }
     const bool net = (COM->flags & COMF_CONNECTION) != 0;
     if (!net && (viewflag || cdelay || ldelay || tdelay)) {
         for (char c : out) {
@@ -209,6 +216,7 @@ int dialog(const char* text) {
     size_t looppt = std::string::npos;
     int loops = 0;
     bool noalt = false;
+    bool secret = false; // the last wait matched a password prompt
     std::string out;
     const auto start = Clock::now();
     size_t i = 0;
@@ -216,7 +224,8 @@ int dialog(const char* text) {
         const unsigned char c = static_cast<unsigned char>(s[i++]);
         switch (c) {
         case 19: { // ^S: wait
-            sendbuf(out);
+            sendbuf(out, secret);
+            secret = false;
             if (viewflag) zzprintf("^S");
             std::vector<std::string> alts{waitstring(s, i)};
             std::vector<size_t> acts{i};
@@ -251,6 +260,7 @@ int dialog(const char* text) {
             } else {
                 gretval = which;
                 i = acts[static_cast<size_t>(which)];
+                secret = alts[static_cast<size_t>(which)].find("assword") != std::string::npos;
             }
             if (since(start) >= 60) {
                 gtimeout = 1;
@@ -269,17 +279,17 @@ int dialog(const char* text) {
             if (viewflag) zzprintf("^L%d", loops);
             break;
         case 23: // ^W
-            sendbuf(out);
+            sendbuf(out, secret);
             show(c);
             mpause(1);
             break;
         case 6: // ^F
-            sendbuf(out);
+            sendbuf(out, secret);
             show(c);
             comflush();
             break;
         case 2: // ^B
-            sendbuf(out);
+            sendbuf(out, secret);
             show(c);
             COM->brk();
             break;
@@ -293,7 +303,7 @@ int dialog(const char* text) {
             noalt = true;
             break;
         case 18: { // ^R: end with a result
-            sendbuf(out);
+            sendbuf(out, secret);
             size_t from = i;
             int v = digits(s, i, 1);
             if (i > from) gretval = v;
@@ -304,13 +314,13 @@ int dialog(const char* text) {
             return res;
         }
         case '|':
-            sendbuf(out);
+            sendbuf(out, secret);
             return 0;
         default:
             out += static_cast<char>(c);
         }
     }
-    sendbuf(out);
+    sendbuf(out, secret);
     return 0;
 }
 
@@ -512,7 +522,8 @@ int hangup(int mode) {
         zzprintf("[Disconnected]\r\n");
         return result;
     }
-    if (hardwired) return result;
+    // A hard-wired line, or no line at all, has no modem to hang up.
+    if (hardwired || COM == &nulfunc) return result;
     if (!modemfile.empty()) {
         const int r = runmodemfile(sfmt("%s@hangup %d", modemfile.c_str(), ddtr));
         return r ? r : result;

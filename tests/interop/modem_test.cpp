@@ -3,6 +3,7 @@
 // every byte and event with a time stamp, so byte order and guard times can be checked.
 #include <gtest/gtest.h>
 
+#include "core/start.h"
 #include "core/term.h"
 #include "ports/com.h"
 #include "ports/lock.h"
@@ -21,6 +22,7 @@
 #include <fstream>
 #include <sstream>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -403,6 +405,32 @@ TEST_F(Modem, UserHangUpRunsTheLogoutOnceAndForgetsIt) {
     EXPECT_EQ(out.rfind("Logging Out...\r\nHanging up phone\r\n", 0), 0u) << out;
     EXPECT_EQ(events("logout").size(), 1u);
     EXPECT_TRUE(logoutstr.empty());
+}
+
+TEST_F(Modem, ShownDialogsHideWhatAnswersAPasswordPrompt) {
+    start({"self"});
+    viewflag = 1;
+    ASSERT_TRUE(writeall(peer, "login: "));
+    std::string user, pass;
+    std::thread host([&] {
+        user = readfor(peer, 6, 5);
+        writeall(peer, "Password: ");
+        pass = readfor(peer, 7, 5);
+    });
+    int r = -1;
+    const std::string out = captureconsole([&] {
+        r = dialog("\x14"
+                   "05\x13login: \x13guest\r\x13Password: \x13secret\r");
+    });
+    host.join();
+    viewflag = 0;
+    EXPECT_EQ(r, 0);
+    EXPECT_EQ(gtimeout, 0);
+    EXPECT_EQ(user, "guest\r");
+    EXPECT_EQ(pass, "secret\r");
+    EXPECT_NE(out.find("guest"), std::string::npos) << out;
+    EXPECT_EQ(out.find("secret"), std::string::npos) << out;
+    EXPECT_NE(out.find("*******"), std::string::npos) << out;
 }
 
 } // namespace
