@@ -295,7 +295,7 @@ After dispatch(int c) {
     case 'C':
         zzprintf("onnect to configuration:");
         if (readline(buf)) {
-            if (buf[0] && std::strchr("0123456789,#*", buf[0]))
+            if (isnumber(buf))
                 docall(buf, 1);
             else if (buf[0])
                 c_connect(buf);

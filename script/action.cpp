@@ -2,10 +2,12 @@
 // operating-system commands.
 #include "script/cmds.h"
 
+#include "core/escape.h"
 #include "core/fmt.h"
 #include "core/start.h"
 #include "core/term.h"
 #include "ports/com.h"
+#include "ports/modem.h"
 #include "ports/service.h"
 #include "screen/display.h"
 #include "script/cmd.h"
@@ -15,13 +17,19 @@
 #include <cstdlib>
 #include <string>
 
-// stand-in until action commands exist
-int c_answer(const char*) {
-    return notbuilt("ANSWER");
+// answer wait|auto|now|off
+int c_answer(const char* args) {
+    const int mode = selvalue(answlist, word(args, nullptr));
+    if (mode < 0) return selexpect(answlist), RC_EXPECTED;
+    return answer(mode) ? RC_ERROR : RC_OK;
 }
-// stand-in until action commands exist
-int c_call(const char*) {
-    return notbuilt("CALL");
+// call number[;number...] | service | none
+int c_call(const char* args) {
+    while (*args == ' ' || *args == '\t')
+        args++;
+    if (!*args) return expaberr("Number or Service"), RC_EXPECTED;
+    const int r = docall(args, 0);
+    return r == 2 ? RC_ABORT : r ? RC_ERROR : RC_OK;
 }
 // stand-in until action commands exist
 int c_cd(const char*) {
@@ -57,9 +65,12 @@ int c_cread(const char*) {
 int c_creadint(const char*) {
     return notbuilt("CREADINT");
 }
-// stand-in until action commands exist
-int c_dialog(const char*) {
-    return notbuilt("DIALOG");
+// dialog string-expression
+int c_dialog(const char* args) {
+    ExprValue v;
+    if (!strexpr(v, args)) return RC_ERROR;
+    const int r = dialog(v.text);
+    return r == 2 ? RC_ABORT : r ? RC_ERROR : RC_OK;
 }
 // stand-in until action commands exist
 int c_dwait(const char*) {
@@ -77,9 +88,9 @@ int c_editor(const char*) {
 int c_erase(const char*) {
     return notbuilt("ERASE");
 }
-// stand-in until action commands exist
+// hangup: the logout dialog, then the line is hung up
 int c_hangup(const char*) {
-    return notbuilt("HANGUP");
+    return hangup(1) ? RC_ERROR : RC_OK;
 }
 // stand-in until action commands exist
 int c_help(const char*) {

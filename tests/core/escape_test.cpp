@@ -59,7 +59,7 @@ TEST(Escape, LettersPrintTheirWordsAndAct) {
         {"w", "Writing... No capture file\r\n" + back, 1, 8, 0},
         {"cabc\r", "Connect to configuration:abc\r\nConnecting to a configuration is not built "
                    "yet\r\n" + back, 1, 8, 0},
-        {"c555\r", "Connect to configuration:555\r\nDialing is not built yet\r\n" + back, 1, 8, 0},
+        {"c555\r", "Connect to configuration:555\r\nNo connection specified\r\n" + back, 1, 8, 0},
         {"c\r", "Connect to configuration:\r\n" + back, 1, 8, 0},
         {"c12\x1b", "Connect to configuration:12" + back, 1, 8, 0},
         {"n\r", "N\bConnect to Node/Number:\r\n" + back, 1, 8, 0},
