@@ -126,17 +126,17 @@ namespace {
 char lastline[NGETS_MAX + 1] = "";
 
 int keypadchar(int k) {
-    if (k >= K_KP0 && k <= K_KP0 + 9) return '0' + (k - K_KP0);
+    if (k >= KC_KP0 && k <= KC_KP0 + 9) return '0' + (k - KC_KP0);
     switch (k) {
-    case K_KPMINUS:
+    case KC_KPMINUS:
         return '-';
-    case K_KPCOMMA:
+    case KC_KPCOMMA:
         return ',';
-    case K_KPDOT:
+    case KC_KPPERIOD:
         return '.';
-    case K_KPSTAR:
+    case KC_KPSTAR:
         return ',';
-    case K_KPSLASH:
+    case KC_KPSLASH:
         return '/';
     default:
         return k;
@@ -154,7 +154,7 @@ int ngets(char* buf, int flags) {
     buf[0] = 0;
     for (;;) {
         int k = chrin();
-        if (n >= NGETS_MAX || k == 13 || k == K_KPENTER) {
+        if (n >= NGETS_MAX || k == 13 || k == KC_KPENTER) {
             buf[n] = 0;
             if (n) std::memcpy(lastline, buf, static_cast<size_t>(n) + 1);
             zzprintf("\r\n");
@@ -166,14 +166,14 @@ int ngets(char* buf, int flags) {
             if (n == 0 && (flags & NG_EOF)) return 1;
             continue;
         }
-        if (k == 8 || k == 127 || k == K_LEFT || k == K_DEL || k == K_BS || k == K_CBS) {
+        if (k == 8 || k == 127 || k == KC_LEFT || k == KC_DEL || k == KC_BS || k == KC_CBS) {
             if (n > 0) {
                 n--;
                 if (echo) zzprintf("\b \b");
             }
             continue;
         }
-        if (k == 24 || k == K_HOME) {
+        if (k == 24 || k == KC_HOME) {
             for (; n > 0; n--)
                 if (echo) zzprintf("\b \b");
             continue;

@@ -24,32 +24,32 @@
 
 int cmdchar = 5;
 int terchar = -1;
-int mnuchar = K_F1;
-int hlpchar = K_F2;
-int gldchar = K_F3;
-int shechar = K_F4;
-int capchar = K_F5;
-int prnchar = K_F6;
-int cpschar = K_F9;
+int mnuchar = KC_F1;
+int hlpchar = KC_F2;
+int gldchar = KC_F3;
+int shechar = KC_F4;
+int capchar = KC_F5;
+int prnchar = KC_F6;
+int cpschar = KC_F9;
 int brkchar = 2;
 int linchar = -1;
 int louchar = -1;
 int abochar = 3;
-int scrchar = K_CRIGHT;
-int sclchar = K_CLEFT;
-int scachar = K_ALTK;
-int sldchar = K_CDOWN;
-int sluchar = K_CUP;
-int spdchar = K_CPGDN;
-int spuchar = K_CPGUP;
+int scrchar = KC_INSLINE;
+int sclchar = KC_DELLINE;
+int scachar = KC_ALTK;
+int sldchar = KC_CDOWN;
+int sluchar = KC_CUP;
+int spdchar = KC_SCRDN;
+int spuchar = KC_SCRUP;
 int wruchar = 5;
 char wrustr[81] = "";
 
 void termreset() {
-    cmdchar = 5, terchar = -1, mnuchar = K_F1, hlpchar = K_F2, gldchar = K_F3, shechar = K_F4;
-    capchar = K_F5, prnchar = K_F6, cpschar = K_F9, brkchar = 2, linchar = -1, louchar = -1;
-    abochar = 3, scrchar = K_CRIGHT, sclchar = K_CLEFT, scachar = K_ALTK, sldchar = K_CDOWN;
-    sluchar = K_CUP, spdchar = K_CPGDN, spuchar = K_CPGUP, wruchar = 5;
+    cmdchar = 5, terchar = -1, mnuchar = KC_F1, hlpchar = KC_F2, gldchar = KC_F3, shechar = KC_F4;
+    capchar = KC_F5, prnchar = KC_F6, cpschar = KC_F9, brkchar = 2, linchar = -1, louchar = -1;
+    abochar = 3, scrchar = KC_INSLINE, sclchar = KC_DELLINE, scachar = KC_ALTK, sldchar = KC_CDOWN;
+    sluchar = KC_CUP, spdchar = KC_SCRDN, spuchar = KC_SCRUP, wruchar = 5;
     wrustr[0] = 0;
 }
 

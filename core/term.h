@@ -29,36 +29,6 @@ extern int spuchar;     // scrollback two thirds of a screen forward (C-PGUP)
 extern int wruchar;     // answer-back trigger, received (^E)
 extern char wrustr[81]; // answer-back string; empty = none
 
-// Key numbers the terminal loop knows by name.
-enum : int {
-    K_F1 = 256,
-    K_F2 = 257,
-    K_F3 = 258,
-    K_F4 = 259,
-    K_F5 = 260,
-    K_F6 = 261,
-    K_F9 = 264,
-    K_LEFT = 279,
-    K_HOME = 280,
-    K_KP0 = 281,
-    K_KPMINUS = 291,
-    K_KPCOMMA = 292,
-    K_KPDOT = 293,
-    K_KPENTER = 294,
-    K_DEL = 301,
-    K_CRIGHT = 302,
-    K_CLEFT = 303,
-    K_CPGUP = 306,
-    K_CPGDN = 307,
-    K_CBS = 308,
-    K_KPSTAR = 314,
-    K_KPSLASH = 316,
-    K_BS = 319,
-    K_CUP = 320,
-    K_CDOWN = 321,
-    K_ALTK = 419,
-};
-
 int term(const char* const* list);
 // Window size handling of terminal mode: takes a new console size after SIGWINCH (`Lines` and
 // `Cols` from the window, at least 24 x 80, at most 66 x 132), redraws the screen, and tells

@@ -16,7 +16,8 @@
 // Key codes (16-bit, below NKEYS).
 // clang-format off
 enum : int {
-    KC_F1 = 256, KC_F10 = 265, KC_F11 = 266, KC_F20 = 275,
+    KC_F1 = 256, KC_F2 = 257, KC_F3 = 258, KC_F4 = 259, KC_F5 = 260, KC_F6 = 261, KC_F9 = 264,
+    KC_F10 = 265, KC_F11 = 266, KC_F20 = 275,
     KC_UP = 276, KC_DOWN = 277, KC_RIGHT = 278, KC_LEFT = 279, KC_HOME = 280,
     KC_KP0 = 281, KC_KP9 = 290,
     KC_KPMINUS = 291, KC_KPCOMMA = 292, KC_KPPERIOD = 293, KC_KPENTER = 294,
@@ -30,7 +31,7 @@ enum : int {
     KC_CUP = 320, KC_CDOWN = 321, KC_CINS = 322, KC_CDEL = 323,
     KC_FIVE = 324, KC_CFIVE = 325, KC_CTAB = 326, KC_CKPSLASH = 327, KC_CKPENTER = 328,
     KC_SF1 = 329, KC_CF1 = 349, KC_AF1 = 369, KC_CSF1 = 389,
-    KC_ALTA = 409, KC_ALTZ = 434, KC_ALT1 = 435, KC_ALT9 = 443,
+    KC_ALTA = 409, KC_ALTK = 419, KC_ALTZ = 434, KC_ALT1 = 435, KC_ALT9 = 443,
     KC_ALT0 = 444, KC_ALTMINUS = 445, KC_ALTEQUALS = 446,
     KC_LOSTLINE = 448, // queued in ttyq when the line is lost
     NKEYS = 449,

@@ -6,6 +6,7 @@
 #include "emulators/emulate.h"
 #include "ports/com.h"
 #include "ports/settings.h"
+#include "screen/keyboard.h"
 #include "support/console_fixture.h"
 
 #include <gtest/gtest.h>
@@ -127,8 +128,8 @@ TEST(Ngets, KeypadKeysLengthLimitAndRecall) {
     char buf[NGETS_MAX + 1];
     {
         ConsoleFixture f(false);
-        const int keys[] = {K_KP0 + 1, K_KP0 + 9, K_KPMINUS, K_KPSTAR,  K_KPDOT,
-                            K_KPSLASH, K_KPCOMMA, 276,       K_KPENTER, 0};
+        const int keys[] = {KC_KP0 + 1, KC_KP0 + 9, KC_KPMINUS, KC_KPSTAR,  KC_KPPERIOD,
+                            KC_KPSLASH, KC_KPCOMMA, 276,        KC_KPENTER, 0};
         std::copy(std::begin(keys), std::end(keys), consbuf);
         consp = 0;
         EXPECT_EQ(ngets(buf, 0), 0);
