@@ -184,15 +184,8 @@ int getpath(char* buf, const char* name) {
         p += name;
         if (p.size() > PATHMAX) p.resize(PATHMAX);
         std::memcpy(buf, p.c_str(), p.size() + 1);
-        if (access(buf, F_OK) != 0) return false;
         // These files are run or trusted: one that another user could have written is refused.
-        struct stat st {};
-        if (stat(buf, &st) == 0 &&
-            ((st.st_mode & (S_IWGRP | S_IWOTH)) || (st.st_uid != getuid() && st.st_uid != 0))) {
-            zzprintf("%s can be written by other users: not used\r\n", buf);
-            return false;
-        }
-        return true;
+        return access(buf, F_OK) == 0 && usablefile(buf);
     };
     // The current directory may be anyone's (a download or a shared directory), so it is
     // searched only when VORNCWD is set.

@@ -73,7 +73,7 @@ int trustedfile(const char* path) {
 
 int usablefile(const char* path) {
     if (trustedfile(path)) return 1;
-    zzprintf("Ignoring %s: not owned by you or root, or writable by others\r\n", path);
+    zzprintf("%s can be written by other users: not used\r\n", path);
     return 0;
 }
 
