@@ -155,7 +155,8 @@ void LzwDecoder::start(Sink sink, long limit) {
     inpos_ = 0;
     for (int i = 0; i < 256; i++)
         prefix_[i] = 0, suffix_[i] = static_cast<uint8_t>(i), dlen_[i] = 1;
-    olen_ = 0;
+    olen_ = ostart_ = 0;
+    obase_ = prevpos_ = 0;
     grpbits_ = grpoff_ = 0;
     n_bits_ = 9, maxcode_ = 511, free_ent_ = LZW_FIRST, clear_flg_ = 0;
     oldcode_ = -1, finchar_ = 0;
@@ -165,10 +166,16 @@ void LzwDecoder::start(Sink sink, long limit) {
 }
 
 LzwDecoder::Status LzwDecoder::flushout() {
-    if (olen_ > 0) {
-        bool ok = sink_ ? sink_(obuf_.data(), olen_) : true;
-        olen_ = 0;
+    if (olen_ > ostart_) {
+        bool ok = sink_ ? sink_(obuf_.data() + ostart_, olen_ - ostart_) : true;
+        ostart_ = olen_;
         if (!ok) return err_ = WRITEERR;
+    }
+    if (olen_ >= OBUFSIZ) { // keep only the window the next strings may be copied from
+        const size_t drop = olen_ - OHIST;
+        std::memmove(obuf_.data(), obuf_.data() + drop, OHIST);
+        obase_ += static_cast<int64_t>(drop);
+        olen_ = ostart_ = OHIST;
     }
     return OK;
 }
@@ -211,6 +218,8 @@ LzwDecoder::Status LzwDecoder::decode(bool final) {
     uint16_t* const prefix = prefix_;
     uint8_t* const suffix = suffix_;
     uint16_t* const dlen = dlen_;
+    int64_t* const doff = doff_;
+    int64_t obase = obase_, prevpos = prevpos_;
     uint8_t* const obuf = obuf_.data();
     const uint8_t* const in = in_.data();
     const size_t insize = in_.size();
@@ -248,6 +257,7 @@ LzwDecoder::Status LzwDecoder::decode(bool final) {
             }
             oldcode = finchar = code;
             afterclear = false;
+            prevpos = obase + static_cast<int64_t>(olen);
             obuf[olen++] = static_cast<uint8_t>(code);
             outcount++;
         } else if (code == LZW_CLEAR) {
@@ -260,35 +270,48 @@ LzwDecoder::Status LzwDecoder::decode(bool final) {
                 st = BADCODE;
                 break;
             }
-            const int incode = code;
-            // The string is written straight into place, last character first: its length is
-            // known from the table, so no stack is needed.
-            int len;
-            uint8_t* const base = obuf + olen;
-            uint8_t* end;
-            if (code == free_ent) { // the string being defined: the old string + its first
-                len = dlen[oldcode] + 1;
-                end = base + len - 1;
-                *end-- = static_cast<uint8_t>(finchar);
-                code = oldcode;
-            } else {
-                len = dlen[code];
-                end = base + len - 1;
-            }
+            // The string being defined (code == free_ent) is the old string plus its own
+            // first character; every other string is already in the table.
+            const bool kwkwk = code == free_ent;
+            const int src = kwkwk ? oldcode : code;
+            const int slen = dlen[src];
+            const int len = kwkwk ? slen + 1 : slen;
             if (len > LZW_MAXMAX) {
                 st = BADCODE;
                 break;
             }
-            while (code >= 256 && end > base) {
-                *end-- = suffix[code];
-                code = prefix[code];
+            uint8_t* const dst = obuf + olen;
+            const int64_t here = obase + static_cast<int64_t>(olen);
+            if (src < 256) {
+                *dst = static_cast<uint8_t>(src);
+            } else if (const int64_t off = doff[src]; off >= obase && off + slen <= here) {
+                // Copied from where it was last written, in 16-byte steps: the source ends
+                // before the destination starts, so a step never reads a byte it or an earlier
+                // step wrote that the string needs; the overshoot lands in the slack.
+                const uint8_t* const from = obuf + (off - obase);
+                for (int i = 0; i < slen; i += 16) {
+                    uint8_t t[16];
+                    std::memcpy(t, from + i, 16);
+                    std::memcpy(dst + i, t, 16);
+                }
+            } else {
+                // Out of the window: the prefix chain gives the string last character first,
+                // straight into place, and the string's new place is remembered.
+                int c = src;
+                uint8_t* end = dst + slen - 1;
+                while (c >= 256 && end > dst) {
+                    *end-- = suffix[c];
+                    c = prefix[c];
+                }
+                if (end != dst || c >= 256) { // a length that does not match the chain
+                    st = BADCODE;
+                    break;
+                }
+                *end = suffix[c];
+                doff[src] = here;
             }
-            if (end != base || code >= 256) { // a length that does not match the chain
-                st = BADCODE;
-                break;
-            }
-            *end = suffix[code];
-            finchar = suffix[code];
+            finchar = *dst;
+            if (kwkwk) dst[slen] = static_cast<uint8_t>(finchar);
             if (limit_ >= 0 && outcount + len > limit_) {
                 st = TOOLONG;
                 break;
@@ -299,24 +322,28 @@ LzwDecoder::Status LzwDecoder::decode(bool final) {
                 prefix[free_ent] = static_cast<uint16_t>(oldcode);
                 suffix[free_ent] = static_cast<uint8_t>(finchar);
                 dlen[free_ent] = static_cast<uint16_t>(std::min(dlen[oldcode] + 1, LZW_MAXMAX));
+                doff[free_ent] = prevpos; // the old string, then this one's first character
                 free_ent++;
             }
-            oldcode = incode;
+            prevpos = here;
+            oldcode = code;
             afterclear = false;
         }
         if (olen >= OBUFSIZ) {
             olen_ = olen;
             if (flushout() != OK) {
                 st = WRITEERR;
-                olen = 0;
+                olen = olen_;
                 break;
             }
-            olen = 0;
+            olen = olen_;
+            obase = obase_;
         }
     }
     n_bits_ = n_bits, maxcode_ = maxcode, free_ent_ = free_ent, clear_flg_ = clear_flg;
     grpoff_ = grpoff, grpbits_ = grpbits, oldcode_ = oldcode, finchar_ = finchar;
     afterclear_ = afterclear, outcount_ = outcount, olen_ = olen, inpos_ = inpos;
+    prevpos_ = prevpos;
     if (st != OK) err_ = st;
     return st;
 }

@@ -97,9 +97,17 @@ class LzwDecoder {
     uint16_t prefix_[LZW_MAXMAX] = {};
     uint8_t suffix_[LZW_MAXMAX] = {};
     uint16_t dlen_[LZW_MAXMAX] = {}; // string length per code
-    static constexpr size_t OBUFSIZ = 65536;
-    std::vector<uint8_t> obuf_ = std::vector<uint8_t>(OBUFSIZ + LZW_MAXMAX + 1);
-    size_t olen_ = 0;
+    // Where each string code's string last appeared in the output (absolute position). While
+    // that place is still in the buffer the string is copied from there instead of walking
+    // its prefix chain.
+    int64_t doff_[LZW_MAXMAX] = {};
+    // The output buffer keeps the last OHIST bytes already handed to the sink as the window
+    // strings are copied from; OSLACK covers the longest string plus the over-wide copies.
+    static constexpr size_t OBUFSIZ = 262144, OHIST = 65536, OSLACK = LZW_MAXMAX + 32;
+    std::vector<uint8_t> obuf_ = std::vector<uint8_t>(OBUFSIZ + OSLACK);
+    size_t olen_ = 0, ostart_ = 0; // bytes in the buffer, first byte not yet sunk
+    int64_t obase_ = 0;            // absolute output position of obuf_[0]
+    int64_t prevpos_ = 0;          // absolute position where the previous code's string began
     uint8_t grp_[LZW_MAXBITS + 2] = {};
     int grpbits_ = 0, grpoff_ = 0; // bits usable in the current group, bits consumed
     int n_bits_ = 9, maxcode_ = 511, free_ent_ = LZW_FIRST, clear_flg_ = 0;

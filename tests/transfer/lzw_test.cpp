@@ -151,3 +151,26 @@ TEST(Lzw, DecoderRefusesWhatTheCoderNeverWrites) {
 }
 
 } // namespace
+
+TEST(Lzw, StringsFromLongAgoAndFromTheWindowAgree) {
+    // Several MiB of output: strings defined long before are no longer in the decoder's
+    // output window and must come from the table, the rest are copied from recent output.
+    // A limit of exactly the size passes; one byte less is refused.
+    LzwCoder c;
+    LzwDecoder d;
+    std::string letters = randomdata(3 << 20, 7);
+    for (auto& ch : letters)
+        ch = "abcdefgh"[static_cast<uint8_t>(ch) % 8];
+    const std::string inputs[] = {text(3 << 20), letters};
+    unsigned seed = 40;
+    for (const auto& in : inputs) {
+        const std::string z = compress(in, c);
+        const long size = static_cast<long>(in.size());
+        std::string out;
+        ASSERT_EQ(expand(d, z, out, seed++, 70000, size), LzwDecoder::OK);
+        EXPECT_TRUE(out == in);
+        EXPECT_EQ(d.decoded(), size);
+        EXPECT_EQ(expand(d, z, out, seed++, 70000, size - 1), LzwDecoder::TOOLONG);
+        EXPECT_LT(out.size(), in.size());
+    }
+}
