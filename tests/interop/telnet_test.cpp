@@ -40,20 +40,15 @@ const char* const RLOGIND = "/usr/sbin/in.rlogind";
 class Inetd {
   public:
     explicit Inetd(std::vector<std::string> argv) {
-        int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof sa;
-        if (bind(fd, reinterpret_cast<sockaddr*>(&sa), len) < 0 || listen(fd, 4) < 0) return;
-        getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len);
-        port = ntohs(sa.sin_port);
+        Listener l;
+        if (l.fd < 0) return;
+        port = l.port;
         pid_ = fork();
         if (pid_ == 0) {
             setpgid(0, 0);
             signal(SIGCHLD, SIG_IGN); // servers that end are reaped by the system
             for (;;) {
-                int c = accept(fd, nullptr, nullptr);
+                int c = accept(l.fd, nullptr, nullptr);
                 if (c < 0) continue;
                 if (fork() == 0) {
                     for (int i = 0; i < 3; i++)
@@ -69,7 +64,6 @@ class Inetd {
                 close(c);
             }
         }
-        close(fd);
     }
     ~Inetd() {
         if (pid_ > 0) {
@@ -84,19 +78,6 @@ class Inetd {
   private:
     pid_t pid_ = -1;
 };
-
-// What the line brought until `text` arrived, the line closed or time ran out.
-std::string linefor(std::string& got, const std::string& text, double seconds = 10) {
-    pollfor(
-        [&] {
-            waitread(0);
-            while (!qempty(comq))
-                got += static_cast<char>(unqchar(comq));
-            return got.find(text) != std::string::npos || comfd < 0;
-        },
-        seconds);
-    return got;
-}
 
 void typeline(const std::string& s) {
     telbout(reinterpret_cast<const uint8_t*>(s.data()), static_cast<int>(s.size()));
@@ -195,20 +176,16 @@ TEST_F(Rlogin, RealRlogindTakesTheStartFromAReservedPortAndAsksForThePassword) {
 }
 
 TEST_F(Rlogin, StartStringReservedPortRawDataAndTheHostClosing) {
-    int l = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof sa;
-    ASSERT_EQ(bind(l, reinterpret_cast<sockaddr*>(&sa), len), 0);
-    ASSERT_EQ(listen(l, 1), 0);
-    getsockname(l, reinterpret_cast<sockaddr*>(&sa), &len);
+    Listener l;
+    ASSERT_GE(l.fd, 0);
     ConsoleFixture fx(false);
     int keepmode = vemode;
     vemode = EM_VT2208;
-    std::string addr = "rlogin:127.0.0.1#" + std::to_string(ntohs(sa.sin_port));
+    std::string addr = "rlogin:127.0.0.1#" + std::to_string(l.port);
     ASSERT_EQ(connservice(addr.c_str(), 0), 1) << fx.output();
-    int peer = accept(l, reinterpret_cast<sockaddr*>(&sa), &len);
+    sockaddr_in sa{};
+    socklen_t len = sizeof sa;
+    int peer = accept(l.fd, reinterpret_cast<sockaddr*>(&sa), &len);
     ASSERT_GE(peer, 0);
     int from = ntohs(sa.sin_port);
     EXPECT_TRUE(from >= 513 && from <= 1023) << from;
@@ -227,7 +204,6 @@ TEST_F(Rlogin, StartStringReservedPortRawDataAndTheHostClosing) {
     linefor(got, "never", 5);
     EXPECT_EQ(comfd, -1);
     EXPECT_NE(fx.output().find("[Disconnected]"), std::string::npos);
-    close(l);
     vemode = keepmode;
 }
 } // namespace

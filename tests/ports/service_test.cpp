@@ -154,19 +154,14 @@ TEST(ServicePortLists, DevicesWholeAddressesOneByOne) {
     EXPECT_NE(fx.output().find("All VORN devices busy: x1;x2\r\n"), std::string::npos)
         << fx.output();
     // A list of addresses is tried member by member: the second one listens.
-    int a = socket(AF_INET, SOCK_STREAM, 0), b = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof sa;
-    ASSERT_EQ(bind(a, reinterpret_cast<sockaddr*>(&sa), len), 0);
-    ASSERT_EQ(bind(b, reinterpret_cast<sockaddr*>(&sa), len), 0);
-    ASSERT_EQ(listen(b, 1), 0);
-    int pa, pb;
-    getsockname(a, reinterpret_cast<sockaddr*>(&sa), &len);
-    pa = ntohs(sa.sin_port);
-    getsockname(b, reinterpret_cast<sockaddr*>(&sa), &len);
-    pb = ntohs(sa.sin_port);
+    int pa;
+    {
+        Listener a;
+        pa = a.port; // nothing listens there any more
+    }
+    Listener b;
+    ASSERT_GE(b.fd, 0);
+    const int pb = b.port;
     portlist = "telnet:127.0.0.1:" + std::to_string(pa) + ";telnet:127.0.0.1:" + std::to_string(pb);
     connected = 0; // as at start-up, before any line was asked for
     EXPECT_EQ(chkconnect(), 0);
@@ -175,8 +170,6 @@ TEST(ServicePortLists, DevicesWholeAddressesOneByOne) {
               std::string::npos);
     EXPECT_EQ(chkconnect(), 0); // connected: nothing to do
     comexit();
-    close(a);
-    close(b);
     portlist.clear();
     connected = 0;
     EXPECT_EQ(chkconnect(), 1);
@@ -185,15 +178,9 @@ TEST(ServicePortLists, DevicesWholeAddressesOneByOne) {
 
 TEST(ServiceConnect, TheConnectCommandTakesServicesAndAddresses) {
     Dirs d;
-    int l = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof sa;
-    ASSERT_EQ(bind(l, reinterpret_cast<sockaddr*>(&sa), len), 0);
-    ASSERT_EQ(listen(l, 1), 0);
-    getsockname(l, reinterpret_cast<sockaddr*>(&sa), &len);
-    std::string port = std::to_string(ntohs(sa.sin_port));
+    Listener l;
+    ASSERT_GE(l.fd, 0);
+    std::string port = std::to_string(l.port);
     d.home.write("service.sys", "loop N telnet:127.0.0.1:" + port + "\n");
     ConsoleFixture fx(false);
     EXPECT_EQ(c_connect(" LOOP "), 0);
@@ -206,5 +193,4 @@ TEST(ServiceConnect, TheConnectCommandTakesServicesAndAddresses) {
         << fx.output();
     EXPECT_NE(fx.output().find("configuration is not built yet"), std::string::npos);
     comexit();
-    close(l);
 }

@@ -225,59 +225,6 @@ TEST(TelnetNames, AddressesTerminalTypesAndTheRloginStart) {
     EXPECT_EQ(rloginstart("alice", EM_VT2207), std::string("\0alice\0alice\0vt220/9600\0", 24));
 }
 
-// A loopback listener the test plays the peer on.
-struct Listener {
-    int fd = -1, port = 0;
-    explicit Listener(int family = AF_INET) {
-        fd = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_storage ss{};
-        socklen_t len;
-        if (family == AF_INET6) {
-            auto* s = reinterpret_cast<sockaddr_in6*>(&ss);
-            s->sin6_family = AF_INET6;
-            s->sin6_addr = in6addr_loopback;
-            len = sizeof *s;
-        } else {
-            auto* s = reinterpret_cast<sockaddr_in*>(&ss);
-            s->sin_family = AF_INET;
-            s->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            len = sizeof *s;
-        }
-        if (bind(fd, reinterpret_cast<sockaddr*>(&ss), len) < 0 || listen(fd, 4) < 0) {
-            close(fd);
-            fd = -1;
-            return;
-        }
-        getsockname(fd, reinterpret_cast<sockaddr*>(&ss), &len);
-        port = ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&ss)->sin6_port
-                                        : reinterpret_cast<sockaddr_in*>(&ss)->sin_port);
-    }
-    ~Listener() {
-        if (fd >= 0) close(fd);
-    }
-    int accept1() {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, 5000) != 1) return -1;
-        int c = accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (c >= 0) fcntl(c, F_SETFL, O_NONBLOCK);
-        return c;
-    }
-};
-
-// Reads the line through the port layer until `text` arrived, the line closed or time ran out.
-std::string linefor(const std::string& text, double seconds = 5) {
-    std::string got;
-    pollfor(
-        [&] {
-            waitread(0);
-            while (!qempty(comq))
-                got += static_cast<char>(unqchar(comq));
-            return got.find(text) != std::string::npos || comfd < 0;
-        },
-        seconds);
-    return got;
-}
-
 TEST(TelnetConnect, VariantsOverIpv4AndIpv6AndTheHostClosing) {
     // transport, listener family, address form, opening bytes the peer must see first.
     // clang-format off
@@ -308,10 +255,10 @@ TEST(TelnetConnect, VariantsOverIpv4AndIpv6AndTheHostClosing) {
             << transport;
         // The host echoes, then closes: the line is lost and the user's duplex mode is back.
         writeall(peer, B({IAC, WILL, 1}) + "bye");
-        std::string got = linefor("bye");
-        EXPECT_NE(got.find("bye"), std::string::npos) << transport;
+        std::string got;
+        EXPECT_NE(linefor(got, "bye").find("bye"), std::string::npos) << transport;
         close(peer);
-        linefor("never");
+        linefor(got, "never");
         EXPECT_EQ(comfd, -1) << transport;
         EXPECT_EQ(COM, &nulfunc) << transport;
         EXPECT_EQ(dupmode, 2) << transport;
@@ -391,25 +338,21 @@ TEST(TelnetConnect, HostileHostsNeitherHangNorGrow) {
         comexit();
     }
 }
-} // namespace
 
-namespace {
 TEST(TelnetConnect, AHostThatNeverAnswersTimesOut) {
     // A listener whose accept queue is full drops further connection requests, so a connect
     // to it waits like one to an unreachable host.
-    int l = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    Listener l(AF_INET, 0);
+    ASSERT_GE(l.fd, 0);
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof sa;
-    ASSERT_EQ(bind(l, reinterpret_cast<sockaddr*>(&sa), len), 0);
-    ASSERT_EQ(listen(l, 0), 0);
-    getsockname(l, reinterpret_cast<sockaddr*>(&sa), &len);
+    sa.sin_port = htons(static_cast<uint16_t>(l.port));
     std::vector<int> fillers;
     bool blocked = false;
     for (int i = 0; i < 8 && !blocked; i++) {
         int c = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        connect(c, reinterpret_cast<sockaddr*>(&sa), len);
+        connect(c, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
         fillers.push_back(c);
         pollfd p{c, POLLOUT, 0};
         blocked = poll(&p, 1, 200) == 0;
@@ -417,7 +360,7 @@ TEST(TelnetConnect, AHostThatNeverAnswersTimesOut) {
     if (blocked) {
         ConsoleFixture fx(false);
         waitconn = 1;
-        std::string name = "telnet:127.0.0.1:" + std::to_string(ntohs(sa.sin_port));
+        std::string name = "telnet:127.0.0.1:" + std::to_string(l.port);
         auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(connservice(name.c_str(), 0), -1);
         double took =
@@ -431,6 +374,5 @@ TEST(TelnetConnect, AHostThatNeverAnswersTimesOut) {
     }
     for (int c : fillers)
         close(c);
-    close(l);
 }
 } // namespace

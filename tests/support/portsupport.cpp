@@ -12,8 +12,10 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <netinet/in.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -119,6 +121,55 @@ std::string shell(const std::string& cmd) {
         s.append(buf, n);
     if (p) pclose(p);
     return s;
+}
+
+Listener::Listener(int family, int backlog) {
+    fd = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_storage ss{};
+    socklen_t len;
+    if (family == AF_INET6) {
+        auto* s = reinterpret_cast<sockaddr_in6*>(&ss);
+        s->sin6_family = AF_INET6;
+        s->sin6_addr = in6addr_loopback;
+        len = sizeof *s;
+    } else {
+        auto* s = reinterpret_cast<sockaddr_in*>(&ss);
+        s->sin_family = AF_INET;
+        s->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        len = sizeof *s;
+    }
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&ss), len) < 0 || listen(fd, backlog) < 0) {
+        if (fd >= 0) close(fd);
+        fd = -1;
+        return;
+    }
+    getsockname(fd, reinterpret_cast<sockaddr*>(&ss), &len);
+    port = ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&ss)->sin6_port
+                                    : reinterpret_cast<sockaddr_in*>(&ss)->sin_port);
+}
+
+Listener::~Listener() {
+    if (fd >= 0) close(fd);
+}
+
+int Listener::accept1() {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 5000) != 1) return -1;
+    int c = accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+    if (c >= 0) fcntl(c, F_SETFL, O_NONBLOCK);
+    return c;
+}
+
+std::string linefor(std::string& got, const std::string& text, double seconds) {
+    pollfor(
+        [&] {
+            waitread(0);
+            while (!qempty(comq))
+                got += static_cast<char>(unqchar(comq));
+            return got.find(text) != std::string::npos || comfd < 0;
+        },
+        seconds);
+    return got;
 }
 
 LineOnly::LineOnly() : ttyfd_(ttyfd), xorqflag_(xorqflag) {

@@ -4,6 +4,7 @@
 // a state where only the line is waited on (no console).
 #include <functional>
 #include <string>
+#include <sys/socket.h>
 
 // Everything written to standard output (the console) while `fn` runs.
 std::string captureconsole(const std::function<void()>& fn);
@@ -44,6 +45,21 @@ std::string readfor(int fd, size_t n, double seconds = 5);
 bool writeall(int fd, const std::string& data);
 // Output of a shell command.
 std::string shell(const std::string& cmd);
+
+// A listening socket on a free loopback port (IPv4 or IPv6); fd is -1 when there is none.
+struct Listener {
+    explicit Listener(int family = AF_INET, int backlog = 4);
+    ~Listener();
+    Listener(const Listener&) = delete;
+    Listener& operator=(const Listener&) = delete;
+    // One connection, non-blocking, or -1 after five seconds.
+    int accept1();
+    int fd = -1, port = 0;
+};
+
+// Appends what the line brings through the port layer to `got` until `text` arrived, the
+// line closed or `seconds` passed; returns `got`.
+std::string linefor(std::string& got, const std::string& text, double seconds = 10);
 
 // Saves the port layer's console state, makes the line the only descriptor waited on, and
 // puts everything back (null line, settings, lock state) afterwards.

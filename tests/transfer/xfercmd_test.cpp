@@ -1,5 +1,4 @@
-// The transfer commands of the script language: settings, requests and their messages, and
-// the stand-in of the engines other protocols will plug into.
+// The transfer commands of the script language: settings, requests and their messages.
 #include "core/start.h"
 #include "script/cmd.h"
 #include "support/portsupport.h"
