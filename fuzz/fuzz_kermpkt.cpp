@@ -1,5 +1,5 @@
-// The Kermit packet parser, Send-Init reader and data decoder on arbitrary bytes, with every
-// combination of prefixes.
+// The Kermit packet parser under each check type, the Send-Init reader and data decoder on
+// arbitrary bytes, with every combination of prefixes.
 #include "transfer/kermpkt.h"
 
 #include <cstddef>
@@ -8,13 +8,15 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int n = size > 4096 ? 4096 : static_cast<int>(size);
-    for (int at = 0; at < n;) {
-        int used = 0;
-        KPacket k = kparse(data + at, n - at, used);
-        if (used < 0 || used > n - at || (k.ok && k.data.size() > 91)) __builtin_trap();
-        if (used == 0) break;
-        at += used;
-    }
+    for (int bct = 1; bct <= 3; bct++)
+        for (int at = 0; at < n;) {
+            int used = 0;
+            KPacket k = kparse(data + at, n - at, used, bct);
+            if (used < 0 || used > n - at || (k.ok && static_cast<int>(k.data.size()) > 93 - bct))
+                __builtin_trap();
+            if (used == 0) break;
+            at += used;
+        }
     KParams p = rpar(data, n > 94 ? 94 : n);
     if (p.maxl < 10 || p.maxl > 94 || p.npad < 0 || p.npad > 94) __builtin_trap();
     for (int combo = 0; combo < 8; combo++) {

@@ -15,6 +15,7 @@ namespace {
 
 KParams mine, peer;
 KCoding coding;
+int bct = 1; // the block check type in use: 1 until Send-Init has been answered
 int seq = 0;
 uint8_t inbuf[256];
 int inlen = 0;
@@ -22,7 +23,7 @@ int inlen = 0;
 struct KAbort {};
 
 void spack(char type, int s, const std::string& data) {
-    const std::string p = kpack(s, type, data, peer.eol);
+    const std::string p = kpack(s, type, data, peer.eol, bct);
     for (int i = 0; i < peer.npad; i++)
         dcomout(peer.padc);
     qcomout(reinterpret_cast<const uint8_t*>(p.data()), static_cast<int>(p.size()), 0);
@@ -30,7 +31,7 @@ void spack(char type, int s, const std::string& data) {
 
 [[noreturn]] void kfatal(const std::string& msg, int code, bool senderr = true) {
     xferstats(XS_FATAL, msg);
-    if (senderr) spack('E', seq, msg.substr(0, kp::MAXDATA));
+    if (senderr) spack('E', seq, msg.substr(0, kp::MAXDATA + 1 - bct));
     done(code);
 }
 
@@ -48,7 +49,16 @@ KPacket rpack() {
         }
         if (inlen > 1) {
             int used = 0;
-            KPacket k = kparse(inbuf + 1, inlen - 1, used);
+            KPacket k = kparse(inbuf + 1, inlen - 1, used, bct);
+            if (used > 0 && !k.ok && bct != 1) {
+                // A Send-Init sent again after its answer was lost still has a type-1 check.
+                int used1 = 0;
+                KPacket k1 = kparse(inbuf + 1, inlen - 1, used1, 1);
+                if (k1.ok && k1.type == 'S') {
+                    k = k1;
+                    used = used1;
+                }
+            }
             if (used > 0) {
                 std::memmove(inbuf, inbuf + 1 + used, static_cast<size_t>(inlen - 1 - used));
                 inlen -= 1 + used;
@@ -122,7 +132,7 @@ void sendone(const std::string& path) {
     if (!ans.empty())
         xferstats(XS_MSG, sfmt("File being saved on remote machine as %s", peertext(ans).c_str()));
     seq = (seq + 1) & 63;
-    const int room = (peer.maxl < kp::MAXDATA + 3 ? peer.maxl - 3 : kp::MAXDATA) - 5;
+    const int room = (peer.maxl < kp::MAXDATA + 3 ? peer.maxl - 3 : kp::MAXDATA) - 5 - (bct - 1);
     uint8_t buf[4096];
     std::string pkt;
     bool stop = false;
@@ -163,6 +173,7 @@ void defaults() {
     mine.rept = '~';
     peer = KParams{};
     coding = KCoding{};
+    bct = 1;
     seq = 0;
     inlen = 0;
 }
@@ -182,9 +193,11 @@ void sndkermit() {
     defaults();
     xferstats(XS_BEGIN);
     vpurge();
+    mine.chkt = '3'; // the receiver answers '3' to use the CRC, anything else keeps type 1
     std::string ans = exchange('S', spar(mine));
     peer = rpar(reinterpret_cast<const uint8_t*>(ans.data()), static_cast<int>(ans.size()));
     coding = agree(mine, peer);
+    bct = agreechk(mine, peer);
     if (coding.qbin) xferstats(XS_MSG, "Using 8-bit quoting");
     seq = 1;
     std::string path;
@@ -210,10 +223,13 @@ void rcvkermit() {
             // Answer the 8-bit offer: 'Y' to a prefix character, 'N' to a bare 'Y'.
             answer.qbin = peer.qbin == 'Y' ? (parity ? '&' : 'N') : 'Y';
             answer.rept = peer.rept == '~' || (peer.rept > 32 && peer.rept < 127) ? peer.rept : ' ';
+            // The stronger checks only when the sender asks for them.
+            answer.chkt = peer.chkt == '2' || peer.chkt == '3' ? peer.chkt : '1';
             coding = agree(answer, peer);
             mine = answer;
             seq = k.seq;
             spack('Y', seq, spar(answer));
+            bct = agreechk(answer, peer);
             seq = (seq + 1) & 63;
             break;
         }
@@ -242,7 +258,14 @@ void rcvkermit() {
         const uint8_t* d = reinterpret_cast<const uint8_t*>(k.data.data());
         const int n = static_cast<int>(k.data.size());
         if (k.seq == prev) { // our answer was lost: answer again, write nothing
-            spack('Y', prev, k.type == 'S' ? spar(mine) : "");
+            if (k.type == 'S') {
+                const int now = bct;
+                bct = 1;
+                spack('Y', prev, spar(mine));
+                bct = now;
+            } else {
+                spack('Y', prev, "");
+            }
             continue;
         }
         if (k.seq != seq) {

@@ -125,24 +125,62 @@ uint8_t kchk1(const uint8_t* p, size_t n) {
     return kp::tochar(static_cast<int>((s + ((s & 0xC0) >> 6)) & 63));
 }
 
-std::string kpack(int seq, char type, const std::string& data, uint8_t eol) {
+uint16_t kcrc16(const uint8_t* p, size_t n) {
+    unsigned crc = 0;
+    for (size_t i = 0; i < n; i++) {
+        const unsigned c = p[i];
+        unsigned q = (crc ^ c) & 0x0f;
+        crc = (crc >> 4) ^ (q * 0x1081);
+        q = (crc ^ (c >> 4)) & 0x0f;
+        crc = (crc >> 4) ^ (q * 0x1081);
+    }
+    return static_cast<uint16_t>(crc);
+}
+
+std::string kcheck(const uint8_t* p, size_t n, int bct) {
+    std::string s;
+    if (bct == 2) {
+        unsigned sum = 0;
+        for (size_t i = 0; i < n; i++)
+            sum += p[i];
+        s += static_cast<char>(kp::tochar(static_cast<int>((sum >> 6) & 63)));
+        s += static_cast<char>(kp::tochar(static_cast<int>(sum & 63)));
+    } else if (bct == 3) {
+        const unsigned crc = kcrc16(p, n);
+        s += static_cast<char>(kp::tochar(static_cast<int>((crc >> 12) & 0x0f)));
+        s += static_cast<char>(kp::tochar(static_cast<int>((crc >> 6) & 63)));
+        s += static_cast<char>(kp::tochar(static_cast<int>(crc & 63)));
+    } else {
+        s += static_cast<char>(kchk1(p, n));
+    }
+    return s;
+}
+
+int agreechk(const KParams& mine, const KParams& peer) {
+    if (mine.chkt == peer.chkt && (mine.chkt == '2' || mine.chkt == '3')) return mine.chkt - '0';
+    return 1;
+}
+
+std::string kpack(int seq, char type, const std::string& data, uint8_t eol, int bct) {
     std::string s;
     s += static_cast<char>(kp::MARK);
-    s += static_cast<char>(kp::tochar(static_cast<int>(data.size()) + 3));
+    s += static_cast<char>(kp::tochar(static_cast<int>(data.size()) + 2 + bct));
     s += static_cast<char>(kp::tochar(seq & 63));
     s += type;
     s += data;
-    s += static_cast<char>(kchk1(reinterpret_cast<const uint8_t*>(s.data()) + 1, s.size() - 1));
+    s += kcheck(reinterpret_cast<const uint8_t*>(s.data()) + 1, s.size() - 1, bct);
     s += static_cast<char>(eol);
     return s;
 }
 
-KPacket kparse(const uint8_t* p, int n, int& used) {
+KPacket kparse(const uint8_t* p, int n, int& used, int bct) {
     KPacket k;
     used = 0;
     if (n < 1) return k;
+    if (bct < 1 || bct > 3) bct = 1;
     const int len = kp::unchar(p[0] & 0x7f);
-    if (len < 3 || len > 94) {
+    // C-Kermit with the 3-character check fills a packet to LEN 95 (DEL) for a MAXL of 94.
+    if (len < 2 + bct || len > (bct == 3 ? 95 : 94)) {
         used = 1; // not a packet: go on hunting for the next MARK
         return k;
     }
@@ -153,12 +191,14 @@ KPacket kparse(const uint8_t* p, int n, int& used) {
             used = i;
             return k;
         }
-    if (kchk1(p, static_cast<size_t>(len)) != p[len]) return k;
+    const int body = len + 1 - bct; // LEN, SEQ, TYPE and DATA
+    const std::string sent(reinterpret_cast<const char*>(p) + body, static_cast<size_t>(bct));
+    if (kcheck(p, static_cast<size_t>(body), bct) != sent) return k;
     const int seq = kp::unchar(p[1]);
     if (seq < 0 || seq > 63) return k;
     k.seq = seq;
     k.type = static_cast<char>(p[2]);
-    k.data.assign(reinterpret_cast<const char*>(p) + 3, static_cast<size_t>(len - 3));
+    k.data.assign(reinterpret_cast<const char*>(p) + 3, static_cast<size_t>(body - 3));
     k.ok = true;
     return k;
 }

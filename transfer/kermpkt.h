@@ -3,11 +3,14 @@
 //
 // A packet is MARK (SOH), LEN, SEQ, TYPE, DATA, CHECK, then the receiver's end-of-line. LEN is
 // the count of the characters after it (SEQ, TYPE, DATA, CHECK) plus 32; SEQ is the sequence
-// number modulo 64 plus 32; the check is the single character 32 + ((s + ((s & 0xC0) >> 6)) &
-// 63), s the sum of LEN, SEQ, TYPE and DATA. Data are printable: a control character (in its
-// low 7 bits) goes as QCTL + (c ^ 64), a byte with bit 7 set as the 8-bit prefix plus the rest
-// when 8-bit prefixing was agreed, and a run as the repeat prefix, a count and the character
-// when repeats were agreed. Everything is validated here, since every byte comes off the line.
+// number modulo 64 plus 32. The check covers LEN, SEQ, TYPE and DATA. Type 1 is the single
+// character 32 + ((s + ((s & 0xC0) >> 6)) & 63), s their sum; type 2 is their 12-bit sum in
+// two 6-bit characters; type 3 is their CRC-16 (polynomial 0x1021 taken bit-reversed, start 0)
+// in three characters of 4, 6 and 6 bits. Send-Init and its answer always use type 1. Data are
+// printable: a control character (in its low 7 bits) goes as QCTL + (c ^ 64), a byte with bit 7 set
+// as the 8-bit prefix plus the rest when 8-bit prefixing was agreed, and a run as the repeat
+// prefix, a count and the character when repeats were agreed. Everything is validated here, since
+// every byte comes off the line.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -63,8 +66,14 @@ bool kdecode(const uint8_t* p, int n, const KCoding& k, std::vector<uint8_t>& ou
              size_t max = 1 << 20);
 
 uint8_t kchk1(const uint8_t* p, size_t n);
-// The packet bytes, EOL included; `data` at most kp::MAXDATA characters.
-std::string kpack(int seq, char type, const std::string& data, uint8_t eol);
+uint16_t kcrc16(const uint8_t* p, size_t n);
+// The check characters of type `bct` (1, 2 or 3).
+std::string kcheck(const uint8_t* p, size_t n, int bct);
+// The check type both sides use: the one the peer answered when it is the one offered (2 or
+// 3), else 1.
+int agreechk(const KParams& mine, const KParams& peer);
+// The packet bytes, EOL included; `data` at most kp::MAXDATA + 1 - bct characters.
+std::string kpack(int seq, char type, const std::string& data, uint8_t eol, int bct = 1);
 
 struct KPacket {
     bool ok = false;
@@ -74,4 +83,4 @@ struct KPacket {
 };
 // Parses what follows a MARK: LEN first, then exactly LEN-32 characters. `n` is how many bytes
 // are there; `used` receives how many the packet took (0 when more are needed).
-KPacket kparse(const uint8_t* p, int n, int& used);
+KPacket kparse(const uint8_t* p, int n, int& used, int bct = 1);

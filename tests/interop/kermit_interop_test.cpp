@@ -1,5 +1,6 @@
-// Kermit against C-Kermit on a socat pseudo-serial pair, both ways, in binary mode: random
-// data, every byte value, long runs (repeat counts), and names with "#", "&" and "~".
+// Kermit against C-Kermit and gkermit on a socat pseudo-serial pair, both ways: in binary mode
+// random data, every byte value, long runs (repeat counts) and names with "#", "&" and "~"; in
+// text mode lines that end in LF here and CR LF on the line.
 #include "peer_support.h"
 #include "xfer_support.h"
 
@@ -11,7 +12,10 @@ namespace {
 
 // C-Kermit sends names in its common form (upper case, "#" and "~" replaced), so the name
 // with prefix characters travels only from VORN.
-Files kfiles(unsigned seed, bool oddname) {
+Files kfiles(unsigned seed, bool oddname, bool text) {
+    if (text)
+        return {{"lines.txt", "first line\nsecond\n\n\tindented ~#&\nno newline"},
+                {"short.txt", std::string(200, '-') + "\n"}};
     Files f = {{"rand.bin", randombytes(20000, seed)},
                {"all.bin", allbytes()},
                {"runs.bin", std::string(3000, 'x') + std::string(500, '\0') + "~~~~####&&&&"},
@@ -30,6 +34,8 @@ struct KCase {
     const char* what;
     const char* cmd; // %s: the names
     bool vornsends;
+    bool literal = false; // the peer keeps names as they are (gkermit -P)
+    bool text = false;    // both ends in text mode
 };
 
 class KermitPeer : public ::testing::TestWithParam<KCase> {};
@@ -39,7 +45,7 @@ TEST_P(KermitPeer, FilesArriveByteForByte) {
     TempDir d, peerdir;
     SocatPair pair(d.path().string());
     ASSERT_TRUE(pair.ok());
-    Files files = kfiles(c.vornsends ? 2 : 6, c.vornsends);
+    Files files = kfiles(c.vornsends ? 2 : 6, c.vornsends || c.literal, c.text);
     std::string names, list;
     for (const auto& [name, data] : files) {
         names += " '" + name + "'";
@@ -55,28 +61,39 @@ TEST_P(KermitPeer, FilesArriveByteForByte) {
     auto run = vornline(pair.a, vfiles, {"-k"});
     Peer peer(cmd, peerdir.path().string(), pair.b);
     if (c.vornsends)
-        escape(*run, 'S', "list(f)");
+        escape(*run, 'S', c.text ? "list(fc)" : "list(f)");
     else
-        escape(*run, 'R', ".");
+        escape(*run, 'R', c.text ? ".(c)" : ".");
     const std::string n = std::to_string(files.size());
     EXPECT_EQ(summaryof(*run, 60),
               n + " files " + (c.vornsends ? "sent" : "received") + ", success")
         << run->screen();
     EXPECT_EQ(peer.wait(30), 0) << peer.log();
     for (const auto& [name, data] : files) {
-        const std::string at =
-            c.vornsends ? peerdir.file(name).string() : run->dir().file(upper(name)).string();
+        const std::string at = c.vornsends
+                                   ? peerdir.file(name).string()
+                                   : run->dir().file(c.literal ? name : upper(name)).string();
         const std::string got = readfile(at);
         EXPECT_TRUE(got == data) << name << ": " << got.size() << " bytes of " << data.size();
     }
     quit(*run);
 }
 
+// C-Kermit asks for the 3-character check by default, so the plain rows run it both ways; the
+// settings take effect only when the transfer itself is a -C command.
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(CKermit, KermitPeer, ::testing::Values(
     KCase{"ckermit_sends", "kermit -Y -q -i -s%s", false},
-    KCase{"ckermit_sends_repeat_short", "kermit -Y -q -i -C 'set receive packet-length 30, set repeat counts on, set block-check 3' -s%s", false},
-    KCase{"ckermit_receives", "kermit -Y -q -i -r", true}),
+    KCase{"ckermit_sends_repeat_short", "kermit -Y -q -i -C 'set receive packet-length 30, set repeat counts on, set block-check 3, msend *.bin empty, exit'", false},
+    KCase{"ckermit_receives", "kermit -Y -q -i -r", true},
+    KCase{"ckermit_sends_check2", "kermit -Y -q -i -C 'set block-check 2, msend *.bin empty, exit'", false},
+    KCase{"ckermit_receives_check1", "kermit -Y -q -i -C 'set block-check 1, receive, exit'", true}),
+    [](const auto& info) { return std::string(info.param.what); });
+INSTANTIATE_TEST_SUITE_P(GKermit, KermitPeer, ::testing::Values(
+    KCase{"gkermit_sends", "gkermit -q -P -i -s%s", false, true},
+    KCase{"gkermit_receives", "gkermit -q -P -i -r", true, true},
+    KCase{"gkermit_sends_text", "gkermit -q -P -T -s%s", false, true, true},
+    KCase{"gkermit_receives_text", "gkermit -q -P -T -r", true, true, true}),
     [](const auto& info) { return std::string(info.param.what); });
 // clang-format on
 

@@ -35,6 +35,71 @@ TEST(KermPkt, LayoutLenAndCheck) {
     EXPECT_EQ(k.data, "0123456789");
 }
 
+// The same ten data characters under the longer checks: LEN grows by the check's extra
+// characters and the check values were worked out independently (bitwise CRC, 12-bit sum).
+TEST(KermPkt, LongerChecks) {
+    struct Case {
+        int bct;
+        const char* packet; // without MARK and EOL
+    } cases[] = {
+        {2, ".%D0123456789*D"},
+        {3, "/%D0123456789.<F"},
+    };
+    for (const auto& c : cases) {
+        const std::string p = kpack(5, 'D', "0123456789", '\r', c.bct);
+        EXPECT_EQ(p, std::string("\x01") + c.packet + "\r") << c.bct;
+        int used = 0;
+        KPacket k = kparse(u(p) + 1, static_cast<int>(p.size() - 1), used, c.bct);
+        ASSERT_TRUE(k.ok) << c.bct;
+        EXPECT_EQ(k.data, "0123456789");
+        // Read with another check type, or with any one check character changed, it is bad.
+        for (int other = 1; other <= 3; other++) {
+            if (other == c.bct) continue;
+            EXPECT_FALSE(kparse(u(p) + 1, static_cast<int>(p.size() - 1), used, other).ok)
+                << c.bct << " read as " << other;
+        }
+        for (int i = 0; i < c.bct; i++) {
+            std::string bad = p;
+            bad[bad.size() - 2 - static_cast<size_t>(i)] ^= 1;
+            EXPECT_FALSE(kparse(u(bad) + 1, static_cast<int>(bad.size() - 1), used, c.bct).ok)
+                << c.bct << " check character " << i;
+        }
+    }
+    EXPECT_EQ(kcrc16(u(std::string("123456789")), 9), 0x2189); // the CRC's published check value
+    // A LEN too short to hold SEQ, TYPE and the check is refused, never read before LEN.
+    std::string shortlen = "\x24\x25Y";
+    int used = 0;
+    EXPECT_FALSE(kparse(u(shortlen), 3, used, 3).ok);
+    EXPECT_EQ(used, 1);
+    // C-Kermit sends LEN 95 (DEL) with the 3-character check; only then is 95 taken.
+    for (int bct = 1; bct <= 3; bct++) {
+        const std::string big =
+            kpack(7, 'D', std::string(static_cast<size_t>(93 - bct), 'x'), '\r', bct);
+        ASSERT_EQ(big[1], '\x7f');
+        EXPECT_EQ(kparse(u(big) + 1, static_cast<int>(big.size() - 1), used, bct).ok, bct == 3)
+            << bct;
+    }
+}
+
+TEST(KermPkt, CheckTypeAgreement) {
+    struct Case {
+        uint8_t mine, peer;
+        int want;
+    } cases[] = {{'3', '3', 3}, {'2', '2', 2}, {'3', '1', 1}, {'1', '3', 1},
+                 {'3', '2', 1}, {'3', 'B', 1}, {'B', 'B', 1}, {'1', '1', 1}};
+    for (const auto& c : cases) {
+        KParams m, p;
+        m.chkt = c.mine;
+        p.chkt = c.peer;
+        EXPECT_EQ(agreechk(m, p), c.want) << c.mine << " " << c.peer;
+    }
+    // A Send-Init that stops before CHKT means type 1.
+    const std::string six = "~* @-#";
+    KParams m;
+    m.chkt = '3';
+    EXPECT_EQ(agreechk(m, rpar(u(six), 6)), 1);
+}
+
 TEST(KermPkt, ParserRefusals) {
     const std::string good = kpack(1, 'Y', "abc", '\r').substr(1);
     std::string badcheck = good;
