@@ -15,8 +15,10 @@
 #include "transfer/xferstats.h"
 #include "transfer/xmblock.h"
 
+#include <poll.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -90,6 +92,18 @@ uint8_t padbyte() {
 
 bool crcmode = true;
 
+// A pause after the receiver's start byte before the block that answers it. Some receivers
+// (lrzsz rb) throw their input away right after writing "C"; on a pseudo-terminal a block sent
+// back within microseconds lands before that purge and is lost, which costs a whole time-out.
+// The pause ends early when the receiver sends something more.
+void turnaround() {
+    if (comfd < 0 || vlinehook || pushed >= 0 || !qempty(comq)) return;
+    struct pollfd p {
+        comfd, POLLIN, 0
+    };
+    poll(&p, 1, 30);
+}
+
 // Waits for the receiver's start byte; sets `crcmode`.
 void waitstart() {
     // No flush here: a receiver started first has sent its start byte already, and the next one
@@ -101,6 +115,7 @@ void waitstart() {
         int c = xgetc(1);
         if (c == xm::CRCSTART || c == xm::NAK) {
             crcmode = c == xm::CRCSTART;
+            turnaround();
             return;
         }
         if (c == xm::CAN) cancheck();
@@ -116,17 +131,20 @@ void waitstart() {
 // the ACK right behind it); to a block 0 it says the block was not seen (lrzsz throws away what
 // arrives right after its "C"), so the block goes again at once. With `closing` (the empty block 0
 // that ends a batch) the transfer is complete when the block stays unanswered: every file was
-// confirmed already.
+// confirmed already, and a receiver that exits at once may lose its last ACK on the way out
+// (lrzsz flushes its terminal when it ends), so that answer is waited for only briefly.
 bool sendblk(int blk, const uint8_t* data, int n, bool closing = false) {
     uint8_t frame[xm::BIG + 5];
     const size_t len = xmframe(frame, blk, data, n, crcmode);
+    bool again = false; // the receiver asked again with its start byte
     for (int tries = 0;; tries++) {
         if (vkeyabort()) xfatal(ccabmsg, 2);
         xferstats(XS_TICK);
+        if (again) turnaround();
         qcomout(frame, static_cast<int>(len), 0);
-        bool again = false;
+        again = false;
         for (;;) {
-            int c = xgetc(rtime);
+            int c = xgetc(closing ? std::min(rtime, 3) : rtime);
             if (c == xm::ACK) return true;
             if (c == xm::CAN) {
                 cancheck();
@@ -146,9 +164,12 @@ bool sendblk(int blk, const uint8_t* data, int n, bool closing = false) {
     }
 }
 
-// EOT until the receiver acknowledges it; false when it never does.
+// EOT until the receiver acknowledges it; false when it never does. Any other answer (a NAK,
+// silence, or line noise, counted per byte so that a stream of it cannot hold the sender) is a
+// try.
 bool sendeot() {
-    for (int tries = 0; tries <= retries; tries++) {
+    int tries = 0;
+    while (tries++ <= retries) {
         vputc(xm::EOT);
         for (;;) {
             int c = xgetc(rtime);
@@ -158,7 +179,11 @@ bool sendeot() {
                 continue;
             }
             if (c == xm::NAK || c == -2) break;
+            fretcnt++;
+            if (tries++ > retries) return false;
         }
+        fretcnt++;
+        xferstats(XS_RETRY, blinmsg);
     }
     return false;
 }
