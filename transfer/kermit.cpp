@@ -15,9 +15,10 @@ namespace {
 
 KParams mine, peer;
 KCoding coding;
-int bct = 1; // the block check type in use: 1 until Send-Init has been answered
+int bct = 1;   // the block check type in use: 1 until Send-Init has been answered
+int capas = 0; // the capabilities both sides offered (long packets)
 int seq = 0;
-uint8_t inbuf[256];
+uint8_t inbuf[kp::MAXLONG + 16];
 int inlen = 0;
 
 struct KAbort {};
@@ -49,7 +50,8 @@ KPacket rpack() {
         }
         if (inlen > 1) {
             int used = 0;
-            KPacket k = kparse(inbuf + 1, inlen - 1, used, bct);
+            KPacket k =
+                kparse(inbuf + 1, inlen - 1, used, bct, capas & kp::CAP_LONG ? mine.maxlx : 0);
             if (used > 0 && !k.ok && bct != 1) {
                 // A Send-Init sent again after its answer was lost still has a type-1 check.
                 int used1 = 0;
@@ -132,7 +134,7 @@ void sendone(const std::string& path) {
     if (!ans.empty())
         xferstats(XS_MSG, sfmt("File being saved on remote machine as %s", peertext(ans).c_str()));
     seq = (seq + 1) & 63;
-    const int room = (peer.maxl < kp::MAXDATA + 3 ? peer.maxl - 3 : kp::MAXDATA) - 5 - (bct - 1);
+    const int room = kroom(peer, capas, bct) - 5; // the longest encoding of one byte
     uint8_t buf[4096];
     std::string pkt;
     bool stop = false;
@@ -171,9 +173,14 @@ void defaults() {
     mine.time = 10;
     mine.qbin = (parity != 0) ? '&' : 'Y';
     mine.rept = '~';
+    // Long packets only when the other side offers them too; a peer sending the nine basic
+    // fields sees exactly those nine in the answer.
+    mine.capas = kp::CAP_LONG;
+    mine.maxlx = kp::MAXLONG;
     peer = KParams{};
     coding = KCoding{};
     bct = 1;
+    capas = 0;
     seq = 0;
     inlen = 0;
 }
@@ -198,6 +205,7 @@ void sndkermit() {
     peer = rpar(reinterpret_cast<const uint8_t*>(ans.data()), static_cast<int>(ans.size()));
     coding = agree(mine, peer);
     bct = agreechk(mine, peer);
+    capas = mine.capas & peer.capas;
     if (coding.qbin) xferstats(XS_MSG, "Using 8-bit quoting");
     seq = 1;
     std::string path;
@@ -225,6 +233,8 @@ void rcvkermit() {
             answer.rept = peer.rept == '~' || (peer.rept > 32 && peer.rept < 127) ? peer.rept : ' ';
             // The stronger checks only when the sender asks for them.
             answer.chkt = peer.chkt == '2' || peer.chkt == '3' ? peer.chkt : '1';
+            answer.capas = mine.capas & peer.capas;
+            capas = answer.capas;
             coding = agree(answer, peer);
             mine = answer;
             seq = k.seq;

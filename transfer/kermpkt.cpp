@@ -17,6 +17,12 @@ std::string spar(const KParams& p) {
     s += static_cast<char>(p.qbin);
     s += static_cast<char>(p.chkt);
     s += static_cast<char>(p.rept);
+    if (p.capas) {
+        s += static_cast<char>(kp::tochar(p.capas & 0x3e));
+        s += static_cast<char>(kp::tochar(p.window));
+        s += static_cast<char>(kp::tochar(p.maxlx / 95));
+        s += static_cast<char>(kp::tochar(p.maxlx % 95));
+    }
     return s;
 }
 
@@ -44,7 +50,30 @@ KParams rpar(const uint8_t* d, int len) {
     p.qbin = len > 6 ? d[6] : 'N';
     p.chkt = len > 7 ? d[7] : '1';
     if (len > 8) p.rept = d[8];
+    // The capability mask, continued while its low bit is set; only the first is read.
+    int at = 9;
+    if (at < len) {
+        const int c = kp::unchar(d[at]);
+        p.capas = c < 0 || c > 63 ? 0 : c & 0x3e;
+        while (at < len && (kp::unchar(d[at]) & 1))
+            at++;
+        at++;
+    }
+    if (at < len) {
+        const int w = kp::unchar(d[at]);
+        p.window = w < 1 || w > 31 ? 1 : w;
+    }
+    if (at + 2 < len) {
+        const int a = kp::unchar(d[at + 1]), b = kp::unchar(d[at + 2]);
+        const int m = a * 95 + b;
+        if (a >= 0 && a < 95 && b >= 0 && b < 95) p.maxlx = m < 10 ? 500 : m;
+    }
     return p;
+}
+
+int kroom(const KParams& peer, int capas, int bct) {
+    if (capas & kp::CAP_LONG) return peer.maxlx - 7 - bct; // the long header and the check
+    return (peer.maxl < kp::MAXDATA + 3 ? peer.maxl - 3 : kp::MAXDATA) - (bct - 1);
 }
 
 KCoding agree(const KParams& mine, const KParams& peer) {
@@ -164,21 +193,63 @@ int agreechk(const KParams& mine, const KParams& peer) {
 std::string kpack(int seq, char type, const std::string& data, uint8_t eol, int bct) {
     std::string s;
     s += static_cast<char>(kp::MARK);
-    s += static_cast<char>(kp::tochar(static_cast<int>(data.size()) + 2 + bct));
-    s += static_cast<char>(kp::tochar(seq & 63));
-    s += type;
+    const int n = static_cast<int>(data.size());
+    if (n + 2 + bct > 94) {
+        const int lx = n + bct;
+        s += static_cast<char>(kp::tochar(0));
+        s += static_cast<char>(kp::tochar(seq & 63));
+        s += type;
+        s += static_cast<char>(kp::tochar(lx / 95));
+        s += static_cast<char>(kp::tochar(lx % 95));
+        s += static_cast<char>(kchk1(reinterpret_cast<const uint8_t*>(s.data()) + 1, 5));
+    } else {
+        s += static_cast<char>(kp::tochar(n + 2 + bct));
+        s += static_cast<char>(kp::tochar(seq & 63));
+        s += type;
+    }
     s += data;
     s += kcheck(reinterpret_cast<const uint8_t*>(s.data()) + 1, s.size() - 1, bct);
     s += static_cast<char>(eol);
     return s;
 }
 
-KPacket kparse(const uint8_t* p, int n, int& used, int bct) {
+namespace {
+KPacket kparselong(const uint8_t* p, int n, int& used, int bct, int maxlong) {
+    KPacket k;
+    if (n < 6) return k;
+    const int a = kp::unchar(p[3]), b = kp::unchar(p[4]);
+    const int lx = a * 95 + b;
+    if (a < 0 || a > 94 || b < 0 || b > 94 || lx < bct || lx > maxlong || kchk1(p, 5) != p[5]) {
+        used = 1;
+        return k;
+    }
+    if (n < 6 + lx) return k;
+    used = 6 + lx;
+    for (int i = 1; i < used; i++)
+        if (p[i] == kp::MARK) {
+            used = i;
+            return k;
+        }
+    const int body = used - bct;
+    const std::string sent(reinterpret_cast<const char*>(p) + body, static_cast<size_t>(bct));
+    if (kcheck(p, static_cast<size_t>(body), bct) != sent) return k;
+    const int seq = kp::unchar(p[1]);
+    if (seq < 0 || seq > 63) return k;
+    k.seq = seq;
+    k.type = static_cast<char>(p[2]);
+    k.data.assign(reinterpret_cast<const char*>(p) + 6, static_cast<size_t>(body - 6));
+    k.ok = true;
+    return k;
+}
+} // namespace
+
+KPacket kparse(const uint8_t* p, int n, int& used, int bct, int maxlong) {
     KPacket k;
     used = 0;
     if (n < 1) return k;
     if (bct < 1 || bct > 3) bct = 1;
     const int len = kp::unchar(p[0] & 0x7f);
+    if (len == 0 && maxlong > 0) return kparselong(p, n, used, bct, maxlong);
     // C-Kermit with the 3-character check fills a packet to LEN 95 (DEL) for a MAXL of 94.
     if (len < 2 + bct || len > (bct == 3 ? 95 : 94)) {
         used = 1; // not a packet: go on hunting for the next MARK

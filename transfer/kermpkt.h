@@ -6,7 +6,10 @@
 // number modulo 64 plus 32. The check covers LEN, SEQ, TYPE and DATA. Type 1 is the single
 // character 32 + ((s + ((s & 0xC0) >> 6)) & 63), s their sum; type 2 is their 12-bit sum in
 // two 6-bit characters; type 3 is their CRC-16 (polynomial 0x1021 taken bit-reversed, start 0)
-// in three characters of 4, 6 and 6 bits. Send-Init and its answer always use type 1. Data are
+// in three characters of 4, 6 and 6 bits. A long packet (agreed in Send-Init) has a blank LEN,
+// then SEQ, TYPE, the length of DATA and CHECK in two characters (times 95, plus), a type-1
+// check of LEN..those two, DATA and CHECK; its check covers everything from LEN to the end of
+// DATA. Send-Init and its answer always use type 1. Data are
 // printable: a control character (in its low 7 bits) goes as QCTL + (c ^ 64), a byte with bit 7 set
 // as the 8-bit prefix plus the rest when 8-bit prefixing was agreed, and a run as the repeat
 // prefix, a count and the character when repeats were agreed. Everything is validated here, since
@@ -18,7 +21,9 @@
 
 namespace kp {
 inline constexpr uint8_t MARK = 0x01;
-inline constexpr int MAXDATA = 91; // LEN of at most 94: SEQ, TYPE and a 1-character check
+inline constexpr int MAXDATA = 91;   // LEN of at most 94: SEQ, TYPE and a 1-character check
+inline constexpr int MAXLONG = 9024; // the longest long packet: 95 * 95 - 1
+inline constexpr int CAP_LONG = 2, CAP_WINDOWS = 4;
 constexpr uint8_t tochar(int x) {
     return static_cast<uint8_t>(x + 32);
 }
@@ -38,12 +43,20 @@ struct KParams {
     uint8_t qbin = 'N'; // 8-bit prefix offer: 'Y', 'N' or the prefix character
     uint8_t chkt = '1';
     uint8_t rept = ' '; // the repeat prefix, ' ' for none
+    int capas = 0;      // capabilities (CAP_LONG, CAP_WINDOWS); 0 sends only the nine fields
+    int window = 1;     // window slots, 1..31
+    int maxlx = 500;    // longest long packet accepted, 10..MAXLONG
 };
-// The nine Send-Init fields.
+// The Send-Init fields: the nine basic ones, then with `capas` the capability mask, the window
+// size and the long-packet length.
 std::string spar(const KParams& p);
 // Reads the peer's fields (any length, 0..94): absent or out-of-range values take the
-// published defaults (MAXL below 10 or above 94 → 80/94, TIME 0 → 10, EOL 0 → CR).
+// published defaults (MAXL below 10 or above 94 → 80/94, TIME 0 → 10, EOL 0 → CR, no
+// capabilities, window 1, long packets of 500).
 KParams rpar(const uint8_t* data, int len);
+// The longest packet data the peer takes under `capas` agreed by both sides (long packets), or
+// the basic limit; room is left for the header and a check of type `bct`.
+int kroom(const KParams& peer, int capas, int bct);
 
 // What both sides agreed: the prefixes in use (0 = off).
 struct KCoding {
@@ -72,7 +85,8 @@ std::string kcheck(const uint8_t* p, size_t n, int bct);
 // The check type both sides use: the one the peer answered when it is the one offered (2 or
 // 3), else 1.
 int agreechk(const KParams& mine, const KParams& peer);
-// The packet bytes, EOL included; `data` at most kp::MAXDATA + 1 - bct characters.
+// The packet bytes, EOL included. `data` too long for a LEN of 94 makes a long packet (at most
+// kp::MAXLONG - bct).
 std::string kpack(int seq, char type, const std::string& data, uint8_t eol, int bct = 1);
 
 struct KPacket {
@@ -81,6 +95,7 @@ struct KPacket {
     int seq = 0;
     std::string data;
 };
-// Parses what follows a MARK: LEN first, then exactly LEN-32 characters. `n` is how many bytes
+// Parses what follows a MARK: LEN first, then exactly LEN-32 characters (or, with a blank LEN, a
+// long packet of at most `maxlong` characters of data and check). `n` is how many bytes
 // are there; `used` receives how many the packet took (0 when more are needed).
-KPacket kparse(const uint8_t* p, int n, int& used, int bct = 1);
+KPacket kparse(const uint8_t* p, int n, int& used, int bct = 1, int maxlong = 0);

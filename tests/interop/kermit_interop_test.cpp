@@ -87,13 +87,18 @@ INSTANTIATE_TEST_SUITE_P(CKermit, KermitPeer, ::testing::Values(
     KCase{"ckermit_sends_repeat_short", "kermit -Y -q -i -C 'set receive packet-length 30, set repeat counts on, set block-check 3, msend *.bin empty, exit'", false},
     KCase{"ckermit_receives", "kermit -Y -q -i -r", true},
     KCase{"ckermit_sends_check2", "kermit -Y -q -i -C 'set block-check 2, msend *.bin empty, exit'", false},
-    KCase{"ckermit_receives_check1", "kermit -Y -q -i -C 'set block-check 1, receive, exit'", true}),
+    KCase{"ckermit_receives_check1", "kermit -Y -q -i -C 'set block-check 1, receive, exit'", true},
+    KCase{"ckermit_sends_long", "kermit -Y -q -i -C 'set send packet-length 9024, msend *.bin empty, exit'", false},
+    KCase{"ckermit_sends_long_1000_check1", "kermit -Y -q -i -C 'set block-check 1, set send packet-length 1000, msend *.bin empty, exit'", false},
+    KCase{"ckermit_receives_long_500", "kermit -Y -q -i -C 'set receive packet-length 500, receive, exit'", true},
+    KCase{"ckermit_receives_long", "kermit -Y -q -i -C 'set receive packet-length 9024, receive, exit'", true}),
     [](const auto& info) { return std::string(info.param.what); });
 INSTANTIATE_TEST_SUITE_P(GKermit, KermitPeer, ::testing::Values(
     KCase{"gkermit_sends", "gkermit -q -P -i -s%s", false, true},
     KCase{"gkermit_receives", "gkermit -q -P -i -r", true, true},
     KCase{"gkermit_sends_text", "gkermit -q -P -T -s%s", false, true, true},
-    KCase{"gkermit_receives_text", "gkermit -q -P -T -r", true, true, true}),
+    KCase{"gkermit_receives_text", "gkermit -q -P -T -r", true, true, true},
+    KCase{"gkermit_receives_long_2000", "gkermit -q -P -i -e 2000 -r", true, true}),
     [](const auto& info) { return std::string(info.param.what); });
 // clang-format on
 

@@ -73,12 +73,61 @@ TEST(KermPkt, LongerChecks) {
     EXPECT_EQ(used, 1);
     // C-Kermit sends LEN 95 (DEL) with the 3-character check; only then is 95 taken.
     for (int bct = 1; bct <= 3; bct++) {
-        const std::string big =
-            kpack(7, 'D', std::string(static_cast<size_t>(93 - bct), 'x'), '\r', bct);
-        ASSERT_EQ(big[1], '\x7f');
-        EXPECT_EQ(kparse(u(big) + 1, static_cast<int>(big.size() - 1), used, bct).ok, bct == 3)
-            << bct;
+        std::string big = std::string("\x7f'D") + std::string(static_cast<size_t>(93 - bct), 'x');
+        big += kcheck(u(big), big.size(), bct);
+        EXPECT_EQ(kparse(u(big), static_cast<int>(big.size()), used, bct).ok, bct == 3) << bct;
     }
+}
+
+// Long packets: a blank LEN, the length in two characters and a header check; data past the
+// basic limit go long, and a damaged header or a length above the agreed maximum is refused.
+TEST(KermPkt, LongPackets) {
+    for (int bct = 1; bct <= 3; bct++) {
+        const std::string data(4000, 'q');
+        const std::string p = kpack(9, 'D', data, '\r', bct);
+        ASSERT_EQ(p.size(), 1 + 6 + data.size() + static_cast<size_t>(bct) + 1);
+        EXPECT_EQ(p[1], ' ');
+        EXPECT_EQ((p[4] - 32) * 95 + (p[5] - 32), 4000 + bct);
+        int used = 0;
+        KPacket k = kparse(u(p) + 1, static_cast<int>(p.size() - 1), used, bct, kp::MAXLONG);
+        ASSERT_TRUE(k.ok) << bct;
+        EXPECT_EQ(k.seq, 9);
+        EXPECT_EQ(k.data, data);
+        EXPECT_EQ(used, static_cast<int>(p.size() - 2));
+        // Not agreed, or longer than agreed: not a packet.
+        EXPECT_FALSE(kparse(u(p) + 1, static_cast<int>(p.size() - 1), used, bct, 0).ok);
+        EXPECT_FALSE(kparse(u(p) + 1, static_cast<int>(p.size() - 1), used, bct, 3000).ok);
+        for (size_t at : {size_t{4}, size_t{6}, p.size() / 2, p.size() - 2}) {
+            std::string bad = p;
+            bad[at] ^= 1;
+            EXPECT_FALSE(
+                kparse(u(bad) + 1, static_cast<int>(bad.size() - 1), used, bct, kp::MAXLONG).ok)
+                << bct << " at " << at;
+        }
+    }
+    // The capability fields: offered long packets, the window and the length survive the trip;
+    // without them a peer gets the nine basic fields.
+    KParams mine;
+    mine.capas = kp::CAP_LONG;
+    mine.window = 4;
+    mine.maxlx = 9024;
+    const std::string s = spar(mine);
+    ASSERT_EQ(s.size(), 13u);
+    KParams back = rpar(u(s), 13);
+    EXPECT_EQ(back.capas, kp::CAP_LONG);
+    EXPECT_EQ(back.window, 4);
+    EXPECT_EQ(back.maxlx, 9024);
+    EXPECT_EQ(kroom(back, kp::CAP_LONG, 3), 9024 - 10);
+    EXPECT_EQ(kroom(back, 0, 1), 80 - 3);
+    KParams basic = rpar(u(s), 9);
+    EXPECT_EQ(basic.capas, 0);
+    EXPECT_EQ(spar(KParams{}).size(), 9u);
+    // A continued mask skips to the fields after its last character; bad values take defaults.
+    const std::string cont = s.substr(0, 9) + "#!" + "~" + "\x7f\x7f";
+    KParams c = rpar(u(cont), static_cast<int>(cont.size()));
+    EXPECT_EQ(c.capas, kp::CAP_LONG);
+    EXPECT_EQ(c.window, 1);
+    EXPECT_EQ(c.maxlx, 500);
 }
 
 TEST(KermPkt, CheckTypeAgreement) {
