@@ -117,10 +117,6 @@ int c_readn(const char*) {
     return notbuilt("READN");
 }
 // stand-in until action commands exist
-int c_remote(const char*) {
-    return notbuilt("REMOTE");
-}
-// stand-in until action commands exist
 int c_rename(const char*) {
     return notbuilt("RENAME");
 }

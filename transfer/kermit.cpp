@@ -1,5 +1,6 @@
 // Kermit: the file sender (states S F D Z B) and receiver (R F D) over basic packets with
 // type-1 checks, control and 8-bit prefixing and repeat counts as agreed in Send-Init.
+#include "transfer/kermit.h"
 #include "core/fmt.h"
 #include "core/start.h"
 #include "ports/com.h"
@@ -9,6 +10,7 @@
 #include "transfer/xfer.h"
 #include "transfer/xferstats.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -193,67 +195,39 @@ void nak() {
     spack('N', seq, "");
 }
 
-} // namespace
-
-void sndkermit() {
-    fcnt = 0;
-    defaults();
-    xferstats(XS_BEGIN);
-    vpurge();
-    mine.chkt = '3'; // the receiver answers '3' to use the CRC, anything else keeps type 1
-    std::string ans = exchange('S', spar(mine));
-    peer = rpar(reinterpret_cast<const uint8_t*>(ans.data()), static_cast<int>(ans.size()));
-    coding = agree(mine, peer);
-    bct = agreechk(mine, peer);
-    capas = mine.capas & peer.capas;
+// Answers a Send-Init with this side's parameters: the 8-bit offer answered ('Y' to a prefix
+// character, 'N' to a bare 'Y'), repeats and the stronger checks only when the sender asks.
+void takeinit(const KPacket& k) {
+    peer = rpar(reinterpret_cast<const uint8_t*>(k.data.data()), static_cast<int>(k.data.size()));
+    KParams answer = mine;
+    answer.qbin = peer.qbin == 'Y' ? (parity ? '&' : 'N') : 'Y';
+    answer.rept = peer.rept == '~' || (peer.rept > 32 && peer.rept < 127) ? peer.rept : ' ';
+    answer.chkt = peer.chkt == '2' || peer.chkt == '3' ? peer.chkt : '1';
+    answer.capas = mine.capas & peer.capas;
+    capas = answer.capas;
+    coding = agree(answer, peer);
+    mine = answer;
+    seq = k.seq;
+    bct = 1;
+    spack('Y', seq, spar(answer));
+    bct = agreechk(answer, peer);
+    seq = (seq + 1) & 63;
     if (coding.qbin) xferstats(XS_MSG, "Using 8-bit quoting");
-    seq = 1;
-    std::string path;
-    while (nxtlist(path))
-        sendone(path);
-    exchange('B', "");
-    done(0);
 }
 
-void rcvkermit() {
-    fcnt = 0;
-    defaults();
-    xferstats(XS_BEGIN);
-    int tries = 0;
-    int allowance = htime;
-    // R: wait for the Send-Init.
-    for (;;) {
-        KPacket k = rpack();
-        if (k.ok && k.type == 'S') {
-            peer = rpar(reinterpret_cast<const uint8_t*>(k.data.data()),
-                        static_cast<int>(k.data.size()));
-            KParams answer = mine;
-            // Answer the 8-bit offer: 'Y' to a prefix character, 'N' to a bare 'Y'.
-            answer.qbin = peer.qbin == 'Y' ? (parity ? '&' : 'N') : 'Y';
-            answer.rept = peer.rept == '~' || (peer.rept > 32 && peer.rept < 127) ? peer.rept : ' ';
-            // The stronger checks only when the sender asks for them.
-            answer.chkt = peer.chkt == '2' || peer.chkt == '3' ? peer.chkt : '1';
-            answer.capas = mine.capas & peer.capas;
-            capas = answer.capas;
-            coding = agree(answer, peer);
-            mine = answer;
-            seq = k.seq;
-            spack('Y', seq, spar(answer));
-            bct = agreechk(answer, peer);
-            seq = (seq + 1) & 63;
-            break;
-        }
-        if (k.ok && k.type == 'E') kfatal(peermsg(k.data), 1, false);
-        if (!k.ok && --allowance <= 0) {
-            gtimeout = 1;
-            kfatal(htabmsg, 1);
-        }
-        nak();
-    }
-    if (coding.qbin) xferstats(XS_MSG, "Using 8-bit quoting");
-    coding.image = !(dflags & OPT_C);
-    int failed = 0;
-    bool infile = false;
+// Text for the screen (X packets, a server's short answers), kept for the caller to show.
+void keeptext(const std::vector<uint8_t>& t) {
+    constexpr size_t most = 256 * 1024;
+    if (kreply.size() < most)
+        kreply.append(t.begin(),
+                      t.begin() + static_cast<long>(std::min(t.size(), most - kreply.size())));
+}
+
+// The receive states after a Send-Init: files (F) or text for the screen (X), their data, end
+// of file and end of batch. Returns 1 when a file was discarded by the sender, else 0.
+int recvbatch() {
+    int tries = 0, failed = 0;
+    bool infile = false, toscreen = false;
     std::vector<uint8_t> out;
     for (;;) {
         KPacket k = rpack();
@@ -280,6 +254,19 @@ void rcvkermit() {
         }
         if (k.seq != seq) {
             nak();
+            continue;
+        }
+        if (!infile && k.type == 'X') { // a server's answer for the screen, no file
+            out.clear();
+            KCoding kc = coding;
+            kc.image = true;
+            if (!kdecode(d, n, kc, out, 255)) {
+                nak();
+                continue;
+            }
+            spack('Y', seq, "");
+            seq = (seq + 1) & 63;
+            infile = toscreen = true;
             continue;
         }
         if (!infile && k.type == 'F') {
@@ -314,15 +301,20 @@ void rcvkermit() {
         }
         if (!infile && k.type == 'B') {
             spack('Y', seq, "");
-            done(failed ? 1 : 0);
+            seq = (seq + 1) & 63;
+            return failed;
         }
         if (infile && k.type == 'D') {
             out.clear();
-            if (!kdecode(d, n, coding, out)) {
+            KCoding kc = coding;
+            if (toscreen) kc.image = false;
+            if (!kdecode(d, n, kc, out)) {
                 nak();
                 continue;
             }
-            if (!out.empty() && !rf.wrfile(out.data(), static_cast<int>(out.size())))
+            if (toscreen)
+                keeptext(out);
+            else if (!out.empty() && !rf.wrfile(out.data(), static_cast<int>(out.size())))
                 kfatal(rf.err, 1);
             spack('Y', seq, "");
             seq = (seq + 1) & 63;
@@ -330,7 +322,9 @@ void rcvkermit() {
             continue;
         }
         if (infile && k.type == 'Z') {
-            if (n > 0 && d[0] == 'D') { // the sender gave the file up
+            if (toscreen) {
+                toscreen = false;
+            } else if (n > 0 && d[0] == 'D') { // the sender gave the file up
                 rf.part.abandon(false);
                 currcv = nullptr;
                 xferstats(XS_FILEEND, "Discarded");
@@ -349,4 +343,202 @@ void rcvkermit() {
         }
         kfatal(sfmt("Unexpected packet %s", peertext(std::string(1, k.type)).c_str()), 1);
     }
+}
+
+// A server transaction starts at sequence 0 with type-1 checks.
+void newrequest() {
+    seq = 0;
+    bct = 1;
+    inlen = 0;
+}
+
+// Server init: this side's parameters for the short answers. A server that does not know I
+// answers E, which is taken as "defaults".
+void serverinit() {
+    vpurge();
+    newrequest();
+    KParams ask = mine;
+    ask.chkt = '1';
+    for (int tries = 0; tries <= 10; tries++) {
+        spack('I', 0, spar(ask));
+        KPacket k = rpack();
+        if (!k.ok) continue;
+        if (k.type == 'E') return;
+        if (k.type == 'Y' && k.seq == 0) {
+            peer = rpar(reinterpret_cast<const uint8_t*>(k.data.data()),
+                        static_cast<int>(k.data.size()));
+            coding = agree(ask, peer);
+            capas = mine.capas & peer.capas;
+            return;
+        }
+    }
+    kfatal(tmabmsg, 1);
+}
+
+// Sends a request (R, G or C) and waits for its answer: the server's Send-Init (answered and
+// then received), a Y carrying a short answer, or an E. Returns 0 on success, 1 on an E.
+int request(char type, const std::string& data, const std::string& what) {
+    newrequest();
+    for (int tries = 0; tries <= 10; tries++) {
+        spack(type, 0, data);
+        KPacket k = rpack();
+        if (!k.ok) continue;
+        if (k.type == 'E') {
+            xferstats(XS_MSG, type == 'R' ? sfmt("Get failed on file: %s", peertext(what).c_str())
+                                          : peermsg(k.data));
+            std::vector<uint8_t> t(k.data.begin(), k.data.end());
+            keeptext(t);
+            return 1;
+        }
+        if (k.type == 'Y' && k.seq == 0 && type != 'R') {
+            std::vector<uint8_t> t;
+            KCoding kc = coding;
+            kc.image = false;
+            if (!kdecode(reinterpret_cast<const uint8_t*>(k.data.data()),
+                         static_cast<int>(k.data.size()), kc, t, 4096))
+                t.assign(k.data.begin(), k.data.end());
+            xferstats(XS_MSG,
+                      sfmt("Completed msg: %s", peertext(std::string(t.begin(), t.end())).c_str()));
+            keeptext(t);
+            return 0;
+        }
+        if (k.type == 'S' && k.seq == 0) {
+            takeinit(k);
+            return recvbatch();
+        }
+    }
+    kfatal(tmabmsg, 1);
+}
+
+// The data of a G or C packet, encoded like file data.
+std::string encodetext(const std::string& t) {
+    KCoding k = coding;
+    k.image = true;
+    std::string out;
+    for (char c : t)
+        kencode(static_cast<uint8_t>(c), k, out);
+    return out;
+}
+
+} // namespace
+
+void sndkermit() {
+    fcnt = 0;
+    defaults();
+    xferstats(XS_BEGIN);
+    vpurge();
+    mine.chkt = '3'; // the receiver answers '3' to use the CRC, anything else keeps type 1
+    std::string ans = exchange('S', spar(mine));
+    peer = rpar(reinterpret_cast<const uint8_t*>(ans.data()), static_cast<int>(ans.size()));
+    coding = agree(mine, peer);
+    bct = agreechk(mine, peer);
+    capas = mine.capas & peer.capas;
+    if (coding.qbin) xferstats(XS_MSG, "Using 8-bit quoting");
+    seq = 1;
+    std::string path;
+    while (nxtlist(path))
+        sendone(path);
+    exchange('B', "");
+    done(0);
+}
+
+void rcvkermit() {
+    fcnt = 0;
+    defaults();
+    xferstats(XS_BEGIN);
+    if (!kgetlist.empty() || !kcommand.empty()) {
+        // Client of a Kermit server: GET each name, or one generic or host command.
+        const std::string names = kgetlist, cmd = kcommand;
+        kgetlist.clear();
+        kcommand.clear();
+        coding.image = !(dflags & OPT_C);
+        serverinit();
+        int failed = 0;
+        if (!cmd.empty()) {
+            std::string data = cmd.substr(1);
+            if (cmd[0] == 'G') { // the letter, then each argument as a length and its text
+                data = std::string(1, cmd[1]);
+                if (cmd.size() > 2) {
+                    const std::string arg = encodetext(cmd.substr(2));
+                    if (arg.size() > 90) kfatal("Remote command too long", 1, false);
+                    data += static_cast<char>(kp::tochar(static_cast<int>(arg.size())));
+                    data += arg;
+                }
+            } else {
+                data = encodetext(data);
+                if (static_cast<int>(data.size()) > kp::MAXDATA - 2)
+                    kfatal("Remote command too long", 1, false);
+            }
+            failed = request(cmd[0], data, "");
+        } else {
+            size_t at = 0;
+            while (at < names.size()) {
+                size_t end = names.find_first_of(" \t", at);
+                if (end == std::string::npos) end = names.size();
+                const std::string name = names.substr(at, end - at);
+                at = names.find_first_not_of(" \t", end);
+                if (at == std::string::npos) at = names.size();
+                if (name.empty()) continue;
+                const std::string enc = encodetext(name);
+                if (static_cast<int>(enc.size()) > kp::MAXDATA - 2) {
+                    xferstats(XS_MSG, sfmt("Get failed on file: %s", peertext(name).c_str()));
+                    failed = 1;
+                    continue;
+                }
+                failed |= request('R', enc, name);
+            }
+        }
+        done(failed);
+    }
+    int allowance = htime;
+    // R: wait for the Send-Init.
+    for (;;) {
+        KPacket k = rpack();
+        if (k.ok && k.type == 'S') {
+            takeinit(k);
+            break;
+        }
+        if (k.ok && k.type == 'E') kfatal(peermsg(k.data), 1, false);
+        if (!k.ok && --allowance <= 0) {
+            gtimeout = 1;
+            kfatal(htabmsg, 1);
+        }
+        nak();
+    }
+    coding.image = !(dflags & OPT_C);
+    done(recvbatch());
+}
+
+int kremote(const std::string& text) {
+    std::string t = text;
+    while (!t.empty() && (t.back() == ' ' || t.back() == '\t'))
+        t.pop_back();
+    size_t sp = t.find_first_of(" \t");
+    const std::string verb = t.substr(0, sp);
+    std::string arg = sp == std::string::npos ? "" : t.substr(t.find_first_not_of(" \t", sp));
+    if (verb == "bye")
+        kcommand = "GL";
+    else if (verb == "finish")
+        kcommand = "GF";
+    else if (verb == "cwd")
+        kcommand = "GC" + arg;
+    else if (verb == "directory")
+        kcommand = "GD" + arg;
+    else
+        kcommand = "C" + t;
+    kreply.clear();
+    const int r = rcv("", ".");
+    kcommand.clear();
+    // The server's text, line by line, with its control bytes made visible.
+    size_t at = 0;
+    while (at < kreply.size()) {
+        size_t nl = kreply.find('\n', at);
+        if (nl == std::string::npos) nl = kreply.size();
+        std::string line = kreply.substr(at, nl - at);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        zzprintf("%s\r\n", peertext(line, 200).c_str());
+        at = nl + 1;
+    }
+    kreply.clear();
+    return r;
 }

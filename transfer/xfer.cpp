@@ -8,6 +8,7 @@
 #include "core/term.h"
 #include "ports/com.h"
 #include "ports/settings.h"
+#include "transfer/kermit.h"
 #include "transfer/xferstats.h"
 #include "transfer/zmodem.h"
 
@@ -127,6 +128,7 @@ int rcv(const char* remotelist, const char* dest) {
     renflag = 0;
     sending = false;
     if (remotelist && *remotelist && errprot == 0) remote('S', remotelist);
+    if (remotelist && *remotelist && errprot == 3) kgetlist = remotelist; // GET from a server
     return runengine(false);
 }
 

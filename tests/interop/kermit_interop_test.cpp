@@ -103,3 +103,39 @@ INSTANTIATE_TEST_SUITE_P(GKermit, KermitPeer, ::testing::Values(
 // clang-format on
 
 } // namespace
+
+namespace {
+
+// VORN as the client of a C-Kermit server: GET of two names and of a missing one, remote cwd
+// followed by a directory listing that shows the new directory's file, a host command, finish.
+TEST(KermitServer, GetAndRemoteCommands) {
+    TempDir d, srv, other;
+    SocatPair pair(d.path().string());
+    ASSERT_TRUE(pair.ok());
+    const Files files = {{"g1.bin", randombytes(30000, 4)}, {"g2.bin", allbytes()}};
+    for (const auto& [name, data] : files)
+        srv.write(name, data);
+    other.write("only-in-other", "x");
+    Peer peer("kermit -Y -q -x", srv.path().string(), pair.b);
+    auto run = vornline(pair.a, {}, {"-k"});
+    auto cmd = [&](const std::string& line, const std::string& want) {
+        escape(*run, ':', line);
+        EXPECT_TRUE(run->waitFor(want, 30)) << line << "\n" << run->screen();
+    };
+    cmd("get g1.bin g2.bin .", "2 files received, success");
+    for (const auto& [name, data] : files)
+        EXPECT_TRUE(readfile(run->dir().file(upper(name)).string()) == data ||
+                    readfile(run->dir().file(name).string()) == data)
+            << name;
+    cmd("get nosuch.bin .", "failed");
+    EXPECT_NE(run->screen().find("nosuch"), std::string::npos) << run->screen();
+    cmd("remote cwd " + other.path().string(), "received, success");
+    cmd("remote directory", "only-in-other");
+    cmd("remote echo hi-there", "hi-there");
+    escape(*run, ':', "remote finish"); // the server leaves server mode and, started with -x, ends
+    EXPECT_EQ(peer.wait(20), 0) << peer.log();
+    EXPECT_EQ(summaryof(*run, 10), "0 files received, success");
+    quit(*run);
+}
+
+} // namespace

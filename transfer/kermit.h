@@ -1,0 +1,16 @@
+#pragma once
+// Kermit as the client of a Kermit server: GET by name, and the `remote` command's generic and
+// host commands. The receive engine runs them when one of these is set.
+#include <string>
+
+// Names to GET from the server (blank-separated); set by rcv() for a receive with a remote list.
+inline std::string kgetlist;
+// A request for the server: "G" + its letter + argument, or "C" + a host command.
+inline std::string kcommand;
+// What the server sent for the screen (its short answers and X-packet text).
+inline std::string kreply;
+
+// The `remote` command under Kermit: "bye", "finish", "cwd dir" and "directory [spec]" become
+// generic commands L, F, C and D, any other text a host command. Shows the server's answer;
+// returns the transfer result.
+int kremote(const std::string& text);
