@@ -75,6 +75,16 @@ KPacket rpack() {
                 return k;
             }
         }
+        if (inlen == static_cast<int>(sizeof inbuf)) inlen = 0;
+        // What the line already delivered is taken in one piece; the keyboard is looked at
+        // only when the line has to be waited for.
+        if (!vlinehook && !qempty(comq)) {
+            const int k =
+                unqbytes(comq, inbuf + inlen, static_cast<int>(sizeof inbuf) - inlen, 0x100);
+            if (k == 0) unqchar(comq); // not a byte: dropped
+            inlen += k;
+            continue;
+        }
         if (vkeyabort()) kfatal(ccabmsg, 2);
         int c = vgetc(secs);
         if (c == -1) kfatal(ccabmsg, 2);
@@ -136,29 +146,71 @@ void sendone(const std::string& path) {
     if (!ans.empty())
         xferstats(XS_MSG, sfmt("File being saved on remote machine as %s", peertext(ans).c_str()));
     seq = (seq + 1) & 63;
-    const int room = kroom(peer, capas, bct) - 5; // the longest encoding of one byte
-    uint8_t buf[4096];
+    // Packets as long as agreed while the line is clean. A retry halves the length (down to a
+    // basic packet) and the unanswered packet is cut again from the same bytes, so a noisy line
+    // still gets packets through; every 8 answered packets double it again.
+    const int most = kroom(peer, capas, bct) - 5; // room for the longest encoding of one byte
+    const int least = std::min(most, kroom(peer, 0, bct) - 5);
+    int room = most, clean = 0;
+    std::vector<uint8_t> pend; // bytes read and not yet acknowledged, from `at`
+    size_t at = 0;
+    bool eof = false, stop = false;
     std::string pkt;
-    bool stop = false;
-    for (int n; !stop && (n = f.rdfile(buf, sizeof buf)) > 0;) {
-        for (int i = 0; i < n && !stop; i++) {
-            std::string enc;
-            kencode(buf[i], coding, enc);
-            if (static_cast<int>(pkt.size() + enc.size()) > room) {
-                std::string a = exchange('D', pkt);
-                seq = (seq + 1) & 63;
-                pkt.clear();
-                if (!a.empty() && (a[0] == 'X' || a[0] == 'Z')) stop = true; // receiver stops
-            }
-            pkt += enc;
-            fbytcnt++;
-            xferstats(XS_TICK);
+    while (!stop) {
+        if (!eof && pend.size() - at < static_cast<size_t>(room)) {
+            pend.erase(pend.begin(), pend.begin() + static_cast<long>(at));
+            at = 0;
+            uint8_t buf[8192];
+            const int n = f.rdfile(buf, sizeof buf);
+            if (n <= 0)
+                eof = true;
+            else
+                pend.insert(pend.end(), buf, buf + n);
+            continue;
         }
-    }
-    if (!stop && !pkt.empty()) {
-        std::string a = exchange('D', pkt);
+        if (at == pend.size()) break;
+        int tries = 0;
+        size_t used = 0;
+        std::string a;
+        for (bool sent = false; !sent;) {
+            pkt.clear();
+            used = 0;
+            while (at + used < pend.size()) {
+                const size_t before = pkt.size();
+                kencode(pend[at + used], coding, pkt);
+                if (static_cast<int>(pkt.size()) > room) {
+                    pkt.resize(before);
+                    break;
+                }
+                used++;
+            }
+            for (;;) {
+                if (++tries > 10) kfatal(tmabmsg, 1);
+                spack('D', seq, pkt);
+                KPacket k = rpack();
+                if (k.ok && k.type == 'E') kfatal(peermsg(k.data), 1, false);
+                if (k.ok && ((k.type == 'Y' && k.seq == seq) ||
+                             (k.type == 'N' && k.seq == ((seq + 1) & 63)))) {
+                    a = k.type == 'Y' ? k.data : "";
+                    sent = true;
+                    break;
+                }
+                clean = 0;
+                if (room > least && pkt.size() > static_cast<size_t>(least)) {
+                    room = std::max(least, room / 2);
+                    break; // cut the packet again, shorter
+                }
+            }
+        }
         seq = (seq + 1) & 63;
-        if (!a.empty() && (a[0] == 'X' || a[0] == 'Z')) stop = true;
+        at += used;
+        fbytcnt += static_cast<long>(used);
+        xferstats(XS_TICK);
+        if (++clean >= 8 && room < most) {
+            room = std::min(most, room * 2);
+            clean = 0;
+        }
+        if (!a.empty() && (a[0] == 'X' || a[0] == 'Z')) stop = true; // the receiver stops
     }
     exchange('Z', stop ? "D" : "");
     seq = (seq + 1) & 63;
@@ -177,8 +229,8 @@ void defaults() {
     mine.rept = '~';
     // Long packets only when the other side offers them too; a peer sending the nine basic
     // fields sees exactly those nine in the answer.
-    mine.capas = kp::CAP_LONG;
-    mine.maxlx = kp::MAXLONG;
+    mine.capas = klongmax >= 10 ? kp::CAP_LONG : 0;
+    mine.maxlx = std::clamp(klongmax, 10, kp::MAXLONG);
     peer = KParams{};
     coding = KCoding{};
     bct = 1;

@@ -128,7 +128,7 @@ TEST(KermitServer, GetAndRemoteCommands) {
                     readfile(run->dir().file(name).string()) == data)
             << name;
     cmd("get nosuch.bin .", "failed");
-    EXPECT_NE(run->screen().find("nosuch"), std::string::npos) << run->screen();
+    EXPECT_NE(run->output().find("Get failed on file: nosuch.bin"), std::string::npos);
     cmd("remote cwd " + other.path().string(), "received, success");
     cmd("remote directory", "only-in-other");
     cmd("remote echo hi-there", "hi-there");

@@ -1,0 +1,206 @@
+// Kermit and YMODEM figures beside the independent peers, on socat pseudo-serial pairs, in
+// seconds for the same random file, one run:
+//   - Kermit with 90-byte packets and window 1, each way: VORN against C-Kermit, beside C-Kermit
+//     against itself with the same settings;
+//   - Kermit with long packets (VORN offers 9024), each way, beside the best of C-Kermit against
+//     itself with long packets and sliding windows;
+//   - YMODEM-1K: VORN sending to lrzsz rb and to VORN, beside lrzsz sb to rb.
+// Each figure is the best of three runs (the machine is shared). Needs socat, C-Kermit and lrzsz.
+// Usage: bench_kermit [MiB, default 2]
+#include "core/start.h"
+#include "ports/com.h"
+#include "ports/lock.h"
+#include "ports/settings.h"
+#include "transfer/kermit.h"
+#include "transfer/xfer.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+using clk = std::chrono::steady_clock;
+
+std::string readfile(const std::string& p) {
+    std::ifstream f(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+// A socat pair; the two /dev/pts names.
+struct Pair {
+    pid_t pid = -1;
+    std::string a, b;
+    explicit Pair(const std::string& dir) {
+        const std::string la = dir + "/la", lb = dir + "/lb";
+        fs::remove(la), fs::remove(lb);
+        pid = fork();
+        if (pid == 0) {
+            int null = open("/dev/null", O_RDWR);
+            dup2(null, 2);
+            execlp("socat", "socat", ("pty,raw,echo=0,link=" + la).c_str(),
+                   ("pty,raw,echo=0,link=" + lb).c_str(), nullptr);
+            _exit(127);
+        }
+        for (int i = 0; i < 500 && (!fs::exists(la) || !fs::exists(lb)); i++)
+            usleep(10000); // start-up of the helper; no other way to learn it is ready
+        std::error_code ec;
+        a = fs::canonical(la, ec).string();
+        b = fs::canonical(lb, ec).string();
+    }
+    ~Pair() {
+        if (pid > 0) kill(pid, SIGTERM), waitpid(pid, nullptr, 0);
+    }
+};
+
+// A peer command in `dir`, in its own session with the pseudo-terminal as its terminal.
+pid_t peer(const std::string& cmd, const std::string& dir, const std::string& tty) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        setsid();
+        if (chdir(dir.c_str()) != 0) _exit(126);
+        int fd = open(tty.c_str(), O_RDWR); // C-Kermit transfers on its controlling terminal
+        int null = open("/dev/null", O_WRONLY);
+        if (fd < 0 || null < 0) _exit(126);
+        dup2(fd, 0), dup2(fd, 1), dup2(null, 2);
+        const std::string line = "exec " + cmd;
+        execl("/bin/sh", "sh", "-c", line.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    return pid;
+}
+
+// One VORN side in a child process: the line opened, no console.
+pid_t vorn(const std::string& port, const std::string& dir, bool sender, const std::string& what,
+           int prot, int longmax) {
+    pid_t pid = fork();
+    if (pid != 0) return pid;
+    int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    ttyfd = -1;
+    xorqflag = 1;
+    lockpre = dir + "/LCK..%s";
+    if (cominit(port.c_str()) != 0 || COM->vt("") != 0) _exit(3);
+    statflag = 0;
+    errprot = prot;
+    klongmax = longmax;
+    int r = sender ? snd(what.c_str(), "") : rcv("", what.c_str());
+    comexit();
+    _exit(r);
+}
+
+struct Side {
+    bool isvorn;
+    std::string cmd; // the peer command; a sender's file goes at %f, else at the end
+    int longmax = 9024;
+};
+
+// Seconds from start to both ends done with the file arrived intact; -1 on a failure.
+double once(const std::string& dir, const std::string& file, const Side& tx, const Side& rx,
+            int prot) {
+    Pair p(dir);
+    const std::string dest = dir + "/dest";
+    fs::remove_all(dest);
+    fs::create_directory(dest);
+    const auto t0 = clk::now();
+    pid_t r = rx.isvorn ? vorn(p.b, dir, false, dest, prot, rx.longmax) : peer(rx.cmd, dest, p.b);
+    std::string cmd = tx.cmd;
+    if (cmd.find("%f") != std::string::npos)
+        cmd.replace(cmd.find("%f"), 2, file);
+    else
+        cmd += " " + file;
+    pid_t s = tx.isvorn ? vorn(p.a, dir, true, file, prot, tx.longmax) : peer(cmd, dir, p.a);
+    int st1 = 0, st2 = 0;
+    waitpid(s, &st1, 0);
+    waitpid(r, &st2, 0);
+    const double t = std::chrono::duration<double>(clk::now() - t0).count();
+    const std::string name = fs::path(file).filename().string();
+    std::string got = readfile(dest + "/" + name);
+    if (got.empty()) got = readfile(dest + "/RANDOM.BIN"); // C-Kermit's common form
+    const bool ok = WIFEXITED(st1) && WEXITSTATUS(st1) == 0 && WIFEXITED(st2) &&
+                    WEXITSTATUS(st2) == 0 && got == readfile(file);
+    return ok ? t : -1;
+}
+
+double best(const std::function<double()>& f) {
+    double b = -1;
+    for (int i = 0; i < 3; i++) {
+        const double t = f();
+        if (t > 0 && (b < 0 || t < b)) b = t;
+    }
+    return b;
+}
+
+void row(const std::string& what, double ours, double peer) {
+    const double ratio = ours > 0 && peer > 0 ? peer / ours : 0;
+    printf("%-52s %8.2f %8.2f %6.2fx%s\n", what.c_str(), ours, peer, ratio,
+           ours < 0 || peer < 0 ? "  (a run failed)" : "");
+    fflush(stdout);
+}
+} // namespace
+
+int main(int argc, char** argv) {
+    const size_t mb = argc > 1 ? static_cast<size_t>(atoi(argv[1])) : 2;
+    char tmpl[] = "/tmp/vorn-bench-kermit-XXXXXX";
+    if (!mkdtemp(tmpl)) return 1;
+    const std::string dir = tmpl;
+    std::mt19937 g(11);
+    std::string rnd(mb << 20, '\0');
+    for (auto& ch : rnd)
+        ch = static_cast<char>(g());
+    const std::string file = dir + "/random.bin";
+    std::ofstream(file, std::ios::binary) << rnd;
+    printf("%zu MiB random, seconds (best of 3); ratio = peer / vorn\n", mb);
+    printf("%-52s %8s %8s %7s\n", "workload", "vorn", "peer", "ratio");
+
+    const std::string ck = "kermit -Y -q -i";
+    const Side vk{true, "", 0}, vlong{true, "", 9024};
+    const std::string short1 = "set window 1, set block-check 3";
+    const Side ckr90{false,
+                     ck + " -C 'set receive packet-length 90, " + short1 + ", receive, exit'"};
+    // C-Kermit senders take the file name inside -C.
+    auto cksend = [&](const std::string& settings) {
+        return Side{false, ck + " -C '" + settings + ", send %f, exit'"};
+    };
+    auto run = [&](const Side& tx, const Side& rx, int prot) {
+        return best([&] { return once(dir, file, tx, rx, prot); });
+    };
+
+    // Basic packets, window 1.
+    const Side ck90s = cksend("set send packet-length 90, " + short1);
+    row("Kermit 90-byte window 1, vorn->C-Kermit vs C-Kermit", run(vk, ckr90, 3),
+        run(ck90s, ckr90, 3));
+    row("Kermit 90-byte window 1, C-Kermit->vorn vs C-Kermit", run(ck90s, vk, 3),
+        run(ck90s, ckr90, 3));
+
+    // Long packets: C-Kermit's best against itself, with sliding windows.
+    double ckbest = -1;
+    for (const char* s : {"set window 30", "set window 31, set receive packet-length 9024"}) {
+        const Side r{false, ck + " -C '" + std::string(s) + ", receive, exit'"};
+        const double t = run(cksend(s), r, 3);
+        if (t > 0 && (ckbest < 0 || t < ckbest)) ckbest = t;
+    }
+    const Side ckrlong{false,
+                       ck + " -C 'set receive packet-length 9024, set window 1, receive, exit'"};
+    row("Kermit long packets, vorn->C-Kermit vs C-Kermit best", run(vlong, ckrlong, 3), ckbest);
+    row("Kermit long packets, C-Kermit->vorn vs C-Kermit best",
+        run(cksend("set send packet-length 9024"), vlong, 3), ckbest);
+
+    // YMODEM-1K beside lrzsz.
+    const Side rb{false, "rb -q -y"}, sb{false, "sb -q -k"}, vy{true, ""};
+    const double lr = best([&] { return once(dir, file, sb, rb, 5); });
+    row("YMODEM-1K, vorn->rb vs sb->rb", best([&] { return once(dir, file, vy, rb, 5); }), lr);
+    row("YMODEM-1K, vorn->vorn vs sb->rb", best([&] { return once(dir, file, vy, vy, 5); }), lr);
+    fs::remove_all(dir);
+    return 0;
+}
