@@ -104,6 +104,8 @@ int getinsync(Tx& t, bool wantack, int seconds) {
             return c;
         case ABORT:
             txfail(t, ccabmsg, 2);
+        case LOST:
+            txfail(t, lostmsg);
         case ZCAN:
         case ZABORT:
         case ZFIN:
@@ -159,16 +161,23 @@ int zsendfdata(Tx& t) {
                 const int c = t.src.poll();
                 if (c == TIMEOUT) break;
                 if (c == ABORT) txfail(t, ccabmsg, 2);
+                if (c == LOST) txfail(t, lostmsg);
                 if (c == ZPAD || c == CAN) {
-                    if (c == CAN) qchar(c, comq);
+                    t.src.unget(c);
                     const int a = getinsync(t, true, 10);
                     if (a == ZACK) continue;
                     answer = a;
                     break;
                 }
                 if ((c & 0x7f) == XOFF) {
+                    // Held by the receiver; an XOFF made by noise is never followed by an
+                    // XON, so sending goes on after a while anyway.
                     zflush(t.out);
-                    while ((t.src.get(10) & 0x7f) != XON) {
+                    for (int x = t.src.get(2); x >= 0 && (x & 0x7f) != XON; x = t.src.get(2)) {
+                        if (x == ZPAD || x == CAN) {
+                            t.src.unget(x);
+                            break;
+                        }
                     }
                 }
             }
@@ -349,6 +358,8 @@ void getzrxinit(Tx& t) {
             txfail(t, cxabmsg);
         case ABORT:
             txfail(t, ccabmsg, 2);
+        case LOST:
+            txfail(t, lostmsg);
         case TIMEOUT:
         case ZRQINIT: // the other side sends as well, or our invitation crossed its own
             continue;
@@ -389,7 +400,7 @@ void sndzmodem() {
             zflush(t.out);
             break;
         }
-        if (c == ZCAN || c == TIMEOUT || c == ABORT) break;
+        if (c == ZCAN || c == TIMEOUT || c == ABORT || c == LOST) break;
     }
     (void)names;
     done(t.skipped || t.failed ? 1 : 0);
