@@ -355,6 +355,10 @@ int vornmain(int argc, char** argv) {
     }
     if (!server) {
         if (cflag && zmprot()) {
+            // Remote command mode serves on the line named with -l, when no script opened one.
+            if (!portlist.empty() && !connected && comfd < 0 &&
+                connservice(portlist.c_str(), 1) <= 0)
+                doneterm(0);
             server = true;
         } else if (!portlist.empty() && !connected) {
             if (connservice(portlist.c_str(), 1) <= 0) doneterm(0);

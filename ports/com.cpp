@@ -300,8 +300,11 @@ int netread(int fd, void* buf, int len) {
 int comwait(int seconds) {
     AlarmGuard guard;
     bool armed = false;
+    const bool hadline = comfd >= 0;
     for (;;) {
         if (!qempty(comq)) return unqchar(comq);
+        // A line that hangs up while we wait brings nothing more: no use waiting the time out.
+        if (hadline && comfd < 0) return -2;
         if (canabort) {
             // While aborting is allowed the keyboard is read, and every key but the abort key
             // is dropped.

@@ -410,7 +410,7 @@ int ZmIn::zgethdr() {
                 break;
             }
         }
-        if (c == TIMEOUT || c == ABORT || c == ERROR) return c;
+        if (c < 0) return c;
         if ((c & 0x7f) != ZPAD) {
             if ((c & 0x7f) != XON && --n <= 0) return ERROR;
             continue;

@@ -73,6 +73,7 @@ constexpr int GOTCAN = GOTOR | CAN;
 constexpr int ERROR = -1;
 constexpr int TIMEOUT = -2;
 constexpr int ABORT = -3; // the local abort key
+constexpr int LOST = -4;  // the line has hung up
 
 // Capability bits of ZRINIT's ZF0.
 constexpr int CANFDX = 0x01;
@@ -148,7 +149,7 @@ class ZmOut {
 class ZmSource {
   public:
     virtual ~ZmSource() = default;
-    // A byte 0-255, TIMEOUT after `seconds` without one, or ABORT.
+    // A byte 0-255, TIMEOUT after `seconds` without one, ABORT, or LOST.
     virtual int get(int seconds) = 0;
 };
 

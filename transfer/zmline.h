@@ -8,7 +8,14 @@ class LineSource : public zm::ZmSource {
     int get(int seconds) override;
     // A byte already waiting, or TIMEOUT at once.
     int poll();
+    // Hands `c` out again as the next byte.
+    void unget(int c) { back_ = c; }
+
+  private:
+    int back_ = -1;
 };
+
+inline constexpr const char* lostmsg = "Line lost";
 
 // Writes out what the frame layer prepared.
 void zflush(zm::ZmOut& o);

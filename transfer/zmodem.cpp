@@ -18,6 +18,7 @@
 #include <climits>
 #include <cstring>
 #include <ctime>
+#include <utility>
 #include <vector>
 
 using namespace zm;
@@ -25,18 +26,23 @@ using namespace zm;
 // ---- line glue ---------------------------------------------------------------------------
 
 int LineSource::get(int seconds) {
+    if (back_ >= 0) return std::exchange(back_, -1);
     if (!qempty(comq)) return unqchar(comq) & 0xff;
+    if (comfd < 0) return LOST;
     int c = comwait(seconds < 1 ? 1 : seconds);
     if (c == -1) return ABORT;
-    if (c < 0) return TIMEOUT;
+    if (c < 0) return comfd < 0 ? LOST : TIMEOUT;
     return c & 0xff;
 }
 
 int LineSource::poll() {
+    if (back_ >= 0) return std::exchange(back_, -1);
     if (!qempty(comq)) return unqchar(comq) & 0xff;
+    if (comfd < 0) return LOST;
     int c = comwait(0);
     if (c == -1) return ABORT;
-    return c < 0 ? TIMEOUT : (c & 0xff);
+    if (c < 0) return comfd < 0 ? LOST : TIMEOUT;
+    return c & 0xff;
 }
 
 void zflush(ZmOut& o) {
@@ -69,7 +75,8 @@ void zhex(ZmOut& o, int type, uint32_t pos) {
     zflush(o);
 }
 
-void zpurge(LineSource&, int ms) {
+void zpurge(LineSource& src, int ms) {
+    src.unget(-1);
     qclear(comq);
     if (comfd < 0) return;
     for (int rounds = 0; rounds < 50; rounds++) {
@@ -288,7 +295,19 @@ void closeit(Rx& r) {
 }
 
 // Receives the data of the open file from position `pos`: ZEOF, ZSKIP (or fails the batch).
+//
+// Once data flows, a quiet line means the sender waits for us: a streaming sender never
+// pauses inside a subpacket, and one that ended a subpacket with ZCRCW waits for our ZACK.
+// When a frame end or our answer was damaged both sides would wait out their time-outs, so
+// after RXQUIET seconds we ask again at our position, which every sender takes as a resync.
+constexpr int RXQUIET = 2;
+
 int rzfile(Rx& r, long pos) {
+    struct Restore {
+        ZmIn& in;
+        ~Restore() { in.timeout = 10; }
+    } restore{r.in};
+    r.in.timeout = RXQUIET;
     int tries = retries;
     long lastrpos = -1; // when the last ZRPOS went out (ms clock of time())
     auto sendrpos = [&] {
@@ -301,6 +320,14 @@ int rzfile(Rx& r, long pos) {
         if (--tries < 0) rxfail(r, tmabmsg);
         if (attn) zmputs(r);
         sendrpos();
+    };
+    // A quiet spell asks again at once, but counts as a retry only every ten seconds.
+    int silent = 0;
+    auto quiet = [&] {
+        if (++silent % (10 / RXQUIET) == 0)
+            error(tlinmsg, false);
+        else
+            sendrpos();
     };
     sendrpos();
     for (;;) {
@@ -318,8 +345,13 @@ int rzfile(Rx& r, long pos) {
                 const int c = r.in.zrdata(r.buf.data(), MAXBLK);
                 if (c == ZCAN) rxfail(r, "CANCELLED");
                 if (c == ABORT) rxfail(r, ccabmsg, 2);
-                if (c == ERROR || c == TIMEOUT) {
-                    error(c == ERROR ? blinmsg : tlinmsg, c == ERROR);
+                if (c == LOST) rxfail(r, lostmsg);
+                if (c == TIMEOUT) {
+                    quiet();
+                    break;
+                }
+                if (c == ERROR) {
+                    error(blinmsg, true);
                     break;
                 }
                 const int n = static_cast<int>(r.in.rxcount);
@@ -328,6 +360,7 @@ int rzfile(Rx& r, long pos) {
                 pos += n;
                 fpakcnt++;
                 tries = retries;
+                silent = 0;
                 xferstats(XS_TICK);
                 switch (c) {
                 case GOTCRCW:
@@ -367,7 +400,7 @@ int rzfile(Rx& r, long pos) {
             error("NAK Received", false);
             continue;
         case TIMEOUT:
-            error(tlinmsg, false);
+            quiet();
             continue;
         case ERROR:
             // Garbage while the data sent before our ZRPOS drains is expected: hunt on, and
@@ -378,6 +411,8 @@ int rzfile(Rx& r, long pos) {
             rxfail(r, cxabmsg);
         case ABORT:
             rxfail(r, ccabmsg, 2);
+        case LOST:
+            rxfail(r, lostmsg);
         case ZFIN:
             rxfail(r, "Premature ZFIN");
         default:
@@ -390,13 +425,15 @@ int rzfile(Rx& r, long pos) {
 // The end of the batch: our ZFIN, then the sender's "OO".
 void ackbibi(Rx& r) {
     for (int n = 0; n < 3; n++) {
+        // The files are all in place: the sender's "OO" is a courtesy, and on a line that
+        // hangs up as the sender ends it is often lost, so it is not waited for long.
         zhex(r.out, ZFIN, 0);
-        const int c = r.src.get(2);
+        const int c = r.src.get(1);
         if (c == 'O') {
-            r.src.get(1);
+            r.src.poll();
             return;
         }
-        if (c == TIMEOUT) return;
+        if (c < 0) return; // a time-out, or the peer hung up after its "OO" went out
     }
 }
 
@@ -429,7 +466,7 @@ void zcommand(Rx& r, size_t count) {
             ackbibi(r);
             break;
         }
-        if (t == ZCAN || t == ABORT) break;
+        if (t == ZCAN || t == ABORT || t == LOST) break;
     }
     done(result ? 1 : 0);
 }
@@ -457,6 +494,8 @@ void rcvzm() {
             hdrtype = ZRINIT;
         }
         invite = true;
+        // Between files the sender answers at once; before the first it may take its time.
+        r.in.timeout = fcnt + r.skipped + r.failed > 0 ? 3 : 10;
         const int t = r.in.zgethdr();
         switch (t) {
         case ZRQINIT:
@@ -528,6 +567,8 @@ void rcvzm() {
             rxfail(r, cxabmsg);
         case ABORT:
             rxfail(r, ccabmsg, 2);
+        case LOST:
+            rxfail(r, lostmsg);
         default:
             continue;
         }

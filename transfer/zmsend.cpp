@@ -63,7 +63,10 @@ bool zseek(Tx& t, long p) {
 }
 
 // Reads the receiver's answer. `wantack`: any ZACK returns; otherwise only one at Txpos.
-int getinsync(Tx& t, bool wantack, int seconds) {
+// `data`: while data flows a damaged header reads as a time-out, so the caller asks at once
+// with an empty ZCRCW (answered by a ZACK or a ZRPOS); a ZNAK would leave lrzsz rz reading a
+// subpacket that never comes until its own time-out.
+int getinsync(Tx& t, bool wantack, int seconds, bool data = false) {
     zflush(t.out);
     t.in.timeout = seconds;
     for (int junk = 0;;) {
@@ -104,6 +107,8 @@ int getinsync(Tx& t, bool wantack, int seconds) {
             return c;
         case ABORT:
             txfail(t, ccabmsg, 2);
+        case LOST:
+            txfail(t, lostmsg);
         case ZCAN:
         case ZABORT:
         case ZFIN:
@@ -111,6 +116,7 @@ int getinsync(Tx& t, bool wantack, int seconds) {
         default:
             fretcnt++;
             xferstats(XS_RETRY, blinmsg);
+            if (data) return TIMEOUT;
             if (++junk > retries) txfail(t, tmabmsg);
             bhdr(t, ZNAK, 0);
             zflush(t.out);
@@ -151,7 +157,7 @@ int zsendfdata(Tx& t) {
             xferstats(XS_TICK);
             if (eof) break;
             if (fe == ZCRCW) {
-                answer = getinsync(t, true, 10);
+                answer = getinsync(t, true, 3, true);
                 break;
             }
             // The reverse channel: a header means the receiver wants something.
@@ -159,16 +165,24 @@ int zsendfdata(Tx& t) {
                 const int c = t.src.poll();
                 if (c == TIMEOUT) break;
                 if (c == ABORT) txfail(t, ccabmsg, 2);
+                if (c == LOST) txfail(t, lostmsg);
                 if (c == ZPAD || c == CAN) {
-                    if (c == CAN) qchar(c, comq);
-                    const int a = getinsync(t, true, 10);
+                    // A header, or noise that looks like its start: a short wait either way.
+                    t.src.unget(c);
+                    const int a = getinsync(t, true, 2, true);
                     if (a == ZACK) continue;
                     answer = a;
                     break;
                 }
                 if ((c & 0x7f) == XOFF) {
+                    // Held by the receiver; an XOFF made by noise is never followed by an
+                    // XON, so sending goes on after a while anyway.
                     zflush(t.out);
-                    while ((t.src.get(10) & 0x7f) != XON) {
+                    for (int x = t.src.get(2); x >= 0 && (x & 0x7f) != XON; x = t.src.get(2)) {
+                        if (x == ZPAD || x == CAN) {
+                            t.src.unget(x);
+                            break;
+                        }
                     }
                 }
             }
@@ -179,7 +193,7 @@ int zsendfdata(Tx& t) {
                     t.out.zsdata(t.buf.data(), 0, ZCRCQ);
                     fe = ZCRCQ;
                 }
-                const int a = getinsync(t, true, 2);
+                const int a = getinsync(t, true, 2, true);
                 if (a == ZACK) continue;
                 answer = a;
                 break;
@@ -188,12 +202,16 @@ int zsendfdata(Tx& t) {
         if (eof) {
             for (;;) {
                 bhdr(t, ZEOF, static_cast<uint32_t>(t.txpos));
-                answer = getinsync(t, false, 3);
+                answer = getinsync(t, false, 3, true);
                 if (answer == ZACK) continue;
                 if (answer == TIMEOUT) {
                     fretcnt++;
                     xferstats(XS_RETRY, tlinmsg);
                     if (--tries < 0) txfail(t, tmabmsg);
+                    // A receiver still inside the last subpacket (its frame end was damaged)
+                    // reads this frame end, fails the CRC and asks again; to one that waits
+                    // for a header it is garbage.
+                    t.out.zsdata(t.buf.data(), 0, ZCRCE);
                     continue;
                 }
                 break;
@@ -205,10 +223,12 @@ int zsendfdata(Tx& t) {
             return 0;
         case ZSKIP:
             return ZSKIP;
-        case ZRPOS:
+        case ZRPOS: // the receiver is there: only silence in a row counts against `retries`
+            tries = retries;
             zpurge(t.src, 0);
             continue;
         case ZACK:
+            tries = retries;
             continue;
         case TIMEOUT:
             // Answers lost: an empty ZCRCW at our position brings a ZACK or a ZRPOS.
@@ -217,7 +237,7 @@ int zsendfdata(Tx& t) {
             if (--tries < 0) txfail(t, tmabmsg);
             bhdr(t, ZDATA, static_cast<uint32_t>(t.txpos));
             t.out.zsdata(t.buf.data(), 0, ZCRCW);
-            answer = getinsync(t, true, 3);
+            answer = getinsync(t, true, 3, true);
             if (answer == ZRINIT) return t.txpos < t.f.size() ? ERROR : 0;
             if (answer == ZSKIP) return ZSKIP;
             continue;
@@ -349,6 +369,8 @@ void getzrxinit(Tx& t) {
             txfail(t, cxabmsg);
         case ABORT:
             txfail(t, ccabmsg, 2);
+        case LOST:
+            txfail(t, lostmsg);
         case TIMEOUT:
         case ZRQINIT: // the other side sends as well, or our invitation crossed its own
             continue;
@@ -389,7 +411,7 @@ void sndzmodem() {
             zflush(t.out);
             break;
         }
-        if (c == ZCAN || c == TIMEOUT || c == ABORT) break;
+        if (c == ZCAN || c == TIMEOUT || c == ABORT || c == LOST) break;
     }
     (void)names;
     done(t.skipped || t.failed ? 1 : 0);

@@ -223,6 +223,25 @@ TEST(ZmodemFromSzCases, CommandsRefused) {
     quit(*rx);
 }
 
+// Server mode (remote command mode with ZMODEM as the protocol): the peer pushes a batch into
+// the server's directory, then a shell command, which is refused without `zmshell`.
+TEST(ZmodemFromSzCases, ServerTakesABatchAndRefusesAShellCommand) {
+    Bench b;
+    const Files f = {{"a.bin", randombytes(70000, 9)}, {"b.txt", textbytes(9000, 9)}};
+    putfiles(b.src, f);
+    RunOptions o;
+    VornRun srv({"-2", "-c", "-l", b.pair.a}, o);
+    const std::string home = srv.dir().path().string();
+    ASSERT_TRUE(srv.waitForOutput("[Server Mode]", 20)) << srv.screen();
+    Peer sz(b.src, b.pair.b, {"sz", "-q", "a.bin", "b.txt"});
+    EXPECT_EQ(sz.wait(srv, 60), 0) << sz.log() << srv.output();
+    expectsame(home, f);
+    Peer cmd(b.src, b.pair.b, {"sz", "-q", "-c", "!touch " + home + "/pwned"});
+    EXPECT_NE(cmd.wait(srv, 60), 0);
+    EXPECT_TRUE(srv.waitForOutput("Remote shell command refused", 20)) << srv.screen();
+    EXPECT_FALSE(fs::exists(home + "/pwned"));
+}
+
 TEST(ZmodemFromSzCases, ResumeContinuesThePartFile) {
     Bench b;
     const std::string data = randombytes(400000, 4);
