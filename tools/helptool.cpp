@@ -9,6 +9,7 @@
 // records and compares at most 10 characters, so the builder refuses an index that would lose
 // keywords: more than 230 records, two keywords alike in their first 10 characters, a link or
 // related-topic name that no keyword places, and pages that overflow what a page can hold.
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
