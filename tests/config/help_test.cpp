@@ -229,6 +229,17 @@ TEST_F(Help, HostileHelpFiles) {
     EXPECT_EQ(judge.row(5), "bad [2J]0;title 31m bytes");
     EXPECT_EQ(judge.row(2).substr(0, 6), "l0 l1 ");
 
+    // Link texts past the page's 256-byte pool: one alert; the page is still shown.
+    std::string pool = "..m Pool, $\n";
+    for (int i = 0; i < 12; i++)
+        pool += "$(" + std::string(25, static_cast<char>('a' + i)) + ")\n";
+    files(pool, {{"pool", "Pool"}});
+    out.clear();
+    show("pool", {});
+    EXPECT_EQ(out.find("\aNH"), out.rfind("\aNH"));
+    EXPECT_NE(out.find("\aNH"), std::string::npos);
+    EXPECT_EQ(judge.row(13), std::string(25, 'l'));
+
     std::string wide = "..m W, $\n" + std::string(200, 'w') + "\nbad \x1b[2J bytes\n";
     files(wide, {{"w", "W"}});
     show("w", {});
@@ -259,6 +270,35 @@ TEST_F(Help, MissingFilesAreReportedAndNotLookedForAgain) {
     out.clear();
     EXPECT_EQ(help("nothing"), 1);
     EXPECT_NE(out.find("Sorry, there's no help for that keyword"), std::string::npos) << out;
+}
+
+// The picker in menu mode, as script menus use it: letters pick the entry whose first capital
+// they name, arrows move through every entry, and ? is not a question there.
+TEST_F(Help, MenuModePicksByLetter) {
+    const struct {
+        std::vector<int> typed;
+        bool chosen;
+        const char* text;
+    } cases[] = {
+        {{'g'}, true, "Get file"},         {{'Q'}, true, "Quit"},
+        {{KC_DOWN, 13}, true, "Get file"}, {{KC_UP, 13}, true, "Quit"},
+        {{'?', 'x', 27}, false, ""},       {{' ', ' ', ' ', 13}, true, "send File"},
+    };
+    for (const auto& c : cases) {
+        hmenuclear();
+        ASSERT_TRUE(hmenuadd("send File", 5, 10, false));
+        ASSERT_TRUE(hmenuadd("Get file", 6, 10, false));
+        ASSERT_TRUE(hmenuadd("Quit", 7, 10, false));
+        EXPECT_FALSE(hmenuadd("late link", 8, 10, true)) << "links come first";
+        keys.assign(c.typed.begin(), c.typed.end());
+        std::string chosen;
+        out.clear();
+        EXPECT_EQ(hmenu(0, chosen), c.chosen) << c.text;
+        EXPECT_EQ(chosen, c.text);
+        if (!c.chosen) {
+            EXPECT_NE(out.find('\a'), std::string::npos) << "bell for ? and x";
+        }
+    }
 }
 
 TEST(HelpArgs, AnsweredBeforeTheOptions) {
