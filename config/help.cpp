@@ -412,6 +412,10 @@ std::string question() {
 
 } // namespace
 
+std::string menuhelpkey(const std::string& title, const std::string& choice) {
+    return title.substr(0, 6) + "@" + choice.substr(0, choice.find(' '));
+}
+
 int helpfiles(const char* hlp, const char* hdx) {
     helpreset();
     hlpf = std::fopen(hlp, "rb");

@@ -38,6 +38,11 @@ void hmenuclear();
 // Adds an item shown at row, col; `link` items come before the others.
 bool hmenuadd(const std::string& text, int row, int col, bool link);
 
+// The help keyword of a menu choice: the first 6 characters of the menu's title, "@" and the
+// choice's first word (the index compares 10 characters, lower-cased). A choice without a
+// topic of its own opens the first topic.
+std::string menuhelpkey(const std::string& title, const std::string& choice);
+
 // Opens the two files by path (tests, fuzzing); 1 when both opened.
 int helpfiles(const char* hlp, const char* hdx);
 // Where keys come from (the console by default; tests and the fuzz target feed their own).

@@ -201,8 +201,10 @@ TEST_F(Help, IndexLookups) {
         {"startserver", 1, lng}, {"startserv", 0, 0}, {"", 1, 0},
         {"xfer@zmode", 1, 0},    {"nothing", 0, 0},   {"k200", 1, 0},
         {"k227", 1, 0},          {"k228", 0, 0},      {"(continue)", 0, 0},
-        {"(backup)", 0, 0},
+        {"(backup)", 0, 0},      {"Menu@Xfer", 1, 0},
     };
+    EXPECT_EQ(menuhelpkey("Connect", "Node name"), "Connec@Node");
+    EXPECT_EQ(menuhelpkey("Xfer", "Zmodem"), "Xfer@Zmodem");
     for (const auto& c : cases) {
         long off = -1;
         EXPECT_EQ(findhelp(c.keyword, off), c.found) << c.keyword;
