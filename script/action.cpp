@@ -2,6 +2,7 @@
 // operating-system commands.
 #include "script/cmds.h"
 
+#include "config/menu.h"
 #include "core/escape.h"
 #include "core/fmt.h"
 #include "core/start.h"
@@ -92,9 +93,9 @@ int c_erase(const char*) {
 int c_hangup(const char*) {
     return hangup(1) ? RC_ERROR : RC_OK;
 }
-// stand-in until action commands exist
-int c_help(const char*) {
-    return notbuilt("HELP");
+// help [keyword]: the on-line manual at the keyword's topic
+int c_help(const char* keyword) {
+    return help(keyword) ? RC_ERROR : RC_OK;
 }
 // stand-in until action commands exist
 int c_init(const char*) {

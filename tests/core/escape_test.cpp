@@ -56,7 +56,7 @@ TEST(Escape, LettersPrintTheirWordsAndAct) {
         {"pkrv", "Protocol K\bKERMIT Rts/Cts V" + protos + protletters + back, 1, 8, 3},
         {"k", "K ? for help\r\n" + back, 1, 8, 0},
         {"\r", "\r\n" + back, 1, 8, 0},
-        {"?", "?\r\nHelp is not built yet\r\n", 1, 8, 0},
+        {"?", "?\r\nVORN system helpfiles not present\r\n", 1, 8, 0},
         {"w", "Writing... No capture file\r\n" + back, 1, 8, 0},
         {"cabc\r", "Connect to configuration:abc\r\nConnecting to a configuration is not built "
                    "yet\r\n" + back, 1, 8, 0},
