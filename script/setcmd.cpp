@@ -22,6 +22,7 @@
 #include "script/settab.h"
 #include "script/var.h"
 #include "transfer/capture.h"
+#include "transfer/xfer.h"
 
 #include <cstdio>
 #include <cstring>
@@ -466,11 +467,20 @@ int c_learn(const char*) {
 void lrncom(int) {}
 void lrnkey(int) {}
 void lrnend() {}
-int c_lsend(const char*) {
-    return notbuilt("LSEND");
+// lsend/usend file: the file goes out line by line or unformatted.
+namespace {
+int sendfile(const char* args, int linemode) {
+    const char* p = skipblanks(args);
+    if (!*p) return expaberr("Filename"), RC_EXPECTED;
+    const int r = ulsend(p, linemode);
+    return r == 2 ? RC_ABORT : r == 3 ? RC_EVENT : r ? RC_ERROR : RC_OK;
 }
-int c_usend(const char*) {
-    return notbuilt("USEND");
+} // namespace
+int c_lsend(const char* args) {
+    return sendfile(args, 1);
+}
+int c_usend(const char* args) {
+    return sendfile(args, 0);
 }
 
 // set option on|off; set control full.

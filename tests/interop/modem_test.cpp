@@ -489,6 +489,11 @@ TEST_F(Modem, ScriptWaitsReadsAndSendsOnTheLine) {
     EXPECT_EQ(getvar("n", false)->num, -42);
     EXPECT_EQ(run("xmit 'AT' + '^M'"), 0);
     EXPECT_EQ(readfor(peer, 3, 5), "AT\r");
+    // Terminal mode under the script ends when a match string arrives.
+    ASSERT_TRUE(writeall(peer, "xx Password:"));
+    EXPECT_EQ(run("terminal 'ogin:|word:'", &out), 0) << out;
+    EXPECT_EQ(gretval, 1);
+    EXPECT_NE(out.find("xx Password:"), std::string::npos) << out;
     // Carrier: up while the far end holds the line, gone once it hangs up (the pair goes).
     EXPECT_EQ(run("wait carrier, 2"), 0);
     EXPECT_EQ(gtimeout, 0);

@@ -1,0 +1,77 @@
+// Operating-system and console commands of scripts: names reach the system as one argument,
+// nothing on disk is replaced unasked, and files are shown as text.
+#include "capture.h"
+
+#include "core/start.h"
+#include "script/settab.h"
+#include "support/harness.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class Action : public ::testing::Test {
+  protected:
+    TempDir d;
+    fs::path was = fs::current_path();
+    void SetUp() override {
+        scriptreset();
+        qflag = 1;
+        fs::current_path(d.path());
+    }
+    void TearDown() override {
+        fs::current_path(was);
+        scriptreset();
+        qflag = 0;
+    }
+};
+
+TEST_F(Action, FileCommandsKeepWhatIsOnDisk) {
+    d.write("a", "alpha");
+    d.write("b", "beta");
+    // clang-format off
+    const struct { const char* line; int rc; const char* out; } rows[] = {
+        {"mkdir 'x;touch y'", RC_OK, ""},
+        {"mkdir 'x;touch y'", RC_ERROR, "Can't make directory: x;touch y\r\n"},
+        {"cd 'x;touch y'", RC_OK, ""},
+        {"cd ..", RC_OK, ""},
+        {"rmdir 'x;touch y'", RC_OK, ""},
+        {"rmdir nothere", RC_ERROR, "Can't remove directory: nothere\r\n"},
+        {"cd nothere", RC_ERROR, "Can't change directory to nothere\r\n"},
+        {"copy a b", RC_ERROR, "Can't create b\r\n"},
+        {"copy a b(a)", RC_OK, ""},
+        {"copy a c", RC_OK, ""},
+        {"copy nothere d", RC_ERROR, "Can't open nothere\r\n"},
+        {"copy a", RC_EXPECTED, "Copy <Source> <Destination> expected\r\n"},
+        {"rename a c", RC_ERROR, "Can't rename a to c\r\n"},
+        {"rename c e", RC_OK, ""},
+        {"erase e", RC_OK, ""},
+        {"erase e", RC_ERROR, "File not erased\r\n"},
+        {"erase '*'", RC_ERROR, "Multiple files not allowed\r\n"},
+        {"run", RC_EXPECTED, "Command line expected\r\n"},
+        {"runx exit 3", RC_ERROR, ""},
+        {"type a", RC_OK, "alpha\r\n"},
+        {"type nothere", RC_ERROR, "Can't open nothere\r\n"},
+    };
+    // clang-format on
+    for (const auto& r : rows) {
+        int rc = -1;
+        const std::string out = captured([&] { rc = docmd(r.line); });
+        EXPECT_EQ(rc, r.rc) << r.line;
+        EXPECT_EQ(out, r.out) << r.line;
+    }
+    EXPECT_FALSE(d.exists("y"));
+    EXPECT_EQ(d.read("a"), "alpha");
+    EXPECT_EQ(d.read("b"), "betaalpha");
+    EXPECT_FALSE(d.exists("c"));
+    EXPECT_EQ(gretval, 3);
+}
+
+} // namespace
