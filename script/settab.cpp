@@ -132,7 +132,7 @@ const std::vector<Setting> rows = {
     choice("charset", &defcset, charsetlist, "Default national character set",
            [](long v) {
                defcset = static_cast<int>(v);
-               if (!insysfile) emulate(emode, 0);
+               if (nrcsmode) vics200(defcset); // national replacement mode takes it at once
                return 0;
            }),
     text("descape", &estr, "Dialer escape", "+++", "Modem string: escape to command state"),

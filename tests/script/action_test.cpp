@@ -5,9 +5,11 @@
 #include "core/start.h"
 #include "script/settab.h"
 #include "support/harness.h"
+#include "support/portsupport.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 
@@ -72,6 +74,21 @@ TEST_F(Action, FileCommandsKeepWhatIsOnDisk) {
     EXPECT_EQ(d.read("b"), "betaalpha");
     EXPECT_FALSE(d.exists("c"));
     EXPECT_EQ(gretval, 3);
+}
+
+TEST_F(Action, WaitWithoutALineCountsItsSeconds) {
+    LineOnly noconsole;
+    std::string out;
+    int rc = -1;
+    const auto t = std::chrono::steady_clock::now();
+    out = captured([&] { rc = docmd("wait 1"); });
+    const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+    EXPECT_EQ(rc, RC_OK);
+    EXPECT_EQ(gtimeout, 1);
+    EXPECT_NEAR(took, 1, 0.5);
+    out = captured([&] { rc = docmd("wait t"); });
+    EXPECT_EQ(rc, RC_EXPECTED);
+    EXPECT_EQ(out, "CARRIER, NOCARRIER, number, or match string expected\r\n");
 }
 
 } // namespace

@@ -133,6 +133,7 @@ TEST_F(Settings, BadValuesGiveTheMessagesAndChangeNothing) {
         {"setsym 220, 'abcdefgh'", RC_OK, "Symbols past #223 ignored\r\n"},
         {"setcolor 16, 1", RC_EXPECTED, "Color #0 to 15 expected\r\n"},
         {"setcap 'abc', 'x'", RC_ERROR, "Termcap id must be 2 chars\r\n"},
+        {"setcap 'zz', 'x'", RC_ERROR, "Unknown capability: zz\r\n"},
         {"trans output 'ab' 'x'", RC_ERROR, "Equal length translate strings\r\n"},
         {"trans output 'z-a' 'ab'", RC_EXPECTED, "Translate source string expected\r\n"},
         {"trans sideways", RC_EXPECTED, "INPUT, OUTPUT, DISPLAY or RESET expected\r\n"},
