@@ -200,10 +200,6 @@ TEST_F(Settings, CommandsWithLogicOfTheirOwn) {
     EXPECT_EQ(maskpar, 0);
     EXPECT_EQ(run("version", &out), RC_OK);
     EXPECT_EQ(out, versionline() + "\r\n");
-    EXPECT_EQ(run("status", &out), RC_OK);
-    EXPECT_EQ(out.rfind("Set Options     Current Configuration", 0), 0u);
-    EXPECT_NE(out.find("Maskpar   OFF   Auto Logout    OFF\r\n"), std::string::npos);
-    EXPECT_NE(out.find("\r\nBlockmode OFF   Printer File   pr#.fil"), std::string::npos);
 }
 
 } // namespace
