@@ -4,6 +4,7 @@
 #include "core/start.h"
 #include "ports/com.h"
 #include "ports/service.h"
+#include "ports/telnet.h"
 #include "script/cmds.h"
 #include "support/console_fixture.h"
 #include "support/harness.h"
@@ -194,5 +195,11 @@ TEST(ServiceConnect, TheConnectCommandTakesServicesAndAddresses) {
         std::string::npos)
         << fx.output();
     EXPECT_NE(fx.output().find("Can't find command file office.con"), std::string::npos);
+    // An address without a port takes the netport setting.
+    EXPECT_EQ(c_netport(port.c_str()), 0);
+    EXPECT_EQ(c_connect("telnet:127.0.0.1"), 0);
+    EXPECT_EQ(curnodename.substr(0, 9), "127.0.0.1") << curnodename;
+    EXPECT_EQ(fx.output().find("Can't connect"), std::string::npos) << fx.output();
+    netport = -1;
     comexit();
 }
