@@ -4,6 +4,7 @@
 
 #include "core/start.h"
 #include "script/settab.h"
+#include "support/console_fixture.h"
 #include "support/harness.h"
 #include "support/portsupport.h"
 
@@ -89,6 +90,22 @@ TEST_F(Action, WaitWithoutALineCountsItsSeconds) {
     out = captured([&] { rc = docmd("wait t"); });
     EXPECT_EQ(rc, RC_EXPECTED);
     EXPECT_EQ(out, "CARRIER, NOCARRIER, number, or match string expected\r\n");
+}
+
+TEST_F(Action, ConsoleReadsTakeAPromptAndRetryNumbers) {
+    ConsoleFixture fx(false);
+    qflag = 0;
+    fx.type("Ann\rsecret\rabc\r-12\r");
+    EXPECT_EQ(docmd("read 'Name, please', x"), RC_OK); // the comma inside the quotes stays
+    EXPECT_EQ(docmd("readn y"), RC_OK);
+    EXPECT_EQ(docmd("readint 'Count? ', n"), RC_OK);
+    EXPECT_EQ(getvar("x", false)->str, "Ann");
+    EXPECT_EQ(getvar("y", false)->str, "secret");
+    EXPECT_EQ(getvar("n", false)->num, -12);
+    const std::string out = fx.output();
+    EXPECT_NE(out.find("Name, pleaseAnn"), std::string::npos) << out;
+    EXPECT_EQ(out.find("secret"), std::string::npos) << out;
+    EXPECT_NE(out.find("Numeric input expected, please re-enter:"), std::string::npos) << out;
 }
 
 } // namespace
