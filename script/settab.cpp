@@ -126,15 +126,15 @@ const std::vector<Setting> rows = {
      [](long on) { addlf = static_cast<int>(on), amode = 1; return 0; }, nullptr, 0, addlf,
      nullptr, "A line feed goes after each carriage return sent"},
     count("cdelay", &cdelay, "Char delay", "Delay after each character sent"),
-    text("dansoff", &ansoff, "Dialer answer off", "ATS0=0\r", "Modem string: auto-answer off"),
-    text("dautoans", &autoans, "Dialer autoanswer", "ATS0=1\r", "Modem string: auto-answer on"),
-    text("dconnect", &dconnect, "Dialer connect reply", "CONNECT", "Modem reply on connection"),
     choice("charset", &defcset, charsetlist, "Default national character set",
            [](long v) {
                defcset = static_cast<int>(v);
                if (nrcsmode) vics200(defcset); // national replacement mode takes it at once
                return 0;
            }),
+    text("dansoff", &ansoff, "Dialer answer off", "ATS0=0\r", "Modem string: auto-answer off"),
+    text("dautoans", &autoans, "Dialer autoanswer", "ATS0=1\r", "Modem string: auto-answer on"),
+    text("dconnect", &dconnect, "Dialer connect reply", "CONNECT", "Modem reply on connection"),
     text("descape", &estr, "Dialer escape", "+++", "Modem string: escape to command state"),
     text("devprefix", &devprefix, "Net device prefix", nullptr, "Node prefix of device paths"),
     text("dhangup", &hstr, "Dialer hangup", "ATHZ\r\r", "Modem string: hang up"),

@@ -67,7 +67,8 @@ struct Setting {
     const char* help;   // one line for help and menus
 };
 
-// Every row, in the order `set` lists its options and then the commands alphabetically.
+// Every row: the options of `set` in the order it lists them, the setting commands
+// alphabetically, then the settings without a command of their own.
 std::span<const Setting> settingstable();
 // The row whose keyword is `name` exactly (lower case), among `set` options when `setopt` is
 // true or among the setting commands when false; nullptr when none.
