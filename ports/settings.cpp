@@ -4,9 +4,13 @@
 #include "core/fmt.h"
 #include "ports/com.h"
 
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <string>
+
+#include <poll.h>
+#include <sys/ioctl.h>
 
 // ---- state -----------------------------------------------------------------------------
 
@@ -41,6 +45,7 @@ int tdelay = 0;
 namespace {
 unsigned char outrbuf[256];
 unsigned char intrbuf[256];
+unsigned char dispbuf[256];
 
 int parexpect() {
     std::string s;
@@ -73,18 +78,22 @@ long numfield(const std::string& f, long keep) {
 
 // ---- tables ----------------------------------------------------------------------------
 
-unsigned char* mktrtab(int input) {
-    unsigned char*& tab = input ? intrtab : outrtab;
+unsigned char* mktrtab(int which) {
+    unsigned char*& tab = which == 2 ? disptab : which ? intrtab : outrtab;
     if (!tab) {
-        tab = input ? intrbuf : outrbuf;
+        tab = which == 2 ? dispbuf : which ? intrbuf : outrbuf;
         for (int i = 0; i < 256; i++)
             tab[i] = static_cast<unsigned char>(i);
     }
     return tab;
 }
 
+void cleartrans() {
+    outrtab = intrtab = disptab = nullptr;
+}
+
 void cleartrtab() {
-    outrtab = intrtab = nullptr;
+    cleartrans();
     std::memset(ouigtab, 0, sizeof ouigtab);
     std::memset(inigtab, 0, sizeof inigtab);
 }
@@ -336,6 +345,17 @@ int scmd(const char* text) {
     for (; text && *text; text++)
         dcomout(static_cast<unsigned char>(*text));
     return 0;
+}
+
+int carrier() {
+    if (COM == &nulfunc || comfd < 0) return 0;
+    int bits = 0;
+    if (!(COM->flags & COMF_CONNECTION) && ioctl(comfd, TIOCMGET, &bits) == 0)
+        return (bits & TIOCM_CD) != 0;
+    pollfd p{comfd, POLLIN, 0};
+    while (poll(&p, 1, 0) < 0 && errno == EINTR) {
+    }
+    return !(p.revents & (POLLHUP | POLLERR | POLLNVAL));
 }
 
 void settingsreset() {

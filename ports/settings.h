@@ -45,8 +45,10 @@ extern unsigned char ouigtab[256]; // bytes dropped on output (non-zero entry)
 extern unsigned char inigtab[256]; // bytes dropped on input (non-zero entry)
 extern unsigned char* disptab;     // display translation table, nullptr when not set
 
-// The translation table, created as the identity when absent (input = 1 for intrtab).
-unsigned char* mktrtab(int input);
+// The translation table, created as the identity when absent: 0 output, 1 input, 2 display.
+unsigned char* mktrtab(int which);
+// Removes the three translation tables.
+void cleartrans();
 // Removes both translation tables and clears both ignore tables.
 void cleartrtab();
 
@@ -57,6 +59,13 @@ extern int tdelay;                    // delay units after a tab
 constexpr long DELAYUNIT_NS = 100000; // one delay unit: 0.1 ms of busy waiting
 // Busy-waits `units` delay units; returns at once for 0 or less.
 void delayunits(long units);
+
+// ---- carrier ---------------------------------------------------------------------------
+// 1 while the line has carrier. A serial line with modem-control lines reports its DCD
+// signal; lines without them (pseudo-terminals, network connections, a serial line whose
+// driver has no modem status) have carrier while the other end holds the connection open,
+// that is until it hangs up. The null line never has carrier.
+int carrier();
 
 // ---- operations ------------------------------------------------------------------------
 // The line-format word of the current settings.

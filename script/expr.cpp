@@ -10,6 +10,7 @@
 #include "screen/display.h"
 #include "script/cmd.h"
 #include "script/lex.h"
+#include "script/settab.h"
 #include "script/var.h"
 #include "script/vtime.h"
 
@@ -771,22 +772,10 @@ const FuncRow* isfunc(const char* name) {
 }
 
 int32_t vornsetbits() {
-    // The transfer options (addeof, compress, toupper, log, xferstat, kermecho, altchk,
-    // escctl, esc8bit) and ddtr have no settings in the program yet and count as off.
-    // clang-format off
-    const struct { int on; int32_t bit; } bits[] = {
-        {vmaskpar, 0x1},          {maskpar, 0x2},        {canabort, 0x4},
-        {cflag, 0x20},            {vdestbs, 0x40},       {echoflag, 0x100},
-        {canerror, 0x200},        {noscroll, 0x400},     {vtabex, 0x800},
-        {viewflag, 0x2000},       {revdim, 0x4000},      {exitdtr, 0x20000},
-        {preoflag, 0x40000},      {cfloflag, 0x80000},   {vtwrap, 0x1000000},
-        {fflag, 0x2000000},       {sblockmode, 0x4000000}, {vbsdel, 0x8000000},
-        {exitdisc, 0x10000000},
-    };
-    // clang-format on
-    int32_t m = 0;
-    for (const auto& b : bits)
-        if (b.on) m |= b.bit;
+    // The settings' own bits, plus the display's parity masking and the command-line mode flag.
+    int32_t m = (vmaskpar ? 0x1 : 0) | (fflag ? 0x2000000 : 0);
+    for (const Setting& s : settingstable())
+        if (s.bit && settingvalue(s)) m |= s.bit;
     return m;
 }
 

@@ -8,6 +8,7 @@
 #include "screen/vscreen.h"
 #include "script/expr.h"
 #include "script/lex.h"
+#include "script/settab.h"
 
 #include <cstdio>
 #include <cstring>
@@ -17,173 +18,110 @@ namespace {
 
 // ---- system variables ----------------------------------------------------------------------
 
+// A system variable: read and written by its own functions, or (get null) the setting of the
+// settings table that names it.
 struct SysRow {
     const char* name;
     uint8_t type;
-    bool writable;
+    void (*get)(Variable&);
+    int (*set)(const ExprValue&, int length); // nullptr: read-only
 };
-
-// clang-format off
-const SysRow sysvars[] = {
-    {"_baud", V_NUM, false},     {"_errno", V_NUM, false},    {"_filename", V_STR, true},
-    {"_retval", V_NUM, false},   {"_timeout", V_LOG, false},  {"_kermiteol", V_STR, true},
-    {"_obufsiz", V_NUM, true},   {"_escloop", V_NUM, true},   {"_row", V_NUM, false},
-    {"_col", V_NUM, false},      {"_turnchar", V_STR, true},  {"_txwindow", V_NUM, true},
-    {"_txblksiz", V_NUM, true},  {"_debug", V_NUM, true},     {"_vmin", V_NUM, true},
-    {"_vtime", V_NUM, true},     {"_rcvsync", V_NUM, true},   {"_cremark", V_STR, true},
-    {"_cnumber", V_STR, true},   {"_cbaud", V_STR, true},     {"_cparity", V_STR, true},
-    {"_cwordlen", V_STR, true},  {"_cstopbits", V_STR, true}, {"_cmode", V_STR, true},
-    {"_cemulate", V_STR, true},  {"_cxprot", V_STR, true},    {"_cprotocol", V_STR, true},
-    {"_ccaptfile", V_STR, true}, {"_clogin", V_STR, true},    {"_clogout", V_STR, true},
-    {"_cstartsrv", V_STR, true}, {"_cstopsrv", V_STR, true},  {"_ccmdfile", V_STR, true},
-    {"_cwru", V_STR, true},      {"_port", V_STR, false},     {"_version", V_STR, false},
-    {"_combufsiz", V_NUM, true}, {"_lockfile", V_STR, false}, {"_cursess", V_NUM, false},
-};
-// clang-format on
-constexpr int NSYS = sizeof sysvars / sizeof sysvars[0];
-constexpr int CFG0 = 17; // row of _cremark, the first configuration field
-
-Variable sysrows[NSYS]; // the rows getvar hands out, filled on each read
-Variable parmvar;       // _0 .. _9
 
 std::string chstr(int c) {
     return c < 0 ? std::string() : std::string(1, static_cast<char>(c));
 }
+int firstch(const ExprValue& v) {
+    return v.text[0] ? static_cast<unsigned char>(v.text[0]) : -1;
+}
+
+constexpr auto SETTING = nullptr;
+
+// The configuration text fields _cremark .. _cwru, by their place among the seventeen.
+template <int I> SysRow cfgrow(const char* name) {
+    return {name, V_STR, [](Variable& v) { v.str = cfg[I]; },
+            [](const ExprValue& val, int length) {
+                cfg[I].assign(val.text, length ? static_cast<size_t>(length) : strlen(val.text));
+                return 0;
+            }};
+}
+
+// clang-format off
+const SysRow sysvars[] = {
+    {"_baud", V_NUM, [](Variable& v) { v.num = static_cast<int32_t>(baud); }, nullptr},
+    {"_errno", V_NUM, [](Variable& v) { v.num = gerrno; }, nullptr},
+    {"_filename", V_STR, [](Variable& v) { v.str = xfername; },
+     [](const ExprValue& val, int) { xfername.assign(val.text, strnlen(val.text, 64)); return 0; }},
+    {"_retval", V_NUM, [](Variable& v) { v.num = gretval; }, nullptr},
+    {"_timeout", V_LOG, [](Variable& v) { v.num = gtimeout ? -1 : 0; }, nullptr},
+    {"_kermiteol", V_STR, [](Variable& v) { v.str = chstr(kermeol); },
+     [](const ExprValue& val, int) { if (firstch(val) >= 0) kermeol = firstch(val); return 0; }},
+    {"_obufsiz", V_NUM, SETTING, nullptr},
+    {"_escloop", V_NUM, SETTING, nullptr},
+    {"_row", V_NUM, [](Variable& v) { v.num = vdestline; }, nullptr},
+    {"_col", V_NUM, [](Variable& v) { v.num = vdestcol; }, nullptr},
+    {"_turnchar", V_STR, [](Variable& v) { v.str = chstr(turnchar); },
+     [](const ExprValue& val, int) { turnchar = firstch(val); return 0; }},
+    {"_txwindow", V_NUM, SETTING, nullptr},
+    {"_txblksiz", V_NUM, SETTING, nullptr},
+    {"_debug", V_NUM, SETTING, nullptr},
+    {"_vmin", V_NUM, SETTING, nullptr},
+    {"_vtime", V_NUM, SETTING, nullptr},
+    {"_rcvsync", V_NUM, SETTING, nullptr},
+    cfgrow<0>("_cremark"),   cfgrow<1>("_cnumber"),   cfgrow<2>("_cbaud"),
+    cfgrow<3>("_cparity"),   cfgrow<4>("_cwordlen"),  cfgrow<5>("_cstopbits"),
+    cfgrow<6>("_cmode"),     cfgrow<7>("_cemulate"),  cfgrow<8>("_cxprot"),
+    cfgrow<9>("_cprotocol"), cfgrow<10>("_ccaptfile"), cfgrow<11>("_clogin"),
+    cfgrow<12>("_clogout"),  cfgrow<13>("_cstartsrv"), cfgrow<14>("_cstopsrv"),
+    cfgrow<15>("_ccmdfile"), cfgrow<16>("_cwru"),
+    {"_port", V_STR, [](Variable& v) { v.str = COM == &nulfunc ? "" : comline; }, nullptr},
+    {"_version", V_STR, [](Variable& v) { v.str = versionline(); }, nullptr},
+    {"_combufsiz", V_NUM, [](Variable& v) { v.num = COM->combufsiz; },
+     [](const ExprValue& val, int) {
+         COM->combufsiz = val.number < 1 || val.number > 1200 ? 1200 : val.number;
+         return 0;
+     }},
+    {"_lockfile", V_STR, SETTING, nullptr},
+    {"_cursess", V_NUM, [](Variable& v) { v.num = 1; }, nullptr},
+};
+// clang-format on
+constexpr int NSYS = sizeof sysvars / sizeof sysvars[0];
+
+Variable sysrows[NSYS];      // the rows getvar hands out, filled on each read
+Variable parmvar;            // _0 .. _9
+const Setting* sysset[NSYS]; // the setting behind each row whose get is null
 
 // getsysvar: fills the row's value with the current setting.
 void getsysvar(Variable& v) {
-    int row = v.dim;
+    const SysRow& r = sysvars[v.dim];
     v.num = 0;
     v.str.clear();
-    switch (row) {
-    case 0:
-        v.num = static_cast<int32_t>(baud);
-        break;
-    case 1:
-        v.num = gerrno;
-        break;
-    case 2:
-        v.str = xfername;
-        break;
-    case 3:
-        v.num = gretval;
-        break;
-    case 4:
-        v.num = gtimeout ? -1 : 0;
-        break;
-    case 5:
-        v.str = chstr(kermeol);
-        break;
-    case 6:
-        v.num = obufsiz;
-        break;
-    case 7:
-        v.num = escloop;
-        break;
-    case 8:
-        v.num = vdestline;
-        break;
-    case 9:
-        v.num = vdestcol;
-        break;
-    case 10:
-        v.str = chstr(turnchar);
-        break;
-    case 11:
-        v.num = txwindow;
-        break;
-    case 12:
-        v.num = txblksiz;
-        break;
-    case 13:
-        v.num = vtdebug;
-        break;
-    case 14:
-        v.num = vmin;
-        break;
-    case 15:
-        v.num = vtime;
-        break;
-    case 16:
-        v.num = rcvsync;
-        break;
-    case 34:
-        v.str = COM == &nulfunc ? "" : comline;
-        break;
-    case 35:
-        v.str = versionline();
-        break;
-    case 36:
-        v.num = COM->combufsiz;
-        break;
-    case 37:
-        v.str = lockpre;
-        break;
-    case 38:
-        v.num = 1;
-        break;
-    default:
-        if (row >= CFG0 && row < CFG0 + 17) v.str = cfg[row - CFG0];
+    if (r.get) {
+        r.get(v);
+    } else if (const Setting* s = sysset[v.dim]) {
+        if (r.type == V_STR)
+            v.str = settingtext(*s);
+        else
+            v.num = static_cast<int32_t>(settingvalue(*s));
     }
 }
 
 // setsysvar: writes a setting; 0 on success.
 int setsysvar(Variable& v, const ExprValue& val, int length) {
     const SysRow& r = sysvars[v.dim];
-    if (!r.writable) return numaberr("Can't set named system variable", ""), 1;
+    const Setting* s = r.get ? nullptr : sysset[v.dim];
+    // A setting with a command of its own is only read through its variable.
+    const bool writable = r.set || (s && (s->flags & SF_NOCMD));
+    if (!writable) return numaberr("Can't set named system variable", ""), 1;
     if (val.type != r.type) return numaberr("Type mismatch in expression", ""), 1;
-    auto first = [&] { return val.text[0] ? static_cast<unsigned char>(val.text[0]) : -1; };
-    switch (v.dim) {
-    case 2:
-        xfername.assign(val.text, strnlen(val.text, 64));
-        break;
-    case 5:
-        kermeol = first() < 0 ? kermeol : first();
-        break;
-    case 6:
-        obufsiz = val.number > 512 ? 512 : val.number;
-        break;
-    case 7:
-        escloop = val.number;
-        break;
-    case 10:
-        turnchar = first();
-        break;
-    case 11:
-        txwindow = val.number;
-        break;
-    case 12:
-        txblksiz = val.number;
-        break;
-    case 13:
-        vtdebug = val.number;
-        break;
-    case 14:
-        vmin = val.number;
-        setstat();
-        break;
-    case 15:
-        vtime = val.number;
-        setstat();
-        break;
-    case 16:
-        rcvsync = val.number;
-        break;
-    case 36:
-        COM->combufsiz = val.number < 1 || val.number > 1200 ? 1200 : val.number;
-        break;
-    default:
-        if (v.dim >= CFG0 && v.dim < CFG0 + 17) {
-            cfg[v.dim - CFG0].assign(val.text, length ? length : strlen(val.text));
-            break;
-        }
-        return numaberr("Unknown system variable", ""), 1;
-    }
-    return 0;
+    if (r.set) return r.set(val, length);
+    return putsetting(*s, val.number) < 0 ? 1 : 0;
 }
 
 void initsysrows() {
     for (int i = 0; i < NSYS; i++) {
+        sysset[i] = nullptr;
+        for (const Setting& st : settingstable())
+            if (st.sysvar && !strcmp(st.sysvar, sysvars[i].name)) sysset[i] = &st;
         snprintf(sysrows[i].name, sizeof sysrows[i].name, "%s", sysvars[i].name);
         sysrows[i].type = static_cast<uint8_t>(sysvars[i].type | VT_SYS);
         sysrows[i].dim = i;
@@ -360,9 +298,9 @@ void varreset() {
     gtimeout = 0;
     kermeol = 13;
     turnchar = -1;
-    txwindow = txblksiz = rcvsync = 0;
     for (std::string& s : cfg)
         s.clear();
+    settingsdefaults();
     initsysrows();
 }
 
@@ -553,16 +491,6 @@ void initstr() {
     setstr(prfname, "pr#.fil");
     setstr(spooler, "lp");
     setstr(logfname, "vorn.log");
-    setstr(istr, "ATV1E0M1Q0S7=60\r");
-    setstr(dprefix, "ATDT");
-    setstr(dsuffix, "\r");
-    setstr(offhook, "ATA\r");
-    setstr(autoans, "ATS0=1\r");
-    setstr(ansoff, "ATS0=0\r");
-    setstr(estr, "+++");
-    setstr(hstr, "ATHZ\r\r");
-    setstr(okstr, "OK\r\n");
-    setstr(ringstr, "RING\r\n");
-    setstr(dconnect, "CONNECT");
-    setstr(lockpre, "/var/lock/LCK..%s");
+    for (const Setting& st : settingstable())
+        if (st.type == ST_TEXT && st.sdef) st.sp.put(st.sdef);
 }

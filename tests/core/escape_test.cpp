@@ -29,6 +29,11 @@ const std::string emuls = "?\r\nAllowable options are: T)ty, V)t100, 5)vt52, A)n
 } // namespace
 
 TEST(Escape, LettersPrintTheirWordsAndAct) {
+    // Where a configuration file is looked for: home, then VORNDIR.
+    const char* home = getenv("HOME");
+    const char* vd = getenv("VORNDIR");
+    const std::string searched =
+        std::string(home && *home ? home + std::string(", ") : "") + (vd ? vd : "/usr/vorn");
     struct Case {
         const char* keys;
         std::string shown; // after "\r\r\nc=>"
@@ -58,8 +63,9 @@ TEST(Escape, LettersPrintTheirWordsAndAct) {
         {"\r", "\r\n" + back, 1, 8, 0},
         {"?", "?\r\nVORN system helpfiles not present\r\n", 1, 8, 0},
         {"w", "Writing... No capture file\r\n" + back, 1, 8, 0},
-        {"cabc\r", "Connect to configuration:abc\r\nConnecting to a configuration is not built "
-                   "yet\r\n" + back, 1, 8, 0},
+        {"cabc\r", "Connect to configuration:abc\r\nCan't find command file abc.con (looked in "
+                   "the current directory, " + searched + ")\r\n" +
+                   back, 1, 8, 0},
         {"c555\r", "Connect to configuration:555\r\nNo connection specified\r\n" + back, 1, 8, 0},
         {"c\r", "Connect to configuration:\r\n" + back, 1, 8, 0},
         {"c12\x1b", "Connect to configuration:12" + back, 1, 8, 0},

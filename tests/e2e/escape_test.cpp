@@ -27,7 +27,7 @@ TEST(EscapePrompt, LettersShellEscapesAndTalk) {
         {"k", "c=>K ? for help"},
         // The protocol sub-prompt ends with the status line.
         {"pkb\r", "Protocol Binary, Xon/Xoff protocol, KERMIT Protocol"},
-        {"cabc\r", "Connect to configuration:abc\nConnecting to a configuration is not built"},
+        {"cabc\r", "Connect to configuration:abc\nCan't find command file abc.con"},
     };
     for (const auto& [keys, shows] : letters) {
         run.type(std::string("\x05") + keys);

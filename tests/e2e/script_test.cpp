@@ -272,3 +272,30 @@ TEST(Script, AMissingCommandFileOnTheCommandLineSaysWhere) {
 }
 
 } // namespace
+
+TEST(Script, SettingsShowOnTheStatusPage) {
+    // Selecting an emulation ends with a line break; the page follows.
+    check({{"main.cmd", "remark Head office\nset control on\nset maskpar off\nset tabex on\n"
+                        "baud 2400,e,7,2\ndinit 'ATZ^M'\nwru 'ID^M'\nlogin 'x'\n"
+                        "modem hayes\nemulate vt52\nxprot zmodem\nstatus\n"}},
+          "\r\n"
+          "Set Options     Current Configuration                         Keys\r\n"
+          "-------------   ------------------------------------------    -------------\r\n"
+          "Control   ON    Remark         Head office                    MENU     F1\r\n"
+          "Echo      OFF   Node/Number                                   HELP     F2\r\n"
+          "Tabex     ON    Baud rate      2400                           GOLD     F3\r\n"
+          "View      OFF   Parity         EVEN                           SHELL    F4\r\n"
+          "Addeof    ON    Wordlength     7                              CAPTURE  F5\r\n"
+          "Toupper   OFF   Stopbits       2                              PRINT    F6\r\n"
+          "Dtr       ON    Terminal Mode  FULL                           CMD      ^E\r\n"
+          "Rts       ON    Emulation      VT52                           BREAK    ^B\r\n"
+          "Ddtr      ON    Xfer Protocol  ZMODEM                         ABORT    ^C\r\n"
+          "Abort     ON    Capture Mode   CLOSED                         COMPOSE  F9\r\n"
+          "Error     ON    Capture File   capt#.fil\r\n"
+          "Log       OFF   Auto Login     ON\r\n"
+          "Maskpar   OFF   Auto Logout    OFF\r\n"
+          "Compress  ON    WRU Answerback ID^M\r\n"
+          "Esc8bit   OFF   Port\r\n"
+          "Destbs    OFF   Modem          HAYES\r\n"
+          "Blockmode OFF   Printer File   pr#.fil\r\n");
+}

@@ -433,6 +433,80 @@ TEST_F(Modem, ShownDialogsHideWhatAnswersAPasswordPrompt) {
     EXPECT_NE(out.find("*******"), std::string::npos) << out;
 }
 
+// The script's own waits on the line, against a peer the test plays: match alternatives,
+// seconds with a silence allowance, carrier, reads and sends.
+TEST_F(Modem, ScriptWaitsReadsAndSendsOnTheLine) {
+    start({"self"});
+    auto run = [](const char* line, std::string* out = nullptr) {
+        int rc = -1;
+        const std::string o = captureconsole([&] { rc = docmd(line); });
+        if (out) *out = o;
+        return rc;
+    };
+    std::string out;
+    // The second alternative arrives; in "aab" the first "a" is dropped to find "ab".
+    ASSERT_TRUE(writeall(peer, "xxBUSY\r\n"));
+    EXPECT_EQ(run("wait 'CONNECT|BUSY|NO CARRIER', 30"), 0);
+    EXPECT_EQ(gretval, 1);
+    ASSERT_TRUE(writeall(peer, "aab"));
+    EXPECT_EQ(run("dwait 'x||y|ab'", &out), 0);
+    EXPECT_EQ(gretval, 1);
+    EXPECT_NE(out.find("aab"), std::string::npos) << "dwait shows what arrives: " << out;
+    EXPECT_EQ(run("wait 'a|b|c|d|e|f|g|h|i|j|k'", &out), 1);
+    EXPECT_EQ(out, "Too many cases\r\n");
+    // The silence allowance of a match string runs out.
+    auto t = Clock::now();
+    EXPECT_EQ(run("wait 'never', 1"), 0);
+    EXPECT_EQ(gtimeout, 1);
+    EXPECT_NEAR(secs(t), 1, 0.6);
+    // Seconds: a byte every 0.3 s keeps the silence allowance from running out, so the whole
+    // 2 s pass without a time-out; then a silent line times out after the 1 s allowance.
+    std::thread chatter([&] {
+        for (int i = 0; i < 8; i++) {
+            writeall(peer, ".");
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        }
+    });
+    t = Clock::now();
+    EXPECT_EQ(run("wait 2, 1"), 0);
+    EXPECT_NEAR(secs(t), 2, 0.6);
+    EXPECT_EQ(gtimeout, 0);
+    chatter.join();
+    captureconsole([] { comflush(); });
+    t = Clock::now();
+    EXPECT_EQ(run("wait 3, 1"), 0);
+    EXPECT_NEAR(secs(t), 1, 0.6);
+    EXPECT_EQ(gtimeout, 1);
+    // Reads: a line up to CR (line feeds skipped), then a partial read that times out.
+    ASSERT_TRUE(writeall(peer, "hello\r\nab"));
+    EXPECT_EQ(run("cread s, 2"), 0);
+    EXPECT_EQ(getvar("s", false)->str, "hello");
+    EXPECT_EQ(run("cread s, 1, 5"), 0);
+    EXPECT_EQ(getvar("s", false)->str, "\nab"); // a count reads line ends too
+    EXPECT_EQ(gtimeout, 1);
+    ASSERT_TRUE(writeall(peer, "-42\r"));
+    EXPECT_EQ(run("creadint n, 2"), 0);
+    EXPECT_EQ(getvar("n", false)->num, -42);
+    EXPECT_EQ(run("xmit 'AT' + '^M'"), 0);
+    EXPECT_EQ(readfor(peer, 3, 5), "AT\r");
+    // Terminal mode under the script ends when a match string arrives.
+    ASSERT_TRUE(writeall(peer, "xx Password:"));
+    EXPECT_EQ(run("terminal 'ogin:|word:'", &out), 0) << out;
+    EXPECT_EQ(gretval, 1);
+    EXPECT_NE(out.find("xx Password:"), std::string::npos) << out;
+    // Carrier: up while the far end holds the line, gone once it hangs up (the pair goes).
+    EXPECT_EQ(run("wait carrier, 2"), 0);
+    EXPECT_EQ(gtimeout, 0);
+    EXPECT_EQ(run("wait nocarrier, 1"), 0);
+    EXPECT_EQ(gtimeout, 1);
+    kill(pair->pid(), SIGTERM);
+    t = Clock::now();
+    EXPECT_EQ(run("wait nocarrier, 10", &out), 0) << out;
+    EXPECT_EQ(gtimeout, 0);
+    EXPECT_LT(secs(t), 5);
+    releaseall();
+}
+
 } // namespace
 
 // Dialog parsing needs no modem: these end before anything is awaited, or time out at once on

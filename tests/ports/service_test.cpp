@@ -4,6 +4,7 @@
 #include "core/start.h"
 #include "ports/com.h"
 #include "ports/service.h"
+#include "ports/telnet.h"
 #include "script/cmds.h"
 #include "support/console_fixture.h"
 #include "support/harness.h"
@@ -114,7 +115,9 @@ TEST(ServiceDirectory, HomeThenVorndirNeverTheCurrentDirectoryAndOnlyTrustedFile
         getservice("myhost", t, n, 0);
         EXPECT_EQ(n, expect) << where << " " << loose;
         if (*loose) {
-            EXPECT_NE(fx.output().find("can be written by other users: not used"), std::string::npos) << where;
+            EXPECT_NE(fx.output().find("can be written by other users: not used"),
+                      std::string::npos)
+                << where;
         }
     }
 }
@@ -191,6 +194,12 @@ TEST(ServiceConnect, TheConnectCommandTakesServicesAndAddresses) {
         fx.output().find("Attempting connection to LOOP (telnet:127.0.0.1:" + port + ")...\r\n"),
         std::string::npos)
         << fx.output();
-    EXPECT_NE(fx.output().find("configuration is not built yet"), std::string::npos);
+    EXPECT_NE(fx.output().find("Can't find command file office.con"), std::string::npos);
+    // An address without a port takes the netport setting.
+    EXPECT_EQ(c_netport(port.c_str()), 0);
+    EXPECT_EQ(c_connect("telnet:127.0.0.1"), 0);
+    EXPECT_EQ(curnodename.substr(0, 9), "127.0.0.1") << curnodename;
+    EXPECT_EQ(fx.output().find("Can't connect"), std::string::npos) << fx.output();
+    netport = -1;
     comexit();
 }

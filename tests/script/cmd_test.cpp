@@ -63,7 +63,7 @@ TEST_F(Cmd, LinesAtCommandLevel) {
         {"dis 'x'", 1, "Unknown command: 'dis'\r\n"},
         {"displayx 1", 1, "Unknown command: 'displayx'\r\n"}, {"setv v 3", 0, ""},
         {"set echo maybe", 5, "OFF or ON expected\r\n"}, {"set erro off", 0, ""},
-        {"dans", 1, "The DANSOFF command is not built yet\r\n"},
+        {"lear x", 1, "The LEARN command is not built yet\r\n"},
         {"wai", 1, "Unknown command: 'wai'\r\n"}, {"display", 0, "\r\n"}, {"display 'x';", 0, "x"},
         {"display 'a', 1, t, f", 0, "a1truefalse\r\n"},
         {"display 1 +", 1, "           ^\r\nMore input expected\r\n"},
@@ -282,20 +282,24 @@ TEST_F(Cmd, TheEndOfACalledFileCancelsItsDelay) {
 }
 
 TEST_F(Cmd, VornbitsFollowTheSettings) {
-    // At power-on: maskpar, abort, error, revdim, wrap and bsdel. The display's own parity
-    // masking is whatever the emulation chose, and tab expansion is on when the console cannot
-    // set tab stops, so those two follow their flags.
-    constexpr int32_t defaults = 0x2 | 0x4 | 0x200 | 0x4000 | 0x1000000 | 0x8000000;
+    // At power-on: maskpar, abort, addeof, compress, ddtr, error, revdim, xferstat, wrap and
+    // bsdel. The display's own parity masking is whatever the emulation chose, and tab
+    // expansion is on when the console cannot set tab stops, so those two follow their flags.
+    constexpr int32_t defaults =
+        0x2 | 0x4 | 0x8 | 0x10 | 0x80 | 0x200 | 0x4000 | 0x10000 | 0x1000000 | 0x8000000;
     ExprValue v;
     EXPECT_EQ(expr(v, "vornbits()"), V_NUM);
     EXPECT_EQ(v.number & ~0x801, defaults);
     EXPECT_EQ(v.number & 0x801, (vmaskpar ? 0x1 : 0) | (vtabex ? 0x800 : 0));
     // clang-format off
     const struct { const char* option; int32_t bit; } rows[] = {
-        {"abort", 0x4}, {"bsdel", 0x8000000}, {"control", 0x20}, {"destbs", 0x40},
-        {"echo", 0x100}, {"error", 0x200}, {"maskpar", 0x3}, {"noscroll", 0x400},
-        {"tabex", 0x800}, {"view", 0x2000}, {"revdim", 0x4000}, {"exitdtr", 0x20000},
-        {"eofopen", 0x40000}, {"consxon", 0x80000}, {"wrap", 0x1000000},
+        {"abort", 0x4}, {"addeof", 0x8}, {"compress", 0x10}, {"bsdel", 0x8000000},
+        {"control", 0x20}, {"destbs", 0x40}, {"ddtr", 0x80}, {"echo", 0x100},
+        {"error", 0x200}, {"maskpar", 0x3}, {"noscroll", 0x400}, {"tabex", 0x800},
+        {"toupper", 0x1000}, {"view", 0x2000}, {"revdim", 0x4000}, {"log", 0x8000},
+        {"xferstat", 0x10000}, {"exitdtr", 0x20000}, {"eofopen", 0x40000},
+        {"consxon", 0x80000}, {"kermecho", 0x100000}, {"altchk", 0x200000},
+        {"escctl", 0x400000}, {"esc8bit", 0x800000}, {"wrap", 0x1000000},
         {"blockmode", 0x4000000}, {"exitdisc", 0x10000000},
     };
     // clang-format on
