@@ -23,7 +23,7 @@ inline int ovemode = 0; // the emulation asked for by the last selection
 // ---- the interpreter's state (module-level, reset by emulate) ----------------------------
 constexpr int VTBUFSIZ = 80; // parameter and intermediate bytes kept: at most 79
 inline int state = 0;        // 0 ground, 1 ESC, 2 CSI, 3..6 ESC ( ) * +, 7 ESC #, 8 ESC SP,
-                             // 20..23 SCO-ANSI key programming
+                             // 10, 11 VT52 ESC Y, 20..23 SCO-ANSI key programming
 inline int ostate = 0;       // state at the last final byte
 inline char vtbuf[VTBUFSIZ]; // collected parameter bytes, NUL-terminated
 inline int vtptr = 0;        // fill level of vtbuf
@@ -157,8 +157,10 @@ void csreset();
 int dcstring(int c);
 void dcsreset();
 
-// The VT52 escapes (vt52.cpp).
+// The VT52 escapes (vt52.cpp); vt52cursor takes the row and column bytes of ESC Y (interpreter
+// states 10 and 11).
 void vt52escape(int c);
+void vt52cursor(int c);
 
 // Locking shifts of the VT220 sets: GL = G0..G3, GR = G1..G3.
 void vtlshift(int g);

@@ -840,7 +840,7 @@ void emvt100(int c) {
         c0control(c);
         return;
     }
-    if (c == 127) return;
+    if (c == 127 && state != 10 && state != 11) return; // DEL, unless a VT52 address byte
     switch (state) {
     case 0:
         emputc(c);
@@ -878,6 +878,10 @@ void emvt100(int c) {
         ostate = state;
         state = 0;
         lineattr(c);
+        return;
+    case 10:
+    case 11:
+        vt52cursor(c);
         return;
     case 8:
         vtcmd = c;

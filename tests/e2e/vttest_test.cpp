@@ -26,6 +26,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -165,4 +166,41 @@ TEST(Vttest, MenuElevenVt220Screens) {
     compare(keys, {},
             "\x05"
             "E8");
+}
+
+// Menu 7 (VT52 mode). libvterm has no VT52 mode, so vttest's own statement of what each screen
+// must show is the judge: the frame of "*" and "!", the special graphics row (as a VT100 shows
+// those letters in its graphics set, through the console's acsc), and the answer to IDENTIFY.
+TEST(Vttest, MenuSevenVt52Mode) {
+    VornRun run({"-l", "pty:vttest"});
+    ASSERT_TRUE(run.waitFor("Enter choice number", 20));
+    run.settle(0.5, 5);
+    run.type("7\r");
+    run.settle(0.8, 20);
+    std::string frame = "         " + std::string(61, '*');
+    const char* text[] = {"The screen should be cleared, and have a centered",
+                          "rectangle of \"*\"s with \"!\"s on the inside to the",
+                          "left and right. Only this, and nothing more.", "Push <RETURN>"};
+    for (int r = 1; r <= 22; r++) {
+        std::string inner(57, ' ');
+        if (r >= 9 && r <= 12) inner.replace(4, std::strlen(text[r - 9]), text[r - 9]);
+        frame += "\n         *!" + inner + "!*";
+    }
+    frame += "\n         " + std::string(61, '*');
+    EXPECT_EQ(run.screen(), frame);
+
+    run.type("\r");
+    run.settle(0.8, 20);
+    VtJudge vt100(1, 80);
+    vt100.feed("               PQRSTUVWXYZ[\\]^\033(0_`abcdefghijklmnopqrstuvwxyz{|}~");
+    std::string graphics = asconsole(vt100.row(0));
+    graphics.replace(graphics.find("^_"), 2, "^ "); // the blank glyph
+    EXPECT_EQ(run.judge().row(8), graphics);
+    EXPECT_EQ(run.judge().row(3),
+              "               PQRSTUVWXYZ[\\]^_`abcdefghijklmnopqrstuvwxyz{|}~");
+
+    run.type("\r");
+    EXPECT_TRUE(run.waitFor("Response was  <27> / Z   -- OK"));
+    run.type("\r");
+    EXPECT_TRUE(run.waitFor("Enter choice number")); // ESC < went back to VT100
 }

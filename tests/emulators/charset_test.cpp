@@ -37,6 +37,7 @@ TEST(Charsets, ReceivedBytesInEverySet) {
         {"VT100 United Kingdom", EM_VT100, 0, "\033(A#\033(B#", {G | 30, '#'}},
         {"VT100 single shift 2 lasts one character", EM_VT100, 0, "\033*0\033Nqq", {G | 18, 'q'}},
         {"VT100 SCS with an intermediate is ignored", EM_VT100, 0, "\033( 0q\033(\"4q", {'q', 'q'}},
+        {"VT52 graphics", EM_VT52, 0, "\033Fq\033Gq", {G | 18, 'q'}},
         {"VT220-7 German: [ and ~", EM_VT2207, 0, "\033(K[~", {G | 0x8e, G | 0xe1}},
         {"VT220-7 one national table for every set", EM_VT2207, 0, "\033(K\033)R[", {G | 0xf8}},
         {"VT220-7 default set from the setting", EM_VT2207, 6, "[", {G | 0x8e}},
