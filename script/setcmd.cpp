@@ -1,12 +1,15 @@
 // Setting commands: line, modem, screen, keyboard and transfer settings, and `set`.
 #include "script/cmds.h"
 
+#include "core/fmt.h"
 #include "core/start.h"
 #include "emulators/emulate.h"
 #include "ports/com.h"
 #include "ports/serial.h"
 #include "ports/settings.h"
+#include "screen/scrollback.h"
 #include "script/cmd.h"
+#include "script/expr.h"
 
 #include <cstdio>
 
@@ -194,9 +197,12 @@ int c_netport(const char*) {
 int c_netvtname(const char*) {
     return notbuilt("NETVTNAME");
 }
-// stand-in until setting commands exist
-int c_pages(const char*) {
-    return notbuilt("PAGES");
+// pages n: screen pages 1..6 (the scrollback's set hook does the work).
+int c_pages(const char* args) {
+    ExprValue v;
+    if (!numexpr(v, args)) return 1;
+    if (setpages(v.number)) return aberr("Pages must be 1 to 6\r\n");
+    return 0;
 }
 // stand-in until setting commands exist
 int c_parity(const char*) {
@@ -226,9 +232,11 @@ int c_redial(const char*) {
 int c_remark(const char*) {
     return notbuilt("REMARK");
 }
-// stand-in until setting commands exist
-int c_scrollback(const char*) {
-    return notbuilt("SCROLLBACK");
+// scrollback n: rows of scrollback (the scrollback's set hook bounds and creates it).
+int c_scrollback(const char* args) {
+    ExprValue v;
+    if (!numexpr(v, args)) return 1;
+    return setscrollback(v.number);
 }
 // stand-in until setting commands exist
 int c_session(const char*) {
