@@ -147,6 +147,26 @@ void loadpage(const Page& p) {
     if (p.curcolor >= 0 || pcscreen) vcolor(p.curcolor);
 }
 
+// A record is usable while its rows are as wide as the screen's and all lie in its own block,
+// or in the screen's block when that was not made anew (a resize) since the record was stored.
+bool intact(const Page& p) {
+    if (p.colmax < vcolmax) return false;
+    const cell* lo = p.block.data();
+    const cell* hi = lo + p.block.size();
+    if (p.begscr != vbegscr) {
+        if (p.block.empty()) return false;
+    } else if (p.block.empty()) {
+        lo = vbegscr;
+        hi = vendscr;
+    }
+    for (const cell* r : p.rows) {
+        bool own = r >= lo && r + vcolmax <= hi;
+        bool screen = p.begscr == vbegscr && r >= vbegscr && r + vcolmax <= vendscr;
+        if (!own && !screen) return false;
+    }
+    return true;
+}
+
 } // namespace
 
 // ---- storing rows --------------------------------------------------------------------------
@@ -311,6 +331,7 @@ int crpages(int n) {
         for (int r = 0; r < MAXROWS; r++)
             p.rows[r] = p.block.data() + static_cast<size_t>(r) * width;
         p.colmax = width;
+        p.begscr = vbegscr;
         p.y = p.x = 0;
         p.curattr = 0;
         p.curcolor = colormap[0];
@@ -326,9 +347,7 @@ void selpage(int n, int redraw) {
     if (n == vcurpage || n < 0 || n >= MAXPAGES) return;
     Page& from = pages[vcurpage];
     Page& to = pages[n];
-    // A record is usable while its rows are as wide as the screen's and, for page 0, while the
-    // screen's block was not made anew (a window resize) since it was stored.
-    bool usable = to.made && to.colmax >= vcolmax && (n != 0 || to.begscr == vbegscr);
+    bool usable = to.made && intact(to);
     if (!from.made || !usable) {
         _ttyout(7);
         char msg[40];
