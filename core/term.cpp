@@ -1,6 +1,7 @@
 #include "core/term.h"
 
 #include "config/menu.h"
+#include "core/escape.h"
 #include "core/fmt.h"
 #include "core/os.h"
 #include "core/start.h"
@@ -73,6 +74,22 @@ void kbdnormal() {
 bool isscrollkey(int k) {
     return k == sldchar || k == sluchar || k == spdchar || k == spuchar;
 }
+
+// While the scrollback is shown, "/" asks on the bottom row for text and shows the next older
+// row holding it (the bell when none does).
+constexpr int SBSEARCHKEY = '/';
+
+void sbfind() {
+    cpos(vlines - 1, 0);
+    vclreol(vlines - 1, 0);
+    zzprintf("Search back for: ");
+    char buf[NGETS_MAX + 1] = {};
+    if (ngets(buf, NG_ECHO | NG_ESC) == 0 && buf[0]) {
+        if (!sbsearch(buf)) bell();
+    } else {
+        sbredraw();
+    }
+}
 } // namespace
 
 void termsize() {
@@ -95,6 +112,7 @@ void termsize() {
 }
 
 int termcmd(int k) {
+    if (sbcurline && k == SBSEARCHKEY) return sbfind(), 0;
     if (!isscrollkey(k)) sbdisplay(0);
     if (compose) {
         int r = comkey(k);

@@ -175,8 +175,7 @@ void emulate(int mode, int redisplay) {
     vscregtop = 0;
     vorigin = vrelorg = 0;
     vinsmode = 0;
-    vcharset = 0;
-    setcset(0);
+    csreset();
     setprint(0);
     prauto = 0;
     prextent = 1;
@@ -188,6 +187,7 @@ void emulate(int mode, int redisplay) {
     vt200mode = 0;
     vtc18out = 0;
     vtdcson = vdcstate = vtstrign = 0;
+    dcsreset();
     int oldpc = pcscreen;
     int newpc = 0;
     pcset = 0;
@@ -198,8 +198,6 @@ void emulate(int mode, int redisplay) {
     vbegcol = 0;
     vendcol = Cols - 1;
     vmaskpar = maskpar;
-    vtsavattr = 0;
-    vtsavx = vtsavy = vtsavset = 0;
     nrcsmode = 0;
     sshift = 0;
     vcurstat = 0;
@@ -264,6 +262,7 @@ void emulate(int mode, int redisplay) {
         vkbtype &= ~128;
 
     vscregbot = vlines - 1;
+    vtsavreset();
     for (int i = 0; i < NPRGKEYS; i++)
         setprgkey(i, "");
     std::memset(vlattr, 0, sizeof vlattr);
@@ -334,6 +333,25 @@ void vt_reset() {
     vclear();
 }
 
+void vt_softreset() {
+    const int m = vemode & ~1;
+    setcursor(-1);
+    vinsmode = 0;
+    vrelorg = vorigin = 0;
+    AMon = vtwrap;
+    XNwrap = 0;
+    kdisable = 0;
+    appcur = appkey = 0;
+    vnlmode = 0;
+    vscregion = 0;
+    vscregtop = 0;
+    vscregbot = vlines - 1;
+    csreset();
+    if (m & EM_VT220) vics200(m == EM_VT2207 ? defcset : 0);
+    vsetattr(0);
+    vtsavreset();
+}
+
 void emreset0() {
     state = ostate = 0;
     vtptr = 0;
@@ -350,6 +368,9 @@ void emreset0() {
     ovemode = 0;
     unbuiltshown = 0;
     replyhook = nullptr;
+    udkallow = 1;
+    csreset();
+    dcsreset();
 }
 
 void emunbuilt(const char* what, int c) {

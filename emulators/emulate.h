@@ -23,7 +23,7 @@ inline int ovemode = 0; // the emulation asked for by the last selection
 // ---- the interpreter's state (module-level, reset by emulate) ----------------------------
 constexpr int VTBUFSIZ = 80; // parameter and intermediate bytes kept: at most 79
 inline int state = 0;        // 0 ground, 1 ESC, 2 CSI, 3..6 ESC ( ) * +, 7 ESC #, 8 ESC SP,
-                             // 20..23 SCO-ANSI key programming
+                             // 10, 11 VT52 ESC Y, 20..23 SCO-ANSI key programming
 inline int ostate = 0;       // state at the last final byte
 inline char vtbuf[VTBUFSIZ]; // collected parameter bytes, NUL-terminated
 inline int vtptr = 0;        // fill level of vtbuf
@@ -86,7 +86,13 @@ void sndcsi(const char* text);
 // Sends bytes to the host as they are (through the reply writer).
 void replyraw(const char* buf, int len);
 void vt_ident(int secondary);
+// RIS: the emulation selected afresh and the screen cleared.
 void vt_reset();
+// DECSTR: modes, margins, renditions and character sets to their power-on state; the screen,
+// the cursor and the programmed keys stay.
+void vt_softreset();
+// The saved cursor (ESC 7) to its power-on state: home, plain, the current character sets.
+void vtsavreset();
 int vtgetp1();
 int vtgetp2();
 int vtgetp3();
@@ -110,13 +116,51 @@ void vt_ss2();
 void vt_ss3();
 int doblock(int key);
 
-// The character set layer (charset.cpp): translation of printable bytes and designations.
+// ---- the character sets (charset.cpp) -------------------------------------------------------
+// Set numbers: 0..12 the national variants of ASCII (0 american), then these two.
+constexpr int SET_DMN = 13; // DEC supplemental (multinational)
+constexpr int SET_DSG = 14; // DEC special graphics
+// VT220: the set designated as G0..G3. GLset / GRset (screen/vscreen.h) say which G-set serves
+// the left and right halves: 1..4 for G0..G3, 0 for the neutral DEFset / DMNsetp.
+extern int G0set, G1set, G2set, G3set;
+// The simple model of the other emulations: each G-set is 0 ASCII, 1 United Kingdom or
+// 2 line drawing; `charset` is the one invoked (0 G0, 1 G1); vcharset the effective one, with
+// 8 added while a single shift lasts one character (savcharset is then restored).
+extern int charset, savcharset;
+extern int g0charset, g1charset, g2charset, g3charset;
+// Whether a host may program the user-defined keys (DECUDK). A setting: `set udkallow`.
+extern int udkallow;
+
+// The cell code of a received printable byte (a glyph for line drawing and PC characters);
+// with `show` it is also sent to the console.
 int grconvert(int c, int show);
+// True when printable ASCII shows as itself in the current sets (no single shift pending).
+int grplain();
+// Finishes ESC ( ) * + with `final`; returns the next interpreter state.
 int vtpcontrol(int final);
-void vt52escape(int c);
-int dcstring(int c);
+void selectcs(int set, int* target);
 void vics200(int defset);
 void setcset(int n);
+// The sets as ESC 7 saves them.
+struct CsSave {
+    int g[4];
+    int gl, gr;
+    int invoked, vcharset;
+    int simple[4];
+};
+void cssave(CsSave& s);
+void csrestore(const CsSave& s);
+// Every set back to ASCII in G0 (and special graphics in G1..G3 of the VT220 model).
+void csreset();
+// The device-control string; returns 1 when the byte after an ESC ended it and must start an
+// escape sequence of its own.
+int dcstring(int c);
+void dcsreset();
+
+// The VT52 escapes (vt52.cpp); vt52cursor takes the row and column bytes of ESC Y (interpreter
+// states 10 and 11).
+void vt52escape(int c);
+void vt52cursor(int c);
 
 // Locking shifts of the VT220 sets: GL = G0..G3, GR = G1..G3.
 void vtlshift(int g);

@@ -307,17 +307,28 @@ void ansicolor(int n) {
 
 // ---- cursor save and restore ----------------------------------------------------------------
 
+namespace {
+CsSave vtsavcs; // the character sets ESC 7 saved
+} // namespace
+
 void savestat() {
     vtsavx = vdestcol;
     vtsavy = vdestline;
     vtsavattr = vcurattr;
     vtsavset = vcharset;
+    cssave(vtsavcs);
 }
 
 void restorestat() {
-    vcharset = vtsavset;
+    csrestore(vtsavcs);
     vsetattr(vtsavattr);
     moveto(vtsavy, vtsavx);
+}
+
+void vtsavreset() {
+    vtsavx = vtsavy = vtsavattr = 0;
+    vtsavset = vcharset;
+    cssave(vtsavcs);
 }
 
 // ---- erase, insert and delete ---------------------------------------------------------------
@@ -621,7 +632,7 @@ void c0control(int c) {
     case 26: // SUB
         cancel();
         vtdcson = 0;
-        vputch(A_GLYPH | 2); // the error glyph
+        vputch(A_GLYPH | (pcset ? 0xb1 : 2)); // the error glyph: a checkerboard
         break;
     case 27: // ESC
         if (issco() && state != 0)
@@ -744,10 +755,9 @@ namespace {
 bool plainstate() {
     return !vtdcson && !vtstrign && !(prstat & (2 | 4));
 }
-// True when emvt100 would put a printable ASCII byte straight on the screen as it is. Character
-// sets that change printable ASCII are in disptab or vcharset 6 and 7.
+// True when emvt100 would put a printable ASCII byte straight on the screen as it is.
 bool plainprint() {
-    return state == 0 && plainstate() && vcharset != 6 && vcharset != 7 && !disptab;
+    return state == 0 && plainstate() && grplain() && !disptab;
 }
 bool printable(unsigned char c) {
     return c >= 0x20 && c <= 0x7e;
@@ -793,7 +803,10 @@ void emvt100(int c) {
     if (vmaskpar) c &= 0x7f;
     c &= 0xff;
     if (vtdcson) {
-        dcstring(c);
+        if (dcstring(c)) { // an ESC ended the string: the byte after it is the escape's
+            startseq(1);
+            emvt100(c);
+        }
         return;
     }
     if (state >= 20 && state <= 23) {
@@ -827,7 +840,7 @@ void emvt100(int c) {
         c0control(c);
         return;
     }
-    if (c == 127) return;
+    if (c == 127 && state != 10 && state != 11) return; // DEL, unless a VT52 address byte
     switch (state) {
     case 0:
         emputc(c);
@@ -851,6 +864,10 @@ void emvt100(int c) {
     case 5:
     case 6:
         if (c > 0x7e) return;
+        if (c < 0x30) { // an intermediate: the set's final is still to come
+            collect(c);
+            return;
+        }
         vtcmd = c;
         ostate = state;
         state = vtpcontrol(c);
@@ -861,6 +878,10 @@ void emvt100(int c) {
         ostate = state;
         state = 0;
         lineattr(c);
+        return;
+    case 10:
+    case 11:
+        vt52cursor(c);
         return;
     case 8:
         vtcmd = c;
@@ -910,6 +931,7 @@ void vtescape() {
         vt_ss3();
         break;
     case 'P': // DCS
+        dcsreset();
         vtdcson = 1;
         vdcstate = 0;
         break;
@@ -1126,7 +1148,7 @@ void vtcontrol() {
         break;
     case 'p':
         if (lead == '!') { // DECSTR
-            vt_reset();
+            vt_softreset();
         } else if (hasbyte('"') && isvt220()) { // DECSCL
             int level = vtparam(0);
             if (level == 61) {

@@ -914,9 +914,9 @@ void vclear() {
     conskn = true; // cl homes the cursor
     ccurline = ccurcol = 0;
     std::memset(vlattr, 0, sizeof vlattr);
-    for (int r = 0; r < wlines(); r++)
-        sbaddline(r);
-    std::fill(block.begin(), block.end(), static_cast<uint16_t>(' ' | clearattr()));
+    sbaddrows(wlines());
+    for (uint16_t* row : vscreen) // the rows of the page shown, wherever its block is
+        fillrow(row, clearattr());
     move(0, 0);
 }
 

@@ -195,8 +195,9 @@ const std::vector<Setting> rows = {
     count("rtime", &rtime, "Receive packet timeout", "Seconds a receiver waits"),
     number("scrollback", &vscrollback, 0, INT_MAX, "Scrollback size", "Rows of scrollback",
            [](long v) {
-               vscrollback = static_cast<int>(v);
-               if (!insysfile) sbinit(vscrollback);
+               // the scrollback bounds the rows it keeps
+               if (insysfile) vscrollback = static_cast<int>(std::min<long>(v, INT_MAX));
+               else setscrollback(static_cast<int>(std::min<long>(v, INT_MAX)));
                return 0;
            }),
     text("sshpath", &sshpath, "Ssh pathname", "/usr/local/bin/ssh", "The ssh program", SF_WORDARG),

@@ -19,8 +19,9 @@ extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int* argc, char*** arg
 namespace {
 
 // Bytes that parsers in this program care about, so random inputs reach past the first check.
-const char kInteresting[] =
-    "\x1b[;?0123456789:=%$@!\"'()+-*/<>&|^~\\\r\n\t\x7f\x9b\x90\x18" "ABCDEFHJKLMmrz";
+const char kInteresting[] = "\x1b[;?0123456789:=%$@!\"'()+-*/<>&|^~\\\r\n\t\x7f\x9b\x90\x18"
+                            "ABCDEFHJKLMmrz"
+                            "NOPYno\x8e\x8f\x9c\xfd";
 
 std::vector<uint8_t> randomInput(std::mt19937& rng, const std::vector<std::vector<uint8_t>>& pool) {
     std::vector<uint8_t> in;

@@ -44,11 +44,16 @@ class Emu {
                 static_cast<int>(bytes.size()));
         oflush();
     }
-    // Row r of screen memory as characters, trailing blanks removed.
+    // Row r of screen memory as characters, trailing blanks removed. A line-drawing glyph reads
+    // as the letter that designates it (q for a horizontal line); a PC glyph as its code.
     std::string row(int r) const {
         std::string s;
-        for (int c = 0; c < vcols; c++)
-            s += static_cast<char>(vscreen[r][c] & 0xff);
+        for (int c = 0; c < vcols; c++) {
+            int cell = vscreen[r][c];
+            int code = cell & 0xff;
+            if ((cell & A_GLYPH) && !pcset && !pcscreen) code = (code & 31) + 0x5f;
+            s += static_cast<char>(code);
+        }
         return s.erase(s.find_last_not_of(' ') + 1);
     }
     // All emulated rows joined with '\n', trailing blank rows removed.

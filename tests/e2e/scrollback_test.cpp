@@ -1,0 +1,122 @@
+// Scrollback end to end, with tmux as the user's terminal: a shell on the pty line prints 2,000
+// lines, the user reviews back with the scroll key, searches for a line, returns by typing, and
+// after the window is resized the scrollback is still there. tmux's capture-pane is the judge.
+#include "support/harness.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+std::string run(const std::string& cmd) {
+    std::string out;
+    if (FILE* p = popen(cmd.c_str(), "r")) {
+        char buf[4096];
+        for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;)
+            out.append(buf, n);
+        pclose(p);
+    }
+    return out;
+}
+
+class Tmux {
+  public:
+    explicit Tmux(const TempDir& dir) : sock_((dir.path() / "sock").string()) {}
+    ~Tmux() { run(tmux() + " kill-server 2>/dev/null"); }
+    Tmux(const Tmux&) = delete;
+    Tmux& operator=(const Tmux&) = delete;
+    std::string tmux() const { return "tmux -S '" + sock_ + "' -f /dev/null"; }
+    void keys(const std::string& k) { run(tmux() + " send-keys " + k); }
+    std::vector<std::string> rows() {
+        std::vector<std::string> r;
+        std::istringstream in(run(tmux() + " capture-pane -p"));
+        for (std::string line; std::getline(in, line);)
+            r.push_back(line.erase(line.find_last_not_of(' ') + 1));
+        return r;
+    }
+    // Polls the pane until `ok` holds for its rows; false at the deadline.
+    template <class F> bool until(F ok, double seconds = 15) {
+        auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        while (std::chrono::steady_clock::now() < end) {
+            if (ok(rows())) return true;
+            run("sleep 0.05");
+        }
+        last_ = rows();
+        return false;
+    }
+    std::string shown() const {
+        std::string s;
+        for (const auto& r : last_)
+            s += r + "\n";
+        return s;
+    }
+
+  private:
+    std::string sock_;
+    std::vector<std::string> last_;
+};
+
+bool isnum(const std::string& s, int* v) {
+    if (s.empty() || s.find_first_not_of("0123456789") != std::string::npos) return false;
+    *v = std::stoi(s);
+    return true;
+}
+} // namespace
+
+TEST(ScrollbackThroughTmux, ReviewSearchReturnAndResize) {
+    TempDir dir;
+    std::ifstream tc(std::string(VORN_SOURCE_DIR) + "/data/termcap.qal");
+    dir.write("termcap.qal", std::string(std::istreambuf_iterator<char>(tc), {}));
+    dir.write(".vornrc", "scrollback 3000\n");
+    Tmux t(dir);
+    const std::string d = dir.path().string();
+    run(t.tmux() + " new-session -d -x 80 -y 24 \"env -u TERMCAP HOME='" + d + "' VORNDIR='" + d +
+        "' TERM=tmux-256color PS1='$ ' " + VORN_BINARY + " -l pty:sh\"");
+    ASSERT_TRUE(t.until([](auto r) {
+        for (const auto& row : r)
+            if (row.find('$') != std::string::npos) return true;
+        return false;
+    })) << t.shown();
+    t.keys("'seq 1 2000' Enter");
+    int top = 0;
+    ASSERT_TRUE(t.until([&](auto r) {
+        for (size_t i = 0; i + 1 < r.size(); i++)
+            if (r[i] == "2000" && r[i + 1].find('$') != std::string::npos) return isnum(r[0], &top);
+        return false;
+    })) << t.shown();
+
+    // Three rows back, one at a time: the rows above the old top come in at the top.
+    t.keys("C-Down C-Down C-Down");
+    EXPECT_TRUE(t.until([&](auto r) {
+        int v;
+        return r.size() > 3 && isnum(r[0], &v) && v == top - 3 && r[3] == std::to_string(top);
+    })) << t.shown();
+
+    // Search back for a line: it shows at the top.
+    t.keys("/ 1234 Enter");
+    EXPECT_TRUE(t.until([](auto r) { return !r.empty() && r[0] == "1234" && r[1] == "1235"; }))
+        << t.shown();
+
+    // Typing returns to the live screen: the shell answers with a new prompt under 2000.
+    t.keys("Enter");
+    EXPECT_TRUE(t.until([](auto r) {
+        for (size_t i = 0; i + 2 < r.size(); i++)
+            if (r[i] == "2000" && r[i + 1].find('$') != std::string::npos &&
+                r[i + 2].find('$') != std::string::npos)
+                return true;
+        return false;
+    })) << t.shown();
+
+    // A bigger window keeps the scrollback.
+    run(t.tmux() + " resize-window -x 100 -y 30");
+    EXPECT_TRUE(t.until([](auto r) { return r.size() == 30; })) << t.shown();
+    t.keys("C-Down");
+    t.keys("/ 1500 Enter");
+    EXPECT_TRUE(t.until([](auto r) { return !r.empty() && r[0] == "1500"; })) << t.shown();
+    t.keys("Enter");
+}
