@@ -2,7 +2,9 @@
 // (a 0xFF byte followed by a selector) and handing some bytes over in blocks as terminal mode
 // does (0xFE and a length), on a 24- or 25-row xterm console whose output goes to nowhere.
 // Besides the sanitizers, the cursor, the region and the interpreter's buffer must stay inside
-// the screen after every byte.
+// the screen after every byte. The XTERM emulation (and, with the line in UTF-8, the others)
+// takes the bytes as UTF-8: invalid sequences, overlong forms, surrogates and SGR colours with
+// any parameters come through here too; a double-width character must never be left half.
 #include "core/start.h"
 #include "emulators/emulate.h"
 #include "ports/com.h"
@@ -18,7 +20,8 @@
 namespace {
 // clang-format off
 constexpr int modes[] = {EM_TTY,    EM_VT100,  EM_VT52,   EM_ANSI,   EM_VT2207, EM_VT2208,
-                         EM_SCOANSI, EM_TV950, EM_WYSE50, EM_PCTERM, EM_IB3101, EM_ADM1};
+                         EM_SCOANSI, EM_TV950, EM_WYSE50, EM_PCTERM, EM_IB3101, EM_ADM1,
+                         EM_XTERM,   EM_XTERM};
 // clang-format on
 constexpr int nmodes = sizeof modes / sizeof modes[0];
 
@@ -27,6 +30,13 @@ void check() {
         vtptr >= VTBUFSIZ || vscregtop < 0 || vscregbot >= vlines || vscregtop > vscregbot ||
         vlines > Lines)
         std::abort();
+    // Every double-width character has both halves.
+    for (int r = 0; r < vlines; r++)
+        for (int c = 0; c < vcols; c++) {
+            bool left = (vscreen[r][c] & C_WIDE) != 0;
+            bool right = c + 1 < vcolmax && (vscreen[r][c + 1] & C_WIDER) != 0;
+            if (left != right || (c == 0 && (vscreen[r][0] & C_WIDER))) std::abort();
+        }
 }
 } // namespace
 
@@ -38,6 +48,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     emselect(modes[(data[0] >> 1) % nmodes], data[0] & 1 ? 25 : 24, [](const char*, int) {});
+    linecs = (data[0] >> 5) & 1;
+    consutf8 = (data[0] >> 6) & 1;
     for (size_t i = 1; i < size; i++) {
         if (data[i] == 0xff && i + 1 < size) {
             int sel = data[++i];

@@ -85,6 +85,7 @@ vcell bgfill() {
 
 // The rendition of blank rows brought in by scrolling.
 vcell blankattr() {
+    if (vbce) return bgfill();
     if (vemode & kPlainBlank) return pcscreen ? pcblank() : 0;
     return static_cast<vcell>(vattr & 0xff00) | bgfill();
 }
@@ -208,7 +209,7 @@ void showcp(vcell cell) {
 
 void showbyte(vcell cell) {
     int code = cell & 0xff;
-    if (cell & (C_COLORS | 0x1fff0000)) { // a code point beyond a byte, a cluster, a colour
+    if (cell & (C_COLORS | C_CLUSTER | 0x1fff0000)) { // beyond a byte, a cluster, a colour
         showcp(cell);
         return;
     }
@@ -224,7 +225,7 @@ void showbyte(vcell cell) {
     } else if (code < 32 || code == 127 || (code >= 128 && code < 160)) {
         _ttyout(' '); // controls would act on the console instead of showing
     } else {
-        _ttyout(code);
+        _ucsout(code); // Latin-1 above 0x9f: UTF-8 on a UTF-8 console
     }
 }
 
@@ -892,6 +893,16 @@ void vuscroll(int row, int show) {
     vlattr[last] = 0;
     fillrow(p, blankattr());
     if (!show) return;
+    if (bgfill()) { // the console's scroll brings in its default colour, not this one
+        {
+            OutBatch b;
+            Neutral n;
+            _vsline(row, last);
+            conskn = false;
+        }
+        _vreline(last, 0, wcols() - 1);
+        return;
+    }
     OutBatch b;
     {
         Neutral n;
@@ -945,6 +956,7 @@ void vdscroll(int row) {
         }
         conskn = false;
     }
+    if (bgfill()) _vreline(row, 0, wcols() - 1);
     cgoto();
 }
 
@@ -1000,6 +1012,7 @@ void vsline(int from, int to) {
         conskn = false;
         if (from < to) fixcorner(to);
     }
+    if (bgfill()) _vreline(to, 0, wcols() - 1);
     cgoto();
 }
 

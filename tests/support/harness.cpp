@@ -108,8 +108,8 @@ VornRun::VornRun(std::vector<std::string> args, RunOptions opt)
         setenv("HOME", dir_.path().c_str(), 1);
         setenv("VORNDIR", dir_.path().c_str(), 1);
         setenv("TERM", opt.term.c_str(), 1);
-        for (const char* v :
-             {"VORNFLAGS", "VORNSYS", "VORNRC", "VORNEX", "VORNCWD", "TERMCAP", "LINES", "COLUMNS"})
+        for (const char* v : {"VORNFLAGS", "VORNSYS", "VORNRC", "VORNEX", "VORNCWD", "TERMCAP",
+                              "LINES", "COLUMNS", "LANG", "LC_ALL", "LC_CTYPE", "COLORTERM"})
             unsetenv(v);
         for (auto& [k, v] : opt.env)
             setenv(k.c_str(), v.c_str(), 1);
