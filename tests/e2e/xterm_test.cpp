@@ -40,8 +40,10 @@ TEST(XtermE2E, UnicodeColourSizeAndResizeReachTheScreenAndTheProgram) {
     ASSERT_TRUE(run.waitFor("TERM=xterm-256color SIZE=30 100"));
     ASSERT_TRUE(run.waitFor("caf\u00e9 \u65e5\u672c e\u0301 red deep end"));
     const VtJudge& j = run.judge();
-    int r = j.cursorRow() - 1;
-    int c = findcol(j, r, "red");
+    int r = 0, c = -1;
+    for (; r < j.rows() && c < 0; r++)
+        c = findcol(j, r, "red");
+    r--;
     ASSERT_GE(c, 0) << run.screen();
     EXPECT_EQ(j.cell(r, c).fg, 196);
     EXPECT_EQ(j.cell(r, c - 2).fg, -1); // the space before: default, not a painted colour
