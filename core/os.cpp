@@ -145,6 +145,14 @@ void osinit() {
         exit(1);
     }
     tzset();
+    // A UTF-8 locale gets UTF-8 on the console and, by default, on the line.
+    consutf8 = localeutf8() ? 1 : 0;
+    const char* ct = getenv("COLORTERM");
+    construecolor = ct && (std::strcmp(ct, "truecolor") == 0 || std::strcmp(ct, "24bit") == 0);
+    if (consutf8) {
+        setlinecs(1);
+        setmaskpar(0);
+    }
     _vinit();
     setupkeys();
 }

@@ -35,6 +35,8 @@ void donecatch(int sig) {
 }
 
 namespace {
+
+bool emuopt = false; // an option (-f, -v) chose the emulation
 bool zmprot() {
     return errprot == 6 || errprot == 7;
 }
@@ -71,6 +73,7 @@ void setoption(int c, const char* arg) {
         break;
     case 'f':
         dupmode = 1, emode = 4, fflag = 1;
+        emuopt = true;
         break;
     case 'h':
         dupmode = 2, fflag = 1;
@@ -108,6 +111,7 @@ void setoption(int c, const char* arg) {
         break;
     case 'v':
         emode = 8, dupmode = 1, fflag = 1;
+        emuopt = true;
         break;
     case 'x':
         dupmode = 0, cflag = 1, xflag = 1, fflag = 1;
@@ -286,6 +290,9 @@ int vornmain(int argc, char** argv) {
     // Whether -z was given. The line's own zflag cannot tell after a lost line: falling back to
     // the null line always sets it.
     const bool zoption = zflag;
+    // A shell on a pseudo-terminal line in a UTF-8 locale gets the emulation the programs of
+    // today expect (and tell it so by TERM), unless an option chose the emulation.
+    if (consutf8 && !emuopt && portlist.rfind("pty", 0) == 0) emode = EM_XTERM;
     if (!terminal && !xflag && !qflag) {
         std::fputs("VORN: the console is not a terminal; use -q or -x without one\n", stderr);
         std::exit(1);
@@ -433,6 +440,7 @@ void startreset() {
     dupmode = 1, emode = 8, errprot = 0, prbufsiz = 0, intbufsiz = 0, orgemode = 8;
     msave = 0, gerrno = 0, quitflag = 0;
     donesig = 0;
+    emuopt = false;
     portlist.clear(), parmptr.clear(), vornflags.clear();
     donecount = 0;
 }

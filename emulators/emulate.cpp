@@ -9,6 +9,7 @@
 #include "script/window.h"
 #include "transfer/capture.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -56,7 +57,7 @@ void ttytty(int c) {
         if (next > Cols - 1) next = Cols - 1;
         if (next <= vdestcol) return;
         for (int col = vdestcol; col < next; col++) {
-            if (vsave && vbegscr) vscreen[vdestline][col] = static_cast<uint16_t>(vcurattr | ' ');
+            if (vsave && vbegscr) vscreen[vdestline][col] = static_cast<vcell>(vcurattr | ' ');
             if (vtabex) _ttyout(' ');
         }
         if (!vtabex) _ttyout('\t');
@@ -79,8 +80,7 @@ void ttytty(int c) {
     }
     if (disptab) c = disptab[c];
     bool corner = vdestline >= vlines - 1 && vdestcol >= Cols - 1;
-    if (vsave && vbegscr)
-        vscreen[vdestline][vdestcol] = static_cast<uint16_t>(vcurattr | (c & 0xff));
+    if (vsave && vbegscr) vscreen[vdestline][vdestcol] = static_cast<vcell>(vcurattr | (c & 0xff));
     if (!(vnoscroll && corner)) _ttyout(c);
     if (++vdestcol < Cols) return;
     vdestcol = 0;
@@ -105,7 +105,7 @@ void setpcscreen(int on) {
     for (int r = 0; r < Lines && r < MAXROWS; r++) {
         if (!vscreen[r]) continue;
         for (int c = 0; c < vcolmax; c++)
-            vscreen[r][c] = static_cast<uint16_t>((vscreen[r][c] & 0xff) | (on ? 0x0700 : 0));
+            vscreen[r][c] = static_cast<vcell>((vscreen[r][c] & 0xff) | (on ? 0x0700 : 0));
     }
 }
 
@@ -192,7 +192,11 @@ void emulate(int mode, int redisplay) {
     int newpc = 0;
     pcset = 0;
     vnlmode = 0;
-    if (vcols != 80 || col132) set132col(0);
+    xtreset();
+    vextattr = 0;
+    vbce = 0;
+    // The XTERM emulation's width is the console's: leaving it is no switch of the console.
+    if (col132 || (vcols != 80 && (vemode & ~1) != EM_XTERM)) set132col(0);
     vlines = vstatus ? (Lines - 1 < 24 ? Lines - 1 : 24) : 24;
     vcols = 80;
     vbegcol = 0;
@@ -244,6 +248,13 @@ void emulate(int mode, int redisplay) {
         vmaskpar = 0;
         pcset = 1;
         break;
+    case EM_XTERM:
+        // The emulated screen is the console window, whatever its size.
+        vlines = vstatus ? Lines - 1 : Lines;
+        vcols = std::clamp(Cols, 1, MAXCOLS);
+        vmaskpar = 0;
+        vbce = 1;
+        break;
     default:
         break;
     }
@@ -270,14 +281,17 @@ void emulate(int mode, int redisplay) {
     setpcscreen(newpc);
     (void)oldpc;
     std::memcpy(colormap, pcscreen ? bwmap : usermap, sizeof colormap);
-    vcolor(bwmap[0]);
+    if (mode == EM_XTERM)
+        vcurcolor = -1; // the console's own colours, not grey on black
+    else
+        vcolor(bwmap[0]);
     vsetattr(0);
 
     ovemode = mode;
     if (mode == (vemode & ~1)) return;
     vemode = mode | (vemode & 1);
     if (mode == EM_TTY) return;
-    if (!(mode & (EM_PCTERM | EM_SCOANSI)) && vdestline > 23) {
+    if (!(mode & (EM_PCTERM | EM_SCOANSI | EM_XTERM)) && vdestline > 23) {
         vclreos(24, 0);
         cpos(23, vdestcol);
     }
@@ -291,8 +305,12 @@ void emulate(int mode, int redisplay) {
 
 void setmaskpar(int on) {
     maskpar = on ? 1 : 0;
-    constexpr int own = EM_VT2207 | EM_VT2208 | EM_SCOANSI | EM_WYSE60 | EM_PCTERM;
+    constexpr int own = EM_VT2207 | EM_VT2208 | EM_SCOANSI | EM_WYSE60 | EM_PCTERM | EM_XTERM;
     if (!((vemode & ~1) & own)) vmaskpar = maskpar;
+}
+
+void setlinecs(int utf8) {
+    linecs = utf8 ? 1 : 0;
 }
 
 void replyraw(const char* buf, int len) {
@@ -364,6 +382,7 @@ void emreset0() {
     vtwrap = 1;
     noscroll = sblockmode = defcset = vdestbs = vtabex = 0;
     revdim = maskpar = 1;
+    linecs = 0;
     vemode = EM_VT100;
     ovemode = 0;
     unbuiltshown = 0;

@@ -59,6 +59,10 @@ inline int defcset = 0;    // default national set (VT220-7)
 inline int vdestbs = 0;    // destructive backspace
 inline int vtabex = 0;     // expand tabs into spaces on the console
 inline int maskpar = 1;    // received bytes are cut to 7 bits unless the emulation is 8-bit
+// The line's character set: 1 UTF-8 (decoded before the interpreter, in every emulation of the
+// DEC family but SCO-ANSI, which is a PC code page by nature), 0 bytes. XTERM always decodes.
+// Start-up takes it from the locale; with UTF-8 parity masking starts off.
+inline int linecs = 0;
 
 // Longest text of a host-programmed key (the keys themselves live with the keyboard).
 constexpr int PRGKEYMAX = 79;
@@ -71,6 +75,8 @@ constexpr int PRGKEYMAX = 79;
 // once unless the current emulation decides the masking itself (VT220, SCO-ANSI, PC-term,
 // Wyse 60).
 void setmaskpar(int on);
+// ==== `set linecs utf8|8bit` hook (for the settings table): the line's character set. ====
+void setlinecs(int utf8);
 
 // ---- entry points --------------------------------------------------------------------------
 void ttyout(int c);
@@ -170,6 +176,26 @@ void vtrshift(int g);
 // after one line saying so: emunbuilt).
 void ttytty(int c);
 void emunbuilt(const char* what, int c);
+
+// The XTERM emulation (xterm.cpp): UTF-8 decoding in front of emvt100's interpreter.
+inline int xtpaste = 0;    // the host asked for bracketed paste (2004)
+inline int xtmouse = 0;    // the host asked for mouse reports: 0, 1000 clicks, 1002 drags too
+inline int xtsgrmouse = 0; // ... in the SGR form (1006)
+inline int xtcursor = 0;   // cursor style asked for (DECSCUSR 0..6)
+// One received byte: decoded, then interpreted.
+void emxterm(int c);
+// emvt100's interpreter for one byte or decoded control below U+00A0.
+void emvt100b(int c);
+// No UTF-8 sequence is half received.
+bool xtidle();
+// Columns a code point takes: 2 wide, 1, 0 a combining mark, -1 a control.
+int xtwidth(int cp);
+// The XTERM emulation's control sequences, tried before the VT100 ones: true when handled.
+bool xtcontrol();
+// Its private modes (CSI ? h / l), looked at before the VT100 ones.
+void xtqcontrol();
+// Power-on state of the XTERM additions (run at every selection).
+void xtreset();
 
 // Interpreters of the other families.
 void emtv925(int c);

@@ -772,7 +772,7 @@ int emvt100s(const unsigned char* p, int n) {
     int i = 0;
     while (i < n && !wactive && vbegscr && (vemode & ~1) == m) {
         bool capt = castat == 2 && !nocapt;
-        if (printable(p[i]) && plainprint()) {
+        if (printable(p[i]) && plainprint() && xtidle()) {
             int k = i + 1;
             while (k < n && printable(p[k]))
                 k++;
@@ -800,6 +800,14 @@ int emvt100s(const unsigned char* p, int n) {
 }
 
 void emvt100(int c) {
+    if (mode() == EM_XTERM || (linecs && mode() != EM_SCOANSI)) {
+        emxterm(c);
+        return;
+    }
+    emvt100b(c);
+}
+
+void emvt100b(int c) {
     if (vmaskpar) c &= 0x7f;
     c &= 0xff;
     if (vtdcson) {
@@ -828,7 +836,7 @@ void emvt100(int c) {
                 startseq(2);
                 return;
             }
-        } else if (vt200mode == 2) {
+        } else if (vt200mode == 2 || mode() == EM_XTERM) {
             c1control(c);
             return;
         }
@@ -975,6 +983,7 @@ void vtescape() {
 
 // CSI + final.
 void vtcontrol() {
+    if (mode() == EM_XTERM && xtcontrol()) return;
     const int w = fvcols();
     const char lead = vtbuf[0];
     switch (vtcmd) {
@@ -1227,6 +1236,7 @@ void vtcontrol() {
 
 // CSI ? ... final: private modes, selective erase, printing and reports.
 void vtqcontrol() {
+    if (mode() == EM_XTERM) xtqcontrol();
     switch (vtcmd) {
     case 'h':
     case 'l': {

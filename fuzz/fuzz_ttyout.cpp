@@ -5,6 +5,9 @@
 // xterm console whose output goes to nowhere. Bytes count as received from the host, so the
 // user-defined key strings are taken. Besides the sanitizers, the cursor, the region, the
 // interpreter's buffer, the programmed keys and the view must stay in bounds after every byte.
+// The XTERM emulation (and, with the line in UTF-8, the others) takes the bytes as UTF-8:
+// invalid sequences, overlong forms, surrogates and SGR colours with any parameters come
+// through here too; a double-width character must never be left half.
 #include "core/start.h"
 #include "emulators/emulate.h"
 #include "ports/com.h"
@@ -22,7 +25,8 @@
 namespace {
 // clang-format off
 constexpr int modes[] = {EM_TTY,    EM_VT100,  EM_VT52,   EM_ANSI,   EM_VT2207, EM_VT2208,
-                         EM_SCOANSI, EM_TV950, EM_WYSE50, EM_PCTERM, EM_IB3101, EM_ADM1};
+                         EM_SCOANSI, EM_TV950, EM_WYSE50, EM_PCTERM, EM_IB3101, EM_ADM1,
+                         EM_XTERM,   EM_XTERM};
 // clang-format on
 constexpr int nmodes = sizeof modes / sizeof modes[0];
 
@@ -34,6 +38,13 @@ void check() {
         std::abort();
     for (const std::string& k : prgkeys)
         if (k.size() > PRGKEYMAX) std::abort();
+    // Every double-width character has both halves.
+    for (int r = 0; r < vlines; r++)
+        for (int c = 0; c < vcols; c++) {
+            bool left = (vscreen[r][c] & C_WIDE) != 0;
+            bool right = c + 1 < vcolmax && (vscreen[r][c + 1] & C_WIDER) != 0;
+            if (left != right || (c == 0 && (vscreen[r][0] & C_WIDER))) std::abort();
+        }
 }
 
 // The user's and the host's work on the scrollback and the pages.
@@ -78,6 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     emselect(modes[(data[0] >> 1) % nmodes], data[0] & 1 ? 25 : 24, [](const char*, int) {});
     vtfkeyl = 0;
     vfromhost = 1;
+    linecs = (data[0] >> 5) & 1;
+    consutf8 = (data[0] >> 6) & 1;
     for (size_t i = 1; i < size; i++) {
         if (data[i] == 0xff && i + 1 < size) {
             int sel = data[++i];

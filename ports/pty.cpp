@@ -48,7 +48,7 @@ constexpr TermName termnames[] = {
     {EM_ADM1, "adm1"},     {EM_TV925, "tvi925"},   {EM_WYSE60, "wyse60"}, {EM_VT52, "vt52"},
     {EM_ANSI, "ansi"},     {EM_TV912, "tvi912"},   {EM_WYSE50, "wyse50"}, {EM_VT2207, "vt220"},
     {EM_VT2208, "vt220"},  {EM_PCTERM, "wyse60"},  {EM_SCOANSI, "ansi"},  {EM_IB3101, "ibm3101"},
-    {EM_TV950, "tvi950"},
+    {EM_TV950, "tvi950"},  {EM_XTERM, "xterm-256color"},
 };
 // clang-format on
 constexpr const char* fallback[] = {"vt102", "vt100", "ansi", "dumb"};
@@ -454,7 +454,7 @@ int ptyexit() {
 }
 
 int ptyerase(int mode) {
-    return (mode & EM_VT220) && vbsdel ? 0177 : 010;
+    return ((mode & EM_VT220) && vbsdel) || (mode & ~1) == EM_XTERM ? 0177 : 010;
 }
 
 bool ptyended() {

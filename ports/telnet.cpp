@@ -390,10 +390,11 @@ std::string getemname(int mode) {
         const char* name;
     };
     static const Name names[] = {
-        {EM_ANSI, "ansi"},     {EM_SCOANSI, "ansi"}, {EM_VT52, "vt52"},      {EM_WYSE60, "wyse60"},
-        {EM_PCTERM, "wyse60"}, {EM_TV912, "tvi912"}, {EM_WYSE50, "wyse50"},  {EM_TV925, "tvi925"},
-        {EM_VT2207, "vt220"},  {EM_VT2208, "vt220"}, {EM_IB3101, "ibm3101"}, {EM_TV950, "tvi950"},
-        {EM_ADM1, "adm1"},
+        {EM_ANSI, "ansi"},     {EM_SCOANSI, "ansi"},         {EM_VT52, "vt52"},
+        {EM_WYSE60, "wyse60"}, {EM_PCTERM, "wyse60"},        {EM_TV912, "tvi912"},
+        {EM_WYSE50, "wyse50"}, {EM_TV925, "tvi925"},         {EM_VT2207, "vt220"},
+        {EM_VT2208, "vt220"},  {EM_IB3101, "ibm3101"},       {EM_TV950, "tvi950"},
+        {EM_ADM1, "adm1"},     {EM_XTERM, "xterm-256color"},
     };
     mode &= ~1;
     if (mode == EM_TTY) {

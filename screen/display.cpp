@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -575,8 +577,9 @@ void _vset(int rendition) {
     if (vdestcol < vbegcol || vdestcol > vendcol) return;
     Batch b;
     rendition &= 0xf000;
-    if (lastrend != 0 || lastcolor >= 0) outcap(cap::ME);
+    if (lastrend != 0 || lastcolor >= 0 || lastfg != 0 || lastbg != 0) outcap(cap::ME);
     lastcolor = -1;
+    lastfg = lastbg = 0;
     if (rendition != 0) {
         if (rendition & 0x2000) outcap(cap::US);
         if (rendition & 0x1000) outcap(cap::MD);
@@ -600,6 +603,7 @@ void _vcolor(int color) {
         if ((c & 0x0f) == 1) r |= 0x2000;
         _vset(r);
         lastcolor = c;
+        lastfg = lastbg = -1;
         return;
     }
     Batch b;
@@ -620,6 +624,118 @@ void _vcolor(int color) {
     }
     outcolor(fg, bg);
     lastcolor = c;
+    lastfg = lastbg = -1;
+}
+
+namespace {
+// The nearest of the console's first n palette colours to a colour (-1 default stays).
+int fitcolor(int c, int n) {
+    if (c < 0) return -1;
+    if (c < 0x1000000 && c < n) return c;
+    int r, g, b;
+    if (c >= 0x1000000) {
+        r = (c >> 16) & 0xff, g = (c >> 8) & 0xff, b = c & 0xff;
+    } else if (c >= 232) {
+        r = g = b = 8 + 10 * (c - 232);
+    } else if (c >= 16) {
+        static const int steps[6] = {0, 95, 135, 175, 215, 255};
+        r = steps[(c - 16) / 36], g = steps[(c - 16) / 6 % 6], b = steps[(c - 16) % 6];
+    } else {
+        return n >= 8 ? c & 7 : -1; // a bright colour on an eight-colour console
+    }
+    if (n >= 256) {
+        auto lvl = [](int v) { return v < 48 ? 0 : v < 115 ? 1 : (v - 35) / 40; };
+        return 16 + 36 * lvl(r) + 6 * lvl(g) + lvl(b);
+    }
+    if (n < 8) return -1;
+    int k = (r > 127 ? 1 : 0) | (g > 127 ? 2 : 0) | (b > 127 ? 4 : 0);
+    if (n >= 16 && (r > 191 || g > 191 || b > 191)) k += 8;
+    return k;
+}
+
+void sendext(int c, bool fg) {
+    char buf[32];
+    int n;
+    if (c < 0)
+        n = std::snprintf(buf, sizeof buf, "\033[%dm", fg ? 39 : 49);
+    else if (c >= 0x1000000)
+        n = std::snprintf(buf, sizeof buf, "\033[%d;2;%d;%d;%dm", fg ? 38 : 48, (c >> 16) & 0xff,
+                          (c >> 8) & 0xff, c & 0xff);
+    else if (!cap::Setf.empty() && !cap::Setb.empty() && ansicolors) {
+        outcap(ztparm(fg ? cap::Setf : cap::Setb, c));
+        return;
+    } else if (c < 8)
+        n = std::snprintf(buf, sizeof buf, "\033[%dm", (fg ? 30 : 40) + c);
+    else if (c < 16)
+        n = std::snprintf(buf, sizeof buf, "\033[%dm", (fg ? 90 : 100) + c - 8);
+    else
+        n = std::snprintf(buf, sizeof buf, "\033[%d;5;%dm", fg ? 38 : 48, c);
+    _ttyouts(buf, static_cast<size_t>(n));
+}
+} // namespace
+
+void _vextcolor(int fg, int bg, int fgslot, int bgslot) {
+    if (vdestcol < vbegcol || vdestcol > vendcol) return;
+    if (fgslot == lastfg && bgslot == lastbg) return;
+    Batch b;
+    int n = Ncolors > 0 ? Ncolors : 0;
+    if (fgslot != lastfg) {
+        int c = fg >= 0x1000000 && construecolor ? fg : fitcolor(fg, n);
+        if (n > 0 || c < 0) sendext(c, true);
+    }
+    if (bgslot != lastbg) {
+        int c = bg >= 0x1000000 && construecolor ? bg : fitcolor(bg, n);
+        if (n > 0 || c < 0) sendext(c, false);
+    }
+    lastfg = fgslot;
+    lastbg = bgslot;
+    lastcolor = -1;
+}
+
+bool localeutf8() {
+    const char* v = nullptr;
+    for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+        v = getenv(name);
+        if (v && *v) break;
+        v = nullptr;
+    }
+    if (!v) return false;
+    std::string s(v);
+    for (char& c : s)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s.find("utf-8") != std::string::npos || s.find("utf8") != std::string::npos;
+}
+
+const uint16_t decglyphs[32] = {0x0020, 0x25c6, 0x2592, 0x2409, 0x240c, 0x240d, 0x240a, 0x00b0,
+                                0x00b1, 0x2424, 0x240b, 0x2518, 0x2510, 0x250c, 0x2514, 0x253c,
+                                0x23ba, 0x23bb, 0x2500, 0x23bc, 0x23bd, 0x251c, 0x2524, 0x2534,
+                                0x252c, 0x2502, 0x2264, 0x2265, 0x03c0, 0x2260, 0x00a3, 0x00b7};
+
+void _ucsout(int cp) {
+    if (cp < 0x80 || !consutf8) {
+        _ttyout(cp < 0x100 ? cp : '?');
+        return;
+    }
+    unsigned char buf[4];
+    size_t n;
+    if (cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff)) cp = 0xfffd;
+    if (cp < 0x800) {
+        buf[0] = static_cast<unsigned char>(0xc0 | (cp >> 6));
+        buf[1] = static_cast<unsigned char>(0x80 | (cp & 0x3f));
+        n = 2;
+    } else if (cp < 0x10000) {
+        buf[0] = static_cast<unsigned char>(0xe0 | (cp >> 12));
+        buf[1] = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3f));
+        buf[2] = static_cast<unsigned char>(0x80 | (cp & 0x3f));
+        n = 3;
+    } else {
+        buf[0] = static_cast<unsigned char>(0xf0 | (cp >> 18));
+        buf[1] = static_cast<unsigned char>(0x80 | ((cp >> 12) & 0x3f));
+        buf[2] = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3f));
+        buf[3] = static_cast<unsigned char>(0x80 | (cp & 0x3f));
+        n = 4;
+    }
+    _ttyouts(buf, n);
 }
 
 void outcolor(int fg, int bg) {
@@ -800,6 +916,8 @@ void displayreset() {
     std::copy(std::begin(defcolor), std::end(defcolor), extcolor);
     ccurline = ccurcol = lastrend = kbdtype = 0;
     lastcolor = -1;
+    lastfg = lastbg = 0;
+    consutf8 = construecolor = 0;
     ansicolors = statinuse = false;
     statrow = statcol = 0;
     lastshape = -1;

@@ -105,6 +105,24 @@ void setkbd(int type);
 inline int ccurline = 0, ccurcol = 0;
 inline int lastrend = 0;   // rendition last sent with _vset
 inline int lastcolor = -1; // colour byte last sent with _vcolor, -1 none since the last me
+inline int lastfg = 0;     // colour slots (screen/vscreen.h's vcolslot) last sent with
+inline int lastbg = 0;     // _vextcolor; 0 the default, -1 unknown
+
+// The console takes UTF-8 (from the locale: LC_ALL, else LC_CTYPE, else LANG); code points
+// beyond ASCII and the line-drawing glyphs are then sent as UTF-8, else as a byte standing for
+// them. With `construecolor` 24-bit colours are sent as they are, else as the nearest palette
+// colour the console has.
+inline int consutf8 = 0;
+inline int construecolor = 0;
+bool localeutf8();
+// One code point to the console: UTF-8 on a UTF-8 console, else the byte itself up to 0xff and
+// "?" beyond.
+void _ucsout(int cp);
+// Unicode forms of the line-drawing glyphs 0..31 (DEC special graphics 0x5F..0x7E).
+extern const uint16_t decglyphs[32];
+// Foreground and background colours (-1 default, 0..255 palette, 0x1000000|rgb), with the slots
+// they came from so that unchanged ones are not sent again.
+void _vextcolor(int fg, int bg, int fgslot, int bgslot);
 
 extern int vemode; // the emulation word (bits EM_*, screen/vscreen.h); bit 0 is the batch flag
 void batchend();   // the outermost batch ended: flush unless received data waits

@@ -9,6 +9,8 @@
 // `disphooks`. Start-up fills it (displayconnect() in core/connect.h); until then, and in tests
 // built on the display library alone, the defaults below stand: no console to take over, nothing
 // received, messages straight to the console, no program files, no printer, no key strings.
+#include "screen/vscreen.h"
+
 #include <cstdint>
 #include <string>
 
@@ -35,7 +37,7 @@ struct DisplayHooks {
     };
     // The printer: one byte, or a row of screen cells; -1 when printing failed.
     int (*printbyte)(int c) = [](int) { return -1; };
-    int (*printcells)(const uint16_t* cells, int n) = [](const uint16_t*, int) { return -1; };
+    int (*printcells)(const vcell* cells, int n) = [](const vcell*, int) { return -1; };
     // The keyboard's part of the console description: reads every key capability at tinit and
     // returns their total length (one terminator each); sets one key capability by name (1 when
     // `name` is one).

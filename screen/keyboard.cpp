@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -236,6 +237,53 @@ int scokey(int code) {
     return ansicurpad(code, skey);
 }
 
+// XTERM: function keys as xterm sends them; with a modifier the parameter 1 + (shift 1, alt 2,
+// control 4) goes in, as in ESC [ 1 ; 5 P for control-F1 and ESC [ 3 ; 5 ~ for control-Delete.
+int xtermkey(int code) {
+    struct XtKey {
+        int code;
+        int num;    // the number before "~", or 1 with a letter final
+        char final; // '~', or the letter
+        int mods;   // modifier parameter, 1 for none
+    };
+    // clang-format off
+    static constexpr int fnum[12] = {1, 1, 1, 1, 15, 17, 18, 19, 20, 21, 23, 24};
+    static constexpr char ffin[12] = {'P', 'Q', 'R', 'S', '~', '~', '~', '~', '~', '~', '~', '~'};
+    static constexpr XtKey edit[] = {
+        {KC_HOME, 1, 'H', 1}, {KC_END, 1, 'F', 1},  {KC_INS, 2, '~', 1},  {KC_DEL, 3, '~', 1},
+        {KC_PGUP, 5, '~', 1}, {KC_PGDN, 6, '~', 1}, {KC_CUP, 1, 'A', 5},  {KC_CDOWN, 1, 'B', 5},
+        {KC_CINS, 2, '~', 5}, {KC_CDEL, 3, '~', 5}, {KC_CEND, 1, 'F', 5}, {KC_BACKTAB, 1, 'Z', 1},
+    };
+    // clang-format on
+    int fi = -1, mods = 1;
+    if (inrange(code, KC_F1, 12)) fi = code - KC_F1;
+    if (inrange(code, KC_SF1, 12)) fi = code - KC_SF1, mods = 2;
+    if (inrange(code, KC_AF1, 12)) fi = code - KC_AF1, mods = 3;
+    if (inrange(code, KC_CF1, 12)) fi = code - KC_CF1, mods = 5;
+    if (inrange(code, KC_CSF1, 12)) fi = code - KC_CSF1, mods = 6;
+    XtKey k{0, 0, 0, 0};
+    if (fi >= 0) {
+        k = XtKey{code, fnum[fi], ffin[fi], mods};
+    } else {
+        for (const XtKey& e : edit)
+            if (e.code == code) k = e;
+    }
+    if (!k.code) return ansicurpad(code, skey);
+    char buf[24];
+    int n;
+    if (k.final == 'Z')
+        n = std::snprintf(buf, sizeof buf, ESC "[Z");
+    else if (k.mods > 1)
+        n = std::snprintf(buf, sizeof buf, ESC "[%d;%d%c", k.num, k.mods, k.final);
+    else if (k.final == '~')
+        n = std::snprintf(buf, sizeof buf, ESC "[%d~", k.num);
+    else if (k.final >= 'P' && k.final <= 'S')
+        n = std::snprintf(buf, sizeof buf, ESC "O%c", k.final);
+    else
+        n = std::snprintf(buf, sizeof buf, ESC "%c%c", appcur ? 'O' : '[', k.final);
+    return skey(std::string_view(buf, static_cast<size_t>(n)));
+}
+
 int ibmkey(int code) {
     if (inrange(code, KC_F1, 12)) return skey(ib31pf[code - KC_F1]);
     if (inrange(code, KC_UP, 5)) return skey(ib31cur[code - KC_UP]);
@@ -413,12 +461,13 @@ int fnkey(int code) {
     if (tty)
         if (int n = ttykey(code)) return n;
     if (code == KC_CBS) return skey("\177");
-    if (code == KC_BS) return skey((em & EM_VT220) && vbsdel ? "\177" : "\b");
+    if (code == KC_BS) return skey(((em & EM_VT220) && vbsdel) || em == EM_XTERM ? "\177" : "\b");
     if (code == KC_KPSLASH) return skey("/");
     if (code == KC_KPSTAR) code = KC_KPCOMMA;
     if (code == KC_KPPLUS) code = KC_KPENTER;
     if (tty) return 0;
     if (em & EM_VT220) return vt220key(code);
+    if (em & EM_XTERM) return xtermkey(code);
     if (em & (EM_VT100 | EM_ANSI)) return vt100key(code);
     if (em & EM_VT52) return vt52send(code);
     if (em & EM_SCOANSI) return scokey(code);

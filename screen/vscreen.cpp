@@ -7,17 +7,20 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <unordered_map>
 #include <vector>
 
-uint16_t* vbegscr = nullptr;
-uint16_t* vendscr = nullptr;
+vcell* vbegscr = nullptr;
+vcell* vendscr = nullptr;
 int vcolmax = 0;
-uint16_t* vscreen[MAXROWS];
+vcell* vscreen[MAXROWS];
 uint8_t vlattr[MAXROWS];
 
 int vcurattr = 0;
 int vattr = 0;
 int vcurcolor = -1;
+vcell vextattr = 0;
+int vbce = 0;
 int colormap[16];
 // clang-format off
 int bwmap[16] = {0x0700, 0x0F00, 0x0100, 0x0900, 0x8700, 0x8F00, 0x8100, 0x8900,
@@ -53,10 +56,10 @@ int vfromhost = 0;
 
 namespace {
 
-std::vector<uint16_t> block; // the cells; vbegscr points into it
-int physcols = 80;           // the console's own width before any 132-column switch
-bool conskn = false;         // ccurline/ccurcol are where the console's cursor really is
-bool widesent = false;       // the console was switched to 132 columns (tW) and not back
+std::vector<vcell> block; // the cells; vbegscr points into it
+int physcols = 80;        // the console's own width before any 132-column switch
+bool conskn = false;      // ccurline/ccurcol are where the console's cursor really is
+bool widesent = false;    // the console was switched to 132 columns (tW) and not back
 
 // Emulations whose scrolled-in rows are blank in rendition 0.
 constexpr int kPlainBlank =
@@ -75,18 +78,49 @@ int pcblank() {
     return colormap[0] >= 0 ? colormap[0] & 0xff00 : 0x0700;
 }
 
-// The rendition of blank rows brought in by scrolling.
-int blankattr() {
-    if (vemode & kPlainBlank) return pcscreen ? pcblank() : 0;
-    return vattr & 0xff00;
-}
-// Cleared cells: the current rendition, with the dim bits outside PC-screen mode.
-int clearattr() {
-    return (vattr | (pcscreen ? 0 : dimattr)) & 0xff00;
+// Blanks of an emulation that erases in the current background colour carry it.
+vcell bgfill() {
+    return vbce ? (vextattr & C_BG) : 0;
 }
 
-void fillrow(uint16_t* row, int attr) {
-    std::fill(row, row + vcolmax, static_cast<uint16_t>(' ' | (attr & 0xff00)));
+// The rendition of blank rows brought in by scrolling.
+vcell blankattr() {
+    if (vbce) return bgfill();
+    if (vemode & kPlainBlank) return pcscreen ? pcblank() : 0;
+    return static_cast<vcell>(vattr & 0xff00) | bgfill();
+}
+// Cleared cells: the current rendition, with the dim bits outside PC-screen mode.
+vcell clearattr() {
+    return static_cast<vcell>((vattr | (pcscreen ? 0 : dimattr)) & 0xff00) | bgfill();
+}
+
+void fillrow(vcell* row, vcell attr) {
+    std::fill(row, row + vcolmax, static_cast<vcell>(' ' | (attr & (0xff00 | C_COLORS))));
+}
+
+// Colour slots of 24-bit colours, and clusters of combining characters: interned so a cell
+// carries only a number. Both tables are bounded; when full, colours fall back to the nearest
+// palette colour and marks are dropped.
+constexpr int kMaxRgb = 0xffff - 257;
+std::vector<int> rgbs;
+std::unordered_map<int, int> rgbslot;
+constexpr int kMaxClusters = 0x1fffff;
+constexpr int kClusterCap = 65536;
+std::vector<std::u32string> clusters;
+std::unordered_map<std::u32string, int> clusterid;
+
+int nearest256(int r, int g, int b) {
+    auto lvl = [](int v) { return v < 48 ? 0 : v < 115 ? 1 : (v - 35) / 40; };
+    int ri = lvl(r), gi = lvl(g), bi = lvl(b);
+    static const int steps[6] = {0, 95, 135, 175, 215, 255};
+    int cube = 16 + 36 * ri + 6 * gi + bi;
+    int avg = (r + g + b) / 3;
+    int gi2 = avg > 238 ? 23 : (avg - 3) / 10;
+    int gv = 8 + 10 * std::max(gi2, 0);
+    auto d = [&](int x, int y, int z) {
+        return (x - r) * (x - r) + (y - g) * (y - g) + (z - b) * (z - b);
+    };
+    return d(gv, gv, gv) < d(steps[ri], steps[gi], steps[bi]) ? 232 + std::max(gi2, 0) : cube;
 }
 
 void relink() {
@@ -99,9 +133,14 @@ void conpos(int row, int ccol) {
     conskn = true;
 }
 
-// Shows a cell's rendition (high-byte form) unless the console shows it already.
-void showattr(int a) {
-    a &= 0xff00;
+// Shows a cell's rendition (high-byte form) and colours unless the console shows them already.
+void showattr(vcell cell) {
+    int a = static_cast<int>(cell & 0xff00);
+    if (cell & C_COLORS || lastfg > 0 || lastbg > 0) {
+        if (lastrend != (a & 0xf000) || lastcolor >= 0) _vset(a & 0xf000);
+        _vextcolor(vslotcolor(cellfg(cell)), vslotcolor(cellbg(cell)), cellfg(cell), cellbg(cell));
+        return;
+    }
     if (pcscreen) {
         if (lastcolor == (a >> 8)) return;
         _vcolor(a);
@@ -146,8 +185,34 @@ bool lastcell(int row, int ccol) {
     return row == Lines - 1 && ccol == Cols - 1 && AM && !XN;
 }
 
-void showbyte(int cell) {
+// A cell of the modern emulation: its code point(s) in UTF-8 on a UTF-8 console, else a byte
+// that stands for it.
+void showcp(vcell cell) {
+    if (cell & C_CLUSTER) {
+        const std::u32string& cl = vclusterof(cellcp(cell));
+        if (cl.empty()) {
+            _ttyout(' ');
+            return;
+        }
+        for (char32_t cp : cl)
+            _ucsout(static_cast<int>(cp));
+        return;
+    }
+    int cp = cellcp(cell);
+    if (cell & A_GLYPH) {
+        gttyout(cp & 31);
+        return;
+    }
+    if (cp < 32 || cp == 127 || (cp >= 128 && cp < 160)) cp = ' ';
+    _ucsout(cp);
+}
+
+void showbyte(vcell cell) {
     int code = cell & 0xff;
+    if (cell & (C_COLORS | C_CLUSTER | 0x1fff0000)) { // beyond a byte, a cluster, a colour
+        showcp(cell);
+        return;
+    }
     if (pcscreen) { // the high byte is a colour: PC codes go through the graphics table
         if (pcset && (code < 32 || code >= 127))
             gttyout(code);
@@ -160,7 +225,7 @@ void showbyte(int cell) {
     } else if (code < 32 || code == 127 || (code >= 128 && code < 160)) {
         _ttyout(' '); // controls would act on the console instead of showing
     } else {
-        _ttyout(code);
+        _ucsout(code); // Latin-1 above 0x9f: UTF-8 on a UTF-8 console
     }
 }
 
@@ -176,12 +241,23 @@ void showcell(int row, int col) {
         }
         return;
     }
+    vcell cell = vscreen[row][col];
+    if (cell & C_WIDER) {
+        // The right half shows with its left: nothing when that was just drawn.
+        if (col == 0 || (conskn && ccurline == row && ccurcol == cc + 1)) return;
+        showcell(row, col - 1);
+        return;
+    }
+    int w = (cell & C_WIDE) ? 2 : 1;
+    if (w == 2 && (cc + 1 >= Cols || lastcell(row, cc + 1))) { // half of it would show
+        cell = ' ' | (cell & C_COLORS);
+        w = 1;
+    }
     if (!conskn || ccurline != row || ccurcol != cc) conpos(row, cc);
-    uint16_t cell = vscreen[row][col];
     showattr(cell);
     showbyte(cell);
-    if (cc < Cols - 1)
-        ccurcol = cc + 1;
+    if (cc + w < Cols)
+        ccurcol = cc + w;
     else
         conskn = false;
 }
@@ -191,7 +267,8 @@ void showcell(int row, int col) {
 void fixcorner(int bottom) {
     if (!(AM && !XN) || bottom != Lines - 1 || bottom < 1) return;
     int col = vbegcol + Cols - 1;
-    if (col < vcolmax && (vscreen[bottom - 1][col] & 0xff) != ' ') showcell(bottom - 1, col);
+    if (col < vcolmax && (vscreen[bottom - 1][col] & ~vcell{0xff00}) != ' ')
+        showcell(bottom - 1, col);
 }
 
 void move(int row, int col) {
@@ -205,24 +282,26 @@ int clamprow(int row) {
 }
 
 // The cell for `code` in the current rendition. In PC-screen mode the whole high byte is colour.
-uint16_t makecell(int code) {
-    if (pcscreen) return static_cast<uint16_t>((code & 0xff) | (vattr & 0xff00));
-    return static_cast<uint16_t>((code & (0xff | A_GLYPH)) | (vattr & 0xff00 & ~A_GLYPH));
+vcell makecell(int code) {
+    if (pcscreen) return static_cast<vcell>((code & 0xff) | (vattr & 0xff00));
+    return static_cast<vcell>((code & (0xff | A_GLYPH)) | (vattr & 0xff00 & ~A_GLYPH)) | vextattr;
 }
 
 // Clears cells c0..c1 of a row in memory; erase mode keeps protected cells and the renditions.
 void clearcells(int row, int c0, int c1) {
     c0 = std::max(c0, 0);
     c1 = std::min(c1, vcolmax - 1);
-    uint16_t* p = vscreen[row];
-    int a = clearattr();
+    vcell* p = vscreen[row];
+    vcell a = clearattr();
+    // Half a double-width character is no character: its other half goes too.
+    if (c0 > 0 && (p[c0] & C_WIDER)) c0--;
+    if (c1 + 1 < vcolmax && (p[c1] & C_WIDE)) c1++;
     for (int c = c0; c <= c1; c++) {
         if (erasemode) {
             if (!(p[c] & A_PROTECT))
-                p[c] =
-                    static_cast<uint16_t>((p[c] & (pcscreen ? 0xff00 : 0xff00 & ~A_GLYPH)) | ' ');
+                p[c] = (p[c] & ((pcscreen ? 0xff00 : 0xff00 & ~A_GLYPH) | C_COLORS)) | ' ';
         } else {
-            p[c] = static_cast<uint16_t>(' ' | a);
+            p[c] = ' ' | a;
         }
     }
 }
@@ -235,9 +314,24 @@ struct Neutral {
     Neutral& operator=(const Neutral&) = delete;
 };
 
+// Cells c..c+n-1 of row r are about to be overwritten: a double-width character only partly
+// among them loses its other half to a blank, which the console is shown.
+void splitwide(int r, int c, int n) {
+    vcell* p = vscreen[r];
+    if (c > 0 && (p[c] & C_WIDER)) {
+        p[c - 1] = ' ' | (p[c - 1] & (0xff00 | C_COLORS));
+        showcell(r, c - 1);
+    }
+    int e = c + n - 1;
+    if (e + 1 < vcolmax && (p[e] & C_WIDE)) {
+        p[e + 1] = ' ' | (p[e + 1] & (0xff00 | C_COLORS));
+        if (e + 1 < rowwidth(r)) showcell(r, e + 1);
+    }
+}
+
 bool allocate(int width) {
     try {
-        std::vector<uint16_t> nb(static_cast<size_t>(MAXROWS) * width, ' ');
+        std::vector<vcell> nb(static_cast<size_t>(MAXROWS) * width, ' ');
         block.swap(nb);
     } catch (const std::bad_alloc&) {
         return false;
@@ -251,7 +345,7 @@ bool allocate(int width) {
 
 // A new block `width` wide holding the old cells; `rows` rows are kept, the rest blank.
 bool resizeblock(int width, int rows) {
-    std::vector<uint16_t> nb;
+    std::vector<vcell> nb;
     try {
         nb.assign(static_cast<size_t>(MAXROWS) * width, ' ');
     } catch (const std::bad_alloc&) {
@@ -260,12 +354,12 @@ bool resizeblock(int width, int rows) {
     int fill = ' ' | (pcscreen ? (vattr & 0xff00) : (vcurattr & 0xff00));
     int keep = std::min(vcolmax, width);
     for (int r = 0; r < MAXROWS; r++) {
-        uint16_t* d = nb.data() + static_cast<size_t>(r) * width;
+        vcell* d = nb.data() + static_cast<size_t>(r) * width;
         if (r < rows && vbegscr) {
             std::copy(vscreen[r], vscreen[r] + keep, d);
-            std::fill(d + keep, d + width, static_cast<uint16_t>(fill));
+            std::fill(d + keep, d + width, static_cast<vcell>(fill));
         } else {
-            std::fill(d, d + width, static_cast<uint16_t>(fill));
+            std::fill(d, d + width, static_cast<vcell>(fill));
             vlattr[r] = 0;
         }
     }
@@ -294,7 +388,7 @@ void eminit(int cols) {
         }
     }
     int a = ' ' | (pcscreen ? pcblank() : 0);
-    std::fill(block.begin(), block.end(), static_cast<uint16_t>(a));
+    std::fill(block.begin(), block.end(), static_cast<vcell>(a));
     std::memset(vlattr, 0, sizeof vlattr);
     physcols = Cols;
     vcurattr = 0;
@@ -350,7 +444,8 @@ void vconsize(int rows, int cols) {
     physcols = cols;
     col132 = vcols >= 132 && Cols >= 132;
     int room = rows - (vstatus ? 1 : 0);
-    if (vemode & EM_TTY) vlines = room;
+    if (vemode & (EM_TTY | EM_XTERM)) vlines = room;
+    if (vemode & EM_XTERM) vcols = cols;
     vlines = std::clamp(vlines, 1, room);
     if (vbegscr && vdestline >= vlines) {
         // The rows above the cursor give way, as on a terminal whose window shrinks.
@@ -434,7 +529,49 @@ void vsetattr(int attr) {
     }
     vcurattr = rend;
     OutBatch b;
-    showattr(vattr);
+    showattr(static_cast<vcell>(vattr) | vextattr);
+}
+
+void vsetcolors(int fg, int bg) {
+    vextattr =
+        (static_cast<vcell>(fg & 0xffff) << FGSHIFT) | (static_cast<vcell>(bg & 0xffff) << BGSHIFT);
+    OutBatch b;
+    showattr(static_cast<vcell>(vattr) | vextattr);
+}
+
+int vcolslot(int r, int g, int b) {
+    int rgb = ((r & 0xff) << 16) | ((g & 0xff) << 8) | (b & 0xff);
+    auto it = rgbslot.find(rgb);
+    if (it != rgbslot.end()) return it->second;
+    if (static_cast<int>(rgbs.size()) >= kMaxRgb)
+        return 1 + nearest256(r & 0xff, g & 0xff, b & 0xff);
+    rgbs.push_back(rgb);
+    int slot = 256 + static_cast<int>(rgbs.size());
+    rgbslot.emplace(rgb, slot);
+    return slot;
+}
+
+int vslotcolor(int slot) {
+    if (slot <= 0) return -1;
+    if (slot <= 256) return slot - 1;
+    size_t i = static_cast<size_t>(slot - 257);
+    return i < rgbs.size() ? 0x1000000 | rgbs[i] : -1;
+}
+
+int vcluster(const std::u32string& cps) {
+    auto it = clusterid.find(cps);
+    if (it != clusterid.end()) return it->second;
+    if (static_cast<int>(clusters.size()) >= std::min(kMaxClusters, kClusterCap)) return -1;
+    clusters.push_back(cps);
+    int n = static_cast<int>(clusters.size()) - 1;
+    clusterid.emplace(cps, n);
+    return n;
+}
+
+const std::u32string& vclusterof(int n) {
+    static const std::u32string none;
+    return n >= 0 && static_cast<size_t>(n) < clusters.size() ? clusters[static_cast<size_t>(n)]
+                                                              : none;
 }
 
 void vcolor(int color) {
@@ -463,7 +600,9 @@ void vsetpallete(int index, int color, int permanent) {
 }
 
 void attroff(AttrSave& save) {
-    save = AttrSave{vcurattr, vcurcolor, dimattr, protect, vcharset, vinsmode, GRset, GLset};
+    save =
+        AttrSave{vcurattr, vcurcolor, dimattr, protect, vcharset, vinsmode, GRset, GLset, vextattr};
+    vextattr = 0;
     dimattr = protect = vcharset = vinsmode = 0;
     GLset = GRset = 0;
     vcurcolor = pcscreen ? pcblank() : -1;
@@ -477,6 +616,7 @@ void attron(const AttrSave& save) {
     vinsmode = save.insmode;
     GRset = save.grset;
     GLset = save.glset;
+    vextattr = save.ext;
     vsetattr(save.attr);
     if (save.color != vcurcolor) {
         if (pcscreen || save.color >= 0)
@@ -502,6 +642,7 @@ void vputch(int code) {
                 ((vemode & (EM_VT100 | EM_VT52 | EM_VT2207 | EM_VT2208)) || vnoscroll ||
                  (!AMon && vcurstat == 2));
     if (!skip) {
+        splitwide(r, c, 1);
         if (vinsmode) {
             vinsert(code, 0);
         } else {
@@ -521,6 +662,135 @@ void vputch(int code) {
     } else if (skip || vinsmode || !conskn || ccurline != r || ccurcol != vdestcol - vbegcol) {
         cgoto(); // the console's cursor did not follow by itself
     }
+}
+
+void vputcp(int cp, int width) {
+    if (!vbegscr) return;
+    OutBatch b;
+    vcell v = cpcell(cp);
+    if (width <= 0) {
+        // A combining mark joins the character last written: the one left of the cursor, or
+        // under it while a wrap is pending.
+        int r = clamprow(vdestline);
+        int c = XNwrap ? vdestcol : vdestcol - 1;
+        if (c >= 0 && c < vcolmax && (vscreen[r][c] & C_WIDER)) c--;
+        if (c < 0 || c >= vcolmax) return;
+        vcell& cell = vscreen[r][c];
+        std::u32string cl;
+        if (cell & C_CLUSTER)
+            cl = vclusterof(cellcp(cell));
+        else
+            cl = std::u32string(1, static_cast<char32_t>(cellcp(cell)));
+        if (cl.empty() || cl.size() >= 8) return; // a pile of marks shows its first few
+        cl += static_cast<char32_t>(cp & 0x1fffff);
+        int id = vcluster(cl);
+        if (id < 0) return;
+        cell = (cell & ~(vcell{0xff} | vcell{0x1fff0000})) | C_CLUSTER | cpcell(id);
+        int keep = vdestcol, wrap = XNwrap;
+        showcell(r, c);
+        vdestcol = keep;
+        cgoto();
+        XNwrap = wrap;
+        return;
+    }
+    width = std::min(width, 2);
+    if (XNwrap) dowrap(0);
+    int r = clamprow(vdestline);
+    int w = rowwidth(r);
+    int c = std::clamp(vdestcol, 0, w - 1);
+    if (width == 2 && c + 1 >= w) {
+        if (w < 2) {
+            width = 1;
+            v = cpcell(' ');
+        } else if (AMon) {
+            // No room for both halves: the character goes to the next row.
+            if (vsave) vscreen[r][c] = ' ' | clearattr();
+            showcell(r, c);
+            dowrap(0);
+            r = clamprow(vdestline);
+            c = 0;
+        } else {
+            c = w - 2;
+        }
+    }
+    vcell cell = v | static_cast<vcell>(vattr & 0xff00 & ~A_GLYPH) | vextattr;
+    if (width == 2) cell |= C_WIDE;
+    vcell* p = vscreen[r];
+    splitwide(r, c, width);
+    if (vinsmode) {
+        for (int k = w - 1; k >= c + width; k--)
+            p[k] = p[k - width];
+        if (p[w - 1] & C_WIDE) p[w - 1] = ' ' | (p[w - 1] & (0xff00 | C_COLORS));
+    }
+    if (vsave) {
+        p[c] = cell;
+        if (width == 2) p[c + 1] = C_WIDER | ' ' | (cell & (0xff00 | C_COLORS));
+    }
+    if (vinsmode)
+        _vreline(r, c, w - 1);
+    else
+        showcell(r, c);
+    int next = c + width;
+    if (next >= w) {
+        vdestcol = w - 1;
+        cgoto();
+        if (AMon) XNwrap = 1;
+    } else {
+        vdestcol = next;
+        if (!conskn || ccurline != r || ccurcol != next - vbegcol) cgoto();
+    }
+}
+
+namespace {
+std::vector<vcell> altcells; // the rows the alternate screen covers, in screen order
+uint8_t altlattr[MAXROWS];
+int altwidth = 0, altrow = 0, altcol = 0, altattr = 0;
+vcell altext = 0;
+} // namespace
+
+void valtscreen(int on, int cursor) {
+    if (!vbegscr || on == valtshown) return;
+    OutBatch b;
+    if (on) {
+        try {
+            altcells.assign(static_cast<size_t>(MAXROWS) * vcolmax, ' ');
+        } catch (const std::bad_alloc&) {
+            disphooks.nomemory(3);
+            return;
+        }
+        for (int r = 0; r < MAXROWS; r++)
+            std::copy(vscreen[r], vscreen[r] + vcolmax,
+                      altcells.begin() + static_cast<ptrdiff_t>(r) * vcolmax);
+        std::memcpy(altlattr, vlattr, sizeof vlattr);
+        altwidth = vcolmax;
+        if (cursor) {
+            altrow = vdestline;
+            altcol = vdestcol;
+            altattr = vcurattr;
+            altext = vextattr;
+        }
+        valtshown = 1;
+        std::fill(block.begin(), block.end(), ' ' | clearattr());
+        std::memset(vlattr, 0, sizeof vlattr);
+        _vredraw(0, 0, wlines() - 1, wcols() - 1, 1);
+        return;
+    }
+    valtshown = 0;
+    int keep = std::min(altwidth, vcolmax);
+    for (int r = 0; r < MAXROWS && !altcells.empty(); r++) {
+        auto from = altcells.begin() + static_cast<ptrdiff_t>(r) * altwidth;
+        std::copy(from, from + keep, vscreen[r]);
+        std::fill(vscreen[r] + keep, vscreen[r] + vcolmax, vcell{' '});
+        vlattr[r] = altlattr[r];
+    }
+    altcells.clear();
+    if (cursor) {
+        vextattr = altext;
+        vsetattr(altattr);
+        vdestline = clamprow(altrow);
+        vdestcol = std::clamp(altcol, 0, wcols() - 1);
+    }
+    vredraw();
 }
 
 int vputs(const unsigned char* p, int n) {
@@ -544,16 +814,18 @@ int vputs(const unsigned char* p, int n) {
     }
     OutBatch b;
     if (!conskn || ccurline != r || ccurcol != cc) conpos(r, cc);
-    uint16_t attr = static_cast<uint16_t>(vattr & 0xff00 & ~A_GLYPH);
+    vcell attr = static_cast<vcell>(vattr & 0xff00 & ~A_GLYPH) | vextattr;
     showattr(attr);
-    uint16_t* cell = vscreen[r] + c;
+    vcell* cell = vscreen[r] + c;
     for (int i = 0; i < k; i++) {
         unsigned char code = p[i];
-        if (code < 0x20 || code > 0x7e) { // a control would act on the console instead
+        // A control would act on the console instead; half a wide character needs its other
+        // half blanked: both go the one-at-a-time way.
+        if (code < 0x20 || code > 0x7e || (cell[i] & (C_WIDE | C_WIDER))) {
             k = i;
             break;
         }
-        cell[i] = static_cast<uint16_t>(code | attr);
+        cell[i] = code | attr;
     }
     if (k == 0) {
         vputch(p[0]);
@@ -612,7 +884,7 @@ void vuscroll(int row, int show) {
     if (!vbegscr) return;
     int last = wlines() - 1;
     row = std::clamp(row, 0, last);
-    uint16_t* p = vscreen[row];
+    vcell* p = vscreen[row];
     for (int r = row; r < last; r++) {
         vscreen[r] = vscreen[r + 1];
         vlattr[r] = vlattr[r + 1];
@@ -621,6 +893,16 @@ void vuscroll(int row, int show) {
     vlattr[last] = 0;
     fillrow(p, blankattr());
     if (!show) return;
+    if (bgfill()) { // the console's scroll brings in its default colour, not this one
+        {
+            OutBatch b;
+            Neutral n;
+            _vsline(row, last);
+            conskn = false;
+        }
+        _vreline(last, 0, wcols() - 1);
+        return;
+    }
     OutBatch b;
     {
         Neutral n;
@@ -655,7 +937,7 @@ void vdscroll(int row) {
     if (!vbegscr) return;
     int last = wlines() - 1;
     row = std::clamp(row, 0, last);
-    uint16_t* p = vscreen[last];
+    vcell* p = vscreen[last];
     for (int r = last; r > row; r--) {
         vscreen[r] = vscreen[r - 1];
         vlattr[r] = vlattr[r - 1];
@@ -674,6 +956,7 @@ void vdscroll(int row) {
         }
         conskn = false;
     }
+    if (bgfill()) _vreline(row, 0, wcols() - 1);
     cgoto();
 }
 
@@ -708,7 +991,7 @@ void vsline(int from, int to) {
         cgoto();
         return;
     }
-    uint16_t* p = vscreen[from];
+    vcell* p = vscreen[from];
     if (from < to) {
         for (int r = from; r < to; r++) {
             vscreen[r] = vscreen[r + 1];
@@ -729,6 +1012,7 @@ void vsline(int from, int to) {
         conskn = false;
         if (from < to) fixcorner(to);
     }
+    if (bgfill()) _vreline(to, 0, wcols() - 1);
     cgoto();
 }
 
@@ -741,7 +1025,7 @@ void vsetlattr(int row, int attr) {
     if (attr) {
         int half = std::max(wcols() / 2, 1);
         int a = ' ' | (pcscreen ? pcblank() : 0);
-        std::fill(vscreen[row] + half, vscreen[row] + vcolmax, static_cast<uint16_t>(a));
+        std::fill(vscreen[row] + half, vscreen[row] + vcolmax, static_cast<vcell>(a));
         if (row == vdestline && vdestcol > half - 1) vdestcol = half - 1;
     }
     OutBatch b;
@@ -768,7 +1052,7 @@ void vinsert(int code, int count) {
     int r = clamprow(vdestline);
     int w = rowwidth(r);
     int c = std::clamp(vdestcol, 0, w - 1);
-    uint16_t* p = vscreen[r];
+    vcell* p = vscreen[r];
     int end = w; // cells c..end-1 shift right
     if (protect) {
         for (int k = c; k < w; k++) {
@@ -803,7 +1087,7 @@ void vdelete(int count) {
         _vreline(r, 0, w - 1);
         return;
     }
-    uint16_t* p = vscreen[r];
+    vcell* p = vscreen[r];
     int end = w;
     if (protect) {
         for (int k = c; k < w; k++) {
@@ -915,7 +1199,7 @@ void vclear() {
     ccurline = ccurcol = 0;
     std::memset(vlattr, 0, sizeof vlattr);
     sbaddrows(wlines());
-    for (uint16_t* row : vscreen) // the rows of the page shown, wherever its block is
+    for (vcell* row : vscreen) // the rows of the page shown, wherever its block is
         fillrow(row, clearattr());
     move(0, 0);
 }
@@ -932,6 +1216,7 @@ void _vredraw(int top, int left, int bottom, int right, int clear) {
             outcap(cap::ME);
             lastrend = 0;
             lastcolor = -1;
+            lastfg = lastbg = 0;
             showattr(vattr);
             _vclear();
             conskn = true;
@@ -1100,7 +1385,9 @@ void gline(int) {
 
 void gttyout(int code) {
     code &= 0xff;
-    if (!pcset) {
+    if (!pcset && consutf8) {
+        _ucsout(decglyphs[code & 31]);
+    } else if (!pcset) {
         _gttyout(_grset[code & 31]);
     } else if (code < 32) {
         _gttyout(_grset[63 + code]);
@@ -1121,6 +1408,13 @@ void vscreenreset() {
     std::memset(vlattr, 0, sizeof vlattr);
     vcurattr = vattr = 0;
     vcurcolor = -1;
+    vextattr = 0;
+    vbce = 0;
+    valtshown = 0;
+    rgbs.clear();
+    rgbslot.clear();
+    clusters.clear();
+    clusterid.clear();
     std::fill(std::begin(colormap), std::end(colormap), -1);
     std::fill(std::begin(usermap), std::end(usermap), -1);
     const int bw[16] = {0x0700, 0x0F00, 0x0100, 0x0900, 0x8700, 0x8F00, 0x8100, 0x8900,

@@ -3,15 +3,60 @@
 //
 // One block of cells (MAXROWS rows of the widest width asked for) holds the screen; `vscreen`
 // points at each row, and scrolling, insert and delete of rows exchange these pointers only.
-// A cell is 16 bits: the character in the low byte, the rendition in the high byte (or, in
-// PC-screen mode, a PC colour byte). Every operation changes memory first and then tells the
-// console through the display driver's primitives (screen/display.h), with the rendition
-// neutralised around scrolls and clears, so that the console always shows what memory holds.
-// When the emulated screen is wider than the console (132 columns on an 80-column console) the
-// console shows the window vbegcol..vendcol, moved in steps of 16 columns to keep the cursor in
-// view. The emulators write characters through vputch().
+// A cell (`vcell`) keeps the sixteen-bit form the older emulations were written for in its
+// low 16 bits (the character in the low byte, the rendition in the high byte or, in PC-screen
+// mode, a PC colour byte) and, above it, what a modern host sends: the rest of a Unicode code
+// point, wide-character halves and the foreground and background colours. Cells of the older
+// emulations leave the upper bits 0, so for them a cell compares and masks as it always did. Every
+// operation changes memory first and then tells the console through the display driver's primitives
+// (screen/display.h), with the rendition neutralised around scrolls and clears, so that the console
+// always shows what memory holds. When the emulated screen is wider than the console (132 columns
+// on an 80-column console) the console shows the window vbegcol..vendcol, moved in steps of 16
+// columns to keep the cursor in view. The emulators write characters through vputch().
 #include <cstdint>
 #include <string>
+
+// Cell layout (64 bits):
+//   0..7    character, or the low 8 bits of the code point
+//   8..15   rendition (A_* below), or a PC colour byte in PC-screen mode
+//   16..28  code point bits 8..20
+//   29      left half of a double-width character
+//   30      right half of a double-width character: nothing of its own to show
+//   31      the code point field is a cluster number (a base with combining marks, vcluster)
+//   32..47  foreground colour slot, 48..63 background colour slot (vcolslot: 0 the console's
+//           default, 1..256 palette colour 0..255, above that a 24-bit colour)
+using vcell = uint64_t;
+constexpr vcell C_WIDE = vcell{1} << 29;
+constexpr vcell C_WIDER = vcell{1} << 30;
+constexpr vcell C_CLUSTER = vcell{1} << 31;
+constexpr vcell C_COLORS = ~vcell{0} << 32;
+constexpr vcell C_BG = ~vcell{0} << 48;
+constexpr int FGSHIFT = 32;
+constexpr int BGSHIFT = 48;
+
+// The code point (or cluster number) of a cell, and a cell's code point field for one.
+constexpr int cellcp(vcell c) {
+    return static_cast<int>((c & 0xff) | ((c >> 8) & 0x1fff00));
+}
+constexpr vcell cpcell(int cp) {
+    vcell u = static_cast<vcell>(cp) & 0x1fffff;
+    return (u & 0xff) | ((u & 0x1fff00) << 8);
+}
+constexpr int cellfg(vcell c) {
+    return static_cast<int>((c >> FGSHIFT) & 0xffff);
+}
+constexpr int cellbg(vcell c) {
+    return static_cast<int>((c >> BGSHIFT) & 0xffff);
+}
+// Colour slots: 0 default, 1 + n for palette colour n, more for 24-bit colours (interned).
+constexpr int COLDEFAULT = 0;
+int vcolslot(int r, int g, int b);
+// The colour of a slot: -1 default, 0..255 a palette colour, else 0x1000000 | rgb.
+int vslotcolor(int slot);
+// A cluster of a base character and combining marks, interned; its number, or -1 when the
+// table is full. vclusterof gives the code points of a number (empty when unknown).
+int vcluster(const std::u32string& cps);
+const std::u32string& vclusterof(int n);
 
 constexpr int MAXROWS = 66;
 constexpr int MAXCOLS = 132;
@@ -47,22 +92,25 @@ enum : int {
     EM_VT2208 = 8192,
     EM_PCTERM = 16384,
     EM_SCOANSI = 32768,
+    EM_XTERM = 65536,
     EM_VT220 = EM_VT2207 | EM_VT2208,
-    EM_DEC = EM_VT100 | EM_VT52 | EM_ANSI | EM_VT220 | EM_SCOANSI, // emvt100's emulations
+    EM_DEC = EM_VT100 | EM_VT52 | EM_ANSI | EM_VT220 | EM_SCOANSI | EM_XTERM, // emvt100's
     EM_TVFAMILY = EM_TV950 | EM_TV925 | EM_TV912 | EM_WYSE50 | EM_WYSE60 | EM_ADM1,
 };
 
 // Screen memory.
-extern uint16_t* vbegscr;          // first cell of the block
-extern uint16_t* vendscr;          // one past the last cell
-extern int vcolmax;                // row width of the block
-extern uint16_t* vscreen[MAXROWS]; // row pointers
-extern uint8_t vlattr[MAXROWS];    // 0 single, 1 double width, 2/3 double-height top/bottom
+extern vcell* vbegscr;          // first cell of the block
+extern vcell* vendscr;          // one past the last cell
+extern int vcolmax;             // row width of the block
+extern vcell* vscreen[MAXROWS]; // row pointers
+extern uint8_t vlattr[MAXROWS]; // 0 single, 1 double width, 2/3 double-height top/bottom
 
 // Rendition and colour state.
 extern int vcurattr;     // current rendition (high-byte form)
 extern int vattr;        // ORed into stored characters
 extern int vcurcolor;    // current colour (colour byte in bits 8-15), -1 none
+extern vcell vextattr;   // current foreground and background slots (C_COLORS bits) of new cells
+extern int vbce;         // cleared and scrolled-in cells take the current background
 extern int colormap[16]; // rendition >> 12 to colour (<< 8), -1 = plain attributes
 extern int bwmap[16];
 extern int usermap[16];
@@ -106,6 +154,7 @@ struct AttrSave {
     int insmode = 0;
     int grset = 0;
     int glset = 0;
+    vcell ext = 0;
 };
 
 // Allocation and size.
@@ -128,6 +177,8 @@ inline void vset100(int attr) {
     vsetattr(attr);
 }
 void vcolor(int color);
+// Makes fg and bg (vcolslot slots) the colours of new cells and shows them.
+void vsetcolors(int fg, int bg);
 void vsetpallete(int index, int color, int permanent);
 void attroff(AttrSave& save);
 void attron(const AttrSave& save);
@@ -135,6 +186,9 @@ void attron(const AttrSave& save);
 // Characters: the emulators' output of one (already translated) code, with insert mode, the
 // pending wrap and the bottom-right rule. A code with A_GLYPH is a line-drawing glyph index.
 void vputch(int code);
+// A Unicode code point (or, with C_CLUSTER, a cluster number) `width` columns wide (1 or 2)
+// at the cursor, with the pending wrap; a width of 0 joins the mark to the previous cell.
+void vputcp(int cp, int width);
 // A run of printable ASCII (0x20..0x7e) as vputch would put it one by one; takes at least one
 // byte when n > 0 and returns how many it took. Bytes outside that range must not be passed.
 int vputs(const unsigned char* p, int n);
@@ -166,6 +220,10 @@ void vredraw();
 void _vreline(int row, int from, int to);
 void _vrechar(int row, int col);
 void set132col(int on);
+// The alternate screen: on saves the rows (and with `cursor` the cursor) and shows a cleared
+// screen; off brings the saved rows back. Asking for the state already in force does nothing.
+void valtscreen(int on, int cursor);
+inline int valtshown = 0;
 void scrleft();
 void testdisp(int code);
 

@@ -29,9 +29,13 @@ bool printing() {
 }
 
 // stand-in until printing exists: screen printing has nowhere to go.
-int tprint(int) { return -1; }
-int tprlin(const uint16_t*, int) {
+int tprint(int) {
+    return -1;
+}
+int tprlin(const vcell*, int) {
     zzprintf("Printing is not built yet\r\n");
     return -1;
 }
-int emprint(int) { return 0; }
+int emprint(int) {
+    return 0;
+}

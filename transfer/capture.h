@@ -1,5 +1,6 @@
 #pragma once
 // Data capture and printing.
+#include "screen/vscreen.h"
 
 extern int castat; // capture state: 2 while capturing
 int setcapt(int state);
@@ -8,7 +9,7 @@ int captfile(const char* name, int turnon);
 const char* captname();
 int capture(int c);
 int setprint(int state);
-bool printing(); // printer output is active
+bool printing();   // printer output is active
 extern int prstat; // printer state: bit 2 printer controller on, bit 4 auto-print on
 extern int nocapt; // raw screen output is not captured
 // Offers a byte on its way to the screen to the printer; 1 when the printer took it.
@@ -17,4 +18,4 @@ int emprint(int c);
 // Sends one byte to the printer; -1 when there is no printer.
 int tprint(int c);
 // Sends a row of screen cells (characters in the low bytes) and a line end to the printer.
-int tprlin(const uint16_t* cells, int n);
+int tprlin(const vcell* cells, int n);

@@ -25,7 +25,7 @@ const std::string protletters =
     "A)scii B)inary X)on/Xoff E)tx/Ack R)ts/Cts N)one Q)uiet D)cd Check\r\n";
 const std::string emuls = "?\r\nAllowable options are: T)ty, V)t100, 5)vt52, A)nsi, L)tv950, "
                           "9)tv925, 1)tv912, W)yse50, D)adm1, 3)ib3101, 8)vt220-8, 2)vt220-7, "
-                          "S)coansi, 0)vt102, 6)wyse60, P)cterm, \r\n";
+                          "S)coansi, 0)vt102, 6)wyse60, P)cterm, X)term, \r\n";
 } // namespace
 
 TEST(Escape, LettersPrintTheirWordsAndAct) {
@@ -49,7 +49,7 @@ TEST(Escape, LettersPrintTheirWordsAndAct) {
         // (no cursor addressing) reaches by line feeds; PCTERM needs 25 rows.
         {"e5", "Emulate 5\bVT52\r\n" + std::string(23, '\n') + "\r\n" + back, 1, 16, 0},
         {"ep", "Emulate P\bPCTERM\r\nScreen must have at least 25 lines\r\n" + back, 1, 16384, 0},
-        {"ex", "Emulate X" + emuls + back, 1, 8, 0},
+        {"eq", "Emulate Q" + emuls + back, 1, 8, 0},
         {"ax", "Answer X?\r\nAllowable options are: A)uto, N)ow, W)ait, O)ff, \r\n" + back, 1, 8,
          0},
         {"bf", "Buffer Flush\r\n" + back, 1, 8, 0},

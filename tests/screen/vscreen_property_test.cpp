@@ -38,7 +38,7 @@ std::string seen(const CellView& v, bool all = false) {
 // console can draw them, else the look-alike; a PC colour byte in its colours with intensity as
 // bold, or on a monochrome console a background as reverse, blue as underline, intensity as
 // bold and blink as blink.
-std::string expected(uint16_t cell) {
+std::string expected(vcell cell) {
     CellView v;
     int code = cell & 0xff, cb = (cell >> 8) & 0xff;
     v.text = std::string(1, static_cast<char>(code));
@@ -106,8 +106,7 @@ std::string session(const char* term, Source src, uint32_t seed) {
     vemode = rnd(0, 3) == 0 ? EM_ANSI : EM_VT100;
     if (vemode == EM_ANSI && AM && !XN) vemode = EM_VT100; // its wrap would scroll twice
     // PC-screen mode, cells holding colour bytes.
-    if (rnd(0, 2) == 0)
-        pcscreen = 1, std::copy(std::begin(bwmap), std::end(bwmap), colormap);
+    if (rnd(0, 2) == 0) pcscreen = 1, std::copy(std::begin(bwmap), std::end(bwmap), colormap);
     eminit(Cols);
     vscregtop = 0, vscregbot = vlines - 1;
     VtJudge judge(Lines, Cols);

@@ -82,12 +82,13 @@ TEST_F(Screen, BlankRowRenditionDependsOnTheEmulation) {
     for (auto [mode, blank] : cases) {
         vemode = mode;
         vsetattr(A_REVERSE), vuscroll(0, 1);
-        int up = vscreen[23][5];
+        int up = static_cast<int>(vscreen[23][5]);
         vsline(10, 2);
-        int down = vscreen[2][5];
+        int down = static_cast<int>(vscreen[2][5]);
         vsline(2, 10);
         vsetattr(0);
-        EXPECT_EQ((std::vector<int>{up, down, vscreen[10][5]}), std::vector<int>(3, blank))
+        EXPECT_EQ((std::vector<int>{up, down, static_cast<int>(vscreen[10][5])}),
+                  std::vector<int>(3, blank))
             << "mode " << mode;
     }
 }

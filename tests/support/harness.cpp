@@ -74,6 +74,14 @@ bool TempDir::exists(const std::string& name) const {
 
 VornRun::VornRun(std::vector<std::string> args, RunOptions opt)
     : judge_(opt.rows, opt.cols), rows_(opt.rows) {
+    // A run in a UTF-8 locale has a console that takes UTF-8.
+    for (const char* v : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+        auto it = opt.env.find(v);
+        if (it == opt.env.end() || it->second.empty()) continue;
+        judge_.setUtf8(it->second.find("UTF-8") != std::string::npos ||
+                       it->second.find("utf8") != std::string::npos);
+        break;
+    }
     master_ = posix_openpt(O_RDWR | O_NOCTTY);
     if (master_ < 0 || grantpt(master_) || unlockpt(master_))
         throw std::runtime_error("cannot open a pseudo-terminal");
@@ -108,8 +116,8 @@ VornRun::VornRun(std::vector<std::string> args, RunOptions opt)
         setenv("HOME", dir_.path().c_str(), 1);
         setenv("VORNDIR", dir_.path().c_str(), 1);
         setenv("TERM", opt.term.c_str(), 1);
-        for (const char* v :
-             {"VORNFLAGS", "VORNSYS", "VORNRC", "VORNEX", "VORNCWD", "TERMCAP", "LINES", "COLUMNS"})
+        for (const char* v : {"VORNFLAGS", "VORNSYS", "VORNRC", "VORNEX", "VORNCWD", "TERMCAP",
+                              "LINES", "COLUMNS", "LANG", "LC_ALL", "LC_CTYPE", "COLORTERM"})
             unsetenv(v);
         for (auto& [k, v] : opt.env)
             setenv(k.c_str(), v.c_str(), 1);

@@ -27,6 +27,10 @@ void VtJudge::resize(int rows, int cols) {
     vterm_set_size(vt_, rows, cols);
 }
 
+void VtJudge::setUtf8(bool on) {
+    vterm_set_utf8(vt_, on);
+}
+
 void VtJudge::feed(std::string_view bytes) {
     if (!bytes.empty()) vterm_input_write(vt_, bytes.data(), bytes.size());
 }
@@ -44,6 +48,10 @@ CellView VtJudge::cell(int r, int c) const {
     VTermScreenCell cell{};
     if (r < 0 || r >= rows_ || c < 0 || c >= cols_) return v;
     vterm_screen_get_cell(vs_, VTermPos{r, c}, &cell);
+    if (cell.chars[0] == static_cast<uint32_t>(-1)) {
+        v.wideright = true;
+        return v;
+    }
     for (int i = 0; i < VTERM_MAX_CHARS_PER_CELL && cell.chars[i]; i++)
         appendUtf8(v.text, cell.chars[i]);
     v.bold = cell.attrs.bold;
@@ -54,6 +62,10 @@ CellView VtJudge::cell(int r, int c) const {
         v.fg = cell.fg.indexed.idx;
     if (VTERM_COLOR_IS_INDEXED(&cell.bg) && !VTERM_COLOR_IS_DEFAULT_BG(&cell.bg))
         v.bg = cell.bg.indexed.idx;
+    if (VTERM_COLOR_IS_RGB(&cell.fg) && !VTERM_COLOR_IS_DEFAULT_FG(&cell.fg))
+        v.rgbfg = cell.fg.rgb.red << 16 | cell.fg.rgb.green << 8 | cell.fg.rgb.blue;
+    if (VTERM_COLOR_IS_RGB(&cell.bg) && !VTERM_COLOR_IS_DEFAULT_BG(&cell.bg))
+        v.rgbbg = cell.bg.rgb.red << 16 | cell.bg.rgb.green << 8 | cell.bg.rgb.blue;
     return v;
 }
 
@@ -61,6 +73,7 @@ std::string VtJudge::row(int r) const {
     std::string out;
     for (int c = 0; c < cols_; c++) {
         CellView v = cell(r, c);
+        if (v.wideright) continue;
         out += v.text.empty() ? " " : v.text;
     }
     while (!out.empty() && out.back() == ' ')

@@ -13,7 +13,9 @@ struct VTermState;
 struct CellView {
     std::string text; // the cell's character as UTF-8 ("" for an empty cell)
     bool bold = false, underline = false, blink = false, reverse = false;
-    int fg = -1, bg = -1; // palette index, -1 for the default colour
+    int fg = -1, bg = -1;       // palette index, -1 for the default colour (or a 24-bit one)
+    int rgbfg = -1, rgbbg = -1; // a 24-bit colour as 0xrrggbb, else -1
+    bool wideright = false;     // the right half of a double-width character
 };
 
 class VtJudge {
@@ -24,7 +26,9 @@ class VtJudge {
     VtJudge& operator=(const VtJudge&) = delete;
 
     void feed(std::string_view bytes);
-    // Row r with trailing blanks removed.
+    // Bytes are UTF-8 (as from a host in a UTF-8 locale), not 8-bit characters.
+    void setUtf8(bool on);
+    // Row r with trailing blanks removed (UTF-8; a double-width character counts once).
     std::string row(int r) const;
     // All rows joined with '\n', trailing blanks and trailing empty rows removed.
     std::string screen() const;
