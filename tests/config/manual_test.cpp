@@ -3,6 +3,8 @@
 // renders without a warning.
 #include "core/start.h"
 
+#include "script/settab.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -49,12 +51,11 @@ std::vector<std::string> commandnames() {
     return quoted(between(source("script/cmd.cpp"), "const CmdRow cmds[] = {", "{nullptr"),
                   R"x(\{"([^"]+)",)x");
 }
+// The settings table's `set` options; the setting commands are in the command table.
 std::vector<std::string> settingnames() {
     std::vector<std::string> out;
-    for (const auto& s : quoted(
-             between(source("script/setcmd.cpp"), "static const char* const opts[] = {", "nullptr"),
-             R"x("([a-z0-9]+)")x"))
-        out.push_back("set " + s);
+    for (const Setting& s : settingstable())
+        if (s.flags & SF_SET) out.push_back(std::string("set ") + s.name);
     return out;
 }
 std::vector<std::string> escapeletters() {
