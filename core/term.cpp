@@ -100,6 +100,7 @@ void termsize() {
             rows = std::clamp(rows, 24, MAXROWS);
             cols = std::clamp(cols, 80, MAXCOLS);
             if (rows != Lines || cols != Cols) {
+                sbdisplay(0); // the live rows are resized, never a view of the scrollback
                 vconsize(rows, cols);
                 oflush();
             }

@@ -6,6 +6,7 @@
 #include "ports/settings.h"
 #include "screen/display.h"
 #include "screen/keyboard.h"
+#include "screen/scrollback.h"
 #include "script/window.h"
 #include "transfer/capture.h"
 
@@ -27,6 +28,7 @@ bool ttyadvance() {
         cgoto();
         return false;
     }
+    sbaddline(0);
     vuscroll(0, 0);
     return true;
 }

@@ -112,7 +112,8 @@ TEST(ScrollbackThroughTmux, ReviewSearchReturnAndResize) {
         return false;
     })) << t.shown();
 
-    // A bigger window keeps the scrollback.
+    // A bigger window, while the scrollback is shown, keeps the scrollback.
+    t.keys("C-Down");
     run(t.tmux() + " resize-window -x 100 -y 30");
     EXPECT_TRUE(t.until([](auto r) { return r.size() == 30; })) << t.shown();
     t.keys("C-Down");

@@ -70,6 +70,17 @@ TEST(Scrollback, ClearsKeepOnlyWhatWasWrittenAndViewsNeverTouchTheLiveScreen) {
     EXPECT_EQ(sbcurline, 2);
 }
 
+TEST(Scrollback, TtyRowsAreKeptToo) {
+    Sb sb(10);
+    emulate(EM_TTY, 0);
+    std::string s;
+    for (int i = 1; i <= 40; i++)
+        s += std::to_string(i) + "\r\n";
+    sb.emu.feed(s); // TTY takes all 24 rows: 17 rows scroll off, the newest 10 are kept
+    sbprev(10);
+    EXPECT_EQ(std::tuple(sbcurline, sb.emu.row(0)), std::tuple(10, "8"));
+}
+
 TEST(Scrollback, SearchShowsTheOlderRowAtTheTop) {
     Sb sb(1000, 300);
     EXPECT_TRUE(sbsearch("120"));
