@@ -14,6 +14,7 @@
 // the console so that its pastes and clicks reach the host as the host asked. Operating-system
 // commands (titles) are swallowed by the interpreter without being stored.
 #include "emulators/emulate.h"
+#include "ports/trans.h"
 #include "screen/display.h"
 
 #include <algorithm>
@@ -279,6 +280,11 @@ void consmode(int n, bool set) {
     _ttyouts(buf, static_cast<size_t>(len));
 }
 
+// The console's answers to what the host asked for go on to the host.
+void passreports() {
+    transpassunknown(xtpaste || xtmouse || xtsgrmouse);
+}
+
 } // namespace
 
 int xtwidth(int cp) {
@@ -402,6 +408,7 @@ void xtqcontrol() {
             break;
         }
     }
+    passreports();
 }
 
 void xtreset() {
@@ -411,5 +418,6 @@ void xtreset() {
     if (xtpaste) consmode(2004, false);
     need = cpacc = cpmin = cpbytes = 0;
     xtpaste = xtmouse = xtsgrmouse = xtcursor = 0;
+    passreports();
     valtscreen(0, 0);
 }

@@ -11,6 +11,10 @@ TransTable itrans = [] {
     return t;
 }();
 
+void transpassunknown(bool on) {
+    itrans.dropunknown = !on;
+}
+
 namespace {
 constexpr int TRMINQUEUE = 128; // as the console's own queue
 

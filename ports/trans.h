@@ -41,6 +41,9 @@ struct TransTable {
 
 // The console's table, feeding the decoded-key queue iqueue.
 extern TransTable itrans;
+// While on, strings from the console that no key describes (the markers of a bracketed paste,
+// mouse reports) go on as they are instead of being dropped: the host asked for them.
+void transpassunknown(bool on);
 
 // Empties the table and makes `queue` its output.
 void trinit(TransTable& t, CharQueue& queue);

@@ -662,7 +662,10 @@ void sendext(int c, bool fg) {
         n = std::snprintf(buf, sizeof buf, "\033[%d;2;%d;%d;%dm", fg ? 38 : 48, (c >> 16) & 0xff,
                           (c >> 8) & 0xff, c & 0xff);
     else if (!cap::Setf.empty() && !cap::Setb.empty() && ansicolors) {
-        outcap(ztparm(fg ? cap::Setf : cap::Setb, c));
+        if (fg)
+            outcap(fgcache.get(c, 0, [&] { return ztparm(cap::Setf, c); }));
+        else
+            outcap(bgcache.get(c, 0, [&] { return ztparm(cap::Setb, c); }));
         return;
     } else if (c < 8)
         n = std::snprintf(buf, sizeof buf, "\033[%dm", (fg ? 30 : 40) + c);

@@ -75,3 +75,22 @@ TEST(XtermE2E, AlternateScreenGivesTheShellScreenBack) {
     EXPECT_TRUE(run.judge().contains("MAIN-BEFORE")) << run.screen();
     EXPECT_FALSE(run.judge().contains("paged line 2")) << run.screen();
 }
+
+// A console asked for bracketed paste and SGR mouse reports sends them as key input; they reach
+// the program on the line unchanged, as a paste and as clicks it can read.
+TEST(XtermE2E, BracketedPasteAndMouseReportsReachTheProgram) {
+    const std::string script = "stty raw -echo\n"
+                               "printf '\\033[?2004h\\033[?1000h\\033[?1006hREADY\\n'\n"
+                               "dd bs=1 count=33 of=got 2>/dev/null\n"
+                               "echo GOT\n"
+                               "while :; do sleep 1; done\n";
+    VornRun run({"-l", "pty:/bin/sh keys.sh"}, utf8run({{"keys.sh", script}}));
+    ASSERT_TRUE(run.waitFor("READY"));
+    EXPECT_NE(run.output().find("\033[?2004h"), std::string::npos);
+    EXPECT_NE(run.output().find("\033[?1006h"), std::string::npos);
+    const std::string keys = "\033[200~a\nb\033[201~\033[<0;5;3M\033[<0;5;3m"; // 33 bytes
+    run.type(keys);
+    bool got = run.waitFor("GOT");
+    EXPECT_EQ(run.dir().read("got"), keys);
+    ASSERT_TRUE(got);
+}
