@@ -25,12 +25,13 @@ cell blankcell() {
     return static_cast<cell>(' ');
 }
 bool isblank(cell c) {
-    return (c & 0xff) == ' ';
+    return cellcp(c) == ' ';
 }
 // The character of a cell as text for searching; 0 for a cell that is no plain character.
 char celltext(cell c) {
-    if (c & A_GLYPH) return 0;
-    return static_cast<char>(c & 0xff);
+    const int cp = cellcp(c);
+    if ((c & A_GLYPH) || cp > 0xff) return 0;
+    return static_cast<char>(cp);
 }
 
 // ---- the ring ------------------------------------------------------------------------------

@@ -37,6 +37,9 @@ const SelEntry charsetlist[] = {
     {"swedish", 11, 0},  {"swiss", 12, 0},   {"", 0, 0},
 };
 
+// Character sets of the line for the emulations that read bytes.
+const SelEntry linecslist[] = {{"8BIT", 0, '8'}, {"UTF8", 1, 'U'}, {"", 0, 0}};
+
 // Row builders: each reads the variable's power-on value as the row's default.
 Setting flag(const char* name, int* v, int32_t bit, const char* help,
              int (*apply)(long) = nullptr) {
@@ -160,6 +163,11 @@ const std::vector<Setting> rows = {
     chr("lchar", &lchar, "New line protocol char", "End-of-line character of line sending"),
     count("lchrdy", &lchrdy, "Char ready counter", "Character-ready counter of the port layer"),
     count("ldelay", &ldelay, "Line delay", "Delay after each line sent"),
+    choice("linecs", &linecs, linecslist, "Character set of the line: UTF8 or 8BIT",
+           [](long v) {
+               setlinecs(static_cast<int>(v));
+               return 0;
+           }),
     text("lockfile", &lockpre, "Lockfile format", "/var/lock/LCK..%s", "Lock-file name pattern",
          0, "_lockfile"),
     lcount("locktime", &locktime, "Lockfile timeout", "Seconds after which a lock is stale"),
@@ -207,6 +215,8 @@ const std::vector<Setting> rows = {
            [](long v) { return okor(setstbits(static_cast<int>(v))); }),
     text("stopserver", &stopstr, "Stop server string", nullptr, "Server stop dialog"),
     count("tdelay", &tdelay, "Tab delay", "Delay after each tab sent"),
+    number("udkallow", &udkallow, 0, 1, "Key definitions 0 or 1",
+           "Whether the host may program the user-defined keys"),
     count("wildsize", &wbufsiz, "Wildcard buffer size", "Bytes of the wildcard buffer"),
     number("wordlen", &wdlen, -1, 8, nullptr, "Character size",
            [](long v) { return okor(setwdlen(static_cast<int>(v))); }),
