@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <regex>
 
 namespace fs = std::filesystem;
 
@@ -271,6 +272,94 @@ TEST(ZmodemFromSzCases, TerminalModeStartsAReceive) {
 
 // The program sends to rz: a file rz already has is skipped without ending the batch, and a
 // resume request continues rz's partial file.
+// The statistics a person sees at the end of a receive, row by row (rows 3-16 of 24x80):
+// an empty file, a resumed file (percent from the whole file, bytes from the restart offset
+// on), and a file given up with the abort key. Times and rates are the only free fields.
+struct StatCase {
+    const char* what;
+    Files local;                   // in the program's directory before the transfer
+    std::vector<std::string> sz;   // sz arguments after -q
+    bool abort;                    // the abort key once data flows
+    std::vector<std::string> rows; // regexes for rows 3..16
+};
+
+class ZmodemStatistics : public ::testing::TestWithParam<StatCase> {};
+
+TEST_P(ZmodemStatistics, ScreenAfterTheTransfer) {
+    const StatCase& c = GetParam();
+    Bench b;
+    putfiles(b.src, {{"e", ""}, {"big", randombytes(400000, 4)}});
+    if (c.abort) putfiles(b.src, {{"huge", randombytes(32 << 20, 5)}});
+    auto rx = vornline(b.pair.a, c.local, {"-2"});
+    escape(*rx, 'R', ".");
+    std::vector<std::string> args = {"sz", "-q"};
+    args.insert(args.end(), c.sz.begin(), c.sz.end());
+    Peer sz(b.src, b.pair.b, args);
+    if (c.abort) {
+        ASSERT_TRUE(rx->waitUntil(
+            [&] { return std::regex_search(rx->judge().row(5), std::regex(": [1-9]")); }, 30));
+        rx->type("\x03");
+    }
+    ASSERT_NE(summaryof(*rx, 60), "") << rx->screen();
+    for (size_t i = 0; i < c.rows.size(); i++) {
+        const std::string row = rx->judge().row(static_cast<int>(i) + 3);
+        EXPECT_TRUE(std::regex_match(row, std::regex(c.rows[i]))) << "row " << i + 3 << ": " << row;
+    }
+    if (!c.abort) sz.wait(*rx, 20);
+    quit(*rx);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Ends, ZmodemStatistics, ::testing::Values(
+    StatCase{"empty", {}, {"e"}, false, {
+        "           Protocol: ZMODEM",
+        "          File name: \\./e",
+        "  Bytes transferred: 0",
+        "Percent transferred:",
+        "      Transfer time: 0",
+        "Effective baud rate: 0/9600",
+        "  Number of packets: 1",
+        "   Restarts/retries: 0/0",
+        "         Last error:",
+        "       Last message: 1 records received",
+        "",
+        "\\./e: Success \\(0 secs 0 baud 0/0 0 bytes\\)",
+        "",
+        "1 file received, success"}},
+    StatCase{"resumed", {{".big.vorn-part", randombytes(400000, 4).substr(0, 150300)}}, {"-r", "big"},
+             false, {
+        "           Protocol: ZMODEM",
+        "          File name: \\./big",
+        "  Bytes transferred: 400000/400000",
+        "Percent transferred: 100",
+        "      Transfer time: [0-9]+",
+        "Effective baud rate: [0-9]+/9600",
+        "  Number of packets: [0-9]+",
+        "   Restarts/retries: 0/0",
+        "         Last error:",
+        "       Last message: [0-9]+ records received",
+        "",
+        "\\./big: Success \\([0-9]+ secs [0-9]+ baud 100 0/0 400000/400000 bytes\\)",
+        "",
+        "1 file received, success"}},
+    StatCase{"aborted", {}, {"huge"}, true, {
+        "           Protocol: ZMODEM",
+        "          File name: \\./huge",
+        "  Bytes transferred: [0-9]+/33554432",
+        "Percent transferred: [0-9]{1,2}",
+        "      Transfer time: [0-9]+",
+        "Effective baud rate: [0-9]+/9600",
+        "  Number of packets: [0-9]+",
+        "   Restarts/retries: 0/0",
+        "         Last error: Transfer aborted by \\^C",
+        "       Last message: 0 files received",
+        "",
+        "\\./huge: FAIL \\([0-9]+ secs [0-9]+ baud [0-9]{1,2} 0/0 [0-9]+/33554432 bytes\\)",
+        "",
+        "0 files received, aborted"}}),
+    [](const auto& info) { return std::string(info.param.what); });
+// clang-format on
+
 TEST(ZmodemToRzCases, ExistingFileSkippedBatchGoesOn) {
     Bench b;
     const Files files = batch(13);
