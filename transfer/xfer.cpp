@@ -7,6 +7,8 @@
 #include "core/start.h"
 #include "core/term.h"
 #include "ports/com.h"
+#include "ports/modem.h"
+#include "ports/service.h"
 #include "ports/settings.h"
 #include "transfer/kermit.h"
 #include "transfer/xferstats.h"
@@ -285,10 +287,30 @@ size_t listcount() {
 namespace {
 const char* const kindnames[] = {"XFER", "SEND", "GET", "RCV"};
 
-int dorexfer() {
+// Before a re-transfer: the peer's server is stopped and started again around a new call.
+// Each dialog runs only when its own string is set. A line that was never dialed is not hung
+// up (nothing could dial it again), and the call is made again only when the connection
+// has a name to connect to.
+int dorexfer(const std::string& connection = "") {
     zzprintf("Rexfer #%d\r\n", rexfer);
     comflush();
-    return 0; // a hard-wired line needs no reconnection
+    if (!stopstr.empty()) {
+        zzprintf("Stopserver\r\n");
+        dostserver(0);
+    }
+    if (!connection.empty()) {
+        if (!logoutstr.empty() || !hardwired) {
+            zzprintf("Hangup\r\n");
+            if (hangup(1) != 0) return 1;
+        }
+        zzprintf("Connect %s\r\n", connection.c_str());
+        if (connservice(connection.c_str(), 1) != 1) return 1;
+    }
+    if (!startstr.empty()) {
+        zzprintf("Startserver\r\n");
+        if (dostserver(1) != 0) return 1;
+    }
+    return 0;
 }
 } // namespace
 

@@ -12,7 +12,10 @@ class LineSource : public zm::ZmSource {
     void unget(int c) { back_ = c; }
 
   private:
+    bool aborted();
+    unsigned count_ = 0;
     int back_ = -1;
+    long keyseen_ = 0; // when the abort key was last looked for
 };
 
 inline constexpr const char* lostmsg = "Line lost";

@@ -3,6 +3,7 @@
 
 #include "core/fmt.h"
 #include "core/start.h"
+#include "core/term.h"
 #include "ports/com.h"
 #include "ports/settings.h"
 #include "script/cmd.h"
@@ -25,10 +26,35 @@ using namespace zm;
 
 // ---- line glue ---------------------------------------------------------------------------
 
+// The abort key among the keys typed so far (the others are dropped, as comwait does).
+bool LineSource::aborted() {
+    if (!canabort) return false;
+    for (int k; (k = chrdynh()) != 0;)
+        if (k == abochar) return true;
+    return false;
+}
+
 int LineSource::get(int seconds) {
     if (back_ >= 0) return std::exchange(back_, -1);
+    // A line that never runs dry never reaches comwait: the keys are looked at now and then.
+    if ((++count_ & 4095) == 0 && aborted()) return ABORT;
     if (!qempty(comq)) return unqchar(comq) & 0xff;
     if (comfd < 0) return LOST;
+    // What the line already holds is taken without the time-out machinery of comwait (an
+    // alarm and a signal handler set and reset on every call); the abort key is still looked
+    // for every 100 ms.
+    if (const long now = zmnow(); now - keyseen_ < 100) {
+        struct pollfd p {
+            comfd, POLLIN, 0
+        };
+        for (int n = 0; n < 2 && !(n == 1 && ::poll(&p, 1, 50) <= 0); n++) {
+            waitread(0);
+            if (!qempty(comq)) return unqchar(comq) & 0xff;
+            if (comfd < 0) return LOST;
+        }
+    } else {
+        keyseen_ = now;
+    }
     int c = comwait(seconds < 1 ? 1 : seconds);
     if (c == -1) return ABORT;
     if (c < 0) return comfd < 0 ? LOST : TIMEOUT;
@@ -37,8 +63,16 @@ int LineSource::get(int seconds) {
 
 int LineSource::poll() {
     if (back_ >= 0) return std::exchange(back_, -1);
+    if ((++count_ & 63) == 0 && aborted()) return ABORT;
     if (!qempty(comq)) return unqchar(comq) & 0xff;
     if (comfd < 0) return LOST;
+    if (const long now = zmnow(); now - keyseen_ < 100) {
+        waitread(0);
+        if (!qempty(comq)) return unqchar(comq) & 0xff;
+        return comfd < 0 ? LOST : TIMEOUT;
+    } else {
+        keyseen_ = now;
+    }
     int c = comwait(0);
     if (c == -1) return ABORT;
     if (c < 0) return comfd < 0 ? LOST : TIMEOUT;
@@ -116,6 +150,9 @@ struct Rx {
     ZmOut out;
     RcvFile rf;
     std::vector<uint8_t> buf = std::vector<uint8_t>(MAXBLK + 1);
+    // Verified data not yet written: the file gets it in large writes. A failure loses at most
+    // this much of a part file, which a resume then asks for again.
+    std::vector<uint8_t> pend;
     std::string attn;
     uint8_t zconv = 0, zmanag = 0;
     int skipped = 0, failed = 0;
@@ -126,10 +163,10 @@ struct Rx {
     bool keeppart = false;
 };
 
-// One failure of the batch: message, cancel the peer, done(1).
+// One failure of the batch: message, cancel the peer, done(code).
 [[noreturn]] void rxfail(Rx& r, const char* msg, int code = 1) {
     if (msg && *msg) xferstats(XS_FATAL, msg);
-    if (code != 2) canit(r.out);
+    canit(r.out); // the peer stops too, after the abort key as well
     zpurge(r.src, 200);
     done(code);
 }
@@ -302,7 +339,16 @@ void closeit(Rx& r) {
 // after RXQUIET seconds we ask again at our position, which every sender takes as a resync.
 constexpr int RXQUIET = 2;
 
+constexpr size_t PENDMAX = 32768;
+
+void pendout(Rx& r) {
+    if (!r.pend.empty() && !r.rf.wrfile(r.pend.data(), static_cast<int>(r.pend.size())))
+        rxfail(r, r.rf.err.c_str());
+    r.pend.clear();
+}
+
 int rzfile(Rx& r, long pos) {
+    r.pend.clear();
     struct Restore {
         ZmIn& in;
         ~Restore() { in.timeout = 10; }
@@ -356,7 +402,8 @@ int rzfile(Rx& r, long pos) {
                 }
                 const int n = static_cast<int>(r.in.rxcount);
                 if (pos + n > 0xffffffffL) rxfail(r, "File too large for protocol");
-                if (!r.rf.wrfile(r.buf.data(), n)) rxfail(r, r.rf.err.c_str());
+                r.pend.insert(r.pend.end(), r.buf.data(), r.buf.data() + n);
+                if (r.pend.size() >= PENDMAX) pendout(r);
                 pos += n;
                 fpakcnt++;
                 tries = retries;
@@ -384,6 +431,7 @@ int rzfile(Rx& r, long pos) {
         }
         case ZEOF:
             if (static_cast<long>(r.in.rxpos()) != pos) continue; // an old one: ignored
+            pendout(r);
             if (r.conv) fbytcnt = fbytcnt > 0 ? fbytcnt : 0;
             closeit(r);
             return ZEOF;
@@ -392,6 +440,7 @@ int rzfile(Rx& r, long pos) {
             sendrpos();
             continue;
         case ZSKIP:
+            pendout(r);
             r.rf.part.abandon(r.keeppart);
             currcv = nullptr;
             xferstats(XS_MSG, "Sender SKIPPED file");
@@ -428,7 +477,14 @@ void ackbibi(Rx& r) {
         // The files are all in place: the sender's "OO" is a courtesy, and on a line that
         // hangs up as the sender ends it is often lost, so it is not waited for long.
         zhex(r.out, ZFIN, 0);
-        const int c = r.src.get(1);
+        int c = TIMEOUT;
+        for (const long until = zmnow() + 500; c == TIMEOUT && zmnow() < until;) {
+            struct pollfd p {
+                comfd, POLLIN, 0
+            };
+            c = r.src.poll();
+            if (c == TIMEOUT && comfd >= 0) ::poll(&p, 1, 20);
+        }
         if (c == 'O') {
             r.src.poll();
             return;

@@ -2,6 +2,7 @@
 #include "core/fmt.h"
 #include "ports/com.h"
 #include "ports/settings.h"
+#include "script/var.h"
 #include "transfer/xfer.h"
 #include "transfer/xferstats.h"
 #include "transfer/zmline.h"
@@ -9,6 +10,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -38,7 +40,7 @@ struct Tx {
 
 [[noreturn]] void txfail(Tx& t, const char* msg, int code = 1) {
     if (msg && *msg) xferstats(XS_FATAL, msg);
-    if (code != 2) canit(t.out);
+    canit(t.out); // the peer stops too, after the abort key as well
     zpurge(t.src, 200);
     done(code);
 }
@@ -389,9 +391,13 @@ void sndzmodem() {
     fbytcnt = ffilsiz = resfilsiz = 0;
     t.in.allowance = zallowance();
     t.out.ctlesc = escctl != 0;
+    // The window and block size by line speed, unless the script variables set them.
     t.window = baud < 19200 ? 10240 : 20480;
+    if (txwindow > 0) t.window = std::max<long>(64, std::min<long>(txwindow, 1L << 24) / 64 * 64);
     t.wspac = t.window / 4;
     t.blklen = baud > 2400 || baud <= 0 ? 1024 : baud > 1200 ? 512 : baud > 300 ? 256 : 128;
+    if (txblksiz > 0) t.blklen = static_cast<int>(std::min<int32_t>(txblksiz, MAXBLK));
+    if (t.blklen < 32) t.blklen = 32;
     xferstats(XS_BEGIN);
     getzrxinit(t);
     std::string path;

@@ -1,0 +1,198 @@
+// ZMODEM figures beside lrzsz, measured in the same run on the same file over socat
+// pseudo-serial pairs: lrzsz sz -> rz as the reference, then our sender -> rz and sz -> our
+// receiver. Prints the wall time of each, the ratio (lrzsz time / ours: above 1 is faster), and
+// the CPU time per MB of each side.
+// Needs socat and lrzsz. Usage: bench_zmodem [MiB of random data, default 48] [rounds, 3]
+// (100 gives the large-file case; it is never part of the test suite).
+#include "core/start.h"
+#include "ports/com.h"
+#include "ports/lock.h"
+#include "ports/settings.h"
+#include "script/var.h"
+#include "transfer/xfer.h"
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+using clk = std::chrono::steady_clock;
+
+double since(clk::time_point t0) {
+    return std::chrono::duration<double>(clk::now() - t0).count();
+}
+
+bool samefile(const std::string& a, const std::string& b) {
+    std::ifstream fa(a, std::ios::binary), fb(b, std::ios::binary);
+    return fa && fb &&
+           std::string(std::istreambuf_iterator<char>(fa), {}) ==
+               std::string(std::istreambuf_iterator<char>(fb), {});
+}
+
+// A socat pair; the two /dev/pts names.
+struct Pair {
+    pid_t pid = -1;
+    std::string a, b;
+    explicit Pair(const std::string& dir) {
+        const std::string la = dir + "/la", lb = dir + "/lb";
+        fs::remove(la), fs::remove(lb);
+        pid = fork();
+        if (pid == 0) {
+            int null = open("/dev/null", O_RDWR);
+            dup2(null, 2);
+            execlp("socat", "socat", ("pty,raw,echo=0,link=" + la).c_str(),
+                   ("pty,raw,echo=0,link=" + lb).c_str(), nullptr);
+            _exit(127);
+        }
+        for (int i = 0; i < 500 && (!fs::exists(la) || !fs::exists(lb)); i++)
+            usleep(10000); // start-up of the helper; no other way to learn it is ready
+        std::error_code ec;
+        a = fs::canonical(la, ec).string();
+        b = fs::canonical(lb, ec).string();
+    }
+    ~Pair() {
+        if (pid > 0) kill(pid, SIGTERM), waitpid(pid, nullptr, 0);
+    }
+};
+
+// One of our sides in a child process: the line opened, no console, protocol ZMODEM.
+pid_t ours(const std::string& port, const std::string& dir, bool sender, const std::string& what,
+           int32_t window) {
+    pid_t pid = fork();
+    if (pid != 0) return pid;
+    int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    ttyfd = -1;
+    xorqflag = 1;
+    lockpre = dir + "/LCK..%s";
+    if (cominit(port.c_str()) != 0 || COM->vt("") != 0) _exit(3);
+    statflag = 1; // the statistics page a user sees (drawn at most four times a second)
+    errprot = 7;
+    txwindow = window;
+    int r = sender ? snd(what.c_str(), "") : rcv("", what.c_str());
+    comexit();
+    _exit(r);
+}
+
+// An lrzsz command on `port`, run in `cwd`.
+pid_t peer(const std::string& port, const std::string& cwd, const std::string& cmd) {
+    pid_t pid = fork();
+    if (pid != 0) return pid;
+    if (chdir(cwd.c_str()) != 0) _exit(126);
+    execl("/bin/sh", "sh", "-c",
+          ("exec " + cmd + " <" + port + " >" + port + " 2>/dev/null").c_str(), nullptr);
+    _exit(127);
+}
+
+struct Side {
+    int status = -1;
+    double cpu = 0; // user + system seconds
+};
+
+Side reap(pid_t pid) {
+    Side s;
+    int st = 0;
+    struct rusage ru {};
+    if (wait4(pid, &st, 0, &ru) == pid) {
+        s.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+        s.cpu = static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+                static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+    }
+    return s;
+}
+
+struct Run {
+    double secs = -1;
+    Side tx, rx;
+};
+
+// One transfer of `file` into a fresh dest: the sender on side a, the receiver on side b.
+Run transfer1(const std::string& dir, const std::string& file, bool oursend, bool oursrcv,
+              int32_t window) {
+    Pair p(dir);
+    const std::string dest = dir + "/dest";
+    fs::remove_all(dest);
+    fs::create_directory(dest);
+    const auto t0 = clk::now();
+    pid_t rx = oursrcv ? ours(p.b, dir, false, dest, 0) : peer(p.b, dest, "rz -q -y");
+    pid_t tx = oursend ? ours(p.a, dir, true, file, window)
+                       : peer(p.a, fs::path(file).parent_path(),
+                              "sz -q " + fs::path(file).filename().string());
+    Run r;
+    r.tx = reap(tx);
+    r.rx = reap(rx);
+    r.secs = since(t0);
+    if (r.tx.status != 0 || r.rx.status != 0 ||
+        !samefile(dest + "/" + fs::path(file).filename().string(), file))
+        r.secs = -1;
+    fs::remove_all(dest);
+    return r;
+}
+
+// The best of `rounds` runs (the machine is shared, and single runs of either side have been
+// seen to take ten times as long now and then); a failed run fails the row.
+Run transfer(const std::string& dir, const std::string& file, bool oursend, bool oursrcv,
+             int rounds, int32_t window = 0) {
+    Run best;
+    for (int i = 0; i < rounds; i++) {
+        const Run r = transfer1(dir, file, oursend, oursrcv, window);
+        if (r.secs < 0) return r;
+        if (best.secs < 0 || r.secs < best.secs) best = r;
+    }
+    return best;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const size_t mb = argc > 1 ? static_cast<size_t>(atoi(argv[1])) : 48;
+    const int rounds = argc > 2 ? std::max(1, atoi(argv[2])) : 3;
+    char tmpl[] = "/tmp/vorn-bench-zmodem-XXXXXX";
+    if (!mkdtemp(tmpl)) return 1;
+    const std::string dir = tmpl;
+    std::mt19937 g(3);
+    std::string rnd(mb << 20, '\0');
+    for (auto& ch : rnd)
+        ch = static_cast<char>(g());
+    const std::string file = dir + "/random.bin";
+    std::ofstream(file, std::ios::binary) << rnd;
+    rnd.clear();
+    const double m = static_cast<double>(mb << 20) / 1e6;
+
+    const Run ref = transfer(dir, file, false, false, rounds);
+    const Run snd = transfer(dir, file, true, false, rounds);
+    const Run snd64 = transfer(dir, file, true, false, rounds, 65536);
+    const Run rcv = transfer(dir, file, false, true, rounds);
+    auto ratio = [&](const Run& r) { return r.secs > 0 && ref.secs > 0 ? ref.secs / r.secs : 0; };
+    printf("ZMODEM, %zu MiB random over a socat pty pair, best of %d (FAILED when a run failed or "
+           "differed)\n",
+           mb, rounds);
+    printf("%-22s %9s %8s %15s %15s\n", "run", "seconds", "ratio", "sender CPU s/MB",
+           "receiver CPU s/MB");
+    auto row = [&](const char* what, const Run& r) {
+        if (r.secs < 0) {
+            printf("%-22s %9s\n", what, "FAILED");
+            return;
+        }
+        printf("%-22s %9.2f %7.2fx %15.4f %15.4f\n", what, r.secs, ratio(r), r.tx.cpu / m,
+               r.rx.cpu / m);
+    };
+    row("lrzsz sz -> rz", ref);
+    row("vorn send -> rz", snd);
+    row("  with _txwindow 65536", snd64);
+    row("sz -> vorn receive", rcv);
+    fs::remove_all(dir);
+    return 0;
+}
