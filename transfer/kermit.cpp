@@ -20,7 +20,7 @@ KCoding coding;
 int bct = 1;   // the block check type in use: 1 until Send-Init has been answered
 int capas = 0; // the capabilities both sides offered (long packets)
 int seq = 0;
-uint8_t inbuf[kp::MAXLONG + 16];
+uint8_t inbuf[2 * kp::MAXLONG];
 int inlen = 0;
 
 struct KAbort {};
