@@ -230,7 +230,9 @@ void defaults() {
     // Long packets only when the other side offers them too; a peer sending the nine basic
     // fields sees exactly those nine in the answer.
     mine.capas = klongmax >= 10 ? kp::CAP_LONG : 0;
-    mine.maxlx = std::clamp(klongmax, 10, kp::MAXLONG);
+    // Never the protocol's limit itself: a peer that adds the check to the offer would need a
+    // longer length field than a long packet has.
+    mine.maxlx = std::clamp(klongmax, 10, kp::MAXLONG - 24);
     peer = KParams{};
     coding = KCoding{};
     bct = 1;
