@@ -20,7 +20,7 @@ KCoding coding;
 int bct = 1;   // the block check type in use: 1 until Send-Init has been answered
 int capas = 0; // the capabilities both sides offered (long packets)
 int seq = 0;
-uint8_t inbuf[kp::MAXLONG + 16];
+uint8_t inbuf[2 * kp::MAXLONG];
 int inlen = 0;
 
 struct KAbort {};
@@ -230,7 +230,9 @@ void defaults() {
     // Long packets only when the other side offers them too; a peer sending the nine basic
     // fields sees exactly those nine in the answer.
     mine.capas = klongmax >= 10 ? kp::CAP_LONG : 0;
-    mine.maxlx = std::clamp(klongmax, 10, kp::MAXLONG);
+    // Never the protocol's limit itself: a peer that adds the check to the offer would need a
+    // longer length field than a long packet has.
+    mine.maxlx = std::clamp(klongmax, 10, kp::MAXLONG - 24);
     peer = KParams{};
     coding = KCoding{};
     bct = 1;

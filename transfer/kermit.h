@@ -6,7 +6,7 @@
 // Names to GET from the server (blank-separated); set by rcv() for a receive with a remote list.
 inline std::string kgetlist;
 // The longest long packet this side offers; 0 offers none, so only basic packets are used.
-inline int klongmax = 9024;
+inline int klongmax = 9000;
 // A request for the server: "G" + its letter + argument, or "C" + a host command.
 inline std::string kcommand;
 // What the server sent for the screen (its short answers and X-packet text).

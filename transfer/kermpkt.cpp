@@ -1,5 +1,7 @@
 #include "transfer/kermpkt.h"
 
+#include <algorithm>
+
 namespace {
 bool prefixchar(uint8_t c) {
     return (c >= 0x21 && c <= 0x3E) || (c >= 0x60 && c <= 0x7E);
@@ -219,7 +221,10 @@ KPacket kparselong(const uint8_t* p, int n, int& used, int bct, int maxlong) {
     if (n < 6) return k;
     const int a = kp::unchar(p[3]), b = kp::unchar(p[4]);
     const int lx = a * 95 + b;
-    if (a < 0 || a > 94 || b < 0 || b > 94 || lx < bct || lx > maxlong || kchk1(p, 5) != p[5]) {
+    // A peer may count the offered length without the header or the check, so a packet a
+    // little longer than offered is taken; the protocol's limit bounds it.
+    if (a < 0 || a > 94 || b < 0 || b > 94 || lx < bct ||
+        lx > std::min(maxlong + 100, kp::MAXLONG) || kchk1(p, 5) != p[5]) {
         used = 1;
         return k;
     }

@@ -16,7 +16,7 @@ Files kfiles(unsigned seed, bool oddname, bool text) {
     if (text)
         return {{"lines.txt", "first line\nsecond\n\n\tindented ~#&\nno newline"},
                 {"short.txt", std::string(200, '-') + "\n"}};
-    Files f = {{"rand.bin", randombytes(20000, seed)},
+    Files f = {{"rand.bin", randombytes(200000, seed)},
                {"all.bin", allbytes()},
                {"runs.bin", std::string(3000, 'x') + std::string(500, '\0') + "~~~~####&&&&"},
                {"empty", ""}};

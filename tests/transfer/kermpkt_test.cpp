@@ -97,6 +97,7 @@ TEST(KermPkt, LongPackets) {
         // Not agreed, or longer than agreed: not a packet.
         EXPECT_FALSE(kparse(u(p) + 1, static_cast<int>(p.size() - 1), used, bct, 0).ok);
         EXPECT_FALSE(kparse(u(p) + 1, static_cast<int>(p.size() - 1), used, bct, 3000).ok);
+        EXPECT_TRUE(kparse(u(p) + 1, static_cast<int>(p.size() - 1), used, bct, 3990).ok);
         for (size_t at : {size_t{4}, size_t{6}, p.size() / 2, p.size() - 2}) {
             std::string bad = p;
             bad[at] ^= 1;
