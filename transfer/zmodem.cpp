@@ -337,7 +337,7 @@ void closeit(Rx& r) {
 // pauses inside a subpacket, and one that ended a subpacket with ZCRCW waits for our ZACK.
 // When a frame end or our answer was damaged both sides would wait out their time-outs, so
 // after RXQUIET seconds we ask again at our position, which every sender takes as a resync.
-constexpr int RXQUIET = 2;
+constexpr int RXQUIET = 1;
 
 constexpr size_t PENDMAX = 32768;
 
