@@ -737,12 +737,12 @@ int c_erase(const char* args) {
 
 // time filespec[!]: the estimated transfer time of the files.
 int c_time(const char* args) {
-    std::string spec = skipblanks(args);
-    spec = spec.substr(0, spec.find('!'));
-    while (!spec.empty() && (spec.back() == ' ' || spec.back() == '\t'))
-        spec.pop_back();
-    if (spec.empty()) return expaberr("Filespec"), RC_EXPECTED;
-    return timefile(spec.c_str()) ? RC_ERROR : RC_OK;
+    std::string files = skipblanks(args);
+    files = files.substr(0, files.find('!'));
+    while (!files.empty() && (files.back() == ' ' || files.back() == '\t'))
+        files.pop_back();
+    if (files.empty()) return expaberr("Filespec"), RC_EXPECTED;
+    return timefile(files.c_str()) ? RC_ERROR : RC_OK;
 }
 
 // init [service[,parameters]]: connect to the service, or re-open the line.

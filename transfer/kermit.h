@@ -12,7 +12,7 @@ inline std::string kcommand;
 // What the server sent for the screen (its short answers and X-packet text).
 inline std::string kreply;
 
-// The `remote` command under Kermit: "bye", "finish", "cwd dir" and "directory [spec]" become
+// The `remote` command under Kermit: "bye", "finish", "cwd dir" and "directory [files]" become
 // generic commands L, F, C and D, any other text a host command. Shows the server's answer;
 // returns the transfer result.
 int kremote(const std::string& text);
