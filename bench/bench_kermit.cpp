@@ -7,6 +7,7 @@
 //   - YMODEM-1K: VORN sending to lrzsz rb and to VORN, beside lrzsz sb to rb.
 // Each figure is the best of three runs (the machine is shared). Needs socat, C-Kermit and lrzsz.
 // Usage: bench_kermit [MiB, default 2]
+#include "bench/socatpair.h"
 #include "core/start.h"
 #include "ports/com.h"
 #include "ports/lock.h"
@@ -36,32 +37,6 @@ std::string readfile(const std::string& p) {
     std::ifstream f(p, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(f), {});
 }
-
-// A socat pair; the two /dev/pts names.
-struct Pair {
-    pid_t pid = -1;
-    std::string a, b;
-    explicit Pair(const std::string& dir) {
-        const std::string la = dir + "/la", lb = dir + "/lb";
-        fs::remove(la), fs::remove(lb);
-        pid = fork();
-        if (pid == 0) {
-            int null = open("/dev/null", O_RDWR);
-            dup2(null, 2);
-            execlp("socat", "socat", ("pty,raw,echo=0,link=" + la).c_str(),
-                   ("pty,raw,echo=0,link=" + lb).c_str(), nullptr);
-            _exit(127);
-        }
-        for (int i = 0; i < 500 && (!fs::exists(la) || !fs::exists(lb)); i++)
-            usleep(10000); // start-up of the helper; no other way to learn it is ready
-        std::error_code ec;
-        a = fs::canonical(la, ec).string();
-        b = fs::canonical(lb, ec).string();
-    }
-    ~Pair() {
-        if (pid > 0) kill(pid, SIGTERM), waitpid(pid, nullptr, 0);
-    }
-};
 
 // A peer command in `dir`, in its own session with the pseudo-terminal as its terminal.
 pid_t peer(const std::string& cmd, const std::string& dir, const std::string& tty) {

@@ -5,6 +5,7 @@
 //     lrzsz ZMODEM (sz/rz) over another pair, in seconds for the same file.
 // Needs socat, lrzsz and ncompress. Usage: bench_xfer [MiB for LZW, default 64] [MiB for the
 // transfer, default 16]
+#include "bench/socatpair.h"
 #include "core/start.h"
 #include "ports/com.h"
 #include "ports/lock.h"
@@ -62,31 +63,6 @@ std::string readfile(const std::string& p) {
 int run(const std::string& cmd) {
     return system(cmd.c_str());
 }
-
-// A socat pair; the two /dev/pts names.
-struct Pair {
-    pid_t pid = -1;
-    std::string a, b;
-    explicit Pair(const std::string& dir) {
-        const std::string la = dir + "/la", lb = dir + "/lb";
-        pid = fork();
-        if (pid == 0) {
-            int null = open("/dev/null", O_RDWR);
-            dup2(null, 2);
-            execlp("socat", "socat", ("pty,raw,echo=0,link=" + la).c_str(),
-                   ("pty,raw,echo=0,link=" + lb).c_str(), nullptr);
-            _exit(127);
-        }
-        for (int i = 0; i < 500 && (!fs::exists(la) || !fs::exists(lb)); i++)
-            usleep(10000); // start-up of the helper; no other way to learn it is ready
-        std::error_code ec;
-        a = fs::canonical(la, ec).string();
-        b = fs::canonical(lb, ec).string();
-    }
-    ~Pair() {
-        if (pid > 0) kill(pid, SIGTERM), waitpid(pid, nullptr, 0);
-    }
-};
 
 // One side of a native transfer in a child process: the line opened, no console.
 pid_t side(const std::string& port, const std::string& dir, bool sender, const std::string& what) {

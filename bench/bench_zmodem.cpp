@@ -4,6 +4,7 @@
 // the CPU time per MB of each side.
 // Needs socat and lrzsz. Usage: bench_zmodem [MiB of random data, default 48] [rounds, 3]
 // (100 gives the large-file case; it is never part of the test suite).
+#include "bench/socatpair.h"
 #include "core/start.h"
 #include "ports/com.h"
 #include "ports/lock.h"
@@ -40,32 +41,6 @@ bool samefile(const std::string& a, const std::string& b) {
            std::string(std::istreambuf_iterator<char>(fa), {}) ==
                std::string(std::istreambuf_iterator<char>(fb), {});
 }
-
-// A socat pair; the two /dev/pts names.
-struct Pair {
-    pid_t pid = -1;
-    std::string a, b;
-    explicit Pair(const std::string& dir) {
-        const std::string la = dir + "/la", lb = dir + "/lb";
-        fs::remove(la), fs::remove(lb);
-        pid = fork();
-        if (pid == 0) {
-            int null = open("/dev/null", O_RDWR);
-            dup2(null, 2);
-            execlp("socat", "socat", ("pty,raw,echo=0,link=" + la).c_str(),
-                   ("pty,raw,echo=0,link=" + lb).c_str(), nullptr);
-            _exit(127);
-        }
-        for (int i = 0; i < 500 && (!fs::exists(la) || !fs::exists(lb)); i++)
-            usleep(10000); // start-up of the helper; no other way to learn it is ready
-        std::error_code ec;
-        a = fs::canonical(la, ec).string();
-        b = fs::canonical(lb, ec).string();
-    }
-    ~Pair() {
-        if (pid > 0) kill(pid, SIGTERM), waitpid(pid, nullptr, 0);
-    }
-};
 
 // One of our sides in a child process: the line opened, no console, protocol ZMODEM.
 pid_t ours(const std::string& port, const std::string& dir, bool sender, const std::string& what,
