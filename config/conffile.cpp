@@ -58,6 +58,7 @@ std::string escbyte(unsigned char c) {
 }
 
 // The line for a row, cut so it fits LINEMAX; `cut` tells whether the value lost its tail.
+// Empty when the value is not written (it could not be read back, or is the missing value).
 std::string rowline(const Setting& s, bool* cut) {
     *cut = false;
     if (!confrow(s)) return "";
@@ -72,6 +73,8 @@ std::string rowline(const Setting& s, bool* cut) {
     case ST_FLAG:
         return head + (v ? "on" : "off");
     case ST_COUNT:
+        // A count's command takes digits only: a negative power-on value (none) is left out.
+        return v < 0 ? "" : head + std::to_string(v);
     case ST_NUMBER:
         return head + std::to_string(v);
     case ST_CHAR:
@@ -218,7 +221,8 @@ int wrconfig(const char* path) {
             if (done[i]) continue;
             done[i] = true;
             bool cut;
-            out.push_back(rowline(*s, &cut));
+            std::string nl = rowline(*s, &cut);
+            if (!nl.empty()) out.push_back(nl);
             if (cut) aberr("%s: value too long for a line, cut\r\n", s->name);
             continue;
         }
