@@ -215,15 +215,20 @@ int wrconfig(const char* path) {
     std::vector<bool> done(rows.size());
     std::vector<std::string> out;
     size_t callat = std::string::npos;
+    auto emit = [&](const Setting& s) {
+        done[static_cast<size_t>(&s - rows.data())] = true;
+        bool cut;
+        std::string nl = rowline(s, &cut);
+        if (!nl.empty()) out.push_back(nl);
+        if (cut) aberr("%s: value too long for a line, cut\r\n", s.name);
+    };
+    // Switching the emulation puts some display settings back to their power-on values, so
+    // its line comes before every other setting line.
+    const Setting* first = findsetting("emulate", false);
     for (const std::string& l : old) {
         if (const Setting* s = rowof(l, nullptr)) {
-            const size_t i = static_cast<size_t>(s - rows.data());
-            if (done[i]) continue;
-            done[i] = true;
-            bool cut;
-            std::string nl = rowline(*s, &cut);
-            if (!nl.empty()) out.push_back(nl);
-            if (cut) aberr("%s: value too long for a line, cut\r\n", s->name);
+            if (first && !done[static_cast<size_t>(first - rows.data())]) emit(*first);
+            if (!done[static_cast<size_t>(s - rows.data())]) emit(*s);
             continue;
         }
         const char* w = l.c_str();
@@ -234,16 +239,14 @@ int wrconfig(const char* path) {
             callat = out.size();
         out.push_back(l);
     }
-    std::vector<std::string> added;
-    for (size_t i = 0; i < rows.size(); i++) {
-        if (done[i] || !confrow(rows[i])) continue;
-        bool cut;
-        std::string l = rowline(rows[i], &cut);
-        if (cut) aberr("%s: value too long for a line, cut\r\n", rows[i].name);
-        if (!l.empty()) added.push_back(l);
-    }
-    out.insert(out.begin() + static_cast<long>(callat == std::string::npos ? out.size() : callat),
-               added.begin(), added.end());
+    std::vector<std::string> user(
+        out.begin() + static_cast<long>(callat == std::string::npos ? out.size() : callat),
+        out.end());
+    out.resize(out.size() - user.size());
+    if (first && !done[static_cast<size_t>(first - rows.data())]) emit(*first);
+    for (const Setting& s : rows)
+        if (!done[static_cast<size_t>(&s - rows.data())] && confrow(s)) emit(s);
+    out.insert(out.end(), user.begin(), user.end());
     std::string data;
     for (const std::string& l : out)
         data += l + "\n";

@@ -143,11 +143,12 @@ TEST_F(Conf, RewriteKeepsTheUsersLinesAndBadLinesGiveMessages) {
     const std::vector<std::string> got = lines(d.read("u.con"));
     ASSERT_GE(got.size(), 10u);
     // The user's lines stay in order, byte for byte; setting lines are replaced where they
-    // stood, the repeat is gone, and the missing settings come before the call.
-    const std::vector<std::string> head = {"; my notes",  "baud 9600",           "login \"\"",
-                                           "set wrap on", "setkey f1 \"hello\"", binary,
-                                           longline};
-    EXPECT_EQ(std::vector<std::string>(got.begin(), got.begin() + 7), head);
+    // stood (the emulation first: switching it resets display settings), the repeat is gone,
+    // and the missing settings come before the call.
+    const std::vector<std::string> head = {"; my notes", "baud 9600",   "emulate VT100",
+                                           "login \"\"", "set wrap on", "setkey f1 \"hello\"",
+                                           binary,       longline};
+    EXPECT_EQ(std::vector<std::string>(got.begin(), got.begin() + 8), head);
     EXPECT_EQ(got[got.size() - 2], "call 555");
     EXPECT_EQ(got.back(), "do after");
     size_t wraps = 0, dinit = 0;
@@ -156,7 +157,7 @@ TEST_F(Conf, RewriteKeepsTheUsersLinesAndBadLinesGiveMessages) {
         if (got[i].rfind("dinit ", 0) == 0) dinit = i;
     }
     EXPECT_EQ(wraps, 1u);
-    EXPECT_GT(dinit, 6u);
+    EXPECT_GT(dinit, 7u);
     EXPECT_EQ(std::vector<fs::path>({d.file("u.con")}),
               std::vector<fs::path>(fs::directory_iterator(d.path()), {})); // no temporary left
 }
