@@ -1,6 +1,7 @@
 #include "config/conffile.h"
 
 #include "core/fmt.h"
+#include "core/os.h"
 #include "script/cmd.h"
 #include "script/settab.h"
 
@@ -283,6 +284,35 @@ int wrconfig(const char* path) {
         close(dfd);
     }
     return 0;
+}
+
+std::string findconf(const char* name) {
+    const std::string file = std::string(name) + ".con";
+    std::vector<std::string> dirs;
+    if (file.find('/') == std::string::npos) {
+        if (const char* h = gethomedir(); h && *h) dirs.push_back(h);
+        const char* vd = getenv("VORNDIR");
+        dirs.push_back(vd && *vd ? vd : "/usr/vorn");
+    } else {
+        dirs.push_back("");
+    }
+    for (const std::string& d : dirs) {
+        const std::string p = d.empty() ? file : d + "/" + file;
+        struct stat st {};
+        if (stat(p.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        if ((st.st_uid != getuid() && st.st_uid != 0) || (st.st_mode & 022)) {
+            aberr("%s is not yours or others may change it: not run\r\n",
+                  visible(p.c_str()).c_str());
+            return "";
+        }
+        return p;
+    }
+    std::string looked;
+    for (const std::string& d : dirs)
+        if (!d.empty()) looked += (looked.empty() ? " (looked in " : ", ") + visible(d.c_str());
+    aberr("Can't find command file %s%s\r\n", visible(file.c_str()).c_str(),
+          looked.empty() ? "" : (looked + ")").c_str());
+    return "";
 }
 
 int confcmd(const char* args) {

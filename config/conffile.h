@@ -21,5 +21,10 @@ int rdconfig(const char* path);
 // same directory, synced and renamed over it, so the old file stays whole until the new one is.
 // 0, or -1 with errno.
 int wrconfig(const char* path);
+// Finds the configuration `name` (".con" appended) for connect: a name with a slash as given,
+// otherwise in the home directory, then in VORNDIR (or /usr/vorn), never the current directory
+// unless named ("./name"), since the file runs as a script. A file that is neither the user's
+// nor root's, or that others may write, is refused. The path, or "" after the message.
+std::string findconf(const char* name);
 // The script command `config read|write name`.
 int confcmd(const char* args);

@@ -8,6 +8,7 @@
 #include "core/start.h"
 #include "ports/settings.h"
 #include "script/settab.h"
+#include "script/var.h"
 #include "support/harness.h"
 
 #include <gtest/gtest.h>
@@ -200,6 +201,42 @@ TEST_F(Conf, LongValuesAreCutToALine) {
     out = captured([&] { EXPECT_EQ(rdconfig(path("c.con").c_str()), 0); });
     EXPECT_EQ(out, "");
     EXPECT_EQ(settingtext(*findsetting("login", false)), std::string(123, '\x01'));
+}
+
+TEST_F(Conf, ConnectLooksOnlyWhereTheUserPutsFiles) {
+    TempDir home, vorndir;
+    const std::string oldhome = getenv("HOME") ? getenv("HOME") : "";
+    setenv("HOME", home.path().c_str(), 1);
+    setenv("VORNDIR", vorndir.path().c_str(), 1);
+    d.write("here.con", "remark cwd\n");
+    home.write("both.con", "remark home\n");
+    vorndir.write("both.con", "remark vorndir\n");
+    vorndir.write("sys.con", "remark sys\n");
+    home.write("open.con", "remark open\n");
+    chmod(home.file("open.con").c_str(), 0666);
+    fs::path was = fs::current_path();
+    fs::current_path(d.path());
+    const std::string looked =
+        " (looked in " + home.path().string() + ", " + vorndir.path().string() + ")\r\n";
+    // clang-format off
+    const struct { const char* name; const char* remark; std::string out; } rows[] = {
+        {"here", "", "Can't find command file here.con" + looked},
+        {"./here", "cwd", ""},
+        {"both", "home", ""},
+        {"sys", "sys", ""},
+        {"open", "", home.file("open.con").string() + " is not yours or others may change it: not run\r\n"},
+    };
+    // clang-format on
+    for (const auto& r : rows) {
+        cfg[0].clear();
+        std::string out;
+        run(std::string("connect ") + r.name, &out);
+        EXPECT_EQ(cfg[0], r.remark) << r.name;
+        EXPECT_EQ(out, r.out) << r.name;
+    }
+    fs::current_path(was);
+    setenv("HOME", oldhome.c_str(), 1);
+    unsetenv("VORNDIR");
 }
 
 } // namespace
