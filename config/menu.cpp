@@ -380,14 +380,73 @@ int m_time(int) {
     waitkey();
     return -1;
 }
-int m_xfer(int) {
-    return notyet("File transfer from the menu");
+// The protocol numbers of the XFER and GET choices, in menu order.
+const int menuprot[] = {0, 6, 1, 2, 4, 5, 7, 3};
+// The native protocols and ZMODEM name the file at the other end; the others do not.
+bool namesremote(int prot) {
+    return prot == 0 || prot == 1 || prot == 6 || prot == 7;
 }
-int m_get(int) {
-    return notyet("File receive from the menu");
+const char* const desthint = "Type '.' for the current directory, [c] for textfile conversion";
+
+int m_xfer(int i) {
+    std::string local, remote;
+    if (i >= 8) {
+        if (prompt(nullptr, "Filename", local)) return -2;
+        if (local.empty()) return -1;
+        tomsgrow();
+        ulsend(local.c_str(), i == 9);
+        return -1;
+    }
+    errprot = menuprot[i];
+    if (!namesremote(errprot)) {
+        if (prompt(nullptr, "Filename", local)) return -2;
+        if (local.empty()) return -1;
+        tomsgrow();
+        doxferfile(local.c_str(), nullptr, 1);
+        return -1;
+    }
+    if (prompt(nullptr, "From local file", local)) return -2;
+    if (local.empty()) return -1;
+    if (prompt(desthint, "To remote file/directory", remote)) return -2;
+    if (remote.empty()) return -1;
+    tomsgrow();
+    doxferfile(local.c_str(), remote.c_str(), 0);
+    return -1;
 }
-int m_capt(int) {
-    return notyet("Data capture from the menu");
+int m_get(int i) {
+    std::string local, remote;
+    errprot = menuprot[i & 7];
+    if (!namesremote(errprot)) {
+        const bool dir = errprot == 3 || errprot == 5; // batch protocols name a directory
+        if (prompt(nullptr, dir ? "To local directory" : "Filename", local)) return -2;
+        if (local.empty()) return -1;
+        tomsgrow();
+        doxferfile(nullptr, local.c_str(), 3);
+        return -1;
+    }
+    if (prompt("Use '*' for multiple files", "From remote file", remote)) return -2;
+    if (remote.empty()) return -1;
+    if (prompt(desthint, "To local file/directory", local)) return -2;
+    if (local.empty()) return -1;
+    tomsgrow();
+    doxferfile(remote.c_str(), local.c_str(), 2);
+    return -1;
+}
+int m_capt(int i) {
+    tomsgrow();
+    if (i == 0) {
+        std::string n;
+        if (prompt(nullptr, "Enter capture file name", n)) return -2;
+        if (n.empty()) return -1;
+        tomsgrow();
+        captfile(n.c_str(), 1);
+    } else if (i == 1) {
+        wrcapt();
+    } else {
+        setcapt(castat == 2 ? 1 : 2);
+        captstatus(0);
+    }
+    return -1;
 }
 int m_learn(int) {
     return notyet("Learn mode");

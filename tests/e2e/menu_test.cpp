@@ -46,12 +46,23 @@ TEST(Menu, BarKeysEntriesAndTheScreenBack) {
                       "Unfmt  Line"))
         << run.screen();
     EXPECT_EQ(run.judge().row(0).find("XFER"), 75u);
+    // Esc in a prompt goes back to the same menu.
     run.type("v");
-    ASSERT_TRUE(shows(run, 1, "File transfer from the menu is not built yet"));
-    EXPECT_TRUE(shows(run, 2, "[Enter] to continue"));
-    run.type("\r");
+    ASSERT_TRUE(shows(run, 1, "From local file:"));
+    run.type("\033");
     ASSERT_TRUE(shows(run, 1, "VornCRC  WVornCRC"));
     run.type("\033"); // back to the top menu
+    ASSERT_TRUE(shows(run, 1, top));
+
+    // What is not in the program yet says so, and the menu stays.
+    run.type("mls"); // MISC, Learnmode, Start
+    ASSERT_TRUE(shows(run, 1, "Learn mode is not built yet"));
+    EXPECT_TRUE(shows(run, 2, "[Enter] to continue"));
+    run.type("\r");
+    ASSERT_TRUE(shows(run, 1, "Start  Stop"));
+    run.type("\033");
+    ASSERT_TRUE(shows(run, 1, "Directory  Chdir"));
+    run.type("\033");
     ASSERT_TRUE(shows(run, 1, top));
 
     // A directory listing with a hostile name: ls gets it as names, nothing is run.
