@@ -471,6 +471,9 @@ int m_wconfig(int) {
     std::string n;
     if (prompt("[Esc] to cancel", "Enter configuration name", n)) return -2;
     if (n.empty()) return -1;
+    // Saved where connect looks first, so the name alone connects it again.
+    const char* home = gethomedir();
+    if (n.find('/') == std::string::npos && home && *home) n = std::string(home) + "/" + n;
     n += ".con";
     struct stat st {};
     if (stat(n.c_str(), &st) == 0) {

@@ -96,20 +96,25 @@ TEST(Menu, ASettingWrittenFromTheMenuComesBack) {
         ASSERT_TRUE(shows(run, 1, "Enter configuration name:"));
         run.type("mine\r");
         ASSERT_TRUE(shows(run, 1, top));
-        ASSERT_TRUE(run.dir().exists("mine.con"));
+        ASSERT_TRUE(run.dir().exists("mine.con")); // the home directory of the run
         saved = run.dir().read("mine.con");
         run.type("qy");
         EXPECT_EQ(run.wait(), 0);
     }
     EXPECT_NE(saved.find("remark from the menu\n"), std::string::npos) << saved;
 
+    // A new run connects it by name from the CONNECT menu (it is in the home directory),
+    // which leaves the menus for terminal mode; the status page shows the setting back.
     VornRun run({"-z"}, {.files = {{"mine.con", saved}}});
     start(run);
     run.type(F1);
     ASSERT_TRUE(shows(run, 1, top));
-    run.type("es");
-    ASSERT_TRUE(shows(run, 1, "Enter script command:"));
-    run.type("config read mine\r");
+    run.type("cc"); // CONNECT, Configuration
+    ASSERT_TRUE(shows(run, 1, "Enter configuration name:"));
+    run.type("mine\r");
+    ASSERT_TRUE(run.waitUntil([&] { return run.judge().row(1).find(top) == std::string::npos; }));
+    run.settle();
+    run.type(F1);
     ASSERT_TRUE(shows(run, 1, top));
     run.type("ss"); // SETUP, Status
     ASSERT_TRUE(run.waitFor("from the menu")) << run.screen();
