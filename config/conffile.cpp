@@ -149,6 +149,11 @@ std::string confline(const Setting& s) {
 int rdconfig(const char* path) {
     FILE* fp = fopen(path, "rb");
     if (!fp) return -1;
+    struct stat st {};
+    if (fstat(fileno(fp), &st) != 0 || !S_ISREG(st.st_mode)) { // a directory or a device
+        fclose(fp);
+        return -1;
+    }
     int errors = 0, lineno = 0;
     size_t total = 0;
     std::string line;

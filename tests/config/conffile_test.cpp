@@ -180,6 +180,7 @@ TEST_F(Conf, WriteKeepsModeAndLinksAndFailsWithoutHarm) {
         {"config read", RC_EXPECTED, "Filename expected\r\n"},
         {"config read nothere", RC_ERROR, "File I/O Error\r\n"},
         {"config write dir", RC_ERROR, "File I/O Error\r\n"},
+        {"config read dir", RC_ERROR, "File I/O Error\r\n"},
     };
     // clang-format on
     fs::path was = fs::current_path();
