@@ -2,6 +2,7 @@
 // operating-system commands.
 #include "script/cmds.h"
 
+#include "config/conffile.h"
 #include "config/menu.h"
 #include "core/escape.h"
 #include "core/fmt.h"
@@ -63,9 +64,18 @@ int c_connect(const char* name) {
         size_t a = n.find_first_not_of(" \t");
         return connservice(a == std::string::npos ? "" : n.c_str() + a, 1) == 1 ? 0 : 1;
     }
+    // The configuration runs as a script: it is looked for where only the user puts files.
+    const char* rest = nullptr;
+    const std::string w = word(name, &rest);
+    if (w.empty()) return expaberr("Filename"), RC_EXPECTED;
+    const std::string path = findconf(w.c_str());
+    if (path.empty()) return RC_ERROR;
+    const char q = path.find('"') == std::string::npos ? '"' : '\'';
+    if (path.find(q) != std::string::npos)
+        return aberr("Illegal character in filename\r\n"), RC_ERROR;
     loginstr.clear(), logoutstr.clear(), startstr.clear(), stopstr.clear();
-    confname = word(name, nullptr);
-    return dofile(name, 2);
+    confname = w;
+    return dofile((q + path.substr(0, path.size() - 4) + q + " " + (rest ? rest : "")).c_str(), 2);
 }
 // dialog string-expression
 int c_dialog(const char* args) {
@@ -768,7 +778,6 @@ int c_init(const char* args) {
     setbaud(speed);
     return RC_OK;
 }
-
 
 // server [directory]: answers "OK" and takes ZMODEM transfers until one fails.
 int c_server(const char* args) {

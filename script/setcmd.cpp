@@ -3,6 +3,7 @@
 // their own parse their arguments and call the subsystem that owns the setting.
 #include "script/cmds.h"
 
+#include "config/conffile.h"
 #include "core/escape.h"
 #include "core/fmt.h"
 #include "core/os.h"
@@ -453,8 +454,8 @@ int c_capture(const char*) {
 int c_printer(const char*) {
     return notbuilt("PRINTER");
 }
-int c_config(const char*) {
-    return notbuilt("CONFIG");
+int c_config(const char* args) {
+    return confcmd(args);
 }
 int c_learn(const char*) {
     return notbuilt("LEARN");

@@ -64,7 +64,7 @@ TEST(Escape, LettersPrintTheirWordsAndAct) {
         {"?", "?\r\nVORN system helpfiles not present\r\n", 1, 8, 0},
         {"w", "Writing... No capture file\r\n" + back, 1, 8, 0},
         {"cabc\r", "Connect to configuration:abc\r\nCan't find command file abc.con (looked in "
-                   "the current directory, " + searched + ")\r\n" +
+                   + searched + ")\r\n" +
                    back, 1, 8, 0},
         {"c555\r", "Connect to configuration:555\r\nNo connection specified\r\n" + back, 1, 8, 0},
         {"c\r", "Connect to configuration:\r\n" + back, 1, 8, 0},

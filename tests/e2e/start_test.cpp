@@ -89,7 +89,7 @@ TEST(Start, CommandMenuOpensOnlyWhenModeOptionsAndTheNameAgree) {
         // prompt answers.
         quit(run);
         const std::string name = c.argv0 + " " + (c.args.empty() ? "" : c.args[0]);
-        EXPECT_EQ(at(run, "Command menu is not built yet") != std::string::npos, c.menu) << name;
+        EXPECT_EQ(at(run, "Command menu at start-up is not built yet") != std::string::npos, c.menu) << name;
         EXPECT_EQ(at(run, "for Command Menu") != std::string::npos, c.hint) << name;
     }
 }
@@ -122,7 +122,7 @@ TEST(Start, StartUpScriptsAndCommandFilesRunInTheirPlaces) {
     EXPECT_EQ(at(run, "not-reached"), std::string::npos);
     EXPECT_EQ(at(run, "not-named"), std::string::npos);
     // A file argument is a mode choice: the command menu does not open.
-    EXPECT_EQ(at(run, "Command menu is not built yet"), std::string::npos);
+    EXPECT_EQ(at(run, "Command menu at start-up is not built yet"), std::string::npos);
 }
 
 TEST(Start, RefusedConsolesFailingFilesAndSmallSizes) {

@@ -1,0 +1,243 @@
+// Configuration files: every saved setting written reads back byte for byte through both
+// readers (config read and the file run as a command file), a rewrite keeps the user's lines,
+// and bad files give messages without losing anything.
+#include "script/capture.h"
+
+#include "config/conffile.h"
+#include "core/escape.h"
+#include "core/start.h"
+#include "ports/settings.h"
+#include "script/settab.h"
+#include "script/var.h"
+#include "support/harness.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class Conf : public ::testing::Test {
+  protected:
+    TempDir d;
+    void SetUp() override {
+        scriptreset();
+        initstr();
+        qflag = 1;
+    }
+    void TearDown() override {
+        scriptreset();
+        settingsreset();
+        settingsdefaults();
+        qflag = 0;
+    }
+    std::string path(const std::string& name) const { return d.file(name).string(); }
+};
+
+int run(const std::string& line, std::string* out = nullptr) {
+    int rc = -1;
+    std::string o = captured([&] { rc = docmd(line.c_str()); });
+    if (out) *out = o;
+    return rc;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);)
+        out.push_back(l);
+    return out;
+}
+
+bool saved(const Setting& s) {
+    // `modem` runs the file it names at once; it is written like any word.
+    return !(s.flags & (SF_NOSAVE | SF_NOCMD)) && strcmp(s.name, "modem") != 0;
+}
+
+// Every saved setting away from its default, texts with every byte the escape form must carry;
+// returns each row's value as shown.
+std::map<std::string, std::string> setall() {
+    const std::string nasty = std::string("^Slogin:\x13guest\r\"q\"\\b^c\x7f\xe9\x01 end");
+    std::map<std::string, std::string> want;
+    for (const Setting& s : settingstable()) {
+        if (!saved(s)) continue;
+        switch (s.type) {
+        case ST_FLAG:
+            putsetting(s, !s.def);
+            break;
+        case ST_COUNT:
+            putsetting(s, s.def + 7);
+            break;
+        case ST_NUMBER:
+            putsetting(s, s.def == s.hi ? s.hi - 1 : s.hi - s.def > 1000 ? s.def + 7 : s.hi);
+            break;
+        case ST_CHAR:
+            putsetting(s, '"');
+            break;
+        case ST_WORD:
+            for (const SelEntry* e = s.words; e->name[0]; e++)
+                if (e->value != s.def) {
+                    putsetting(s, e->value);
+                    break;
+                }
+            break;
+        case ST_TEXT:
+            s.sp.put(s.flags & SF_RAW       ? "a remark with \"quotes\", \\ and ^M"
+                     : s.flags & SF_WORDARG ? "/opt/tool"
+                                            : nasty);
+            break;
+        }
+        want[s.name] = settingtext(s);
+    }
+    return want;
+}
+
+TEST_F(Conf, WrittenSettingsReadBackTheSameThroughBothReaders) {
+    const std::map<std::string, std::string> want = setall();
+    ASSERT_EQ(wrconfig(path("t.con").c_str()), 0);
+    const std::string text = d.read("t.con");
+    for (const std::string& l : lines(text))
+        EXPECT_LE(l.size(), static_cast<size_t>(LINEMAX)) << l;
+    EXPECT_EQ(fs::status(d.file("t.con")).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write); // login strings hold passwords
+
+    for (const char* how : {"config read ", "connect "}) {
+        settingsdefaults();
+        std::string out;
+        const std::string name = how[1] == 'o' ? path("t") : path("t.con");
+        EXPECT_EQ(run(how + name, &out), RC_OK) << how << out;
+        for (const Setting& s : settingstable())
+            if (saved(s)) {
+                EXPECT_EQ(settingtext(s), want.at(s.name)) << how << s.name;
+            }
+    }
+}
+
+TEST_F(Conf, RewriteKeepsTheUsersLinesAndBadLinesGiveMessages) {
+    const std::string binary("bin\0ary", 7), longline(300, 'x');
+    d.write("u.con", "; my notes\n"
+                     "baud 9600\n"
+                     "login\n"
+                     "set wrap off\n"
+                     "setkey f1 \"hello\"\n" +
+                         binary + "\n" + longline + "\n" +
+                         "set wrap on\n"
+                         "call 555\n"
+                         "do after");
+    std::string out;
+    EXPECT_EQ(run("config read " + path("u"), &out), RC_ERROR);
+    for (const char* m :
+         {"LOGIN string expected", "line 6: binary bytes, line ignored",
+          "line 7: longer than 255 characters, the rest is ignored", "Config set error\r\n"})
+        EXPECT_NE(out.find(m), std::string::npos) << m << "\n" << out;
+    EXPECT_EQ(settingtext(*findsetting("wrap", true)), "on"); // the last line wins, as run
+
+    EXPECT_EQ(run("config write " + path("u"), &out), RC_OK) << out;
+    const std::vector<std::string> got = lines(d.read("u.con"));
+    ASSERT_GE(got.size(), 10u);
+    // The user's lines stay in order, byte for byte; setting lines are replaced where they
+    // stood (the emulation first: switching it resets display settings), the repeat is gone,
+    // and the missing settings come before the call.
+    const std::vector<std::string> head = {"; my notes", "baud 9600",   "emulate VT100",
+                                           "login \"\"", "set wrap on", "setkey f1 \"hello\"",
+                                           binary,       longline};
+    EXPECT_EQ(std::vector<std::string>(got.begin(), got.begin() + 8), head);
+    EXPECT_EQ(got[got.size() - 2], "call 555");
+    EXPECT_EQ(got.back(), "do after");
+    size_t wraps = 0, dinit = 0;
+    for (size_t i = 0; i < got.size(); i++) {
+        wraps += got[i].rfind("set wrap ", 0) == 0;
+        if (got[i].rfind("dinit ", 0) == 0) dinit = i;
+    }
+    EXPECT_EQ(wraps, 1u);
+    EXPECT_GT(dinit, 7u);
+    EXPECT_EQ(std::vector<fs::path>({d.file("u.con")}),
+              std::vector<fs::path>(fs::directory_iterator(d.path()), {})); // no temporary left
+}
+
+TEST_F(Conf, WriteKeepsModeAndLinksAndFailsWithoutHarm) {
+    d.write("real.con", "call 1\n");
+    chmod(path("real.con").c_str(), 0640);
+    fs::create_symlink(path("real.con"), d.file("link.con"));
+    ASSERT_EQ(wrconfig(path("link.con").c_str()), 0);
+    EXPECT_TRUE(fs::is_symlink(d.file("link.con")));
+    EXPECT_EQ(fs::status(d.file("real.con")).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(lines(d.read("real.con")).back(), "call 1");
+
+    fs::create_directory(d.file("dir.con"));
+    // clang-format off
+    const struct { const char* line; int rc; const char* out; } rows[] = {
+        {"config", RC_EXPECTED, "READ or WRITE expected\r\n"},
+        {"config read", RC_EXPECTED, "Filename expected\r\n"},
+        {"config read nothere", RC_ERROR, "File I/O Error\r\n"},
+        {"config write dir", RC_ERROR, "File I/O Error\r\n"},
+        {"config read dir", RC_ERROR, "File I/O Error\r\n"},
+    };
+    // clang-format on
+    fs::path was = fs::current_path();
+    fs::current_path(d.path());
+    for (const auto& r : rows) {
+        std::string out;
+        EXPECT_EQ(run(r.line, &out), r.rc) << r.line;
+        EXPECT_EQ(out, r.out) << r.line;
+    }
+    fs::current_path(was);
+}
+
+TEST_F(Conf, LongValuesAreCutToALine) {
+    findsetting("login", false)->sp.put(std::string(200, '\x01'));
+    std::string out = captured([&] { EXPECT_EQ(wrconfig(path("c.con").c_str()), 0); });
+    EXPECT_NE(out.find("login: value too long for a line, cut"), std::string::npos) << out;
+    for (const std::string& l : lines(d.read("c.con")))
+        EXPECT_LE(l.size(), static_cast<size_t>(LINEMAX));
+    out = captured([&] { EXPECT_EQ(rdconfig(path("c.con").c_str()), 0); });
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(settingtext(*findsetting("login", false)), std::string(123, '\x01'));
+}
+
+TEST_F(Conf, ConnectLooksOnlyWhereTheUserPutsFiles) {
+    TempDir home, vorndir;
+    const std::string oldhome = getenv("HOME") ? getenv("HOME") : "";
+    setenv("HOME", home.path().c_str(), 1);
+    setenv("VORNDIR", vorndir.path().c_str(), 1);
+    d.write("here.con", "remark cwd\n");
+    home.write("both.con", "remark home\n");
+    vorndir.write("both.con", "remark vorndir\n");
+    vorndir.write("sys.con", "remark sys\n");
+    home.write("open.con", "remark open\n");
+    chmod(home.file("open.con").c_str(), 0666);
+    fs::path was = fs::current_path();
+    fs::current_path(d.path());
+    const std::string looked =
+        " (looked in " + home.path().string() + ", " + vorndir.path().string() + ")\r\n";
+    // clang-format off
+    const struct { const char* name; const char* remark; std::string out; } rows[] = {
+        {"here", "", "Can't find command file here.con" + looked},
+        {"./here", "cwd", ""},
+        {"both", "home", ""},
+        {"sys", "sys", ""},
+        {"open", "", home.file("open.con").string() + " is not yours or others may change it: not run\r\n"},
+    };
+    // clang-format on
+    for (const auto& r : rows) {
+        cfg[0].clear();
+        std::string out;
+        run(std::string("connect ") + r.name, &out);
+        EXPECT_EQ(cfg[0], r.remark) << r.name;
+        EXPECT_EQ(out, r.out) << r.name;
+    }
+    fs::current_path(was);
+    setenv("HOME", oldhome.c_str(), 1);
+    unsetenv("VORNDIR");
+}
+
+} // namespace
