@@ -171,8 +171,9 @@ TEST_P(XtermDifferential, SameTextColoursAndCursorAsLibvterm) {
 
 INSTANTIATE_TEST_SUITE_P(Streams, XtermDifferential,
                          ::testing::Values("vi_edit", "less_page", "top_screen", "ls_color",
-                                           "compile_log", "chart256", "truecolour", "erases", "cjk",
-                                           "combining", "controls"));
+                                           "compile_log", "dialog_box", "dialog_checklist",
+                                           "chart256", "truecolour", "erases", "cjk", "combining",
+                                           "controls"));
 
 // Malformed UTF-8 shows as U+FFFD, one per broken sequence or stray byte, and never hides the
 // bytes after it; a C1 control counts only as a decoded code point.
