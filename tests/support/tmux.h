@@ -1,0 +1,58 @@
+#pragma once
+// tmux as the user's terminal: a private server, keys sent by name, the pane's text as a person
+// sees it (capture-pane), and polling with a deadline.
+#include "support/harness.h"
+
+#include <chrono>
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <vector>
+
+inline std::string run(const std::string& cmd) {
+    std::string out;
+    if (FILE* p = popen(cmd.c_str(), "r")) {
+        char buf[4096];
+        for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;)
+            out.append(buf, n);
+        pclose(p);
+    }
+    return out;
+}
+
+class Tmux {
+  public:
+    explicit Tmux(const TempDir& dir) : sock_((dir.path() / "sock").string()) {}
+    ~Tmux() { run(tmux() + " kill-server 2>/dev/null"); }
+    Tmux(const Tmux&) = delete;
+    Tmux& operator=(const Tmux&) = delete;
+    std::string tmux() const { return "tmux -S '" + sock_ + "' -f /dev/null"; }
+    void keys(const std::string& k) { run(tmux() + " send-keys " + k); }
+    std::vector<std::string> rows() {
+        std::vector<std::string> r;
+        std::istringstream in(run(tmux() + " capture-pane -p"));
+        for (std::string line; std::getline(in, line);)
+            r.push_back(line.erase(line.find_last_not_of(' ') + 1));
+        return r;
+    }
+    // Polls the pane until `ok` holds for its rows; false at the deadline.
+    template <class F> bool until(F ok, double seconds = 15) {
+        auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        while (std::chrono::steady_clock::now() < end) {
+            if (ok(rows())) return true;
+            run("sleep 0.05");
+        }
+        last_ = rows();
+        return false;
+    }
+    std::string shown() const {
+        std::string s;
+        for (const auto& r : last_)
+            s += r + "\n";
+        return s;
+    }
+
+  private:
+    std::string sock_;
+    std::vector<std::string> last_;
+};
