@@ -243,11 +243,11 @@ void waitkey() {
 
 // ls -C on the names the user gave, expanded here and passed as arguments, never through a
 // shell.
-void listdir(const std::string& spec) {
+void listdir(const std::string& pattern) {
     std::vector<std::string> names;
-    for (size_t i = 0; i < spec.size();) {
-        size_t j = spec.find(' ', i);
-        if (j != i) names.push_back(spec.substr(i, j == std::string::npos ? j : j - i));
+    for (size_t i = 0; i < pattern.size();) {
+        size_t j = pattern.find(' ', i);
+        if (j != i) names.push_back(pattern.substr(i, j == std::string::npos ? j : j - i));
         if (j == std::string::npos) break;
         i = j + 1;
     }
