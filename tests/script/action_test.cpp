@@ -20,27 +20,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class Action : public ::testing::Test {
+class Action : public ScriptTest {
   protected:
     TempDir d;
     fs::path was = fs::current_path();
-    void SetUp() override {
-        scriptreset();
-        qflag = 1;
-        fs::current_path(d.path());
-    }
-    void TearDown() override {
-        fs::current_path(was);
-        scriptreset();
-        qflag = 0;
-    }
+    void SetUp() override { ScriptTest::SetUp(), fs::current_path(d.path()); }
+    void TearDown() override { fs::current_path(was), ScriptTest::TearDown(); }
 };
 
 TEST_F(Action, FileCommandsKeepWhatIsOnDisk) {
     d.write("a", "alpha");
     d.write("b", "beta");
     // clang-format off
-    const struct { const char* line; int rc; const char* out; } rows[] = {
+    play({
         {"mkdir 'x;touch y'", RC_OK, ""},
         {"mkdir 'x;touch y'", RC_ERROR, "Can't make directory: x;touch y\r\n"},
         {"cd 'x;touch y'", RC_OK, ""},
@@ -62,14 +54,8 @@ TEST_F(Action, FileCommandsKeepWhatIsOnDisk) {
         {"runx exit 3", RC_ERROR, ""},
         {"type a", RC_OK, "alpha\r\n"},
         {"type nothere", RC_ERROR, "Can't open nothere\r\n"},
-    };
+    });
     // clang-format on
-    for (const auto& r : rows) {
-        int rc = -1;
-        const std::string out = captured([&] { rc = docmd(r.line); });
-        EXPECT_EQ(rc, r.rc) << r.line;
-        EXPECT_EQ(out, r.out) << r.line;
-    }
     EXPECT_FALSE(d.exists("y"));
     EXPECT_EQ(d.read("a"), "alpha");
     EXPECT_EQ(d.read("b"), "betaalpha");

@@ -1,14 +1,19 @@
 #pragma once
-// Captures what the program writes to the console (through the console writer) while a piece of script
-// code runs, and resets the script state between tests.
+// Captures what the program writes to the console (through the console writer) while a piece of
+// script code runs, resets the script state between tests, and plays command lines against what
+// they must return and print.
 #include "core/fmt.h"
+#include "core/start.h"
 #include "screen/display.h"
 #include "script/cmd.h"
 #include "script/lex.h"
 #include "script/var.h"
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <string>
+#include <vector>
 
 inline std::string captured(const std::function<void()>& run) {
     oflush();
@@ -28,4 +33,28 @@ inline void scriptreset() {
     glinep = "";
     linep = "";
     gnextc = 0;
+}
+
+// Script state at power-on around each test, with no console to look at between lines (listings
+// and running files look for the abort key).
+class ScriptTest : public ::testing::Test {
+  protected:
+    void SetUp() override { scriptreset(), qflag = 1; }
+    void TearDown() override { scriptreset(), qflag = 0; }
+};
+
+struct Line {
+    std::string line;
+    int rc;
+    std::string out;
+};
+
+// Runs each line through the dispatcher: its return code and everything it printed.
+inline void play(const std::vector<Line>& lines) {
+    for (const Line& l : lines) {
+        int rc = -1;
+        std::string out = captured([&] { rc = docmd(l.line.c_str()); });
+        EXPECT_EQ(rc, l.rc) << l.line;
+        EXPECT_EQ(out, l.out) << l.line;
+    }
 }

@@ -19,32 +19,7 @@
 
 namespace {
 
-class Cmd : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        scriptreset();
-        qflag = 1; // no console to look at between lines
-    }
-    void TearDown() override {
-        scriptreset();
-        qflag = 0;
-    }
-};
-
-struct Line {
-    const char* line;
-    int rc;
-    const char* out;
-};
-
-void play(const std::vector<Line>& lines) {
-    for (const Line& l : lines) {
-        int rc = -1;
-        std::string out = captured([&] { rc = docmd(l.line); });
-        EXPECT_EQ(rc, l.rc) << l.line;
-        EXPECT_EQ(out, l.out) << l.line;
-    }
-}
+class Cmd : public ScriptTest {};
 
 // Nothing left open: no file, block, handler, evaluation or pooled string.
 void idle() {
@@ -170,7 +145,7 @@ TEST_F(Cmd, FileNamesExtensionsAndTheSearchPath) {
     cwd.write("lib.cmd", "display 'top of lib'\nproc p\ndisplay 'p ', _1\nendproc\n"
                          "display 'after p'\n");
     InDir in(cwd);
-    std::string abs = "do " + cwd.path().string() + "/plain";
+    const std::string abs = "do " + cwd.path().string() + "/plain";
     // A file found nowhere says which name was looked for where.
     const std::string missing = "Can't find command file nowhere.cmd (looked in the current "
                                 "directory, " +
@@ -179,8 +154,8 @@ TEST_F(Cmd, FileNamesExtensionsAndTheSearchPath) {
     play({
         {"do plain", 0, "plain.cmd\r\n"}, {"do plain.", 0, "plain\r\n"},
         {"do dotted.txt", 0, "dotted.txt\r\n"}, {"do inhome", 0, "home\r\n"},
-        {"do invorn", 0, "vorndir\r\n"}, {abs.c_str(), 0, "plain.cmd\r\n"},
-        {"do ./plain", 0, "plain.cmd\r\n"}, {"do lib@P arg", 0, "p arg\r\n"}, {"do nowhere", 1, missing.c_str()},
+        {"do invorn", 0, "vorndir\r\n"}, {abs, 0, "plain.cmd\r\n"},
+        {"do ./plain", 0, "plain.cmd\r\n"}, {"do lib@P arg", 0, "p arg\r\n"}, {"do nowhere", 1, missing},
     });
     // clang-format on
     // The kind of file asked for decides which extension comes first.

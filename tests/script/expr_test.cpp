@@ -3,6 +3,7 @@
 #include "capture.h"
 
 #include "script/expr.h"
+#include "support/harness.h"
 
 #include <gtest/gtest.h>
 
@@ -204,21 +205,23 @@ TEST_F(Expr, AssignmentTargetsAndTypeChecks) {
 }
 
 TEST_F(Expr, UniqReservesNumberedNames) {
-    char dir[] = "/tmp/vorn_uniqXXXXXX";
-    ASSERT_TRUE(mkdtemp(dir));
-    const std::string d = dir;
-    EXPECT_EQ(std::string(eval("uniq('" + d + "/log##')").text), d + "/log00");
-    EXPECT_EQ(std::string(eval("uniq('" + d + "/log##')").text), d + "/log01");
-    // Each run takes the next counter value; a lone # is one digit.
-    EXPECT_EQ(std::string(eval("uniq('" + d + "/f#-###.x')").text), d + "/f0-001.x");
-    EXPECT_EQ(std::string(eval("uniq('" + d + "/u#')").text), d + "/u0");
-    EXPECT_EQ(std::string(eval("uniq('" + d + "/u#')").text), d + "/u1");
-    // A name without # is reserved once; an existing file is never truncated.
-    EXPECT_EQ(std::string(eval("uniq('" + d + "/plain')").text), d + "/plain");
-    EXPECT_EQ(std::string(eval("uniq('" + d + "/plain')").text), "");
+    TempDir d;
+    auto uniq = [&](const std::string& pat) {
+        const std::string got = eval("uniq('" + d.path().string() + "/" + pat + "')").text;
+        return got.empty() ? got : got.substr(d.path().string().size() + 1);
+    };
+    // Each run takes the next counter value, a lone # is one digit; a name without # is reserved
+    // once, and an existing file is never truncated.
+    const std::pair<const char*, const char*> rows[] = {
+        {"log##", "log00"}, {"log##", "log01"}, {"f#-###.x", "f0-001.x"},
+        {"u#", "u0"},       {"u#", "u1"},       {"plain", "plain"},
+        {"plain", ""},      {"kept", ""},
+    };
+    d.write("kept", "data");
+    for (const auto& [pat, want] : rows)
+        EXPECT_EQ(uniq(pat), want) << pat;
+    EXPECT_EQ(d.read("kept"), "data");
     EXPECT_EQ(std::string(eval("uniq('/nonexistent/dir/x#')").text), "");
-    EXPECT_EQ(eval("exists('" + d + "/log01')").number, -1);
-    ASSERT_EQ(system(("rm -rf " + d).c_str()), 0);
 }
 
 } // namespace

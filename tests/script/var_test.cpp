@@ -11,17 +11,7 @@
 
 namespace {
 
-class Var : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        scriptreset();
-        qflag = 1; // listings look for the abort key; there is no console to look at
-    }
-    void TearDown() override {
-        scriptreset();
-        qflag = 0;
-    }
-};
+class Var : public ScriptTest {};
 
 const char* kHeader = "Name       Type    Value\r\n---------- ------- ------------\r\n";
 
