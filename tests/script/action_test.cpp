@@ -23,9 +23,7 @@ namespace {
 class Action : public ScriptTest {
   protected:
     TempDir d;
-    fs::path was = fs::current_path();
-    void SetUp() override { ScriptTest::SetUp(), fs::current_path(d.path()); }
-    void TearDown() override { fs::current_path(was), ScriptTest::TearDown(); }
+    InDir in{d};
 };
 
 TEST_F(Action, FileCommandsKeepWhatIsOnDisk) {

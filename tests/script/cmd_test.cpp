@@ -120,18 +120,6 @@ TEST_F(Cmd, KeywordRoutines) {
     EXPECT_EQ(captured([] { tokexpect(list); }), "CARRIER, NOCARRIER or ABORT expected\r\n");
 }
 
-// Runs in a directory for one test and goes back afterwards.
-class InDir {
-  public:
-    explicit InDir(const TempDir& d) : old_(std::filesystem::current_path()) {
-        std::filesystem::current_path(d.path());
-    }
-    ~InDir() { std::filesystem::current_path(old_); }
-
-  private:
-    std::filesystem::path old_;
-};
-
 TEST_F(Cmd, FileNamesExtensionsAndTheSearchPath) {
     TempDir cwd, home, vorndir;
     const std::string oldhome = getenv("HOME") ? getenv("HOME") : "";

@@ -72,6 +72,15 @@ bool TempDir::exists(const std::string& name) const {
     return fs::exists(path_ / name);
 }
 
+InDir::InDir(const TempDir& dir) : old_(fs::current_path()) {
+    fs::current_path(dir.path());
+}
+
+InDir::~InDir() {
+    std::error_code ec;
+    fs::current_path(old_, ec);
+}
+
 VornRun::VornRun(std::vector<std::string> args, RunOptions opt)
     : judge_(opt.rows, opt.cols), rows_(opt.rows) {
     // A run in a UTF-8 locale has a console that takes UTF-8.

@@ -32,6 +32,18 @@ class TempDir {
     std::filesystem::path path_;
 };
 
+// Works in a directory until the object goes, then goes back where it was.
+class InDir {
+  public:
+    explicit InDir(const TempDir& dir);
+    ~InDir();
+    InDir(const InDir&) = delete;
+    InDir& operator=(const InDir&) = delete;
+
+  private:
+    std::filesystem::path old_;
+};
+
 // Every member has a default, so a run names only what it changes: {.rows = 25}.
 struct RunOptions {
     std::string term = "xterm";
