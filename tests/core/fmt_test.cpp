@@ -8,7 +8,6 @@
 #include "script/lex.h"
 #include "support/console_fixture.h"
 
-#include <algorithm>
 #include <climits>
 #include <string>
 
@@ -61,16 +60,6 @@ TEST(Format, KeyForms) {
         EXPECT_EQ(sfmt("%kv", 27), bymode[mode]) << mode;
     }
     dupmode = 1;
-}
-
-TEST(Format, NumberHelpers) {
-    char buf[32];
-    EXPECT_STREQ(itoa(INT_MIN, buf), "-2147483648");
-    EXPECT_STREQ(htoa(0x1, 8, buf), "00000001");
-    std::fill(buf, buf + sizeof buf, 'Z');
-    EXPECT_EQ(std::string(buf, pitoa(42, buf, 5)), "00042");
-    EXPECT_EQ(buf[5], 'Z') << "pitoa writes no terminator";
-    EXPECT_EQ(std::string(buf, pitoa(123456, buf, 3)), "123456");
 }
 
 TEST(Format, MessagesReachTheConsoleThroughTheEmulator) {

@@ -108,9 +108,7 @@ namespace fs = std::filesystem;
 
 TEST(Getpath, HomeThenVorndirTheCurrentDirectoryOnlyWhenAllowedNothingOthersCanWrite) {
     TempDir cwd, home, vorndir;
-    char keep[4096];
-    ASSERT_NE(getcwd(keep, sizeof keep), nullptr);
-    ASSERT_EQ(chdir(cwd.path().c_str()), 0);
+    InDir in(cwd);
     std::string oldhome = getenv("HOME") ? getenv("HOME") : "";
     setenv("HOME", home.path().c_str(), 1);
     setenv("VORNDIR", (vorndir.path().string() + "/").c_str(), 1);
@@ -142,5 +140,4 @@ TEST(Getpath, HomeThenVorndirTheCurrentDirectoryOnlyWhenAllowedNothingOthersCanW
     EXPECT_EQ(std::strlen(buf), 64u);
     unsetenv("VORNDIR");
     setenv("HOME", oldhome.c_str(), 1);
-    ASSERT_EQ(chdir(keep), 0);
 }

@@ -22,12 +22,6 @@ namespace fs = std::filesystem;
 namespace {
 const std::string overflow = "\a*** Wildcard expansion buffer overflow\r\n";
 
-// Tests that work in their scratch directory go back where they were.
-struct Cwd {
-    fs::path old = fs::current_path();
-    ~Cwd() { fs::current_path(old); }
-};
-
 std::vector<std::string> names() {
     return std::vector<std::string>(wsortbuf.begin(), wsortbuf.end());
 }
@@ -53,7 +47,7 @@ TEST(Smatch, PatternLanguage) {
 
 TEST(Expand, NamesSortedByBytesWithTheirDirectory) {
     TempDir d;
-    Cwd cwd;
+    InDir in(d);
     for (const char* n : {"delta.c", "alpha.c", "Beta.c", "gamma.h", ".hidden.c", "b.o"})
         d.write(n, "");
     fs::create_directories(d.path() / "sub.c");
@@ -70,7 +64,6 @@ TEST(Expand, NamesSortedByBytesWithTheirDirectory) {
     EXPECT_EQ(expand(all.c_str(), dir, buf), 3);
     EXPECT_EQ(names(), (std::vector<std::string>{"b.o", "gamma.h", "locked"}));
     flags = 0;
-    fs::current_path(d.path());
     EXPECT_EQ(expand(".*", dir, buf), 1);
     EXPECT_EQ(dir, "");
     EXPECT_EQ(names(), std::vector<std::string>{".hidden.c"});
@@ -119,8 +112,7 @@ TEST(Expand, AFullBufferKeepsWhatFitsSorted) {
 
 TEST(Funiq, NumbersRunsOfHashesAndCreatesTheFile) {
     TempDir d;
-    Cwd cwd;
-    fs::current_path(d.path());
+    InDir in(d);
     osreset();
     for (const char* want : {"log00", "log01", "log02"})
         EXPECT_EQ(funiq("log##"), want);
@@ -194,8 +186,7 @@ TEST(Helpers, GetlCutsLongLinesAndEndsAtCtrlZ) {
 
 TEST(Helpers, MkdirAndRmdirRunNoShell) {
     TempDir d;
-    Cwd cwd;
-    fs::current_path(d.path());
+    InDir in(d);
     std::string odd = "a b;touch pwned $(touch pwned2)";
     EXPECT_EQ(domkdir(odd.c_str()), 0);
     EXPECT_EQ(isdir(odd.c_str()), 1);
