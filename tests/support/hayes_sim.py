@@ -130,18 +130,10 @@ def main():
                     continue
                 c = c[at:]
                 note("cmd", c)
-                if c.startswith(b"ATD"):
-                    if busy > 0:
-                        busy -= 1
-                        result(b"BUSY")
-                    else:
-                        online = True
-                        ringing = False
-                        result(b"CONNECT 9600")
-                        if a.login:
-                            host = "user"
-                            send(b"\r\nlogin: ")
-                elif c.startswith(b"ATA"):
+                if c.startswith(b"ATD") and busy > 0:
+                    busy -= 1
+                    result(b"BUSY")
+                elif c.startswith(b"ATD") or c.startswith(b"ATA"):
                     online = True
                     ringing = False
                     result(b"CONNECT 9600")

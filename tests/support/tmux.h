@@ -2,22 +2,15 @@
 // tmux as the user's terminal: a private server, keys sent by name, the pane's text as a person
 // sees it (capture-pane), and polling with a deadline.
 #include "support/harness.h"
+#include "support/portsupport.h"
 
 #include <chrono>
-#include <cstdio>
 #include <sstream>
 #include <string>
 #include <vector>
 
 inline std::string run(const std::string& cmd) {
-    std::string out;
-    if (FILE* p = popen(cmd.c_str(), "r")) {
-        char buf[4096];
-        for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;)
-            out.append(buf, n);
-        pclose(p);
-    }
-    return out;
+    return shell(cmd);
 }
 
 class Tmux {
