@@ -33,8 +33,15 @@ class Keys : public ::testing::Test {
         keyreset(), trinit(itrans, iqueue), qinit(iqueue, 128);
     }
     void TearDown() override {
-        COM = keepcom, vemode = emode = EM_VT100, appcur = appkey = vtc18out = 0;
-        keyreset(), trinit(itrans, iqueue);
+        COM = keepcom, vemode = emode = EM_VT100, appcur = appkey = vtc18out = qflag = 0;
+        keyreset(), trinit(itrans, iqueue), unsetenv("TERMCAP"), displayreset();
+    }
+    // The console `term` as `termcap` (a file or an entry) describes it, its key strings read.
+    int console(const std::string& termcap, const char* term) {
+        displayreset(), qflag = 1;
+        setenv("TERMCAP", termcap.c_str(), 1), setenv("TERM", term, 1);
+        const int r = tinit(term);
+        return trinit(itrans, iqueue), r;
     }
     std::string press(int code) { return sent.clear(), fnkey(code), sent; }
     // The console's key strings are these and no others.
@@ -189,18 +196,15 @@ TEST_F(Keys, FunctionKeyNumberingEndBareKeysAndOverlongStrings) {
 }
 
 TEST_F(Keys, TinitReadsTheKeyStringsAndSetcapRebuilds) {
-    displayreset(), qflag = 1;
     // Delays skipped, an empty kE (so @7 is End), and one key of each range of the table.
-    setenv("TERMCAP",
-           "keytest|keys:co#80:li#24:ku=20*\\EOA:k1=\\EOP:kE=:@7=\\E[F:kb=^H:n5=\\EOu:"
-           "F1=\\E[23~:F6=\\E[29~:kh=\\EOH:nr=\\EOM:kN=\\E[6~:kF=\\E[1;2B:%9=\\E[i:KJ=\\E[1;5A:"
-           "KM=\\E[3;5~:F7=\\E[1;2P:FM=\\E[24;2~:FN=\\E[1;5P:Fc=\\E[18;5~:Fd=\\E[1;3P:"
-           "Fs=\\E[19;3~:Ft=\\E[1;6P:KI=\\E[29;6~:",
-           1);
-    setenv("TERM", "keytest", 1);
-    ASSERT_EQ(tinit("keytest"), 0);
+    ASSERT_EQ(console("keytest|keys:co#80:li#24:ku=20*\\EOA:k1=\\EOP:kE=:@7=\\E[F:kb=^H:n5=\\EOu:"
+                      "F1=\\E[23~:F6=\\E[29~:kh=\\EOH:nr=\\EOM:kN=\\E[6~:kF=\\E[1;2B:%9=\\E[i:"
+                      "KJ=\\E[1;5A:KM=\\E[3;5~:F7=\\E[1;2P:FM=\\E[24;2~:FN=\\E[1;5P:Fc=\\E[18;5~:"
+                      "Fd=\\E[1;3P:Fs=\\E[19;3~:Ft=\\E[1;6P:KI=\\E[29;6~:",
+                      "keytest"),
+              0);
     EXPECT_EQ(keycapstr[17], E "OA"); // ku
-    EXPECT_EQ((trinit(itrans, iqueue), addkeystrings()), 22);
+    EXPECT_EQ(addkeystrings(), 22);
     EXPECT_EQ(typed(E "OA" E "OP" E "[F\b" E "Ou" E "[23~" E "[29~" E "OH" E "OM" E "[6~" E
                       "[1;2B" E "[i" E "[1;5A" E "[3;5~" E "[1;2P" E "[24;2~" E "[1;5P" E "[18;5~" E
                       "[1;3P" E "[19;3~" E "[1;6P" E "[29;6~"),
@@ -212,7 +216,6 @@ TEST_F(Keys, TinitReadsTheKeyStringsAndSetcapRebuilds) {
     // The old string is now a key string of the terminal's syntax that nothing takes: dropped.
     EXPECT_EQ(typed(E "[A" E "OA"), (V{276}));
     EXPECT_EQ(setkeycap("zz", "x") + setrealkey("xx", "a"), 0);
-    unsetenv("TERMCAP"), displayreset(), qflag = 0;
 }
 
 // The shipped descriptions of the common consoles hold what those terminals send (keypad in
@@ -242,11 +245,8 @@ TEST_F(Keys, ShippedConsoleDescriptionsKnowTheirTerminalsKeys) {
     };
     const std::string shipped = std::string(VORN_SOURCE_DIR) + "/data/termcap.qal";
     for (const auto& c : cases) {
-        displayreset(), qflag = 1;
-        setenv("TERMCAP", shipped.c_str(), 1);
-        setenv("TERM", c.term, 1);
-        ASSERT_EQ(tinit(c.term), 0) << c.term;
-        trinit(itrans, iqueue), addkeystrings();
+        ASSERT_EQ(console(shipped, c.term), 0) << c.term;
+        addkeystrings();
         std::string bytes;
         V codes;
         for (const auto& group : c.keys)
@@ -256,7 +256,6 @@ TEST_F(Keys, ShippedConsoleDescriptionsKnowTheirTerminalsKeys) {
         EXPECT_EQ(typed(bytes + E "[1;2A" E "Oj" E "[200~x"), (codes.push_back('x'), codes))
             << c.term;
     }
-    unsetenv("TERMCAP"), displayreset(), qflag = 0;
 }
 
 // ---- key names -----------------------------------------------------------------------------
