@@ -239,8 +239,9 @@ bool sendstop(SendFile& f) {
 // Data packets with up to `window` of them unanswered. A packet once sent keeps its bytes (the
 // receiver may hold it already), so the length adapts for new packets only: it starts basic,
 // doubles after every 8 clean answers and halves on each resend. A packet is sent again on its
-// NAK, on a time-out or damaged answer (the oldest), and when the answer to a later packet
-// shows that the oldest one's answer was lost. Returns true when the receiver asked to stop.
+// NAK, on a time-out, a damaged answer or a NAK outside the window (the oldest), and when the
+// answer to a later packet shows that the oldest one's answer was lost. Only its own Y counts
+// as an answer: a NAK past the window does not acknowledge the packets before it. Returns true when the receiver asked to stop.
 bool sendwindow(SendFile& f) {
     struct Slot {
         std::string data;
@@ -288,10 +289,11 @@ bool sendwindow(SendFile& f) {
             if (!slots[k.seq].acked) resend(k.seq);
             continue;
         }
-        if (k.type == 'N' && d == out()) { // the receiver has everything sent and waits on
-            for (int i = low; i != seq; i = (i + 1) & 63)
-                slots[i].acked = true;
-        } else if (k.type == 'Y' && d < out() && !slots[k.seq].acked) {
+        if (k.type == 'N') { // for a packet not sent yet: it answers nothing, so ask again
+            resend(low);
+            continue;
+        }
+        if (k.type == 'Y' && d < out() && !slots[k.seq].acked) {
             slots[k.seq].acked = true;
             if (stopasked(k.data)) stop = true;
             if (++clean >= 8 && room < most) {
