@@ -71,7 +71,8 @@ pid_t vorn(const std::string& port, const std::string& dir, bool sender, const s
     klongmax = longmax;
     kwindow = longmax > 0 ? 31 : 1;
     int r = sender ? snd(what.c_str(), "") : rcv("", what.c_str());
-    comexit();
+    // No comexit(): its hang-up holds DTR low for a second, which is no part of the transfer
+    // (the lock file goes with the directory).
     _exit(r);
 }
 
