@@ -1,5 +1,6 @@
 // Kermit: the file sender (states S F D Z B) and receiver (R F D) over basic packets with
-// type-1 checks, control and 8-bit prefixing and repeat counts as agreed in Send-Init.
+// type-1 checks, control and 8-bit prefixing and repeat counts as agreed in Send-Init; long
+// packets, the stronger checks and sliding windows only when the peer offers them too.
 #include "transfer/kermit.h"
 #include "core/fmt.h"
 #include "core/start.h"
@@ -17,9 +18,11 @@ namespace {
 
 KParams mine, peer;
 KCoding coding;
-int bct = 1;   // the block check type in use: 1 until Send-Init has been answered
-int capas = 0; // the capabilities both sides offered (long packets)
+int bct = 1;    // the block check type in use: 1 until Send-Init has been answered
+int capas = 0;  // the capabilities both sides offered (long packets, windows)
+int window = 1; // the sliding-window slots agreed; 1 is stop-and-wait
 int seq = 0;
+bool ktimeout = false; // the last rpack() failed for a time-out rather than a damaged packet
 uint8_t inbuf[2 * kp::MAXLONG];
 int inlen = 0;
 
@@ -41,6 +44,7 @@ void spack(char type, int s, const std::string& data) {
 // The next good packet, or one with ok false after a time-out or a bad one.
 KPacket rpack() {
     const int secs = peer.time > 0 ? peer.time : rtime;
+    ktimeout = false;
     for (;;) {
         // Hunt for a MARK in what is held, then parse.
         int at = 0;
@@ -90,6 +94,7 @@ KPacket rpack() {
         if (c == -1) kfatal(ccabmsg, 2);
         if (c == -2) {
             inlen = 0;
+            ktimeout = true;
             xferstats(XS_RETRY, tlinmsg);
             fretcnt++;
             return KPacket{};
@@ -133,31 +138,16 @@ std::string encodename(const std::string& path) {
     return out;
 }
 
-void sendone(const std::string& path) {
-    SendFile f;
-    if (!f.open(path, flags & ~OPT_CONV)) kfatal(sfmt("Can't open %s", peertext(path).c_str()), 1);
-    gfilename = path;
-    xferstats(XS_SENDFILE);
-    cursend = &f;
-    coding.image = !(flags & OPT_C);
-    const std::string name = encodename(path);
-    xferstats(XS_MSG, sfmt("Sending %s as %s", peertext(path).c_str(), peertext(name).c_str()));
-    std::string ans = exchange('F', name);
-    if (!ans.empty())
-        xferstats(XS_MSG, sfmt("File being saved on remote machine as %s", peertext(ans).c_str()));
-    seq = (seq + 1) & 63;
-    // Packets as long as agreed while the line is clean. A retry halves the length (down to a
-    // basic packet) and the unanswered packet is cut again from the same bytes, so a noisy line
-    // still gets packets through; every 8 answered packets double it again.
-    const int most = kroom(peer, capas, bct) - 5; // room for the longest encoding of one byte
-    const int least = std::min(most, kroom(peer, 0, bct) - 5);
-    int room = most, clean = 0;
-    std::vector<uint8_t> pend; // bytes read and not yet acknowledged, from `at`
+// The file's bytes read and not yet sent (or, stop-and-wait, not yet answered), from `at`.
+struct Feed {
+    explicit Feed(SendFile& file) : f(file) {}
+    SendFile& f;
+    std::vector<uint8_t> pend;
     size_t at = 0;
-    bool eof = false, stop = false;
-    std::string pkt;
-    while (!stop) {
-        if (!eof && pend.size() - at < static_cast<size_t>(room)) {
+    bool eof = false;
+    // Reads on until `want` bytes are held or the file ends; false when nothing is left.
+    bool fill(size_t want) {
+        while (!eof && pend.size() - at < want) {
             pend.erase(pend.begin(), pend.begin() + static_cast<long>(at));
             at = 0;
             uint8_t buf[8192];
@@ -166,24 +156,55 @@ void sendone(const std::string& path) {
                 eof = true;
             else
                 pend.insert(pend.end(), buf, buf + n);
-            continue;
         }
-        if (at == pend.size()) break;
+        return at < pend.size();
+    }
+    // Encodes into `pkt` as many bytes from `at` as fit in `room`; returns their count.
+    size_t cut(int room, std::string& pkt) const {
+        pkt.clear();
+        size_t used = 0;
+        while (at + used < pend.size()) {
+            const size_t before = pkt.size();
+            kencode(pend[at + used], coding, pkt);
+            if (static_cast<int>(pkt.size()) > room) {
+                pkt.resize(before);
+                break;
+            }
+            used++;
+        }
+        return used;
+    }
+};
+
+// The longest packet data to cut while the line is clean, and the basic length it falls back
+// to, each less the longest encoding of one byte.
+int roommost() {
+    return kroom(peer, capas, bct) - 5;
+}
+int roomleast() {
+    return std::min(roommost(), kroom(peer, 0, bct) - 5);
+}
+
+// True when the receiver's answer asks to stop the file (X) or the batch (Z).
+bool stopasked(const std::string& a) {
+    return !a.empty() && (a[0] == 'X' || a[0] == 'Z');
+}
+
+// Stop-and-wait data packets. Packets as long as agreed while the line is clean. A retry halves
+// the length (down to a basic packet) and the unanswered packet is cut again from the same
+// bytes, so a noisy line still gets packets through; every 8 answered packets double it again.
+// Returns true when the receiver asked to stop.
+bool sendstop(SendFile& f) {
+    const int most = roommost(), least = roomleast();
+    int room = most, clean = 0;
+    Feed in(f);
+    std::string pkt;
+    while (in.fill(static_cast<size_t>(room))) {
         int tries = 0;
         size_t used = 0;
         std::string a;
         for (bool sent = false; !sent;) {
-            pkt.clear();
-            used = 0;
-            while (at + used < pend.size()) {
-                const size_t before = pkt.size();
-                kencode(pend[at + used], coding, pkt);
-                if (static_cast<int>(pkt.size()) > room) {
-                    pkt.resize(before);
-                    break;
-                }
-                used++;
-            }
+            used = in.cut(room, pkt);
             for (;;) {
                 if (++tries > 10) kfatal(tmabmsg, 1);
                 spack('D', seq, pkt);
@@ -203,15 +224,108 @@ void sendone(const std::string& path) {
             }
         }
         seq = (seq + 1) & 63;
-        at += used;
+        in.at += used;
         fbytcnt += static_cast<long>(used);
         xferstats(XS_TICK);
         if (++clean >= 8 && room < most) {
             room = std::min(most, room * 2);
             clean = 0;
         }
-        if (!a.empty() && (a[0] == 'X' || a[0] == 'Z')) stop = true; // the receiver stops
+        if (stopasked(a)) return true;
     }
+    return false;
+}
+
+// Data packets with up to `window` of them unanswered. A packet once sent keeps its bytes (the
+// receiver may hold it already), so the length adapts for new packets only: it starts basic,
+// doubles after every 8 clean answers and halves on each resend. A packet is sent again on its
+// NAK, on a time-out, a damaged answer or a NAK outside the window (the oldest), and when the
+// answer to a later packet shows that the oldest one's answer was lost. Only its own Y counts
+// as an answer: a NAK past the window does not acknowledge the packets before it. Returns true when the receiver asked to stop.
+bool sendwindow(SendFile& f) {
+    struct Slot {
+        std::string data;
+        size_t bytes = 0;
+        int tries = 0;
+        long sentno = 0; // when it last went out
+        bool acked = false;
+    };
+    std::vector<Slot> slots(64);
+    const int most = roommost(), least = roomleast();
+    int room = least, clean = 0, low = seq;
+    long sentno = 0;
+    bool stop = false;
+    Feed in(f);
+    auto out = [&] { return (seq - low) & 63; };
+    auto send = [&](int s) {
+        slots[s].sentno = ++sentno;
+        spack('D', s, slots[s].data);
+    };
+    auto resend = [&](int s) {
+        if (++slots[s].tries > 10) kfatal(tmabmsg, 1);
+        send(s);
+        clean = 0;
+        room = std::max(least, room / 2);
+    };
+    for (;;) {
+        while (!stop && out() < window && in.fill(static_cast<size_t>(room))) {
+            Slot& sl = slots[seq];
+            sl.bytes = in.cut(room, sl.data);
+            in.at += sl.bytes;
+            sl.tries = 0;
+            sl.acked = false;
+            send(seq);
+            seq = (seq + 1) & 63;
+        }
+        if (out() == 0) return stop;
+        KPacket k = rpack();
+        if (!k.ok) {
+            resend(low);
+            continue;
+        }
+        if (k.type == 'E') kfatal(peermsg(k.data), 1, false);
+        const int d = (k.seq - low) & 63;
+        if (k.type == 'N' && d < out()) {
+            if (!slots[k.seq].acked) resend(k.seq);
+            continue;
+        }
+        if (k.type == 'N') { // for a packet not sent yet: it answers nothing, so ask again
+            resend(low);
+            continue;
+        }
+        if (k.type == 'Y' && d < out() && !slots[k.seq].acked) {
+            slots[k.seq].acked = true;
+            if (stopasked(k.data)) stop = true;
+            if (++clean >= 8 && room < most) {
+                room = std::min(most, room * 2);
+                clean = 0;
+            }
+            // The line keeps order: an answer to a packet sent after the oldest one's last
+            // copy means that copy's answer was lost.
+            if (!slots[low].acked && slots[k.seq].sentno > slots[low].sentno) resend(low);
+        }
+        while (low != seq && slots[low].acked) {
+            fbytcnt += static_cast<long>(slots[low].bytes);
+            low = (low + 1) & 63;
+            xferstats(XS_TICK);
+        }
+    }
+}
+
+void sendone(const std::string& path) {
+    SendFile f;
+    if (!f.open(path, flags & ~OPT_CONV)) kfatal(sfmt("Can't open %s", peertext(path).c_str()), 1);
+    gfilename = path;
+    xferstats(XS_SENDFILE);
+    cursend = &f;
+    coding.image = !(flags & OPT_C);
+    const std::string name = encodename(path);
+    xferstats(XS_MSG, sfmt("Sending %s as %s", peertext(path).c_str(), peertext(name).c_str()));
+    std::string ans = exchange('F', name);
+    if (!ans.empty())
+        xferstats(XS_MSG, sfmt("File being saved on remote machine as %s", peertext(ans).c_str()));
+    seq = (seq + 1) & 63;
+    const bool stop = window > 1 ? sendwindow(f) : sendstop(f);
     exchange('Z', stop ? "D" : "");
     seq = (seq + 1) & 63;
     f.close();
@@ -229,7 +343,8 @@ void defaults() {
     mine.rept = '~';
     // Long packets only when the other side offers them too; a peer sending the nine basic
     // fields sees exactly those nine in the answer.
-    mine.capas = klongmax >= 10 ? kp::CAP_LONG : 0;
+    mine.capas = (klongmax >= 10 ? kp::CAP_LONG : 0) | (kwindow > 1 ? kp::CAP_WINDOWS : 0);
+    mine.window = std::clamp(kwindow, 1, 31);
     // Never the protocol's limit itself: a peer that adds the check to the offer would need a
     // longer length field than a long packet has.
     mine.maxlx = std::clamp(klongmax, 10, kp::MAXLONG - 24);
@@ -237,8 +352,15 @@ void defaults() {
     coding = KCoding{};
     bct = 1;
     capas = 0;
+    window = 1;
     seq = 0;
     inlen = 0;
+}
+
+// The capabilities both sides offered, and the window: the smaller offer when both offer one.
+void agreecaps(const KParams& offer) {
+    capas = offer.capas & peer.capas;
+    window = capas & kp::CAP_WINDOWS ? std::min(offer.window, peer.window) : 1;
 }
 
 // ---- receiving ---------------------------------------------------------------------------
@@ -257,8 +379,9 @@ void takeinit(const KPacket& k) {
     answer.qbin = peer.qbin == 'Y' ? (parity ? '&' : 'N') : 'Y';
     answer.rept = peer.rept == '~' || (peer.rept > 32 && peer.rept < 127) ? peer.rept : ' ';
     answer.chkt = peer.chkt == '2' || peer.chkt == '3' ? peer.chkt : '1';
-    answer.capas = mine.capas & peer.capas;
-    capas = answer.capas;
+    agreecaps(mine);
+    answer.capas = capas;
+    answer.window = window;
     coding = agree(answer, peer);
     mine = answer;
     seq = k.seq;
@@ -267,6 +390,7 @@ void takeinit(const KPacket& k) {
     bct = agreechk(answer, peer);
     seq = (seq + 1) & 63;
     if (coding.qbin) xferstats(XS_MSG, "Using 8-bit quoting");
+    if (window > 1) xferstats(XS_MSG, sfmt("Using sliding windows of %d", window));
 }
 
 // Text for the screen (X packets, a server's short answers), kept for the caller to show.
@@ -279,47 +403,86 @@ void keeptext(const std::vector<uint8_t>& t) {
 
 // The receive states after a Send-Init: files (F) or text for the screen (X), their data, end
 // of file and end of batch. Returns 1 when a file was discarded by the sender, else 0.
+//
+// With sliding windows the packets after the next one expected, up to the window, are answered
+// at once and held; each gap seen gets one NAK, and the held packets are taken in order.
 int recvbatch() {
     int tries = 0, failed = 0;
     bool infile = false, toscreen = false;
     std::vector<uint8_t> out;
+    std::vector<KPacket> held(64); // answered packets ahead of `seq` (ok set)
+    std::vector<bool> nakked(64);  // gaps NAKed once already
+    int ahead = 0;                 // the slots from `seq` seen or NAKed
+    bool answered = false;         // the packet being taken was answered when it came
+    auto ack = [&] {
+        if (!answered) spack('Y', seq, "");
+        nakked[static_cast<size_t>(seq)] = false;
+        seq = (seq + 1) & 63;
+        ahead = std::max(0, ahead - 1);
+    };
     for (;;) {
-        KPacket k = rpack();
-        const int prev = (seq + 63) & 63;
-        if (!k.ok) {
-            if (++tries > retries) kfatal(tmabmsg, 1);
-            nak();
-            continue;
+        KPacket k;
+        answered = held[static_cast<size_t>(seq)].ok;
+        if (answered) {
+            k = std::move(held[static_cast<size_t>(seq)]);
+            held[static_cast<size_t>(seq)] = KPacket{};
+        } else {
+            k = rpack();
+            if (!k.ok) {
+                if (++tries > retries) kfatal(tmabmsg, 1);
+                if (window == 1 || ktimeout || !nakked[static_cast<size_t>(seq)]) nak();
+                nakked[static_cast<size_t>(seq)] = true;
+                continue;
+            }
+            tries = 0;
+            if (k.type == 'E') kfatal(peermsg(k.data), 1, false);
+            const int dist = (k.seq - seq) & 63;
+            if (dist >= 64 - window) { // our answer was lost: answer again, write nothing
+                if (k.type == 'S') {
+                    const int now = bct;
+                    bct = 1;
+                    spack('Y', k.seq, spar(mine));
+                    bct = now;
+                } else {
+                    spack('Y', k.seq, "");
+                }
+                continue;
+            }
+            if (dist >= window) {
+                nak();
+                continue;
+            }
+            if (dist > 0) {
+                spack('Y', k.seq, "");
+                for (int j = ahead; j < dist; j++) {
+                    const size_t gap = static_cast<size_t>((seq + j) & 63);
+                    if (!held[gap].ok && !nakked[gap]) {
+                        spack('N', static_cast<int>(gap), "");
+                        nakked[gap] = true;
+                    }
+                }
+                ahead = std::max(ahead, dist + 1);
+                nakked[static_cast<size_t>(k.seq)] = false;
+                held[static_cast<size_t>(k.seq)] = std::move(k);
+                continue;
+            }
         }
-        tries = 0;
-        if (k.type == 'E') kfatal(peermsg(k.data), 1, false);
         const uint8_t* d = reinterpret_cast<const uint8_t*>(k.data.data());
         const int n = static_cast<int>(k.data.size());
-        if (k.seq == prev) { // our answer was lost: answer again, write nothing
-            if (k.type == 'S') {
-                const int now = bct;
-                bct = 1;
-                spack('Y', prev, spar(mine));
-                bct = now;
-            } else {
-                spack('Y', prev, "");
-            }
-            continue;
-        }
-        if (k.seq != seq) {
+        // A packet answered already cannot be asked for again.
+        auto bad = [&] {
+            if (answered) kfatal("Bad packet data", 1);
             nak();
-            continue;
-        }
+        };
         if (!infile && k.type == 'X') { // a server's answer for the screen, no file
             out.clear();
             KCoding kc = coding;
             kc.image = true;
             if (!kdecode(d, n, kc, out, 255)) {
-                nak();
+                bad();
                 continue;
             }
-            spack('Y', seq, "");
-            seq = (seq + 1) & 63;
+            ack();
             infile = toscreen = true;
             continue;
         }
@@ -328,7 +491,7 @@ int recvbatch() {
             KCoding kc = coding;
             kc.image = true;
             if (!kdecode(d, n, kc, out, 255)) {
-                nak();
+                bad();
                 continue;
             }
             std::string name(out.begin(), out.end());
@@ -348,14 +511,12 @@ int recvbatch() {
             rf.begin(dflags & ~OPT_CONV, false, -1);
             xferstats(XS_MSG, sfmt("Receiving %s as %s", peertext(name).c_str(),
                                    peertext(rn.path).c_str()));
-            spack('Y', seq, "");
-            seq = (seq + 1) & 63;
+            ack();
             infile = true;
             continue;
         }
         if (!infile && k.type == 'B') {
-            spack('Y', seq, "");
-            seq = (seq + 1) & 63;
+            ack();
             return failed;
         }
         if (infile && k.type == 'D') {
@@ -363,15 +524,14 @@ int recvbatch() {
             KCoding kc = coding;
             if (toscreen) kc.image = false;
             if (!kdecode(d, n, kc, out)) {
-                nak();
+                bad();
                 continue;
             }
             if (toscreen)
                 keeptext(out);
             else if (!out.empty() && !rf.wrfile(out.data(), static_cast<int>(out.size())))
                 kfatal(rf.err, 1);
-            spack('Y', seq, "");
-            seq = (seq + 1) & 63;
+            ack();
             xferstats(XS_TICK);
             continue;
         }
@@ -390,8 +550,7 @@ int recvbatch() {
                 xferstats(XS_FILEEND, "Success");
                 fcnt++;
             }
-            spack('Y', seq, "");
-            seq = (seq + 1) & 63;
+            ack();
             infile = false;
             continue;
         }
@@ -422,7 +581,7 @@ void serverinit() {
             peer = rpar(reinterpret_cast<const uint8_t*>(k.data.data()),
                         static_cast<int>(k.data.size()));
             coding = agree(ask, peer);
-            capas = mine.capas & peer.capas;
+            agreecaps(ask);
             return;
         }
     }
@@ -480,14 +639,15 @@ void sndkermit() {
     fcnt = 0;
     defaults();
     xferstats(XS_BEGIN);
-    vpurge();
+    comflush(); // what came before is stale; the peer may be waiting already
     mine.chkt = '3'; // the receiver answers '3' to use the CRC, anything else keeps type 1
     std::string ans = exchange('S', spar(mine));
     peer = rpar(reinterpret_cast<const uint8_t*>(ans.data()), static_cast<int>(ans.size()));
     coding = agree(mine, peer);
     bct = agreechk(mine, peer);
-    capas = mine.capas & peer.capas;
+    agreecaps(mine);
     if (coding.qbin) xferstats(XS_MSG, "Using 8-bit quoting");
+    if (window > 1) xferstats(XS_MSG, sfmt("Using sliding windows of %d", window));
     seq = 1;
     std::string path;
     while (nxtlist(path))

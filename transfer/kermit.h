@@ -7,6 +7,8 @@
 inline std::string kgetlist;
 // The longest long packet this side offers; 0 offers none, so only basic packets are used.
 inline int klongmax = 9000;
+// The sliding-window slots this side offers (1..31); 1 offers none.
+inline int kwindow = 31;
 // A request for the server: "G" + its letter + argument, or "C" + a host command.
 inline std::string kcommand;
 // What the server sent for the screen (its short answers and X-packet text).

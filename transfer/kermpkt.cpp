@@ -216,6 +216,27 @@ std::string kpack(int seq, char type, const std::string& data, uint8_t eol, int 
 }
 
 namespace {
+// What both framings share once `used` characters are there: a MARK inside means the packet was
+// cut short (`used` then stops before it); else the check over LEN..DATA, the last `bct` of
+// them, and the data from `head`.
+KPacket kbody(const uint8_t* p, int& used, int head, int bct) {
+    KPacket k;
+    for (int i = 1; i < used; i++)
+        if (p[i] == kp::MARK) {
+            used = i;
+            return k;
+        }
+    const int body = used - bct;
+    const std::string sent(reinterpret_cast<const char*>(p) + body, static_cast<size_t>(bct));
+    const int seq = kp::unchar(p[1]);
+    if (kcheck(p, static_cast<size_t>(body), bct) != sent || seq < 0 || seq > 63) return k;
+    k.seq = seq;
+    k.type = static_cast<char>(p[2]);
+    k.data.assign(reinterpret_cast<const char*>(p) + head, static_cast<size_t>(body - head));
+    k.ok = true;
+    return k;
+}
+
 KPacket kparselong(const uint8_t* p, int n, int& used, int bct, int maxlong) {
     KPacket k;
     if (n < 6) return k;
@@ -230,21 +251,7 @@ KPacket kparselong(const uint8_t* p, int n, int& used, int bct, int maxlong) {
     }
     if (n < 6 + lx) return k;
     used = 6 + lx;
-    for (int i = 1; i < used; i++)
-        if (p[i] == kp::MARK) {
-            used = i;
-            return k;
-        }
-    const int body = used - bct;
-    const std::string sent(reinterpret_cast<const char*>(p) + body, static_cast<size_t>(bct));
-    if (kcheck(p, static_cast<size_t>(body), bct) != sent) return k;
-    const int seq = kp::unchar(p[1]);
-    if (seq < 0 || seq > 63) return k;
-    k.seq = seq;
-    k.type = static_cast<char>(p[2]);
-    k.data.assign(reinterpret_cast<const char*>(p) + 6, static_cast<size_t>(body - 6));
-    k.ok = true;
-    return k;
+    return kbody(p, used, 6, bct);
 }
 } // namespace
 
@@ -262,19 +269,5 @@ KPacket kparse(const uint8_t* p, int n, int& used, int bct, int maxlong) {
     }
     if (n < 1 + len) return k;
     used = 1 + len;
-    for (int i = 0; i < 1 + len; i++)
-        if (p[i] == kp::MARK) { // a MARK inside: this packet was cut short
-            used = i;
-            return k;
-        }
-    const int body = len + 1 - bct; // LEN, SEQ, TYPE and DATA
-    const std::string sent(reinterpret_cast<const char*>(p) + body, static_cast<size_t>(bct));
-    if (kcheck(p, static_cast<size_t>(body), bct) != sent) return k;
-    const int seq = kp::unchar(p[1]);
-    if (seq < 0 || seq > 63) return k;
-    k.seq = seq;
-    k.type = static_cast<char>(p[2]);
-    k.data.assign(reinterpret_cast<const char*>(p) + 3, static_cast<size_t>(body - 3));
-    k.ok = true;
-    return k;
+    return kbody(p, used, 3, bct);
 }

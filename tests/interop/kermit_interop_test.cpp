@@ -1,21 +1,27 @@
 // Kermit against C-Kermit and gkermit on a socat pseudo-serial pair, both ways: in binary mode
 // random data, every byte value, long runs (repeat counts) and names with "#", "&" and "~"; in
-// text mode lines that end in LF here and CR LF on the line.
+// text mode lines that end in LF here and CR LF on the line; sliding windows, also through the
+// noisy-line relay (bit flips both ways, three seeds, never a success with a wrong file).
 #include "peer_support.h"
 #include "xfer_support.h"
 
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <future>
 
 namespace {
 
+enum : unsigned { LITERAL = 1, TEXT = 2, WINDOWS = 4, NOISE = 8 };
+
 // C-Kermit sends names in its common form (upper case, "#" and "~" replaced), so the name
 // with prefix characters travels only from VORN.
-Files kfiles(unsigned seed, bool oddname, bool text) {
-    if (text)
+Files kfiles(unsigned seed, bool oddname, unsigned flags) {
+    if (flags & TEXT)
         return {{"lines.txt", "first line\nsecond\n\n\tindented ~#&\nno newline"},
                 {"short.txt", std::string(200, '-') + "\n"}};
+    if (flags & NOISE)
+        return {{"rand.bin", randombytes(60000, seed)}, {"all.bin", allbytes()}, {"empty", ""}};
     Files f = {{"rand.bin", randombytes(200000, seed)},
                {"all.bin", allbytes()},
                {"runs.bin", std::string(3000, 'x') + std::string(500, '\0') + "~~~~####&&&&"},
@@ -34,18 +40,14 @@ struct KCase {
     const char* what;
     const char* cmd; // %s: the names
     bool vornsends;
-    bool literal = false; // the peer keeps names as they are (gkermit -P)
-    bool text = false;    // both ends in text mode
+    unsigned flags = 0; // LITERAL: the peer keeps names as they are (gkermit -P)
 };
 
-class KermitPeer : public ::testing::TestWithParam<KCase> {};
-
-TEST_P(KermitPeer, FilesArriveByteForByte) {
-    const KCase& c = GetParam();
+// One run on a clean pair (seed 0) or through the relay; "ok" or what went wrong.
+std::string transfer(const KCase& c, int seed) {
     TempDir d, peerdir;
-    SocatPair pair(d.path().string());
-    ASSERT_TRUE(pair.ok());
-    Files files = kfiles(c.vornsends ? 2 : 6, c.vornsends || c.literal, c.text);
+    const bool literal = c.flags & LITERAL, text = c.flags & TEXT;
+    const Files files = kfiles(c.vornsends ? 2 + seed : 6 + seed, c.vornsends || literal, c.flags);
     std::string names, list;
     for (const auto& [name, data] : files) {
         names += " '" + name + "'";
@@ -58,53 +60,105 @@ TEST_P(KermitPeer, FilesArriveByteForByte) {
             peerdir.write(name, data);
     Files vfiles = c.vornsends ? files : Files{};
     vfiles["list"] = list;
-    auto run = vornline(pair.a, vfiles, {"-k"});
-    Peer peer(cmd, peerdir.path().string(), pair.b);
-    if (c.vornsends)
-        escape(*run, 'S', c.text ? "list(fc)" : "list(f)");
-    else
-        escape(*run, 'R', c.text ? ".(c)" : ".");
-    const std::string n = std::to_string(files.size());
-    EXPECT_EQ(summaryof(*run, 60),
-              n + " files " + (c.vornsends ? "sent" : "received") + ", success")
-        << run->screen();
-    EXPECT_EQ(peer.wait(30), 0) << peer.log();
-    for (const auto& [name, data] : files) {
-        const std::string at = c.vornsends
-                                   ? peerdir.file(name).string()
-                                   : run->dir().file(c.literal ? name : upper(name)).string();
-        const std::string got = readfile(at);
-        EXPECT_TRUE(got == data) << name << ": " << got.size() << " bytes of " << data.size();
+    // Through the relay the peer is the relay's side b, on a pseudo-terminal of its own.
+    std::unique_ptr<SocatPair> pair;
+    std::unique_ptr<NoisyLine> relay;
+    std::unique_ptr<Peer> peer;
+    const std::string pd = peerdir.path().string();
+    if (seed) {
+        relay = std::make_unique<NoisyLine>(
+            d.path().string(),
+            std::vector<std::string>{"--seed", std::to_string(seed), "--flip", "1e-4"},
+            "cd '" + pd + "' && { " + cmd + "; } 2>peer.log; echo $? >status");
+        if (!relay->ok()) return "relay did not start";
+    } else {
+        pair = std::make_unique<SocatPair>(d.path().string());
+        if (!pair->ok()) return "no line";
     }
-    quit(*run);
+    auto run = vornline(seed ? relay->a : pair->a, vfiles, {"-k"});
+    if (!seed) peer = std::make_unique<Peer>(cmd, pd, pair->b);
+    auto peerstatus = [&] {
+        if (peer) return peer->wait(30);
+        pollfor([&] { return !readfile(pd + "/status").empty(); }, 30);
+        const std::string st = readfile(pd + "/status");
+        return st.empty() ? -1 : std::stoi(st);
+    };
+    if (c.vornsends)
+        escape(*run, 'S', text ? "list(fc)" : "list(f)");
+    else
+        escape(*run, 'R', text ? ".(c)" : ".");
+    std::string err;
+    const std::string want = std::to_string(files.size()) + " files " +
+                             (c.vornsends ? "sent" : "received") + ", success";
+    const std::string got = summaryof(*run, seed ? 300 : 60);
+    if (got != want) err += "summary: " + got + "\n";
+    if ((c.flags & WINDOWS) && run->output().find("Using sliding windows") == std::string::npos)
+        err += "no sliding windows\n";
+    if (const int st = peerstatus(); st != 0)
+        err += "peer status " + std::to_string(st) + ": " + readfile(pd + "/peer.log") + "\n";
+    for (const auto& [name, data] : files) {
+        const std::string at = c.vornsends ? peerdir.file(name).string()
+                                           : run->dir().file(literal ? name : upper(name)).string();
+        const std::string f = readfile(at);
+        if (f != data) {
+            err += name + ": " + std::to_string(f.size()) + " bytes of " +
+                   std::to_string(data.size()) + "\n";
+            if (got == want) err += "SUCCESS WITH A WRONG FILE\n";
+        }
+    }
+    if (!err.empty()) err = "seed " + std::to_string(seed) + ": " + err + run->screen();
+    if (run->running()) quit(*run);
+    return err.empty() ? "ok" : err;
+}
+
+class KermitPeer : public ::testing::TestWithParam<KCase> {};
+
+TEST_P(KermitPeer, FilesArriveByteForByte) {
+    const KCase& c = GetParam();
+    if (!(c.flags & NOISE)) {
+        EXPECT_EQ(transfer(c, 0), "ok");
+        return;
+    }
+    if (NoisyLine::tool().empty()) GTEST_SKIP() << "noisyline.py not found";
+    // Three seeds at once: the runs mostly wait on their lines.
+    std::vector<std::future<std::string>> runs;
+    for (int seed : {1, 2, 3})
+        runs.push_back(std::async(std::launch::async, transfer, c, seed));
+    for (auto& r : runs)
+        EXPECT_EQ(r.get(), "ok");
 }
 
 // C-Kermit asks for the 3-character check by default, so the plain rows run it both ways; the
 // settings take effect only when the transfer itself is a -C command.
+#define CK "kermit -Y -q -i "
+#define CKSEND(set) CK "-C '" set ", msend *.bin empty, exit'"
+#define CKRECV(set) CK "-C '" set ", receive, exit'"
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(CKermit, KermitPeer, ::testing::Values(
-    KCase{"ckermit_sends", "kermit -Y -q -i -s%s", false},
-    KCase{"ckermit_sends_repeat_short", "kermit -Y -q -i -C 'set receive packet-length 30, set repeat counts on, set block-check 3, msend *.bin empty, exit'", false},
-    KCase{"ckermit_receives", "kermit -Y -q -i -r", true},
-    KCase{"ckermit_sends_check2", "kermit -Y -q -i -C 'set block-check 2, msend *.bin empty, exit'", false},
-    KCase{"ckermit_receives_check1", "kermit -Y -q -i -C 'set block-check 1, receive, exit'", true},
-    KCase{"ckermit_sends_long", "kermit -Y -q -i -C 'set send packet-length 9024, msend *.bin empty, exit'", false},
-    KCase{"ckermit_sends_long_1000_check1", "kermit -Y -q -i -C 'set block-check 1, set send packet-length 1000, msend *.bin empty, exit'", false},
-    KCase{"ckermit_receives_long_500", "kermit -Y -q -i -C 'set receive packet-length 500, receive, exit'", true},
-    KCase{"ckermit_receives_long", "kermit -Y -q -i -C 'set receive packet-length 9024, receive, exit'", true}),
+    KCase{"ckermit_sends", CK "-s%s", false},
+    KCase{"ckermit_sends_repeat_short", CKSEND("set receive packet-length 30, set repeat counts on, set block-check 3"), false},
+    KCase{"ckermit_receives", CK "-r", true},
+    KCase{"ckermit_sends_check2", CKSEND("set block-check 2"), false},
+    KCase{"ckermit_receives_check1", CKRECV("set block-check 1"), true},
+    KCase{"ckermit_sends_long", CKSEND("set send packet-length 9024"), false},
+    KCase{"ckermit_sends_long_1000_check1", CKSEND("set block-check 1, set send packet-length 1000"), false},
+    KCase{"ckermit_receives_long_500", CKRECV("set receive packet-length 500"), true},
+    KCase{"ckermit_receives_long", CKRECV("set receive packet-length 9024"), true},
+    KCase{"ckermit_sends_window8", CKSEND("set window 8, set send packet-length 2000"), false, WINDOWS},
+    KCase{"ckermit_sends_window31_long", CKSEND("set window 31, set send packet-length 9024"), false, WINDOWS},
+    KCase{"ckermit_receives_window8", CKRECV("set window 8, set receive packet-length 2000"), true, WINDOWS},
+    KCase{"ckermit_receives_window31_long", CKRECV("set window 31, set receive packet-length 9024"), true, WINDOWS},
+    KCase{"ckermit_sends_window31_noise", CKSEND("set window 31, set send packet-length 1000"), false, WINDOWS | NOISE},
+    KCase{"ckermit_receives_window31_noise", CKRECV("set window 31, set receive packet-length 9024"), true, WINDOWS | NOISE}),
     [](const auto& info) { return std::string(info.param.what); });
 INSTANTIATE_TEST_SUITE_P(GKermit, KermitPeer, ::testing::Values(
-    KCase{"gkermit_sends", "gkermit -q -P -i -s%s", false, true},
-    KCase{"gkermit_receives", "gkermit -q -P -i -r", true, true},
-    KCase{"gkermit_sends_text", "gkermit -q -P -T -s%s", false, true, true},
-    KCase{"gkermit_receives_text", "gkermit -q -P -T -r", true, true, true},
-    KCase{"gkermit_receives_long_2000", "gkermit -q -P -i -e 2000 -r", true, true}),
+    KCase{"gkermit_sends", "gkermit -q -P -i -s%s", false, LITERAL},
+    KCase{"gkermit_receives", "gkermit -q -P -i -r", true, LITERAL},
+    KCase{"gkermit_sends_text", "gkermit -q -P -T -s%s", false, LITERAL | TEXT},
+    KCase{"gkermit_receives_text", "gkermit -q -P -T -r", true, LITERAL | TEXT},
+    KCase{"gkermit_receives_long_2000", "gkermit -q -P -i -e 2000 -r", true, LITERAL}),
     [](const auto& info) { return std::string(info.param.what); });
 // clang-format on
-
-} // namespace
-
-namespace {
 
 // VORN as the client of a C-Kermit server: GET of two names and of a missing one, remote cwd
 // followed by a directory listing that shows the new directory's file, a host command, finish.

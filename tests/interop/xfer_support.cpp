@@ -96,7 +96,8 @@ std::string NoisyLine::tool() {
     return access(p, R_OK) == 0 ? p : "";
 }
 
-NoisyLine::NoisyLine(const std::string& dir, std::vector<std::string> args) {
+NoisyLine::NoisyLine(const std::string& dir, std::vector<std::string> args,
+                     const std::string& bcmd) {
     const std::string t = tool();
     if (t.empty() || access("/usr/bin/python3", X_OK) != 0) return;
     a = dir + "/pa", b = dir + "/pb";
@@ -104,8 +105,10 @@ NoisyLine::NoisyLine(const std::string& dir, std::vector<std::string> args) {
     std::vector<std::string> argv = {"/usr/bin/python3", t,    "-q", "--stats", stats_,
                                      "--timeout",        "600"};
     argv.insert(argv.end(), args.begin(), args.end());
+    if (!bcmd.empty()) argv.insert(argv.end(), {"--pty", "b"});
     argv.push_back("exec socat - PTY,raw,echo=0,link=" + a);
-    argv.push_back("exec socat - PTY,raw,echo=0,link=" + b);
+    argv.push_back(bcmd.empty() ? "exec socat - PTY,raw,echo=0,link=" + b : bcmd);
+    if (!bcmd.empty()) b.clear();
     pid_ = fork();
     if (pid_ == 0) {
         setpgid(0, 0);
@@ -116,11 +119,13 @@ NoisyLine::NoisyLine(const std::string& dir, std::vector<std::string> args) {
         execv(v[0], v.data());
         _exit(127);
     }
-    ok_ = pollfor([&] { return access(a.c_str(), F_OK) == 0 && access(b.c_str(), F_OK) == 0; }, 20);
+    ok_ = pollfor(
+        [&] { return access(a.c_str(), F_OK) == 0 && (b.empty() || access(b.c_str(), F_OK) == 0); },
+        20);
     if (ok_) { // the port layer knows devices by their /dev names
         std::error_code ec;
         a = std::filesystem::canonical(a, ec).string();
-        b = std::filesystem::canonical(b, ec).string();
+        if (!b.empty()) b = std::filesystem::canonical(b, ec).string();
     }
 }
 

@@ -21,9 +21,10 @@ std::unique_ptr<VornRun> vornline(const std::string& port, const Files& files = 
 
 // The noisy-line relay (noisyline.py) between two pseudo-terminals it makes with socat, named
 // `dir`/pa and `dir`/pb; `args` are the relay's options. Empty path() when the relay is missing.
+// With `bcmd`, side b is that shell command on a pseudo-terminal of its own (b stays empty).
 class NoisyLine {
   public:
-    NoisyLine(const std::string& dir, std::vector<std::string> args);
+    NoisyLine(const std::string& dir, std::vector<std::string> args, const std::string& bcmd = {});
     ~NoisyLine();
     NoisyLine(const NoisyLine&) = delete;
     NoisyLine& operator=(const NoisyLine&) = delete;

@@ -13,56 +13,32 @@ const uint8_t* u(const std::string& s) {
     return reinterpret_cast<const uint8_t*>(s.data());
 }
 
-TEST(KermPkt, LayoutLenAndCheck) {
-    // Ten data characters give LEN '-' (45); the check covers LEN, SEQ, TYPE and DATA.
-    const std::string p = kpack(5, 'D', "0123456789", '\r');
-    ASSERT_EQ(p.size(), 1 + 1 + 1 + 1 + 10 + 1 + 1u);
-    EXPECT_EQ(p[0], '\x01');
-    EXPECT_EQ(p[1], '-');
-    EXPECT_EQ(p[2], static_cast<char>(32 + 5));
-    EXPECT_EQ(p[3], 'D');
-    EXPECT_EQ(p.back(), '\r');
-    unsigned s = 0;
-    for (size_t i = 1; i < p.size() - 2; i++)
-        s += static_cast<uint8_t>(p[i]);
-    EXPECT_EQ(static_cast<uint8_t>(p[p.size() - 2]), 32 + ((s + ((s & 0xC0) >> 6)) & 63));
-    int used = 0;
-    KPacket k = kparse(u(p) + 1, static_cast<int>(p.size() - 1), used);
-    ASSERT_TRUE(k.ok);
-    EXPECT_EQ(used, static_cast<int>(p.size() - 2)); // the EOL stays behind
-    EXPECT_EQ(k.seq, 5);
-    EXPECT_EQ(k.type, 'D');
-    EXPECT_EQ(k.data, "0123456789");
-}
-
-// The same ten data characters under the longer checks: LEN grows by the check's extra
-// characters and the check values were worked out independently (bitwise CRC, 12-bit sum).
-TEST(KermPkt, LongerChecks) {
-    struct Case {
-        int bct;
-        const char* packet; // without MARK and EOL
-    } cases[] = {
-        {2, ".%D0123456789*D"},
-        {3, "/%D0123456789.<F"},
-    };
-    for (const auto& c : cases) {
-        const std::string p = kpack(5, 'D', "0123456789", '\r', c.bct);
-        EXPECT_EQ(p, std::string("\x01") + c.packet + "\r") << c.bct;
+// Ten data characters under each check: LEN '-' (45) for type 1, growing by the longer checks'
+// extra characters; the check covers LEN, SEQ, TYPE and DATA, and its values were worked out
+// independently (6-bit folded sum, 12-bit sum, bitwise CRC).
+TEST(KermPkt, LayoutAndChecks) {
+    const char* packets[] = {"-%D0123456789E", ".%D0123456789*D", "/%D0123456789.<F"};
+    for (int bct = 1; bct <= 3; bct++) {
+        const std::string p = kpack(5, 'D', "0123456789", '\r', bct);
+        EXPECT_EQ(p, std::string("\x01") + packets[bct - 1] + "\r") << bct;
         int used = 0;
-        KPacket k = kparse(u(p) + 1, static_cast<int>(p.size() - 1), used, c.bct);
-        ASSERT_TRUE(k.ok) << c.bct;
+        KPacket k = kparse(u(p) + 1, static_cast<int>(p.size() - 1), used, bct);
+        ASSERT_TRUE(k.ok) << bct;
+        EXPECT_EQ(used, static_cast<int>(p.size() - 2)); // the EOL stays behind
+        EXPECT_EQ(k.seq, 5);
+        EXPECT_EQ(k.type, 'D');
         EXPECT_EQ(k.data, "0123456789");
         // Read with another check type, or with any one check character changed, it is bad.
         for (int other = 1; other <= 3; other++) {
-            if (other == c.bct) continue;
+            if (other == bct) continue;
             EXPECT_FALSE(kparse(u(p) + 1, static_cast<int>(p.size() - 1), used, other).ok)
-                << c.bct << " read as " << other;
+                << bct << " read as " << other;
         }
-        for (int i = 0; i < c.bct; i++) {
+        for (int i = 0; i < bct; i++) {
             std::string bad = p;
             bad[bad.size() - 2 - static_cast<size_t>(i)] ^= 1;
-            EXPECT_FALSE(kparse(u(bad) + 1, static_cast<int>(bad.size() - 1), used, c.bct).ok)
-                << c.bct << " check character " << i;
+            EXPECT_FALSE(kparse(u(bad) + 1, static_cast<int>(bad.size() - 1), used, bct).ok)
+                << bct << " check character " << i;
         }
     }
     EXPECT_EQ(kcrc16(u(std::string("123456789")), 9), 0x2189); // the CRC's published check value
@@ -132,22 +108,13 @@ TEST(KermPkt, LongPackets) {
 }
 
 TEST(KermPkt, CheckTypeAgreement) {
-    struct Case {
-        uint8_t mine, peer;
-        int want;
-    } cases[] = {{'3', '3', 3}, {'2', '2', 2}, {'3', '1', 1}, {'1', '3', 1},
-                 {'3', '2', 1}, {'3', 'B', 1}, {'B', 'B', 1}, {'1', '1', 1}};
-    for (const auto& c : cases) {
+    // mine, the peer's, the type used; a Send-Init that stops before CHKT means type 1.
+    for (const char* c : {"333", "222", "311", "131", "321", "3B1", "BB1", "111"}) {
         KParams m, p;
-        m.chkt = c.mine;
-        p.chkt = c.peer;
-        EXPECT_EQ(agreechk(m, p), c.want) << c.mine << " " << c.peer;
+        m.chkt = static_cast<uint8_t>(c[0]), p.chkt = static_cast<uint8_t>(c[1]);
+        EXPECT_EQ(agreechk(m, p), c[2] - '0') << c;
+        EXPECT_EQ(agreechk(m, rpar(u(std::string("~* @-#")), 6)), 1);
     }
-    // A Send-Init that stops before CHKT means type 1.
-    const std::string six = "~* @-#";
-    KParams m;
-    m.chkt = '3';
-    EXPECT_EQ(agreechk(m, rpar(u(six), 6)), 1);
 }
 
 TEST(KermPkt, ParserRefusals) {
@@ -226,20 +193,20 @@ TEST(KermPkt, PrefixAgreement) {
 }
 
 TEST(KermPkt, EncodingEdgesAndRoundTrips) {
-    KCoding plain, eight;
+    // 0x83 with and without 8-bit prefixing (the control test looks at the low 7 bits), and
+    // text mode's LF.
+    KCoding plain, eight, text;
     eight.qbin = '&';
-    std::string o;
-    kencode(0x83, eight, o);
-    EXPECT_EQ(o, "&#C");
-    o.clear();
-    kencode(0x83, plain, o);
-    EXPECT_EQ(o, std::string("#\xC3"));
-    KCoding text;
     text.image = false;
-    o.clear();
-    for (char c : std::string("ab\n"))
-        kencode(static_cast<uint8_t>(c), text, o);
-    EXPECT_EQ(o, "ab#M#J");
+    for (const auto& [k, in, want] :
+         {std::tuple{eight, std::string("\x83"), std::string("&#C")},
+          std::tuple{plain, std::string("\x83"), std::string("#\xC3")},
+          std::tuple{text, std::string("ab\n"), std::string("ab#M#J")}}) {
+        std::string o;
+        for (char c : in)
+            kencode(static_cast<uint8_t>(c), k, o);
+        EXPECT_EQ(o, want);
+    }
     // A received repeat: '~', count '%' (5), 'x'.
     KCoding rep;
     rep.rept = '~';
