@@ -142,7 +142,10 @@ class SendFile {
 
   private:
     int rdraw(uint8_t* buf, int len); // after conversion, no padding
+    bool fill();                      // refills `in_` from the file; false at the end
     int fd_ = -1;
+    std::vector<uint8_t> in_; // read ahead in large pieces, handed out by block
+    size_t inpos_ = 0;
     long opts_ = 0, size_ = 0;
     int pending_ = -1; // the LF held back by CR/LF expansion
     std::unique_ptr<LzwCoder> coder_;
