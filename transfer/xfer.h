@@ -83,6 +83,13 @@ inline int renflag = 0;       // the one received file is stored under the desti
 inline int xretval = 0;       // result of the last transfer
 inline bool sending = false;  // the running transfer sends
 inline std::vector<std::string> batchnames; // names received in this batch
+// How the current line was reached, so that a re-transfer after a cut can reach it again: the
+// text given to connect (a service or a configuration) or to a dial, empty when the line
+// was opened some other way.
+inline std::string connname;
+inline bool conndialled = false; // connname is a dialled text (docall), not a connect name
+// A dial (docall) that records what it dialled for re-transfers.
+int dialrec(const char* text, int mode);
 
 // Leaves an engine for snd()/rcv() with the result.
 struct XferDone {

@@ -5,7 +5,9 @@
 #include "core/start.h"
 #include "ports/com.h"
 #include "ports/lock.h"
+#include "ports/modem.h"
 #include "ports/settings.h"
+#include "script/cmd.h"
 #include "support/harness.h"
 #include "support/portsupport.h"
 #include "transfer/vornwire.h"
@@ -59,6 +61,28 @@ struct Peer {
             d[27 + static_cast<size_t>(i)] = static_cast<uint8_t>(size >> (8 * i));
         d[31] = static_cast<uint8_t>(hflags);
         block('F', d, 32, 0);
+    }
+    // The receiving side: answers the handshake (a lone R) with Y, reads the header, answers it
+    // with a K block for a restart at `at` (or none), then takes `blocks` data blocks (all and
+    // the end of the batch when < 0), each answered G. Returns the data received.
+    std::string take(long at, int blocks) const {
+        for (std::string c; (c = get(1)) != "F";) {
+            if (c.empty()) return {};
+            if (c == "R" && get(1, 0.2).empty()) put("Y");
+        }
+        get(132);
+        uint8_t k[vorn::KN];
+        packk(VornKblock{1, at > 0, at, vorn::OPT_Z}, k);
+        block('K', std::vector<uint8_t>(k, k + vorn::KN), 16, 0);
+        std::string got;
+        for (std::string c; blocks != 0 && !(c = get(1)).empty() && c != "D"; put("G")) {
+            if (c != "G") continue; // E
+            std::string b = get(132);
+            got += b.substr(2, static_cast<uint8_t>(b[0]));
+            blocks--;
+        }
+        if (blocks < 0) put("G");
+        return got;
     }
     // The whole plain sending side of one file after the header was answered.
     void data(const std::string& body) const {
@@ -288,6 +312,51 @@ TEST_F(VornPeer, SenderRefusesARestartPastTheEnd) {
         EXPECT_EQ(res, r.result) << r.offset;
         EXPECT_EQ(th.get(), r.after) << r.offset;
     }
+}
+
+// A re-transfer after a cut connects again by the name connect was given, and the restart
+// sends only what the peer does not have. The name is a service whose entry leads to a new
+// line once the old one is dead, as a new call would.
+TEST_F(VornPeer, ReTransferAfterACutConnectsAgainAndSendsOnlyTheRest) {
+    fs::create_directory(d.file("two"));
+    SocatPair second(d.file("two").string());
+    ASSERT_TRUE(second.ok());
+    Peer again;
+    again.fd = open(second.b.c_str(), O_RDWR | O_NOCTTY);
+    termios t{};
+    tcgetattr(again.fd, &t);
+    cfmakeraw(&t);
+    tcsetattr(again.fd, TCSANOW, &t);
+    const std::string home = getenv("HOME") ? getenv("HOME") : "";
+    setenv("HOME", d.path().c_str(), 1);
+    writefile_(d.file("service.sys").string(), "line d " + pair->a + "\n");
+    const std::string name = "line";
+    const std::string data = std::string(1000, 'v') + "end";
+    writefile_(d.file("src").string(), data);
+    std::string first, rest;
+    auto th = std::async(std::launch::async, [&] {
+        first = peer.take(0, 3); // then silence: the line is cut
+        writefile_(d.file("service.sys").string(), "line d " + second.a + "\n");
+        rest = again.take(384, -1);
+    });
+    int res = -1;
+    std::string out = captureconsole([&] {
+        comexit();
+        cmdreset();
+        hardwired = 1;
+        ASSERT_EQ(docmd(("connect " + name).c_str()), 0);
+        EXPECT_EQ(connname, name);
+        stim = 1, retries = 1, restart = 1;
+        res = docmd(("xfer " + d.file("src").string() + " .").c_str());
+    });
+    th.get();
+    close(again.fd);
+    hardwired = 0;
+    setenv("HOME", home.c_str(), 1);
+    EXPECT_EQ(res, 0) << out;
+    EXPECT_NE(out.find("Rexfer #1\r\nConnect " + name + "\r\n"), std::string::npos) << out;
+    EXPECT_EQ(first.size(), 384u);
+    EXPECT_TRUE(first + rest == data) << rest.size();
 }
 
 } // namespace
