@@ -43,6 +43,28 @@ void writefile_(const std::string& path, const std::string& data) {
 // The far end of the line, speaking VornCRC.
 struct Peer {
     int fd = -1;
+    explicit Peer(const std::string& dev = "") {
+        if (dev.empty()) return;
+        fd = open(dev.c_str(), O_RDWR | O_NOCTTY);
+        termios t{};
+        tcgetattr(fd, &t);
+        cfmakeraw(&t);
+        tcsetattr(fd, TCSANOW, &t);
+    }
+    // The sending side up to the header: R, the receiver's letter, then the header.
+    std::string offer(const std::string& name, long size, int mode = 0100644) const {
+        put("R");
+        std::string got = get(1);
+        header(name, size, mode);
+        return got;
+    }
+    // The rest of a one-file batch once the header was answered with K.
+    void rest(const std::string& body) const {
+        get(36);
+        data(body);
+        put("D");
+        get(1);
+    }
     void put(const std::string& s) const { writeall(fd, s); }
     std::string get(size_t n, double secs = 15) const { return readfor(fd, n, secs); }
     void block(uint8_t type, const std::vector<uint8_t>& data, int count, int seq) const {
@@ -62,6 +84,12 @@ struct Peer {
         d[31] = static_cast<uint8_t>(hflags);
         block('F', d, 32, 0);
     }
+    // The answer to a header: a restart at `at` (none when 0), no compression.
+    void kblock(long at) const {
+        uint8_t k[vorn::KN];
+        packk(VornKblock{1, at != 0, at, vorn::OPT_Z}, k);
+        block('K', std::vector<uint8_t>(k, k + vorn::KN), 16, 0);
+    }
     // The receiving side: answers the handshake (a lone R) with Y, reads the header, answers it
     // with a K block for a restart at `at` (or none), then takes `blocks` data blocks (all and
     // the end of the batch when < 0), each answered G. Returns the data received.
@@ -71,9 +99,7 @@ struct Peer {
             if (c == "R" && get(1, 0.2).empty()) put("Y");
         }
         get(132);
-        uint8_t k[vorn::KN];
-        packk(VornKblock{1, at > 0, at, vorn::OPT_Z}, k);
-        block('K', std::vector<uint8_t>(k, k + vorn::KN), 16, 0);
+        kblock(at);
         std::string got;
         for (std::string c; blocks != 0 && !(c = get(1)).empty() && c != "D"; put("G")) {
             if (c != "G") continue; // E
@@ -111,12 +137,8 @@ class VornPeer : public ::testing::Test {
         pair = std::make_unique<SocatPair>(d.path().string());
         ASSERT_TRUE(pair->ok());
         line = std::make_unique<LineOnly>();
-        peer.fd = open(pair->b.c_str(), O_RDWR | O_NOCTTY);
+        peer = Peer(pair->b);
         ASSERT_GE(peer.fd, 0);
-        termios t{};
-        tcgetattr(peer.fd, &t);
-        cfmakeraw(&t);
-        tcsetattr(peer.fd, TCSANOW, &t);
         fs::create_directory(d.file("locks"));
         lockpre = d.file("locks").string() + "/LCK..%s";
         captureconsole([&] {
@@ -168,18 +190,9 @@ TEST_F(VornPeer, NamesAreConfinedOrRefused) {
     for (const Row& r : rows) {
         std::string got;
         int res = receive([&] {
-            peer.put("R");
-            got = peer.get(1);
-            peer.header(r.name, 3);
+            got = peer.offer(r.name, 3);
             std::string ans = peer.get(1);
-            if (ans == "K") {
-                peer.get(36);
-                peer.data("abc");
-                peer.put("D");
-                peer.get(1);
-            } else {
-                got += ans;
-            }
+            ans == "K" ? peer.rest("abc") : void(got += ans);
         });
         if (r.lands) {
             EXPECT_EQ(res, 0) << r.name;
@@ -201,30 +214,14 @@ TEST_F(VornPeer, TargetsAndModes) {
     writefile_(dest + "/.profile", "mine");
     for (const char* name : {"link", "fifo", ".profile"}) {
         std::string got;
-        EXPECT_EQ(receive([&] {
-                      peer.put("R");
-                      peer.get(1);
-                      peer.header(name, 3);
-                      got = peer.get(1);
-                  }),
-                  1)
-            << name;
+        EXPECT_EQ(receive([&] { peer.offer(name, 3), got = peer.get(1); }), 1) << name;
         EXPECT_EQ(got, "\x03") << name;
     }
     EXPECT_EQ(readfile_or(outside + "/secret"), "keep");
     EXPECT_EQ(readfile_or(dest + "/.profile"), "mine");
     // A setuid, world-writable mode arrives as the plain permission bits.
     const mode_t old = umask(022);
-    EXPECT_EQ(receive([&] {
-                  peer.put("R");
-                  peer.get(1);
-                  peer.header("suid", 3, 0106777);
-                  peer.get(37);
-                  peer.data("abc");
-                  peer.put("D");
-                  peer.get(1);
-              }),
-              0);
+    EXPECT_EQ(receive([&] { peer.offer("suid", 3, 0106777), peer.get(1), peer.rest("abc"); }), 0);
     umask(old);
     struct stat st {};
     ASSERT_EQ(stat((dest + "/suid").c_str(), &st), 0);
@@ -237,9 +234,7 @@ TEST_F(VornPeer, BadCountsSameNameTwiceAndAFailureKeepTheOldFile) {
     std::string out;
     int res = receive(
         [&] {
-            peer.put("R");
-            peer.get(1);
-            peer.header("old", 300);
+            peer.offer("old", 300);
             peer.get(37);
             std::vector<uint8_t> d(128, 'x');
             for (int count : {0, 129, 200, 255}) { // good CRC, impossible count
@@ -259,9 +254,7 @@ TEST_F(VornPeer, BadCountsSameNameTwiceAndAFailureKeepTheOldFile) {
     // A batch that names the same file twice overwrites nothing the second time.
     answers.clear();
     res = receive([&] {
-        peer.put("R");
-        peer.get(1);
-        peer.header("twice", 3);
+        peer.offer("twice", 3);
         peer.get(37);
         peer.data("one");
         peer.header("twice", 3);
@@ -295,10 +288,8 @@ TEST_F(VornPeer, SenderRefusesARestartPastTheEnd) {
         auto th = std::async(std::launch::async, [&] {
             peer.get(1); // R
             peer.put("Y");
-            std::string hdr = peer.get(133);
-            uint8_t k[vorn::KN];
-            packk(VornKblock{1, true, r.offset, vorn::OPT_Z}, k); // uncompressed
-            peer.block('K', std::vector<uint8_t>(k, k + vorn::KN), 16, 0);
+            peer.get(133);
+            peer.kblock(r.offset);
             std::string next = peer.get(1, 5);
             if (next == "E") {
                 peer.put("G");
@@ -321,12 +312,7 @@ TEST_F(VornPeer, ReTransferAfterACutConnectsAgainAndSendsOnlyTheRest) {
     fs::create_directory(d.file("two"));
     SocatPair second(d.file("two").string());
     ASSERT_TRUE(second.ok());
-    Peer again;
-    again.fd = open(second.b.c_str(), O_RDWR | O_NOCTTY);
-    termios t{};
-    tcgetattr(again.fd, &t);
-    cfmakeraw(&t);
-    tcsetattr(again.fd, TCSANOW, &t);
+    Peer again(second.b);
     const std::string home = getenv("HOME") ? getenv("HOME") : "";
     setenv("HOME", d.path().c_str(), 1);
     writefile_(d.file("service.sys").string(), "line d " + pair->a + "\n");
