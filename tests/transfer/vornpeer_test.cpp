@@ -23,22 +23,11 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <future>
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string readfile_or(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    if (!f) return "<missing>";
-    return std::string(std::istreambuf_iterator<char>(f), {});
-}
-void writefile_(const std::string& path, const std::string& data) {
-    std::ofstream f(path, std::ios::binary);
-    f << data;
-}
 
 // The far end of the line, speaking VornCRC.
 struct Peer {
@@ -196,7 +185,7 @@ TEST_F(VornPeer, NamesAreConfinedOrRefused) {
         });
         if (r.lands) {
             EXPECT_EQ(res, 0) << r.name;
-            EXPECT_EQ(readfile_or(dest + "/" + r.lands), "abc") << r.name;
+            EXPECT_EQ(d.read(std::string("dest/") + r.lands), "abc") << r.name;
             fs::remove(dest + "/" + r.lands);
         } else {
             EXPECT_EQ(res, 1) << r.name;
@@ -208,17 +197,17 @@ TEST_F(VornPeer, NamesAreConfinedOrRefused) {
 }
 
 TEST_F(VornPeer, TargetsAndModes) {
-    writefile_(outside + "/secret", "keep");
+    d.write("outside/secret", "keep");
     fs::create_symlink(outside + "/secret", dest + "/link");
     ASSERT_EQ(mkfifo((dest + "/fifo").c_str(), 0600), 0);
-    writefile_(dest + "/.profile", "mine");
+    d.write("dest/.profile", "mine");
     for (const char* name : {"link", "fifo", ".profile"}) {
         std::string got;
         EXPECT_EQ(receive([&] { peer.offer(name, 3), got = peer.get(1); }), 1) << name;
         EXPECT_EQ(got, "\x03") << name;
     }
-    EXPECT_EQ(readfile_or(outside + "/secret"), "keep");
-    EXPECT_EQ(readfile_or(dest + "/.profile"), "mine");
+    EXPECT_EQ(d.read("outside/secret"), "keep");
+    EXPECT_EQ(d.read("dest/.profile"), "mine");
     // A setuid, world-writable mode arrives as the plain permission bits.
     const mode_t old = umask(022);
     EXPECT_EQ(receive([&] { peer.offer("suid", 3, 0106777), peer.get(1), peer.rest("abc"); }), 0);
@@ -229,7 +218,7 @@ TEST_F(VornPeer, TargetsAndModes) {
 }
 
 TEST_F(VornPeer, BadCountsSameNameTwiceAndAFailureKeepTheOldFile) {
-    writefile_(dest + "/old", "old contents");
+    d.write("dest/old", "old contents");
     std::string answers;
     std::string out;
     int res = receive(
@@ -249,7 +238,7 @@ TEST_F(VornPeer, BadCountsSameNameTwiceAndAFailureKeepTheOldFile) {
     EXPECT_EQ(res, 1);
     EXPECT_EQ(answers, "BBBBG");
     EXPECT_NE(out.find("Abort by remote console"), std::string::npos) << out;
-    EXPECT_EQ(readfile_or(dest + "/old"), "old contents");
+    EXPECT_EQ(d.read("dest/old"), "old contents");
     EXPECT_EQ(listing(dest), std::vector<std::string>{"old"}); // no part file left
     // A batch that names the same file twice overwrites nothing the second time.
     answers.clear();
@@ -262,7 +251,7 @@ TEST_F(VornPeer, BadCountsSameNameTwiceAndAFailureKeepTheOldFile) {
     });
     EXPECT_EQ(res, 1);
     EXPECT_EQ(answers, "\x03");
-    EXPECT_EQ(readfile_or(dest + "/twice"), "one");
+    EXPECT_EQ(d.read("dest/twice"), "one");
     // A header count other than 32 is a bad block.
     res = receive([&] {
         peer.put("R");
@@ -277,7 +266,7 @@ TEST_F(VornPeer, BadCountsSameNameTwiceAndAFailureKeepTheOldFile) {
 }
 
 TEST_F(VornPeer, SenderRefusesARestartPastTheEnd) {
-    writefile_(d.file("src").string(), std::string(1000, 's'));
+    d.write("src", std::string(1000, 's'));
     struct Row {
         long offset;
         int result;
@@ -315,14 +304,14 @@ TEST_F(VornPeer, ReTransferAfterACutConnectsAgainAndSendsOnlyTheRest) {
     Peer again(second.b);
     const std::string home = getenv("HOME") ? getenv("HOME") : "";
     setenv("HOME", d.path().c_str(), 1);
-    writefile_(d.file("service.sys").string(), "line d " + pair->a + "\n");
+    d.write("service.sys", "line d " + pair->a + "\n");
     const std::string name = "line";
     const std::string data = std::string(1000, 'v') + "end";
-    writefile_(d.file("src").string(), data);
+    d.write("src", data);
     std::string first, rest;
     auto th = std::async(std::launch::async, [&] {
         first = peer.take(0, 3); // then silence: the line is cut
-        writefile_(d.file("service.sys").string(), "line d " + second.a + "\n");
+        d.write("service.sys", "line d " + second.a + "\n");
         rest = again.take(384, -1);
     });
     int res = -1;
