@@ -301,7 +301,7 @@ int m_call(int) {
         return -2;
     if (n.empty()) return -1;
     tomsgrow();
-    return docall(n.c_str(), 3) == 0 ? -3 : -1;
+    return dialrec(n.c_str(), 3) == 0 ? -3 : -1;
 }
 int m_config(int) {
     std::string n;

@@ -296,7 +296,7 @@ After dispatch(int c) {
         zzprintf("onnect to configuration:");
         if (readline(buf)) {
             if (isnumber(buf))
-                docall(buf, 1);
+                dialrec(buf, 1);
             else if (buf[0])
                 c_connect(buf);
         }
@@ -339,7 +339,7 @@ After dispatch(int c) {
     }
     case 'N':
         zzprintf("\bConnect to Node/Number:");
-        if (readline(buf) && buf[0]) docall(buf, 3);
+        if (readline(buf) && buf[0]) dialrec(buf, 3);
         break;
     case 'P':
         zzprintf("rotocol ");

@@ -47,7 +47,7 @@ int c_call(const char* args) {
     while (*args == ' ' || *args == '\t')
         args++;
     if (!*args) return expaberr("Number or Service"), RC_EXPECTED;
-    const int r = docall(args, 0);
+    const int r = dialrec(args, 0);
     return r == 2 ? RC_ABORT : r ? RC_ERROR : RC_OK;
 }
 namespace {
@@ -62,7 +62,10 @@ int c_connect(const char* name) {
         while (!n.empty() && (n.back() == ' ' || n.back() == '\t'))
             n.pop_back();
         size_t a = n.find_first_not_of(" \t");
-        return connservice(a == std::string::npos ? "" : n.c_str() + a, 1) == 1 ? 0 : 1;
+        const std::string asked = a == std::string::npos ? "" : n.substr(a);
+        if (connservice(asked.c_str(), 1) != 1) return 1;
+        connname = asked, conndialled = false; // a re-transfer connects it again
+        return 0;
     }
     // The configuration runs as a script: it is looked for where only the user puts files.
     const char* rest = nullptr;
@@ -75,7 +78,11 @@ int c_connect(const char* name) {
         return aberr("Illegal character in filename\r\n"), RC_ERROR;
     loginstr.clear(), logoutstr.clear(), startstr.clear(), stopstr.clear();
     confname = w;
-    return dofile((q + path.substr(0, path.size() - 4) + q + " " + (rest ? rest : "")).c_str(), 2);
+    const std::string asked = w + (rest && *rest ? std::string(" ") + rest : "");
+    const int r =
+        dofile((q + path.substr(0, path.size() - 4) + q + " " + (rest ? rest : "")).c_str(), 2);
+    if (r == 0) connname = asked, conndialled = false; // a re-transfer runs it again
+    return r;
 }
 // dialog string-expression
 int c_dialog(const char* args) {

@@ -59,6 +59,20 @@ std::string partname(const std::string& target) {
     return dir + "." + base + ".vorn-part";
 }
 
+namespace {
+constexpr size_t GATHER = 32768; // one write per this many bytes, not one per block
+
+bool writeall(int fd, const uint8_t* p, size_t n) {
+    while (n > 0) {
+        ssize_t k = ::write(fd, p, n);
+        if (k < 0 && errno == EINTR) continue;
+        if (k <= 0) return false;
+        p += k, n -= static_cast<size_t>(k);
+    }
+    return true;
+}
+} // namespace
+
 PartFile::~PartFile() {
     if (fd_ >= 0) abandon(false);
 }
@@ -66,6 +80,9 @@ PartFile::~PartFile() {
 int PartFile::open(const std::string& target, bool resume, long announced, long& resumeat,
                    std::string& err) {
     resumeat = 0;
+    failed_ = false;
+    buf_.clear();
+    buf_.reserve(GATHER);
     target_ = target;
     part_ = partname(target);
     struct stat st {};
@@ -111,20 +128,32 @@ int PartFile::open(const std::string& target, bool resume, long announced, long&
 }
 
 bool PartFile::write(const uint8_t* p, size_t n) {
-    if (fd_ < 0) return false;
-    while (n > 0) {
-        ssize_t k = ::write(fd_, p, n);
-        if (k < 0 && errno == EINTR) continue;
-        if (k <= 0) return false;
-        p += k, n -= static_cast<size_t>(k), size_ += k;
+    if (fd_ < 0 || failed_) return false;
+    size_ += static_cast<long>(n);
+    if (buf_.size() + n < GATHER) {
+        buf_.insert(buf_.end(), p, p + n);
+        return true;
     }
+    if (!flush()) return false;
+    if (n >= GATHER) {
+        failed_ = !writeall(fd_, p, n);
+        return !failed_;
+    }
+    buf_.assign(p, p + n);
     return true;
+}
+
+bool PartFile::flush() {
+    if (fd_ < 0 || failed_) return false;
+    if (!buf_.empty() && !writeall(fd_, buf_.data(), buf_.size())) failed_ = true;
+    buf_.clear();
+    return !failed_;
 }
 
 bool PartFile::commit(int mode, bool sync) {
     if (fd_ < 0) return false;
-    bool ok = true;
-    if (sync && fsync(fd_) != 0) ok = false;
+    bool ok = flush();
+    if (ok && sync && fsync(fd_) != 0) ok = false;
     mode_t mask = umask(0);
     umask(mask);
     int m = existed_ ? oldmode_ : ((mode & 0777) ? (mode & 0777) : 0666) & ~static_cast<int>(mask);
@@ -141,6 +170,8 @@ bool PartFile::commit(int mode, bool sync) {
 }
 
 void PartFile::abandon(bool keep) {
+    if (keep) flush(); // what came is kept for the resume
+    buf_.clear();
     if (fd_ >= 0) close(fd_);
     fd_ = -1;
     if (!keep && !part_.empty()) unlink(part_.c_str());

@@ -21,6 +21,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include <unistd.h>
 
@@ -51,12 +52,15 @@ class PartFile {
     int open(const std::string& target, bool resume, long announced, long& resumeat,
              std::string& err);
     bool isopen() const { return fd_ >= 0; }
-    // Writes all bytes; false on any error (disk full, file size limit).
+    // Takes all bytes; false on any error (disk full, file size limit). Bytes are gathered
+    // into large writes, so an error may show only at the next flush, sync or commit.
     bool write(const uint8_t* p, size_t n);
     long size() const { return size_; }
+    // Writes what is gathered; false on error.
+    bool flush();
     // Pushes what was written so far to the disk.
     void sync() {
-        if (fd_ >= 0) fdatasync(fd_);
+        if (flush()) fdatasync(fd_);
     }
     // Makes the file the target: flush to disk when `sync`, mode applied (peer's `mode` & 0777
     // and ~umask for a new file; 0 = default), rename. False (file removed) on any error.
@@ -68,7 +72,9 @@ class PartFile {
   private:
     int fd_ = -1;
     long size_ = 0;
-    bool existed_ = false; // the target existed when the receive began
+    bool failed_ = false;      // a write failed: every later flush fails too
+    std::vector<uint8_t> buf_; // gathered bytes not yet written
+    bool existed_ = false;     // the target existed when the receive began
     int oldmode_ = 0;
     std::string target_, part_;
 };

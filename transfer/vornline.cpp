@@ -7,6 +7,7 @@
 #include "transfer/xferstats.h"
 
 #include <poll.h>
+#include <time.h>
 
 namespace {
 int pushback = -1; // a byte read to look ahead, given out again first
@@ -70,6 +71,14 @@ void vpurge() {
 
 bool vkeyabort() {
     if (!canabort) return false;
+    // Blocks come every few hundred microseconds on a fast line: look at the keyboard a few
+    // times a second, not once a block.
+    static struct timespec last {};
+    struct timespec now {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    if ((now.tv_sec - last.tv_sec) * 1000 + (now.tv_nsec - last.tv_nsec) / 1000000 < 100)
+        return false;
+    last = now;
     for (int k; (k = chrdynh()) != 0;)
         if (k == abochar) return true;
     return false;

@@ -148,10 +148,12 @@ void rcvfil() {
                 vfatal(exabmsg, 1);
             }
             if (vvar == Variant::OldVorn) n = vorn::DATAN;
+            // The answer goes before the write, so the next block travels while this one
+            // is stored; a write that fails still ends the transfer with ^C.
+            vputc(vorn::G);
             if (!rf.wrfile(data, n)) vfatal(rf.err.c_str(), 1);
             fpakcnt++;
             seqno = (seqno + 1) & 127;
-            vputc(vorn::G);
             tries = retries;
             lastE = false;
             continue;

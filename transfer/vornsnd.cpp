@@ -100,20 +100,21 @@ void handshake() {
 
 // Sends the data of the open file and its end of file; the E is answered by the caller.
 void sndfil(SendFile& f) {
-    uint8_t buf[vorn::DATAN];
-    for (;;) {
-        int n = f.rdfile(buf, vorn::DATAN);
-        if (n <= 0) break;
+    uint8_t buf[2][vorn::DATAN];
+    int cur = 0, n = f.rdfile(buf[cur], vorn::DATAN), next = -1;
+    while (n > 0) {
         for (int tries = retries;; tries--) {
             xferstats(XS_TICK);
             if (vkeyabort()) vfatal(ccabmsg, 2);
-            vsendblk(vorn::G, buf, vorn::DATAN, n, seqno);
+            vsendblk(vorn::G, buf[cur], vorn::DATAN, n, seqno);
+            // The next block is read while this one travels and is answered.
+            if (next < 0) next = n < vorn::DATAN ? 0 : f.rdfile(buf[cur ^ 1], vorn::DATAN);
             if (getack(tries, false, nullptr) == 1) break;
         }
         fpakcnt++;
         if (!f.compressing()) fbytcnt += n;
         seqno = (seqno + 1) & 127;
-        if (n < vorn::DATAN) break; // a short block ends the file
+        cur ^= 1, n = next, next = -1; // a short block ends the file
     }
     if (f.compressing()) fbytcnt = f.coder()->incount() + resfilsiz;
     vputc(vorn::E);

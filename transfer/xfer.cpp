@@ -10,13 +10,16 @@
 #include "ports/modem.h"
 #include "ports/service.h"
 #include "ports/settings.h"
+#include "script/cmds.h"
 #include "transfer/kermit.h"
 #include "transfer/xferstats.h"
 #include "transfer/zmodem.h"
 
 #include <fcntl.h>
+#include <strings.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 // ---- engines -----------------------------------------------------------------------------
@@ -289,22 +292,23 @@ const char* const kindnames[] = {"XFER", "SEND", "GET", "RCV"};
 
 // Before a re-transfer: the peer's server is stopped and started again around a new call.
 // Each dialog runs only when its own string is set. A line that was never dialed is not hung
-// up (nothing could dial it again), and the call is made again only when the connection
-// has a name to connect to.
-int dorexfer(const std::string& connection = "") {
+// up (nothing could dial it again), and the call is made again only when the line was
+// reached by connect or a dial, which left its name in `connname`.
+int dorexfer() {
     zzprintf("Rexfer #%d\r\n", rexfer);
     comflush();
     if (!stopstr.empty()) {
         zzprintf("Stopserver\r\n");
         dostserver(0);
     }
-    if (!connection.empty()) {
+    if (!connname.empty()) {
         if (!logoutstr.empty() || !hardwired) {
             zzprintf("Hangup\r\n");
             if (hangup(1) != 0) return 1;
         }
-        zzprintf("Connect %s\r\n", connection.c_str());
-        if (connservice(connection.c_str(), 1) != 1) return 1;
+        const std::string again = connname; // connecting records it afresh
+        zzprintf("Connect %s\r\n", again.c_str());
+        if ((conndialled ? dialrec(again.c_str(), 0) : c_connect(again.c_str())) != 0) return 1;
     }
     if (!startstr.empty()) {
         zzprintf("Startserver\r\n");
@@ -313,6 +317,18 @@ int dorexfer(const std::string& connection = "") {
     return 0;
 }
 } // namespace
+
+int dialrec(const char* text, int mode) {
+    const int r = docall(text, mode);
+    std::string t = text ? text : "";
+    t.erase(0, std::min(t.size(), t.find_first_not_of(" \t")));
+    while (!t.empty() && (t.back() == ' ' || t.back() == '\t'))
+        t.pop_back();
+    // "none" marks a hard-wired line: nothing to dial again.
+    if (r == 0 && !t.empty() && strcasecmp(t.c_str(), "none") != 0)
+        connname = t, conndialled = true;
+    return r;
+}
 
 int parsexfer(int kind, const char* line) {
     std::string l = line ? line : "";
@@ -421,7 +437,7 @@ void xferreset() {
     fcnt = fpakcnt = fretcnt = 0;
     fbytcnt = ffilsiz = resfilsiz = 0;
     rexfer = 0, hismachine = 999, mult = renflag = xretval = 0;
-    gfilename.clear(), dir.clear(), batchnames.clear();
+    gfilename.clear(), dir.clear(), batchnames.clear(), connname.clear();
     cursend = nullptr, currcv = nullptr, keeppart = false;
     listnames.clear(), listpos = 0;
 }

@@ -83,6 +83,13 @@ inline int renflag = 0;       // the one received file is stored under the desti
 inline int xretval = 0;       // result of the last transfer
 inline bool sending = false;  // the running transfer sends
 inline std::vector<std::string> batchnames; // names received in this batch
+// How the current line was reached, so that a re-transfer after a cut can reach it again: the
+// text given to connect (a service or a configuration) or to a dial, empty when the line
+// was opened some other way.
+inline std::string connname;
+inline bool conndialled = false; // connname is a dialled text (docall), not a connect name
+// A dial (docall) that records what it dialled for re-transfers.
+int dialrec(const char* text, int mode);
 
 // Leaves an engine for snd()/rcv() with the result.
 struct XferDone {
@@ -142,7 +149,10 @@ class SendFile {
 
   private:
     int rdraw(uint8_t* buf, int len); // after conversion, no padding
+    bool fill();                      // refills `in_` from the file; false at the end
     int fd_ = -1;
+    std::vector<uint8_t> in_; // read ahead in large pieces, handed out by block
+    size_t inpos_ = 0;
     long opts_ = 0, size_ = 0;
     int pending_ = -1; // the LF held back by CR/LF expansion
     std::unique_ptr<LzwCoder> coder_;

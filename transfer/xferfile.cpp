@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -26,6 +27,8 @@ bool SendFile::open(const std::string& path, long opts) {
     size_ = static_cast<long>(st.st_size);
     opts_ = opts;
     pending_ = -1;
+    in_.clear();
+    inpos_ = 0;
     coder_.reset();
     return true;
 }
@@ -40,6 +43,8 @@ bool SendFile::seek(long off) {
     pending_ = -1; // a held-back LF belongs to the old position
     if (opts_ & OPT_T) return false;
     if (off < 0 || off > size_) return false;
+    in_.clear();
+    inpos_ = 0;
     if (lseek(fd_, off, SEEK_SET) != off) return false;
     if (coder_) coder_->start();
     return true;
@@ -54,30 +59,37 @@ void SendFile::compress(bool on) {
     }
 }
 
+bool SendFile::fill() {
+    if (inpos_ < in_.size()) return true;
+    in_.resize(32768);
+    inpos_ = 0;
+    ssize_t k;
+    while ((k = read(fd_, in_.data(), in_.size())) < 0 && errno == EINTR) {
+    }
+    in_.resize(k > 0 ? static_cast<size_t>(k) : 0);
+    return k > 0;
+}
+
 int SendFile::rdraw(uint8_t* buf, int len) {
     if (fd_ < 0) return 0;
+    int got = 0;
     if (!(opts_ & OPT_T)) {
-        int got = 0;
-        while (got < len) {
-            ssize_t k = read(fd_, buf + got, static_cast<size_t>(len - got));
-            if (k < 0 && errno == EINTR) continue;
-            if (k <= 0) break;
-            got += static_cast<int>(k);
+        while (got < len && fill()) {
+            size_t k = std::min(in_.size() - inpos_, static_cast<size_t>(len - got));
+            std::memcpy(buf + got, in_.data() + inpos_, k);
+            inpos_ += k, got += static_cast<int>(k);
         }
         return got;
     }
     // Text conversion: ignore table, translation table, CR/LF expansion.
-    int got = 0;
-    uint8_t c;
     while (got < len) {
         if (pending_ >= 0) {
             buf[got++] = static_cast<uint8_t>(pending_);
             pending_ = -1;
             continue;
         }
-        ssize_t k = read(fd_, &c, 1);
-        if (k < 0 && errno == EINTR) continue;
-        if (k <= 0) break;
+        if (!fill()) break;
+        uint8_t c = in_[inpos_++];
         if (ouigtab[c]) continue;
         if (outrtab) c = outrtab[c];
         if (c == '\r' && addlf) {

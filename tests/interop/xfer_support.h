@@ -12,9 +12,8 @@
 
 using Files = std::map<std::string, std::string>;
 
-// Starts vorn on `port` with `files` in its directory; `opts` go before the port option.
-// Returns once the line is connected.
-// Returns once the line is connected. `after` go after the port (command files run first).
+// Starts vorn on `port` with `files` in its directory; `opts` go before the port option,
+// `after` after it (command files run first). Returns once the line is connected.
 std::unique_ptr<VornRun> vornline(const std::string& port, const Files& files = {},
                                   std::vector<std::string> opts = {},
                                   std::vector<std::string> after = {});

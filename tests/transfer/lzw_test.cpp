@@ -70,35 +70,41 @@ TEST(Lzw, FixedBytesAndRatio) {
 }
 
 TEST(Lzw, RoundTripsSplitAnywhere) {
+    // Random data fills the table and the coder starts again at width 9 (a CLEAR inside any
+    // packet split). Several MiB of output put early strings outside the decoder's output
+    // window, so they come from the table. A limit of exactly the size passes, one less fails.
     LzwCoder c;
     LzwDecoder d;
-    const std::string inputs[] = {
-        "",           "x", randomdata(4096, 1), randomdata(1 << 20, 2), std::string(1 << 20, '\0'),
-        text(1 << 20)};
+    std::string letters = randomdata(3 << 20, 7);
+    for (auto& ch : letters)
+        ch = "abcdefgh"[static_cast<uint8_t>(ch) % 8];
+    const std::string inputs[] = {"",
+                                  "x",
+                                  randomdata(4096, 1),
+                                  randomdata(1 << 20, 2),
+                                  std::string(1 << 20, '\0'),
+                                  text(3 << 20),
+                                  letters};
     unsigned seed = 10;
     for (const auto& in : inputs) {
         const std::string z = compress(in, c);
-        for (size_t piece : {1, 7, 128, 5000}) {
-            std::string out;
-            ASSERT_EQ(expand(d, z, out, seed++, piece), LzwDecoder::OK)
-                << in.size() << "/" << piece;
-            EXPECT_TRUE(out == in) << in.size() << "/" << piece;
+        const long size = static_cast<long>(in.size());
+        if (in.size() == 1 << 20 && in[0] != 0) {
+            EXPECT_GT(c.clears(), 0);
         }
-        EXPECT_EQ(c.pos(), static_cast<long>(in.size())); // every byte is in an emitted code
+        for (size_t piece : {1, 7, 128, 70000}) {
+            std::string out;
+            ASSERT_EQ(expand(d, z, out, seed++, piece, size), LzwDecoder::OK)
+                << size << "/" << piece;
+            EXPECT_TRUE(out == in) << size << "/" << piece;
+        }
+        EXPECT_EQ(d.decoded(), size);
+        EXPECT_EQ(c.pos(), size); // every byte is in an emitted code
+        std::string out;
+        if (size > 4096) {
+            EXPECT_EQ(expand(d, z, out, seed++, 5000, size - 1), LzwDecoder::TOOLONG);
+        }
     }
-}
-
-TEST(Lzw, IncompressibleDataClearsTheTable) {
-    // Random data fills the table and the ratio falls: the coder starts again at width 9,
-    // which the decoder must follow (a CLEAR inside any packet split).
-    LzwCoder c;
-    LzwDecoder d;
-    const std::string in = randomdata(300000, 5);
-    const std::string z = compress(in, c);
-    EXPECT_GT(c.clears(), 0);
-    std::string out;
-    ASSERT_EQ(expand(d, z, out, 3, 13), LzwDecoder::OK);
-    EXPECT_TRUE(out == in);
 }
 
 TEST(Lzw, GroupAlignedPacketsStayWithinTheBound) {
@@ -151,26 +157,3 @@ TEST(Lzw, DecoderRefusesWhatTheCoderNeverWrites) {
 }
 
 } // namespace
-
-TEST(Lzw, StringsFromLongAgoAndFromTheWindowAgree) {
-    // Several MiB of output: strings defined long before are no longer in the decoder's
-    // output window and must come from the table, the rest are copied from recent output.
-    // A limit of exactly the size passes; one byte less is refused.
-    LzwCoder c;
-    LzwDecoder d;
-    std::string letters = randomdata(3 << 20, 7);
-    for (auto& ch : letters)
-        ch = "abcdefgh"[static_cast<uint8_t>(ch) % 8];
-    const std::string inputs[] = {text(3 << 20), letters};
-    unsigned seed = 40;
-    for (const auto& in : inputs) {
-        const std::string z = compress(in, c);
-        const long size = static_cast<long>(in.size());
-        std::string out;
-        ASSERT_EQ(expand(d, z, out, seed++, 70000, size), LzwDecoder::OK);
-        EXPECT_TRUE(out == in);
-        EXPECT_EQ(d.decoded(), size);
-        EXPECT_EQ(expand(d, z, out, seed++, 70000, size - 1), LzwDecoder::TOOLONG);
-        EXPECT_LT(out.size(), in.size());
-    }
-}

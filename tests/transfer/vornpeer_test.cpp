@@ -5,7 +5,9 @@
 #include "core/start.h"
 #include "ports/com.h"
 #include "ports/lock.h"
+#include "ports/modem.h"
 #include "ports/settings.h"
+#include "script/cmd.h"
 #include "support/harness.h"
 #include "support/portsupport.h"
 #include "transfer/vornwire.h"
@@ -21,26 +23,37 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <future>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string readfile_or(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    if (!f) return "<missing>";
-    return std::string(std::istreambuf_iterator<char>(f), {});
-}
-void writefile_(const std::string& path, const std::string& data) {
-    std::ofstream f(path, std::ios::binary);
-    f << data;
-}
-
 // The far end of the line, speaking VornCRC.
 struct Peer {
     int fd = -1;
+    explicit Peer(const std::string& dev = "") {
+        if (dev.empty()) return;
+        fd = open(dev.c_str(), O_RDWR | O_NOCTTY);
+        termios t{};
+        tcgetattr(fd, &t);
+        cfmakeraw(&t);
+        tcsetattr(fd, TCSANOW, &t);
+    }
+    // The sending side up to the header: R, the receiver's letter, then the header.
+    std::string offer(const std::string& name, long size, int mode = 0100644) const {
+        put("R");
+        std::string got = get(1);
+        header(name, size, mode);
+        return got;
+    }
+    // The rest of a one-file batch once the header was answered with K.
+    void rest(const std::string& body) const {
+        get(36);
+        data(body);
+        put("D");
+        get(1);
+    }
     void put(const std::string& s) const { writeall(fd, s); }
     std::string get(size_t n, double secs = 15) const { return readfor(fd, n, secs); }
     void block(uint8_t type, const std::vector<uint8_t>& data, int count, int seq) const {
@@ -59,6 +72,32 @@ struct Peer {
             d[27 + static_cast<size_t>(i)] = static_cast<uint8_t>(size >> (8 * i));
         d[31] = static_cast<uint8_t>(hflags);
         block('F', d, 32, 0);
+    }
+    // The answer to a header: a restart at `at` (none when 0), no compression.
+    void kblock(long at) const {
+        uint8_t k[vorn::KN];
+        packk(VornKblock{1, at != 0, at, vorn::OPT_Z}, k);
+        block('K', std::vector<uint8_t>(k, k + vorn::KN), 16, 0);
+    }
+    // The receiving side: answers the handshake (a lone R) with Y, reads the header, answers it
+    // with a K block for a restart at `at` (or none), then takes `blocks` data blocks (all and
+    // the end of the batch when < 0), each answered G. Returns the data received.
+    std::string take(long at, int blocks) const {
+        for (std::string c; (c = get(1)) != "F";) {
+            if (c.empty()) return {};
+            if (c == "R" && get(1, 0.2).empty()) put("Y");
+        }
+        get(132);
+        kblock(at);
+        std::string got;
+        for (std::string c; blocks != 0 && !(c = get(1)).empty() && c != "D"; put("G")) {
+            if (c != "G") continue; // E
+            std::string b = get(132);
+            got += b.substr(2, static_cast<uint8_t>(b[0]));
+            blocks--;
+        }
+        if (blocks < 0) put("G");
+        return got;
     }
     // The whole plain sending side of one file after the header was answered.
     void data(const std::string& body) const {
@@ -87,12 +126,8 @@ class VornPeer : public ::testing::Test {
         pair = std::make_unique<SocatPair>(d.path().string());
         ASSERT_TRUE(pair->ok());
         line = std::make_unique<LineOnly>();
-        peer.fd = open(pair->b.c_str(), O_RDWR | O_NOCTTY);
+        peer = Peer(pair->b);
         ASSERT_GE(peer.fd, 0);
-        termios t{};
-        tcgetattr(peer.fd, &t);
-        cfmakeraw(&t);
-        tcsetattr(peer.fd, TCSANOW, &t);
         fs::create_directory(d.file("locks"));
         lockpre = d.file("locks").string() + "/LCK..%s";
         captureconsole([&] {
@@ -144,22 +179,13 @@ TEST_F(VornPeer, NamesAreConfinedOrRefused) {
     for (const Row& r : rows) {
         std::string got;
         int res = receive([&] {
-            peer.put("R");
-            got = peer.get(1);
-            peer.header(r.name, 3);
+            got = peer.offer(r.name, 3);
             std::string ans = peer.get(1);
-            if (ans == "K") {
-                peer.get(36);
-                peer.data("abc");
-                peer.put("D");
-                peer.get(1);
-            } else {
-                got += ans;
-            }
+            ans == "K" ? peer.rest("abc") : void(got += ans);
         });
         if (r.lands) {
             EXPECT_EQ(res, 0) << r.name;
-            EXPECT_EQ(readfile_or(dest + "/" + r.lands), "abc") << r.name;
+            EXPECT_EQ(d.read(std::string("dest/") + r.lands), "abc") << r.name;
             fs::remove(dest + "/" + r.lands);
         } else {
             EXPECT_EQ(res, 1) << r.name;
@@ -171,36 +197,20 @@ TEST_F(VornPeer, NamesAreConfinedOrRefused) {
 }
 
 TEST_F(VornPeer, TargetsAndModes) {
-    writefile_(outside + "/secret", "keep");
+    d.write("outside/secret", "keep");
     fs::create_symlink(outside + "/secret", dest + "/link");
     ASSERT_EQ(mkfifo((dest + "/fifo").c_str(), 0600), 0);
-    writefile_(dest + "/.profile", "mine");
+    d.write("dest/.profile", "mine");
     for (const char* name : {"link", "fifo", ".profile"}) {
         std::string got;
-        EXPECT_EQ(receive([&] {
-                      peer.put("R");
-                      peer.get(1);
-                      peer.header(name, 3);
-                      got = peer.get(1);
-                  }),
-                  1)
-            << name;
+        EXPECT_EQ(receive([&] { peer.offer(name, 3), got = peer.get(1); }), 1) << name;
         EXPECT_EQ(got, "\x03") << name;
     }
-    EXPECT_EQ(readfile_or(outside + "/secret"), "keep");
-    EXPECT_EQ(readfile_or(dest + "/.profile"), "mine");
+    EXPECT_EQ(d.read("outside/secret"), "keep");
+    EXPECT_EQ(d.read("dest/.profile"), "mine");
     // A setuid, world-writable mode arrives as the plain permission bits.
     const mode_t old = umask(022);
-    EXPECT_EQ(receive([&] {
-                  peer.put("R");
-                  peer.get(1);
-                  peer.header("suid", 3, 0106777);
-                  peer.get(37);
-                  peer.data("abc");
-                  peer.put("D");
-                  peer.get(1);
-              }),
-              0);
+    EXPECT_EQ(receive([&] { peer.offer("suid", 3, 0106777), peer.get(1), peer.rest("abc"); }), 0);
     umask(old);
     struct stat st {};
     ASSERT_EQ(stat((dest + "/suid").c_str(), &st), 0);
@@ -208,14 +218,12 @@ TEST_F(VornPeer, TargetsAndModes) {
 }
 
 TEST_F(VornPeer, BadCountsSameNameTwiceAndAFailureKeepTheOldFile) {
-    writefile_(dest + "/old", "old contents");
+    d.write("dest/old", "old contents");
     std::string answers;
     std::string out;
     int res = receive(
         [&] {
-            peer.put("R");
-            peer.get(1);
-            peer.header("old", 300);
+            peer.offer("old", 300);
             peer.get(37);
             std::vector<uint8_t> d(128, 'x');
             for (int count : {0, 129, 200, 255}) { // good CRC, impossible count
@@ -230,14 +238,12 @@ TEST_F(VornPeer, BadCountsSameNameTwiceAndAFailureKeepTheOldFile) {
     EXPECT_EQ(res, 1);
     EXPECT_EQ(answers, "BBBBG");
     EXPECT_NE(out.find("Abort by remote console"), std::string::npos) << out;
-    EXPECT_EQ(readfile_or(dest + "/old"), "old contents");
+    EXPECT_EQ(d.read("dest/old"), "old contents");
     EXPECT_EQ(listing(dest), std::vector<std::string>{"old"}); // no part file left
     // A batch that names the same file twice overwrites nothing the second time.
     answers.clear();
     res = receive([&] {
-        peer.put("R");
-        peer.get(1);
-        peer.header("twice", 3);
+        peer.offer("twice", 3);
         peer.get(37);
         peer.data("one");
         peer.header("twice", 3);
@@ -245,7 +251,7 @@ TEST_F(VornPeer, BadCountsSameNameTwiceAndAFailureKeepTheOldFile) {
     });
     EXPECT_EQ(res, 1);
     EXPECT_EQ(answers, "\x03");
-    EXPECT_EQ(readfile_or(dest + "/twice"), "one");
+    EXPECT_EQ(d.read("dest/twice"), "one");
     // A header count other than 32 is a bad block.
     res = receive([&] {
         peer.put("R");
@@ -260,7 +266,7 @@ TEST_F(VornPeer, BadCountsSameNameTwiceAndAFailureKeepTheOldFile) {
 }
 
 TEST_F(VornPeer, SenderRefusesARestartPastTheEnd) {
-    writefile_(d.file("src").string(), std::string(1000, 's'));
+    d.write("src", std::string(1000, 's'));
     struct Row {
         long offset;
         int result;
@@ -271,10 +277,8 @@ TEST_F(VornPeer, SenderRefusesARestartPastTheEnd) {
         auto th = std::async(std::launch::async, [&] {
             peer.get(1); // R
             peer.put("Y");
-            std::string hdr = peer.get(133);
-            uint8_t k[vorn::KN];
-            packk(VornKblock{1, true, r.offset, vorn::OPT_Z}, k); // uncompressed
-            peer.block('K', std::vector<uint8_t>(k, k + vorn::KN), 16, 0);
+            peer.get(133);
+            peer.kblock(r.offset);
             std::string next = peer.get(1, 5);
             if (next == "E") {
                 peer.put("G");
@@ -288,6 +292,46 @@ TEST_F(VornPeer, SenderRefusesARestartPastTheEnd) {
         EXPECT_EQ(res, r.result) << r.offset;
         EXPECT_EQ(th.get(), r.after) << r.offset;
     }
+}
+
+// A re-transfer after a cut connects again by the name connect was given, and the restart
+// sends only what the peer does not have. The name is a service whose entry leads to a new
+// line once the old one is dead, as a new call would.
+TEST_F(VornPeer, ReTransferAfterACutConnectsAgainAndSendsOnlyTheRest) {
+    fs::create_directory(d.file("two"));
+    SocatPair second(d.file("two").string());
+    ASSERT_TRUE(second.ok());
+    Peer again(second.b);
+    const std::string home = getenv("HOME") ? getenv("HOME") : "";
+    setenv("HOME", d.path().c_str(), 1);
+    d.write("service.sys", "line d " + pair->a + "\n");
+    const std::string name = "line";
+    const std::string data = std::string(1000, 'v') + "end";
+    d.write("src", data);
+    std::string first, rest;
+    auto th = std::async(std::launch::async, [&] {
+        first = peer.take(0, 3); // then silence: the line is cut
+        d.write("service.sys", "line d " + second.a + "\n");
+        rest = again.take(384, -1);
+    });
+    int res = -1;
+    std::string out = captureconsole([&] {
+        comexit();
+        cmdreset();
+        hardwired = 1;
+        ASSERT_EQ(docmd(("connect " + name).c_str()), 0);
+        EXPECT_EQ(connname, name);
+        stim = 1, retries = 1, restart = 1;
+        res = docmd(("xfer " + d.file("src").string() + " .").c_str());
+    });
+    th.get();
+    close(again.fd);
+    hardwired = 0;
+    setenv("HOME", home.c_str(), 1);
+    EXPECT_EQ(res, 0) << out;
+    EXPECT_NE(out.find("Rexfer #1\r\nConnect " + name + "\r\n"), std::string::npos) << out;
+    EXPECT_EQ(first.size(), 384u);
+    EXPECT_TRUE(first + rest == data) << rest.size();
 }
 
 } // namespace

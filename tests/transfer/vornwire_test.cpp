@@ -92,19 +92,13 @@ TEST(VornWire, HeaderAndAcknowledgementLayouts) {
     h.flags = vorn::HF_RESTART | vorn::HF_COMPRESS;
     uint8_t d[128];
     ASSERT_TRUE(packheader(Variant::VornCRC, h, d));
-    EXPECT_EQ(d[0], 1);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(d + 1)), "report.txt");
-    EXPECT_EQ(d[15], 0);
-    EXPECT_EQ(d[16] | (d[17] << 8), 0100644 & 0xffff);
-    EXPECT_EQ(d[18], 2);
-    EXPECT_EQ(d[27], 4);
-    EXPECT_EQ(d[30], 1);
-    EXPECT_EQ(d[31], 3);
+    EXPECT_EQ((std::vector<int>{d[0], d[15], d[16] | (d[17] << 8), d[18], d[27], d[30], d[31]}),
+              (std::vector<int>{1, 0, 0100644 & 0xffff, 2, 4, 1, 3}));
     VornHeader back;
     ASSERT_TRUE(parseheader(Variant::VornCRC, d, 32, back));
-    EXPECT_EQ(back.name, "report.txt");
-    EXPECT_EQ(back.size, 0x01020304);
-    EXPECT_EQ(back.flags, 3);
+    EXPECT_EQ(back.name + " " + std::to_string(back.size) + " " + std::to_string(back.flags),
+              "report.txt 16909060 3");
     // A full 14-byte name with garbage after it: never read past the field.
     std::memcpy(d + 1, "abcdefghijklmn", 14);
     d[15] = 'Z';
@@ -126,9 +120,8 @@ TEST(VornWire, HeaderAndAcknowledgementLayouts) {
     // K block.
     uint8_t k[vorn::KN];
     packk(VornKblock{1, true, 4096 + 5, vorn::OPT_Z | 0x4000}, k);
-    EXPECT_EQ(k[9], 1);
-    EXPECT_EQ(k[10] | (k[11] << 8), 4101);
-    EXPECT_EQ(k[14] | (k[15] << 8), 0x4800);
+    EXPECT_EQ((std::vector<int>{k[9], k[10] | (k[11] << 8), k[14] | (k[15] << 8)}),
+              (std::vector<int>{1, 4101, 0x4800}));
     VornKblock kb;
     ASSERT_TRUE(parsek(k, 16, kb));
     EXPECT_TRUE(kb.restart);
