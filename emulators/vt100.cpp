@@ -770,8 +770,17 @@ bool csiparam(unsigned char c) { // parameter and intermediate bytes
 int emvt100s(const unsigned char* p, int n) {
     int m = vemode & ~1;
     int i = 0;
+    const bool utf8 = m == EM_XTERM || (linecs && m != EM_SCOANSI);
     while (i < n && !wactive && vbegscr && (vemode & ~1) == m) {
         bool capt = castat == 2 && !nocapt;
+        if (utf8 && (printable(p[i]) || p[i] >= 0xc2) && plainprint() && xtidle()) {
+            int k = xtrun(p + i, n - i);
+            if (capt)
+                for (int j = i; j < i + k; j++)
+                    capture(p[j]);
+            i += k;
+            if (k > 0) continue;
+        }
         if (printable(p[i]) && plainprint() && xtidle()) {
             int k = i + 1;
             while (k < n && printable(p[k]))

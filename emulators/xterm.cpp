@@ -298,6 +298,53 @@ bool xtidle() {
     return need == 0;
 }
 
+int xtrun(const unsigned char* p, int n) {
+    constexpr int kMax = 128;
+    int cps[kMax];
+    uint8_t ws[kMax];
+    int done = 0;
+    while (done < n) {
+        int k = 0, i = done;
+        while (i < n && k < kMax) {
+            int c = p[i];
+            if (c >= 0x20 && c < 0x7f) {
+                cps[k] = c;
+                ws[k++] = 1;
+                i++;
+                continue;
+            }
+            int len, cp, least;
+            if (c >= 0xc2 && c <= 0xdf)
+                len = 2, cp = c & 0x1f, least = 0xa0; // U+0080..U+009F are C1 controls
+            else if (c >= 0xe0 && c <= 0xef)
+                len = 3, cp = c & 0x0f, least = 0x800;
+            else if (c >= 0xf0 && c <= 0xf4)
+                len = 4, cp = c & 0x07, least = 0x10000;
+            else
+                break;
+            if (len > n - i) break; // cut by the end of the block: the decoder keeps it
+            int j = 1;
+            for (; j < len && (p[i + j] & 0xc0) == 0x80; j++)
+                cp = (cp << 6) | (p[i + j] & 0x3f);
+            if (j < len || cp < least || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff)) break;
+            int w = xtwidth(cp);
+            if (w <= 0) break; // a combining mark joins the cell before: one at a time
+            cps[k] = cp;
+            ws[k++] = static_cast<uint8_t>(w);
+            i += len;
+        }
+        for (int t = 0; t < k;) {
+            int bytes = 0;
+            int m = vputu(cps + t, ws + t, k - t, p + done, bytes);
+            if (m == 0) return done;
+            t += m;
+            done += bytes;
+        }
+        if (k < kMax) break;
+    }
+    return done;
+}
+
 void emxterm(int c) {
     c &= 0xff;
     if (need > 0) {

@@ -155,6 +155,7 @@ struct AttrSave {
     int grset = 0;
     int glset = 0;
     vcell ext = 0;
+    bool colorshown = false; // the console showed `color` (else it is only the emulator's)
 };
 
 // Allocation and size.
@@ -192,6 +193,12 @@ void vputcp(int cp, int width);
 // A run of printable ASCII (0x20..0x7e) as vputch would put it one by one; takes at least one
 // byte when n > 0 and returns how many it took. Bytes outside that range must not be passed.
 int vputs(const unsigned char* p, int n);
+// A run of n characters as vputcp (or, below 0x80, vputch with plain character sets) would put
+// them one by one: code points cps[i] (printable, none a combining mark) ws[i] (1 or 2) columns
+// wide, whose UTF-8 form is `utf8`. Returns how many it took, and in `bytes` the length of
+// their UTF-8 form; 0 when the first needs the one-at-a-time path (a pending wrap, the row's
+// last column, insert mode, a console that does not take UTF-8, ...).
+int vputu(const int* cps, const uint8_t* ws, int n, const unsigned char* utf8, int& bytes);
 void newline();
 void dowrap(int keepcol);
 
