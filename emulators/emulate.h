@@ -188,10 +188,6 @@ void emxterm(int c);
 void emvt100b(int c);
 // No UTF-8 sequence is half received.
 bool xtidle();
-// A run of printable text in the ground state (ASCII with plain character sets, well-formed
-// UTF-8 of one or two columns) from p, put on the screen in pieces; returns how many bytes it
-// took, 0 when the first character needs the byte-at-a-time path.
-int xtrun(const unsigned char* p, int n);
 // Columns a code point takes: 2 wide, 1, 0 a combining mark, -1 a control.
 int xtwidth(int cp);
 // The XTERM emulation's control sequences, tried before the VT100 ones: true when handled.

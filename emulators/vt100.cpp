@@ -774,7 +774,7 @@ int emvt100s(const unsigned char* p, int n) {
     while (i < n && !wactive && vbegscr && (vemode & ~1) == m) {
         bool capt = castat == 2 && !nocapt;
         if (utf8 && (printable(p[i]) || p[i] >= 0xc2) && plainprint() && xtidle()) {
-            int k = xtrun(p + i, n - i);
+            int k = vpututf8(p + i, n - i, xtwidth);
             if (capt)
                 for (int j = i; j < i + k; j++)
                     capture(p[j]);
@@ -792,6 +792,13 @@ int emvt100s(const unsigned char* p, int n) {
                 i += vputs(p + i, k - i);
             continue;
         }
+        if (p[i] == 27 && i + 1 < n && p[i + 1] == '[' && state == 0 && plainstate() && xtidle() &&
+            m != EM_VT52) { // CSI: straight to its parameters
+            if (capt) capture(p[i]), capture(p[i + 1]);
+            startseq(2);
+            i += 2;
+            continue;
+        }
         if (csiparam(p[i]) && state == 2 && plainstate()) { // a control sequence's parameters
             int k = i + 1;
             while (k < n && csiparam(p[k]))
@@ -799,6 +806,14 @@ int emvt100s(const unsigned char* p, int n) {
             for (; i < k; i++) {
                 if (capt) capture(p[i]);
                 collect(p[i]);
+            }
+            // Its final byte, as the interpreter would take it.
+            if (i < n && p[i] >= 0x40 && p[i] <= 0x7e && xtidle() && plainstate()) {
+                if (capt) capture(p[i]);
+                vtcmd = p[i++];
+                ostate = state;
+                state = 0;
+                dispatchcsi();
             }
             continue;
         }

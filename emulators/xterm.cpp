@@ -61,6 +61,25 @@ template <size_t N> bool inranges(const Range (&t)[N], int cp) {
     return r != std::begin(t) && cp <= (r - 1)->hi;
 }
 
+// The width of every code point of the Basic Multilingual Plane, two bits each (the value plus
+// one: 0 a control, 1 a combining mark, 2 one column, 3 two), for text in bulk.
+struct BmpWidths {
+    uint8_t bits[0x10000 / 4] = {};
+    BmpWidths() {
+        for (int cp = 0; cp < 0x10000; cp++) {
+            int w;
+            if (cp < 0x20 || (cp >= 0x7f && cp < 0xa0))
+                w = -1;
+            else if (inranges(zerowidth, cp))
+                w = 0;
+            else
+                w = inranges(wide, cp) ? 2 : 1;
+            bits[cp >> 2] |= static_cast<uint8_t>((w + 1) << ((cp & 3) * 2));
+        }
+    }
+};
+const BmpWidths bmpwidths;
+
 // A decoded code point from U+00A0 up.
 void xtprint(int cp) {
     if (state != 0 || vtdcson || vtstrign) return; // inside a sequence or a string
@@ -288,61 +307,14 @@ void passreports() {
 } // namespace
 
 int xtwidth(int cp) {
-    if (cp < 0x20 || (cp >= 0x7f && cp < 0xa0)) return -1;
-    if (cp < 0x300) return 1;
+    if (cp >= 0 && cp < 0x10000) return ((bmpwidths.bits[cp >> 2] >> ((cp & 3) * 2)) & 3) - 1;
+    if (cp < 0) return -1;
     if (inranges(zerowidth, cp)) return 0;
     return inranges(wide, cp) ? 2 : 1;
 }
 
 bool xtidle() {
     return need == 0;
-}
-
-int xtrun(const unsigned char* p, int n) {
-    constexpr int kMax = 128;
-    int cps[kMax];
-    uint8_t ws[kMax];
-    int done = 0;
-    while (done < n) {
-        int k = 0, i = done;
-        while (i < n && k < kMax) {
-            int c = p[i];
-            if (c >= 0x20 && c < 0x7f) {
-                cps[k] = c;
-                ws[k++] = 1;
-                i++;
-                continue;
-            }
-            int len, cp, least;
-            if (c >= 0xc2 && c <= 0xdf)
-                len = 2, cp = c & 0x1f, least = 0xa0; // U+0080..U+009F are C1 controls
-            else if (c >= 0xe0 && c <= 0xef)
-                len = 3, cp = c & 0x0f, least = 0x800;
-            else if (c >= 0xf0 && c <= 0xf4)
-                len = 4, cp = c & 0x07, least = 0x10000;
-            else
-                break;
-            if (len > n - i) break; // cut by the end of the block: the decoder keeps it
-            int j = 1;
-            for (; j < len && (p[i + j] & 0xc0) == 0x80; j++)
-                cp = (cp << 6) | (p[i + j] & 0x3f);
-            if (j < len || cp < least || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff)) break;
-            int w = xtwidth(cp);
-            if (w <= 0) break; // a combining mark joins the cell before: one at a time
-            cps[k] = cp;
-            ws[k++] = static_cast<uint8_t>(w);
-            i += len;
-        }
-        for (int t = 0; t < k;) {
-            int bytes = 0;
-            int m = vputu(cps + t, ws + t, k - t, p + done, bytes);
-            if (m == 0) return done;
-            t += m;
-            done += bytes;
-        }
-        if (k < kMax) break;
-    }
-    return done;
 }
 
 void emxterm(int c) {

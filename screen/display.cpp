@@ -656,9 +656,11 @@ int fitcolor(int c, int n) {
 void sendext(int c, bool fg) {
     char buf[32];
     int n;
-    if (c < 0)
-        n = std::snprintf(buf, sizeof buf, "\033[%dm", fg ? 39 : 49);
-    else if (c >= 0x1000000)
+    if (c < 0) {
+        _ttyouts(fg ? "\033[39m" : "\033[49m", 5);
+        return;
+    }
+    if (c >= 0x1000000)
         n = std::snprintf(buf, sizeof buf, "\033[%d;2;%d;%d;%dm", fg ? 38 : 48, (c >> 16) & 0xff,
                           (c >> 8) & 0xff, c & 0xff);
     else if (!cap::Setf.empty() && !cap::Setb.empty() && ansicolors) {

@@ -858,51 +858,66 @@ int vputs(const unsigned char* p, int n) {
     return k;
 }
 
-namespace {
-int utf8len(int cp) {
-    return cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
-}
-} // namespace
-
-int vputu(const int* cps, const uint8_t* ws, int n, const unsigned char* utf8, int& bytes) {
-    bytes = 0;
-    if (n <= 0) return 0;
+int vpututf8(const unsigned char* p, int n, int (*widthof)(int)) {
     // As vputs: the special cases, and a console that does not take UTF-8, go one at a time.
     int r = vdestline;
     int c = vdestcol;
-    bool one = !vbegscr || !consutf8 || XNwrap || vinsmode || !vsave || pcscreen ||
-               r != clamprow(r) || vlattr[r] || c < vbegcol || !visible(c);
+    if (n <= 0 || !vbegscr || !consutf8 || XNwrap || vinsmode || !vsave || pcscreen ||
+        r != clamprow(r) || vlattr[r] || c < vbegcol || !visible(c))
+        return 0;
     int cc = c - vbegcol;
     // Columns left before the row's last one and the console's (both left to the slow path).
-    int room = one ? 0 : std::min(wcols() - 1 - c, Cols - 1 - cc);
-    vcell attr = static_cast<vcell>(vattr & 0xff00 & ~A_GLYPH) | vextattr;
-    vcell* cell = one ? nullptr : vscreen[r] + c;
-    int k = 0, used = 0, len = 0;
-    for (; k < n; k++) {
-        int w = ws[k];
-        if (used + w > room) break;
-        // Half of a wide character under the new ones needs its other half blanked.
-        if ((cell[used] & (C_WIDE | C_WIDER)) || (w == 2 && (cell[used + 1] & (C_WIDE | C_WIDER))))
+    const int room = std::min(wcols() - 1 - c, Cols - 1 - cc);
+    const vcell attr = static_cast<vcell>(vattr & 0xff00 & ~A_GLYPH) | vextattr;
+    const vcell right = C_WIDER | ' ' | (attr & (0xff00 | C_COLORS));
+    vcell* cell = vscreen[r] + c;
+    int used = 0, i = 0;
+    while (i < n) {
+        int ch = p[i];
+        if (ch >= 0x20 && ch < 0x7f) {
+            // Half of a wide character under the new ones needs its other half blanked: that
+            // and the columns that decide wrapping are left to the one-at-a-time path.
+            if (used >= room || (cell[used] & (C_WIDE | C_WIDER))) break;
+            cell[used++] = static_cast<vcell>(ch) | attr;
+            i++;
+            continue;
+        }
+        int len, cp, least;
+        if (ch >= 0xc2 && ch <= 0xdf)
+            len = 2, cp = ch & 0x1f, least = 0xa0; // U+0080..U+009F are C1 controls
+        else if (ch >= 0xe0 && ch <= 0xef)
+            len = 3, cp = ch & 0x0f, least = 0x800;
+        else if (ch >= 0xf0 && ch <= 0xf4)
+            len = 4, cp = ch & 0x07, least = 0x10000;
+        else
             break;
-        int cp = cps[k];
+        if (len > n - i) break; // cut by the end of the block: the decoder keeps it
+        int j = 1;
+        for (; j < len && (p[i + j] & 0xc0) == 0x80; j++)
+            cp = (cp << 6) | (p[i + j] & 0x3f);
+        if (j < len || cp < least || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff)) break;
+        int w = widthof(cp);
+        if (w != 1 && w != 2) break; // a combining mark joins the cell before
+        if (used + w > room || (cell[used] & (C_WIDE | C_WIDER)) ||
+            (w == 2 && (cell[used + 1] & (C_WIDE | C_WIDER))))
+            break;
         if (w == 2) {
             cell[used] = cpcell(cp) | attr | C_WIDE;
-            cell[used + 1] = C_WIDER | ' ' | (attr & (0xff00 | C_COLORS));
+            cell[used + 1] = right;
         } else {
             cell[used] = cpcell(cp) | attr;
         }
         used += w;
-        len += utf8len(cp);
+        i += len;
     }
-    if (k == 0) return 0;
+    if (i == 0) return 0;
     OutBatch b;
     if (!conskn || ccurline != r || ccurcol != cc) conpos(r, cc);
     showattr(attr);
-    _ttyouts(utf8, static_cast<size_t>(len));
+    _ttyouts(p, static_cast<size_t>(i));
     vdestcol = c + used;
     ccurcol = cc + used;
-    bytes = len;
-    return k;
+    return i;
 }
 
 void newline() {
