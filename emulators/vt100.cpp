@@ -560,6 +560,20 @@ void collect(int c) {
     }
 }
 
+// A byte of an escape or control sequence from `lowest` up is its final: the sequence ends
+// (true, the caller acts on vtcmd); bytes below are intermediates or parameters, collected.
+bool takefinal(int c, int lowest) {
+    if (c < lowest) {
+        collect(c);
+        return false;
+    }
+    if (c > 0x7e) return false;
+    vtcmd = c;
+    ostate = state;
+    state = 0;
+    return true;
+}
+
 void startseq(int next) {
     state = next;
     vtptr = 0;
@@ -678,15 +692,7 @@ void escbyte(int c) {
     default:
         break;
     }
-    if (c < 0x30) {
-        collect(c);
-        return;
-    }
-    if (c > 0x7e) return;
-    vtcmd = c;
-    ostate = state;
-    state = 0;
-    vtescape();
+    if (takefinal(c, 0x30)) vtescape();
 }
 
 // A C1 control in VT200 8-bit mode is its 7-bit form, ESC and the byte less 0x40, and takes the
@@ -810,10 +816,7 @@ int emvt100s(const unsigned char* p, int n) {
             // Its final byte, as the interpreter would take it.
             if (i < n && p[i] >= 0x40 && p[i] <= 0x7e && xtidle() && plainstate()) {
                 if (capt) capture(p[i]);
-                vtcmd = p[i++];
-                ostate = state;
-                state = 0;
-                dispatchcsi();
+                if (takefinal(p[i++], 0x40)) dispatchcsi();
             }
             continue;
         }
@@ -881,15 +884,7 @@ void emvt100b(int c) {
         escbyte(c);
         return;
     case 2:
-        if (c < 0x40) {
-            collect(c);
-            return;
-        }
-        if (c > 0x7e) return;
-        vtcmd = c;
-        ostate = state;
-        state = 0;
-        dispatchcsi();
+        if (takefinal(c, 0x40)) dispatchcsi();
         return;
     case 3:
     case 4:
