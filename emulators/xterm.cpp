@@ -349,7 +349,10 @@ void emxterm(int c) {
 bool xtcontrol() {
     bool sp = std::strchr(vtbuf, ' ') != nullptr;
     if (sp) {
-        if (vtcmd == 'q') xtcursor = std::clamp(vtgetp1(), 0, 6); // DECSCUSR
+        if (vtcmd == 'q') { // DECSCUSR
+            xtcursor = std::clamp(vtgetp1(), 0, 6);
+            setcursorstyle(xtcursor);
+        }
         return true; // other sequences with a space are not this emulation's
     }
     if (vtbuf[0] == '>' || vtbuf[0] == '<' || vtbuf[0] == '=') {
@@ -435,6 +438,7 @@ void xtreset() {
     if (xtmouse) consmode(xtmouse, false);
     if (xtsgrmouse) consmode(1006, false);
     if (xtpaste) consmode(2004, false);
+    if (xtcursor) setcursorstyle(0);
     need = cpacc = cpmin = cpbytes = 0;
     xtpaste = xtmouse = xtsgrmouse = xtcursor = 0;
     passreports();

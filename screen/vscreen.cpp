@@ -1483,6 +1483,8 @@ void gttyout(int code) {
         _ucsout(decglyphs[code & 31]);
     } else if (!pcset) {
         _gttyout(_grset[code & 31]);
+    } else if (consutf8 && (code < 32 || code >= 127)) {
+        _ucsout(pcglyphs[code < 32 ? code : 32 + code - 127]);
     } else if (code < 32) {
         _gttyout(_grset[63 + code]);
     } else if (code < 127) {
