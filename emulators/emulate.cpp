@@ -344,6 +344,10 @@ void vt_ident(int secondary) {
         sndcsi(secondary ? ">1;10;0c" : "?62;2;6;8;9c");
         return;
     }
+    if (m == EM_XTERM && secondary) { // an xterm of no particular version
+        sndcsi(">41;0;0c");
+        return;
+    }
     const char* text = m == EM_VT52 ? "\033/Z" : "\033[?6c";
     replyraw(text, static_cast<int>(std::strlen(text)));
 }

@@ -560,6 +560,20 @@ void collect(int c) {
     }
 }
 
+// A byte of an escape or control sequence from `lowest` up is its final: the sequence ends
+// (true, the caller acts on vtcmd); bytes below are intermediates or parameters, collected.
+bool takefinal(int c, int lowest) {
+    if (c < lowest) {
+        collect(c);
+        return false;
+    }
+    if (c > 0x7e) return false;
+    vtcmd = c;
+    ostate = state;
+    state = 0;
+    return true;
+}
+
 void startseq(int next) {
     state = next;
     vtptr = 0;
@@ -678,15 +692,7 @@ void escbyte(int c) {
     default:
         break;
     }
-    if (c < 0x30) {
-        collect(c);
-        return;
-    }
-    if (c > 0x7e) return;
-    vtcmd = c;
-    ostate = state;
-    state = 0;
-    vtescape();
+    if (takefinal(c, 0x30)) vtescape();
 }
 
 // A C1 control in VT200 8-bit mode is its 7-bit form, ESC and the byte less 0x40, and takes the
@@ -770,8 +776,17 @@ bool csiparam(unsigned char c) { // parameter and intermediate bytes
 int emvt100s(const unsigned char* p, int n) {
     int m = vemode & ~1;
     int i = 0;
+    const bool utf8 = m == EM_XTERM || (linecs && m != EM_SCOANSI);
     while (i < n && !wactive && vbegscr && (vemode & ~1) == m) {
         bool capt = castat == 2 && !nocapt;
+        if (utf8 && (printable(p[i]) || p[i] >= 0xc2) && plainprint() && xtidle()) {
+            int k = vpututf8(p + i, n - i, xtwidth);
+            if (capt)
+                for (int j = i; j < i + k; j++)
+                    capture(p[j]);
+            i += k;
+            if (k > 0) continue;
+        }
         if (printable(p[i]) && plainprint() && xtidle()) {
             int k = i + 1;
             while (k < n && printable(p[k]))
@@ -783,6 +798,13 @@ int emvt100s(const unsigned char* p, int n) {
                 i += vputs(p + i, k - i);
             continue;
         }
+        if (p[i] == 27 && i + 1 < n && p[i + 1] == '[' && state == 0 && plainstate() && xtidle() &&
+            m != EM_VT52) { // CSI: straight to its parameters
+            if (capt) capture(p[i]), capture(p[i + 1]);
+            startseq(2);
+            i += 2;
+            continue;
+        }
         if (csiparam(p[i]) && state == 2 && plainstate()) { // a control sequence's parameters
             int k = i + 1;
             while (k < n && csiparam(p[k]))
@@ -790,6 +812,11 @@ int emvt100s(const unsigned char* p, int n) {
             for (; i < k; i++) {
                 if (capt) capture(p[i]);
                 collect(p[i]);
+            }
+            // Its final byte, as the interpreter would take it.
+            if (i < n && p[i] >= 0x40 && p[i] <= 0x7e && xtidle() && plainstate()) {
+                if (capt) capture(p[i]);
+                if (takefinal(p[i++], 0x40)) dispatchcsi();
             }
             continue;
         }
@@ -857,15 +884,7 @@ void emvt100b(int c) {
         escbyte(c);
         return;
     case 2:
-        if (c < 0x40) {
-            collect(c);
-            return;
-        }
-        if (c > 0x7e) return;
-        vtcmd = c;
-        ostate = state;
-        state = 0;
-        dispatchcsi();
+        if (takefinal(c, 0x40)) dispatchcsi();
         return;
     case 3:
     case 4:

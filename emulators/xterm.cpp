@@ -61,6 +61,25 @@ template <size_t N> bool inranges(const Range (&t)[N], int cp) {
     return r != std::begin(t) && cp <= (r - 1)->hi;
 }
 
+// The width of every code point of the Basic Multilingual Plane, two bits each (the value plus
+// one: 0 a control, 1 a combining mark, 2 one column, 3 two), for text in bulk.
+struct BmpWidths {
+    uint8_t bits[0x10000 / 4] = {};
+    BmpWidths() {
+        for (int cp = 0; cp < 0x10000; cp++) {
+            int w;
+            if (cp < 0x20 || (cp >= 0x7f && cp < 0xa0))
+                w = -1;
+            else if (inranges(zerowidth, cp))
+                w = 0;
+            else
+                w = inranges(wide, cp) ? 2 : 1;
+            bits[cp >> 2] |= static_cast<uint8_t>((w + 1) << ((cp & 3) * 2));
+        }
+    }
+};
+const BmpWidths bmpwidths;
+
 // A decoded code point from U+00A0 up.
 void xtprint(int cp) {
     if (state != 0 || vtdcson || vtstrign) return; // inside a sequence or a string
@@ -288,8 +307,8 @@ void passreports() {
 } // namespace
 
 int xtwidth(int cp) {
-    if (cp < 0x20 || (cp >= 0x7f && cp < 0xa0)) return -1;
-    if (cp < 0x300) return 1;
+    if (cp >= 0 && cp < 0x10000) return ((bmpwidths.bits[cp >> 2] >> ((cp & 3) * 2)) & 3) - 1;
+    if (cp < 0) return -1;
     if (inranges(zerowidth, cp)) return 0;
     return inranges(wide, cp) ? 2 : 1;
 }
@@ -330,7 +349,10 @@ void emxterm(int c) {
 bool xtcontrol() {
     bool sp = std::strchr(vtbuf, ' ') != nullptr;
     if (sp) {
-        if (vtcmd == 'q') xtcursor = std::clamp(vtgetp1(), 0, 6); // DECSCUSR
+        if (vtcmd == 'q') { // DECSCUSR
+            xtcursor = std::clamp(vtgetp1(), 0, 6);
+            setcursorstyle(xtcursor);
+        }
         return true; // other sequences with a space are not this emulation's
     }
     if (vtbuf[0] == '>' || vtbuf[0] == '<' || vtbuf[0] == '=') {
@@ -416,6 +438,7 @@ void xtreset() {
     if (xtmouse) consmode(xtmouse, false);
     if (xtsgrmouse) consmode(1006, false);
     if (xtpaste) consmode(2004, false);
+    if (xtcursor) setcursorstyle(0);
     need = cpacc = cpmin = cpbytes = 0;
     xtpaste = xtmouse = xtsgrmouse = xtcursor = 0;
     passreports();

@@ -96,6 +96,11 @@ bool statinuse = false;  // the status line is entered
 int statrow = 0, statcol = 0;
 int lastshape = -1; // cursor shape before the last invisible one
 int curshape = -1;
+// The host's cursor style (DECSCUSR 0..6): the console's strings for it (terminfo Ss and Se), or
+// the sequence itself for a console of the xterm kind; the style last sent.
+std::string stylecap, styleend;
+bool xtermlike = false;
+int curstyle = 0;
 
 bool havecons() {
     return !(*disphooks.server || *disphooks.quiet);
@@ -324,6 +329,9 @@ int tinit(const char* name) {
             ansicolors = true;
         }
     }
+    stylecap.clear();
+    styleend.clear();
+    if (!ourtermcap && zztgetstr("Ss", stylecap)) zztgetstr("Se", styleend);
     if (cap::MR.empty()) cap::MR = cap::SO;
     if (cap::MB.empty()) cap::MB = cap::SO;
     if (cap::MD.empty()) cap::MD = cap::SO;
@@ -388,6 +396,7 @@ void _vinit() {
         }
     }
 
+    xtermlike = startswith(term, "xterm") || startswith(term, "tmux") || startswith(term, "rxvt");
     std::copy(std::begin(_xegrset), std::end(_xegrset), _grset);
     fillslots(cap::G4, {11, 36, 42});
     fillslots(cap::G3, {14, 35, 41});
@@ -433,6 +442,7 @@ void _vinit() {
 }
 
 void consexit() {
+    setcursorstyle(0);
     oflush();
     disphooks.consrestore();
 }
@@ -656,9 +666,11 @@ int fitcolor(int c, int n) {
 void sendext(int c, bool fg) {
     char buf[32];
     int n;
-    if (c < 0)
-        n = std::snprintf(buf, sizeof buf, "\033[%dm", fg ? 39 : 49);
-    else if (c >= 0x1000000)
+    if (c < 0) {
+        _ttyouts(fg ? "\033[39m" : "\033[49m", 5);
+        return;
+    }
+    if (c >= 0x1000000)
         n = std::snprintf(buf, sizeof buf, "\033[%d;2;%d;%d;%dm", fg ? 38 : 48, (c >> 16) & 0xff,
                           (c >> 8) & 0xff, c & 0xff);
     else if (!cap::Setf.empty() && !cap::Setb.empty() && ansicolors) {
@@ -713,6 +725,33 @@ const uint16_t decglyphs[32] = {0x0020, 0x25c6, 0x2592, 0x2409, 0x240c, 0x240d, 
                                 0x00b1, 0x2424, 0x240b, 0x2518, 0x2510, 0x250c, 0x2514, 0x253c,
                                 0x23ba, 0x23bb, 0x2500, 0x23bc, 0x23bd, 0x251c, 0x2524, 0x2534,
                                 0x252c, 0x2502, 0x2264, 0x2265, 0x03c0, 0x2260, 0x00a3, 0x00b7};
+
+// PC (code page 437) glyphs as Unicode: codes 0..31, then 127..255.
+// clang-format off
+const uint16_t pcglyphs[32 + 129] = {
+    0x0020, 0x263a, 0x263b, 0x2665, 0x2666, 0x2663, 0x2660, 0x2022,
+    0x25d8, 0x25cb, 0x25d9, 0x2642, 0x2640, 0x266a, 0x266b, 0x263c,
+    0x25ba, 0x25c4, 0x2195, 0x203c, 0x00b6, 0x00a7, 0x25ac, 0x21a8,
+    0x2191, 0x2193, 0x2192, 0x2190, 0x221f, 0x2194, 0x25b2, 0x25bc,
+    0x2302, 0x00c7, 0x00fc, 0x00e9, 0x00e2, 0x00e4, 0x00e0, 0x00e5,
+    0x00e7, 0x00ea, 0x00eb, 0x00e8, 0x00ef, 0x00ee, 0x00ec, 0x00c4,
+    0x00c5, 0x00c9, 0x00e6, 0x00c6, 0x00f4, 0x00f6, 0x00f2, 0x00fb,
+    0x00f9, 0x00ff, 0x00d6, 0x00dc, 0x00a2, 0x00a3, 0x00a5, 0x20a7,
+    0x0192, 0x00e1, 0x00ed, 0x00f3, 0x00fa, 0x00f1, 0x00d1, 0x00aa,
+    0x00ba, 0x00bf, 0x2310, 0x00ac, 0x00bd, 0x00bc, 0x00a1, 0x00ab,
+    0x00bb, 0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561, 0x2562,
+    0x2556, 0x2555, 0x2563, 0x2551, 0x2557, 0x255d, 0x255c, 0x255b,
+    0x2510, 0x2514, 0x2534, 0x252c, 0x251c, 0x2500, 0x253c, 0x255e,
+    0x255f, 0x255a, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256c,
+    0x2567, 0x2568, 0x2564, 0x2565, 0x2559, 0x2558, 0x2552, 0x2553,
+    0x256b, 0x256a, 0x2518, 0x250c, 0x2588, 0x2584, 0x258c, 0x2590,
+    0x2580, 0x03b1, 0x00df, 0x0393, 0x03c0, 0x03a3, 0x03c3, 0x00b5,
+    0x03c4, 0x03a6, 0x0398, 0x03a9, 0x03b4, 0x221e, 0x03c6, 0x03b5,
+    0x2229, 0x2261, 0x00b1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00f7,
+    0x2248, 0x00b0, 0x2219, 0x00b7, 0x221a, 0x207f, 0x00b2, 0x25a0,
+    0x00a0,
+};
+// clang-format on
 
 void _ucsout(int cp) {
     if (cp < 0x80 || !consutf8) {
@@ -850,6 +889,24 @@ void setcursor(int shape) {
     curshape = shape;
 }
 
+void setcursorstyle(int style) {
+    style = std::clamp(style, 0, 6);
+    if (style == curstyle) return;
+    Batch b;
+    if (!stylecap.empty()) {
+        if (style == 0 && !styleend.empty())
+            outcap(styleend);
+        else
+            outcap(ztparm(stylecap, style));
+    } else if (xtermlike) {
+        const char seq[] = {'\033', '[', static_cast<char>('0' + style), ' ', 'q'};
+        _ttyouts(seq, sizeof seq);
+    } else {
+        return; // a console that may not know it: its cursor stays as it is
+    }
+    curstyle = style;
+}
+
 void statline(int mode, int col) {
     if (!HS) return;
     Batch b;
@@ -925,6 +982,10 @@ void displayreset() {
     statrow = statcol = 0;
     lastshape = -1;
     curshape = -1;
+    stylecap.clear();
+    styleend.clear();
+    xtermlike = false;
+    curstyle = 0;
     conswriter = nullptr;
     termcapreset();
 }

@@ -97,6 +97,10 @@ void _vsetsize();
 void _vsetfont();
 void poscursor();
 void setcursor(int shape);
+// The host's cursor style (DECSCUSR: 0 the console's own, 1..6 block, underline, bar, blinking
+// or steady), sent only to a console that takes it (Ss in its description, or of the xterm
+// kind); 0 again at exit.
+void setcursorstyle(int style);
 void statline(int mode, int col);
 void _getmattrs(int& rows, int& cols);
 void setkbd(int type);
@@ -120,6 +124,8 @@ bool localeutf8();
 void _ucsout(int cp);
 // Unicode forms of the line-drawing glyphs 0..31 (DEC special graphics 0x5F..0x7E).
 extern const uint16_t decglyphs[32];
+// Unicode forms of the PC character set's glyphs: codes 0..31 at 0..31, codes 127..255 from 32.
+extern const uint16_t pcglyphs[32 + 129];
 // Foreground and background colours (-1 default, 0..255 palette, 0x1000000|rgb), with the slots
 // they came from so that unchanged ones are not sent again.
 void _vextcolor(int fg, int bg, int fgslot, int bgslot);

@@ -35,13 +35,15 @@ char celltext(cell c) {
 }
 
 // ---- the ring ------------------------------------------------------------------------------
-std::vector<cell> sbbegscr;    // sblinemax rows of SBCOLS cells
+// sblinemax rows, each as wide as the screen was (at most MAXCOLS cells) less its trailing plain
+// blanks, so a wide window keeps whole lines and a short line costs only its text.
+std::vector<std::vector<cell>> sbbegscr;
 std::vector<uint8_t> sbvlattr; // their line attributes
 int sbfirstline = -1;          // slot of the newest stored row
 int sblastline = 0;            // rows stored
 
-cell* slot(int s) {
-    return sbbegscr.data() + static_cast<size_t>(s) * SBCOLS;
+std::vector<cell>& slot(int s) {
+    return sbbegscr[static_cast<size_t>(s)];
 }
 // The stored row k rows back from the newest (k >= 1).
 int slotback(int k) {
@@ -70,9 +72,9 @@ void fillview(int r, int off) {
     vscreen[r] = d;
     int k = off - r; // rows back from the newest stored row
     if (k >= 1) {
-        const cell* s = slot(slotback(k));
-        int n = std::min(SBCOLS, viewcols);
-        std::copy(s, s + n, d);
+        const std::vector<cell>& s = slot(slotback(k));
+        int n = std::min(static_cast<int>(s.size()), viewcols);
+        std::copy(s.begin(), s.begin() + n, d);
         std::fill(d + n, d + viewcols, blankcell());
         vlattr[r] = sbvlattr[slotback(k)];
     } else {
@@ -177,17 +179,18 @@ void sbaddline(int row) {
     if (row < 0 || row >= MAXROWS || !vscreen[row]) return;
     sbfirstline = sbfirstline + 1 >= sblinemax ? 0 : sbfirstline + 1;
     if (sblastline < sblinemax) sblastline++;
-    cell* d = slot(sbfirstline);
-    int n = std::min(SBCOLS, std::max(vcolmax, 0));
-    std::copy(vscreen[row], vscreen[row] + n, d);
-    std::fill(d + n, d + SBCOLS, blankcell());
+    const cell* from = vscreen[row];
+    int n = std::clamp(vcolmax, 0, MAXCOLS);
+    while (n > 0 && from[n - 1] == blankcell())
+        n--;
+    slot(sbfirstline).assign(from, from + n); // a slot keeps its room once the ring is full
     sbvlattr[sbfirstline] = vlattr[row];
 }
 
 void sbaddrows(int n) {
     if (!sblinemax || !vbegscr) return;
     n = std::clamp(n, 0, MAXROWS);
-    int w = std::min(SBCOLS, vcolmax);
+    int w = std::clamp(vcolmax, 0, MAXCOLS);
     while (n > 0 && rowblank(vscreen[n - 1], w))
         n--;
     for (int r = 0; r < n; r++)
@@ -202,7 +205,7 @@ int sbinit(int rows) {
         return 0;
     }
     try {
-        sbbegscr.assign(static_cast<size_t>(rows) * SBCOLS, blankcell());
+        sbbegscr.assign(static_cast<size_t>(rows), {});
         sbvlattr.assign(static_cast<size_t>(rows), 0);
     } catch (const std::bad_alloc&) {
         sbbegscr.clear();
@@ -282,10 +285,9 @@ bool sbsearch(const char* text) {
     if (!sblinemax || vcurpage != 0 || !text || !*text) return false;
     std::string row;
     for (int k = sbcurline + 1; k <= sblastline; k++) {
-        const cell* s = slot(slotback(k));
         row.clear();
-        for (int c = 0; c < SBCOLS; c++) {
-            char ch = celltext(s[c]);
+        for (cell c : slot(slotback(k))) {
+            char ch = celltext(c);
             row += ch ? ch : ' ';
         }
         if (row.find(text) != std::string::npos) {

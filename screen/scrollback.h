@@ -2,11 +2,12 @@
 // Scrollback and screen pages.
 //
 // Scrollback: rows that scroll off the top of the whole terminal-mode screen (or are cleared
-// away) on page 0 are copied into a ring of `sblinemax` rows of SBCOLS cells, made once by
-// sbinit. Viewing swaps the live row pointers out for a view block that holds copies of the
-// stored and live rows, so whatever is written while the view is shown never reaches the live
-// screen or the ring; returning puts the live pointers, cursor and rendition back and redraws.
-// One-row moves scroll the console by one row and draw only the new row.
+// away) on page 0 are copied into a ring of `sblinemax` rows, made once by sbinit; each row
+// keeps the screen's width (at most MAXCOLS cells) without its trailing blanks. Viewing swaps the
+// live row pointers out for a view block that holds copies of the stored and live rows, so whatever
+// is written while the view is shown never reaches the live screen or the ring; returning puts the
+// live pointers, cursor and rendition back and redraws. One-row moves scroll the console by one row
+// and draw only the new row.
 //
 // Pages: up to MAXPAGES screens, each its own block of cells; switching exchanges the row
 // pointers, line attributes, cursor, rendition and panning limits with the page's record and
@@ -15,7 +16,6 @@
 // Memory is bounded by the setting: at most SBMAXROWS rows are ever kept.
 #include <cstdint>
 
-constexpr int SBCOLS = 80;        // cells kept of each stored row
 constexpr int SBMAXROWS = 100000; // the largest scrollback kept, whatever is asked
 constexpr int MAXPAGES = 7;       // page records 0..6
 

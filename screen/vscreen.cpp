@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -128,7 +129,21 @@ void relink() {
         vscreen[r] = vbegscr + static_cast<size_t>(r) * vcolmax;
 }
 
+// The console's cursor to (row, console column): nothing when it is there, a carriage return
+// or a line feed when that is all it takes, else the cursor string.
 void conpos(int row, int ccol) {
+    if (conskn && ccurline == row) {
+        if (ccurcol == ccol) return;
+        if (ccol == 0) {
+            _ttyout('\r');
+            ccurcol = 0;
+            return;
+        }
+    } else if (conskn && ccurline >= 0 && ccurcol == ccol && row == ccurline + 1 && row < Lines) {
+        _ttyout('\n'); // the console scrolls the whole screen, so above its last row this moves
+        ccurline = row;
+        return;
+    }
     _cpos(row, ccol);
     conskn = true;
 }
@@ -136,6 +151,11 @@ void conpos(int row, int ccol) {
 // Shows a cell's rendition (high-byte form) and colours unless the console shows them already.
 void showattr(vcell cell) {
     int a = static_cast<int>(cell & 0xff00);
+    if (!(cell & C_COLORS) && lastfg > 0 && lastbg > 0 && !pcscreen && colormap[a >> 12] < 0) {
+        // Both colours back to the console's own: one "all off" says it shorter.
+        _vset(a & 0xf000);
+        return;
+    }
     if (cell & C_COLORS || lastfg > 0 || lastbg > 0) {
         if (lastrend != (a & 0xf000) || lastcolor >= 0) _vset(a & 0xf000);
         _vextcolor(vslotcolor(cellfg(cell)), vslotcolor(cellbg(cell)), cellfg(cell), cellbg(cell));
@@ -600,8 +620,9 @@ void vsetpallete(int index, int color, int permanent) {
 }
 
 void attroff(AttrSave& save) {
-    save =
-        AttrSave{vcurattr, vcurcolor, dimattr, protect, vcharset, vinsmode, GRset, GLset, vextattr};
+    save = AttrSave{
+        vcurattr, vcurcolor, dimattr, protect,  vcharset,
+        vinsmode, GRset,     GLset,   vextattr, vcurcolor >= 0 && lastcolor == (vcurcolor >> 8)};
     vextattr = 0;
     dimattr = protect = vcharset = vinsmode = 0;
     GLset = GRset = 0;
@@ -619,7 +640,7 @@ void attron(const AttrSave& save) {
     vextattr = save.ext;
     vsetattr(save.attr);
     if (save.color != vcurcolor) {
-        if (pcscreen || save.color >= 0)
+        if (pcscreen || (save.color >= 0 && save.colorshown))
             vcolor(save.color);
         else
             vcurcolor = save.color;
@@ -837,6 +858,68 @@ int vputs(const unsigned char* p, int n) {
     return k;
 }
 
+int vpututf8(const unsigned char* p, int n, int (*widthof)(int)) {
+    // As vputs: the special cases, and a console that does not take UTF-8, go one at a time.
+    int r = vdestline;
+    int c = vdestcol;
+    if (n <= 0 || !vbegscr || !consutf8 || XNwrap || vinsmode || !vsave || pcscreen ||
+        r != clamprow(r) || vlattr[r] || c < vbegcol || !visible(c))
+        return 0;
+    int cc = c - vbegcol;
+    // Columns left before the row's last one and the console's (both left to the slow path).
+    const int room = std::min(wcols() - 1 - c, Cols - 1 - cc);
+    const vcell attr = static_cast<vcell>(vattr & 0xff00 & ~A_GLYPH) | vextattr;
+    const vcell right = C_WIDER | ' ' | (attr & (0xff00 | C_COLORS));
+    vcell* cell = vscreen[r] + c;
+    int used = 0, i = 0;
+    while (i < n) {
+        int ch = p[i];
+        if (ch >= 0x20 && ch < 0x7f) {
+            // Half of a wide character under the new ones needs its other half blanked: that
+            // and the columns that decide wrapping are left to the one-at-a-time path.
+            if (used >= room || (cell[used] & (C_WIDE | C_WIDER))) break;
+            cell[used++] = static_cast<vcell>(ch) | attr;
+            i++;
+            continue;
+        }
+        int len, cp, least;
+        if (ch >= 0xc2 && ch <= 0xdf)
+            len = 2, cp = ch & 0x1f, least = 0xa0; // U+0080..U+009F are C1 controls
+        else if (ch >= 0xe0 && ch <= 0xef)
+            len = 3, cp = ch & 0x0f, least = 0x800;
+        else if (ch >= 0xf0 && ch <= 0xf4)
+            len = 4, cp = ch & 0x07, least = 0x10000;
+        else
+            break;
+        if (len > n - i) break; // cut by the end of the block: the decoder keeps it
+        int j = 1;
+        for (; j < len && (p[i + j] & 0xc0) == 0x80; j++)
+            cp = (cp << 6) | (p[i + j] & 0x3f);
+        if (j < len || cp < least || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff)) break;
+        int w = widthof(cp);
+        if (w != 1 && w != 2) break; // a combining mark joins the cell before
+        if (used + w > room || (cell[used] & (C_WIDE | C_WIDER)) ||
+            (w == 2 && (cell[used + 1] & (C_WIDE | C_WIDER))))
+            break;
+        if (w == 2) {
+            cell[used] = cpcell(cp) | attr | C_WIDE;
+            cell[used + 1] = right;
+        } else {
+            cell[used] = cpcell(cp) | attr;
+        }
+        used += w;
+        i += len;
+    }
+    if (i == 0) return 0;
+    OutBatch b;
+    if (!conskn || ccurline != r || ccurcol != cc) conpos(r, cc);
+    showattr(attr);
+    _ttyouts(p, static_cast<size_t>(i));
+    vdestcol = c + used;
+    ccurcol = cc + used;
+    return i;
+}
+
 void newline() {
     if (!vbegscr) {
         _ttyout('\n');
@@ -893,7 +976,8 @@ void vuscroll(int row, int show) {
     vlattr[last] = 0;
     fillrow(p, blankattr());
     if (!show) return;
-    if (bgfill()) { // the console's scroll brings in its default colour, not this one
+    bool full = row == 0 && vlines == Lines; // line feeds at the bottom scroll the console
+    if (bgfill() && !(full && BCE)) {        // the console's scroll brings in its default colour
         {
             OutBatch b;
             Neutral n;
@@ -904,20 +988,30 @@ void vuscroll(int row, int show) {
         return;
     }
     OutBatch b;
-    {
-        Neutral n;
-        if (row == 0 && vlines == Lines) {
-            // Line feeds at the bottom scroll the whole console.
-            int cc = conskn ? ccurcol : 0;
-            if (!conskn || last - ccurline > 2) {
-                conpos(last, cc);
+    if (full) {
+        // Line feeds at the bottom scroll the whole console. A console that clears in the
+        // current background (bce) brings in the blank row's colour by itself; otherwise the
+        // rendition is plain while it scrolls.
+        std::optional<Neutral> n;
+        if (bgfill())
+            showattr(' ' | blankattr());
+        else
+            n.emplace();
+        int cc = conskn ? ccurcol : 0;
+        if (!conskn || last - ccurline > 2) {
+            conpos(last, cc);
+            _ttyout('\n');
+        } else {
+            for (int r = ccurline; r <= last; r++)
                 _ttyout('\n');
-            } else {
-                for (int r = ccurline; r <= last; r++)
-                    _ttyout('\n');
-            }
-            ccurline = last;
-        } else if (row > 0 && vlines == Lines && !cap::DL.empty()) {
+        }
+        ccurline = last;
+        ccurcol = cc;
+        fixcorner(last);
+        if (!n) showattr(static_cast<vcell>(vattr) | vextattr);
+    } else {
+        Neutral n;
+        if (row > 0 && vlines == Lines && !cap::DL.empty()) {
             conpos(row, 0);
             _vdline();
             if (XS) {
@@ -1389,6 +1483,8 @@ void gttyout(int code) {
         _ucsout(decglyphs[code & 31]);
     } else if (!pcset) {
         _gttyout(_grset[code & 31]);
+    } else if (consutf8 && (code < 32 || code >= 127)) {
+        _ucsout(pcglyphs[code < 32 ? code : 32 + code - 127]);
     } else if (code < 32) {
         _gttyout(_grset[63 + code]);
     } else if (code < 127) {

@@ -155,6 +155,7 @@ struct AttrSave {
     int grset = 0;
     int glset = 0;
     vcell ext = 0;
+    bool colorshown = false; // the console showed `color` (else it is only the emulator's)
 };
 
 // Allocation and size.
@@ -192,6 +193,12 @@ void vputcp(int cp, int width);
 // A run of printable ASCII (0x20..0x7e) as vputch would put it one by one; takes at least one
 // byte when n > 0 and returns how many it took. Bytes outside that range must not be passed.
 int vputs(const unsigned char* p, int n);
+// A run of UTF-8 text from p as vputcp (and, below 0x80, vputch with plain character sets)
+// would put it character by character; widthof gives the columns (1 or 2) of a code point from
+// U+00A0 up. Returns how many bytes it took: it stops before anything else (controls, a
+// combining mark, a malformed or cut sequence) and before what needs the one-at-a-time path (a
+// pending wrap, the row's last column, insert mode, a console that does not take UTF-8, ...).
+int vpututf8(const unsigned char* p, int n, int (*widthof)(int));
 void newline();
 void dowrap(int keepcol);
 

@@ -201,31 +201,39 @@ TEST(Xterm, HostileUtf8ShowsReplacementsAndLosesNothingAfter) {
         {"\xf0\x9f\x98\x80!", "\xf0\x9f\x98\x80!"}, // a four-byte character
     };
     for (const auto& c : cases) {
-        Emu emu(EM_XTERM, "xterm-256color");
-        consutf8 = 1;
-        vdestline = 0;
-        vdestcol = 0;
-        emu.feed(c.in);
-        EXPECT_EQ(urow(0), c.row) << c.in;
+        for (bool block : {false, true}) { // byte by byte, and the run-at-a-time path
+            Emu emu(EM_XTERM, "xterm-256color");
+            consutf8 = 1;
+            vdestline = 0;
+            vdestcol = 0;
+            block ? emu.feedBlock(c.in) : emu.feed(c.in);
+            EXPECT_EQ(urow(0), c.row) << c.in << (block ? " in a block" : "");
+        }
     }
 }
 
-// What the host asks of the pointer and the paste goes on to the console, whose own reports
-// then come through; selecting another emulation takes it back.
-TEST(Xterm, PasteAndMouseModesReachTheConsole) {
+// What the host asks of the pointer, the paste and the cursor's style goes on to the console,
+// whose own reports then come through; selecting another emulation takes it back. The host
+// asking what it talks to hears of an xterm.
+TEST(Xterm, ConsoleModesAndReplies) {
     Emu emu(EM_XTERM, "xterm-256color");
-    emu.feed("\033[?2004h\033[?1000;1006h");
-    EXPECT_EQ(xtpaste, 1);
-    EXPECT_EQ(xtmouse, 1000);
-    EXPECT_EQ(xtsgrmouse, 1);
+    emu.feed("\033[?2004h\033[?1000;1006h\033[4 q\033[>c");
+    EXPECT_EQ(std::tuple(xtpaste, xtmouse, xtsgrmouse, xtcursor), std::tuple(1, 1000, 1, 4));
+    EXPECT_EQ(emu.takeReplies(), "\033[>41;0;0c");
     std::string out = emu.takeOutput();
-    for (const char* s : {"\033[?2004h", "\033[?1000h", "\033[?1006h"})
+    for (const char* s : {"\033[?2004h", "\033[?1000h", "\033[?1006h", "\033[4 q"})
         EXPECT_NE(out.find(s), std::string::npos) << s;
     emulate(EM_VT100, 0);
     out = emu.takeOutput();
-    for (const char* s : {"\033[?2004l", "\033[?1000l", "\033[?1006l"})
+    for (const char* s : {"\033[?2004l", "\033[?1000l", "\033[?1006l", " q"}) // Se or 0
         EXPECT_NE(out.find(s), std::string::npos) << s;
     EXPECT_EQ(xtpaste + xtmouse + xtsgrmouse, 0);
+    // PC glyphs on a UTF-8 console are their Unicode characters.
+    consutf8 = pcset = 1;
+    gttyout(0xc4);
+    gttyout(3);
+    pcset = 0;
+    EXPECT_EQ(emu.takeOutput(), "\xe2\x94\x80\xe2\x99\xa5"); // U+2500, U+2665
 }
 
 // The emulated screen is the console's, and follows it.

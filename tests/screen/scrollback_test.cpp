@@ -36,6 +36,14 @@ TEST(Scrollback, KeepsTheNewestRowsAndViewsThem) {
     EXPECT_EQ(std::tuple(sb.emu.screen(), vdestline, vdestcol), std::tuple(live, 23, 0));
 }
 
+TEST(Scrollback, WideRowsAreKeptWhole) {
+    Sb sb(10);
+    const std::string wide = std::string(120, 'x') + "END";
+    sb.emu.feed("\033[?3h" + wide + "\r\n" + std::string(30, '\n')); // 132 columns
+    sbprev(10);
+    EXPECT_EQ(sb.emu.row(0), wide);
+}
+
 // One-row moves only scroll the console and draw one row: the console must still show what the
 // view holds, at every step back and forward.
 TEST(Scrollback, OneRowMovesKeepTheConsoleRight) {
