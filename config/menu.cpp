@@ -614,10 +614,25 @@ int runmenus(int) {
     return r + 1;
 }
 
-int startmenu(int) {
-    // Opening the menu by itself at start-up waits for the harness and scripts that drive a
-    // plain start to choose terminal mode first; until then the start says so.
-    return aberr("Command menu at start-up is not built yet\r\n");
+int startmenu(int argument) {
+    // The first view of a plain start: a few lines under the bar on how it works, so a
+    // newcomer is not left with an empty screen; the first redraw of the work area clears them.
+    static const char* const guide[] = {
+        "The bar above is the command menu. Space or the arrow keys move along it, Enter or",
+        "the capital letter of a choice opens it, Esc goes back one level.",
+        "",
+    };
+    int row = 5;
+    for (const char* line : guide) {
+        _cpos(row++, 0);
+        put(line);
+    }
+    _cpos(row++, 0);
+    put(sfmt("Terminal (or Esc here) talks to the line; %kk brings the menu back.", mnuchar)
+            .c_str());
+    _cpos(row, 0);
+    put(sfmt("%kk or ? gives help on the highlighted choice.", hlpchar).c_str());
+    return runmenus(argument);
 }
 
 // The procedure draws on the console, and what the operations it calls print goes through

@@ -30,7 +30,7 @@ const char *const F2 = "\033OQ", *UP = "\033OA", *DOWN = "\033OB";
 } // namespace
 
 TEST(Help, IndexLinksQuestionsAndBack) {
-    VornRun run({"-z"},
+    VornRun run({"-m", "-z"},
                 {.files = {{"vorn.hlp", built("vorn.hlp")}, {"vorn.hdx", built("vorn.hdx")}}});
     ASSERT_TRUE(run.waitFor("Connected to NUL Driver"));
     run.settle();
@@ -89,7 +89,7 @@ TEST(Help, IndexLinksQuestionsAndBack) {
 }
 
 TEST(Help, MissingFilesAndVersion) {
-    VornRun run({"-z"});
+    VornRun run({"-m", "-z"});
     ASSERT_TRUE(run.waitFor("Connected to NUL Driver"));
     run.type(F2);
     ASSERT_TRUE(run.waitFor("VORN system helpfiles not present"));
@@ -108,7 +108,7 @@ TEST(Help, ThroughTmux) {
     Tmux t(dir);
     const std::string d = dir.path().string();
     run(t.tmux() + " new-session -d -x 100 -y 30 \"env -u TERMCAP -u LANG -u LC_ALL HOME='" + d +
-        "' VORNDIR='" + VORN_DATA_OUT + "' TERM=tmux-256color " + VORN_BINARY + " -z\"");
+        "' VORNDIR='" + VORN_DATA_OUT + "' TERM=tmux-256color " + VORN_BINARY + " -m -z\"");
     auto has = [](const std::string& text) {
         return [text](const std::vector<std::string>& rows) {
             for (const auto& r : rows)

@@ -25,7 +25,7 @@ void start(VornRun& run) {
 } // namespace
 
 TEST(Menu, BarKeysEntriesAndTheScreenBack) {
-    VornRun run({"-z"});
+    VornRun run({"-m", "-z"});
     start(run);
     const std::string session = run.screen();
 
@@ -84,7 +84,7 @@ TEST(Menu, BarKeysEntriesAndTheScreenBack) {
 TEST(Menu, ASettingWrittenFromTheMenuComesBack) {
     std::string saved;
     {
-        VornRun run({"-z"});
+        VornRun run({"-m", "-z"});
         start(run);
         run.type("\0051"); // the escape prompt's 1
         ASSERT_TRUE(shows(run, 1, top));
@@ -105,7 +105,7 @@ TEST(Menu, ASettingWrittenFromTheMenuComesBack) {
 
     // A new run connects it by name from the CONNECT menu (it is in the home directory),
     // which leaves the menus for terminal mode; the status page shows the setting back.
-    VornRun run({"-z"}, {.files = {{"mine.con", saved}}});
+    VornRun run({"-m", "-z"}, {.files = {{"mine.con", saved}}});
     start(run);
     run.type(F1);
     ASSERT_TRUE(shows(run, 1, top));

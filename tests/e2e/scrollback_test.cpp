@@ -29,7 +29,7 @@ TEST(ScrollbackThroughTmux, ReviewSearchReturnAndResize) {
     Tmux t(dir);
     const std::string d = dir.path().string();
     run(t.tmux() + " new-session -d -x 80 -y 24 \"env -u TERMCAP HOME='" + d + "' VORNDIR='" + d +
-        "' TERM=tmux-256color PS1='$ ' " + VORN_BINARY + " -l pty:sh\"");
+        "' TERM=tmux-256color PS1='$ ' " + VORN_BINARY + " -m -l pty:sh\"");
     ASSERT_TRUE(t.until([](auto r) {
         for (const auto& row : r)
             if (row.find('$') != std::string::npos) return true;
