@@ -416,7 +416,7 @@ int c_status(const char*) {
     const char* capmode = castat == 2 ? "ON" : castat ? "OFF" : "CLOSED";
     zzprintf("Set Options     Current Configuration                         Keys\r\n");
     zzprintf("-------------   ------------------------------------------    -------------\r\n");
-    zzprintf("Control   %s   Remark         %-30s MENU     %kk\r\n", opt("control"), cfg[0].c_str(),
+    zzprintf("Control   %s   Remark         %-30s MENU     %kk\r\n", opt("control"), remarkstr.c_str(),
              mnuchar);
     zzprintf("Echo      %s   Node/Number    %-30s HELP     %kk\r\n", opt("echo"), cnumber.c_str(),
              hlpchar);

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -176,7 +177,7 @@ TEST_F(Conf, WriteKeepsModeAndLinksAndFailsWithoutHarm) {
     fs::create_directory(d.file("dir.con"));
     // clang-format off
     const struct { const char* line; int rc; const char* out; } rows[] = {
-        {"config", RC_EXPECTED, "READ or WRITE expected\r\n"},
+        {"config", RC_EXPECTED, "READ, WRITE, GET, SET or NEW expected\r\n"},
         {"config read", RC_EXPECTED, "Filename expected\r\n"},
         {"config read nothere", RC_ERROR, "File I/O Error\r\n"},
         {"config write dir", RC_ERROR, "File I/O Error\r\n"},
@@ -204,6 +205,43 @@ TEST_F(Conf, LongValuesAreCutToALine) {
     EXPECT_EQ(settingtext(*findsetting("login", false)), std::string(123, '\x01'));
 }
 
+// The working copy the menus edit: its seventeen values go through a file unchanged and without
+// touching the settings in force or the file's other lines; applying it counts every bad value.
+TEST_F(Conf, WorkingCopyRoundTripKeepsOtherLinesAndCountsErrors) {
+    ConfVars v, back;
+    newconfig(v);
+    v[C_REMARK] = "lab host";
+    v[C_NUMBER] = "pty:/bin/cat";
+    v[C_LOGIN] = "^Slogin:\x13guest\r\"q\"\\";
+    v[C_CAPTFILE] = "capt.fil";
+    d.write("w.con",
+            "; mine\nsetkey f1 \"hi\"\nlogin \"old\"\nlogin \"again\"\ncall 1\nbaud 300\n");
+    ASSERT_EQ(wrconfvars(path("w.con").c_str(), v), 0);
+    const std::vector<std::string> got = lines(d.read("w.con"));
+    EXPECT_EQ(got[0], "; mine");
+    EXPECT_EQ(got[1], "setkey f1 \"hi\"");
+    EXPECT_EQ(got[2], "login \"\\^Slogin:^Sguest^M\\\"q\\\"\\\\\"");
+    EXPECT_EQ(std::count(got.begin(), got.end(), "call pty:/bin/cat"), 1);
+    back[C_WRU] = "kept";
+    EXPECT_FALSE(rdconfvars(path("none.con").c_str(), back));
+    EXPECT_EQ(back[C_WRU], "kept"); // a file that cannot be read leaves the copy whole
+    ASSERT_TRUE(rdconfvars(path("w.con").c_str(), back));
+    for (int i = 0; i < C_COUNT; i++)
+        EXPECT_EQ(back[i], v[i]) << i;
+    EXPECT_EQ(remarkstr, "");
+
+    // `config set` applies it; a bad mode and emulation give one message and the error.
+    v[C_MODE] = "SIDEWAYS", v[C_EMULATE] = "VT999", v[C_PROTOCOL] = "BINARY";
+    std::string out = captured([&] { EXPECT_EQ(setconfig(v), 1); });
+    EXPECT_NE(out.find("Config set error"), std::string::npos) << out;
+    EXPECT_EQ(out.find("Config set error"), out.rfind("Config set error"));
+    EXPECT_EQ(remarkstr, "lab host");
+    EXPECT_EQ(amode, 1);
+    EXPECT_EQ(run("config get"), RC_OK);
+    EXPECT_EQ(cfg[C_LOGIN], v[C_LOGIN]);
+    EXPECT_EQ(cfg[C_PROTOCOL], "BINARY");
+}
+
 TEST_F(Conf, ConnectLooksOnlyWhereTheUserPutsFiles) {
     TempDir home, vorndir;
     const std::string oldhome = getenv("HOME") ? getenv("HOME") : "";
@@ -229,10 +267,10 @@ TEST_F(Conf, ConnectLooksOnlyWhereTheUserPutsFiles) {
     };
     // clang-format on
     for (const auto& r : rows) {
-        cfg[0].clear();
+        remarkstr.clear();
         std::string out;
         run(std::string("connect ") + r.name, &out);
-        EXPECT_EQ(cfg[0], r.remark) << r.name;
+        EXPECT_EQ(remarkstr, r.remark) << r.name;
         EXPECT_EQ(out, r.out) << r.name;
     }
     fs::current_path(was);

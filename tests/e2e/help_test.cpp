@@ -107,28 +107,22 @@ TEST(Help, ThroughTmux) {
     TempDir dir;
     Tmux t(dir);
     const std::string d = dir.path().string();
-    run(t.tmux() + " new-session -d -x 100 -y 30 \"env -u TERMCAP -u LANG -u LC_ALL HOME='" + d +
-        "' VORNDIR='" + VORN_DATA_OUT + "' TERM=tmux-256color " + VORN_BINARY + " -m -z\"");
-    auto has = [](const std::string& text) {
-        return [text](const std::vector<std::string>& rows) {
-            for (const auto& r : rows)
-                if (r.find(text) != std::string::npos) return true;
-            return false;
-        };
-    };
-    ASSERT_TRUE(t.until(has("Connected to NUL Driver"))) << t.shown();
+    t.open(100, 30,
+           "env -u TERMCAP -u LANG -u LC_ALL HOME='" + d + "' VORNDIR='" + VORN_DATA_OUT +
+               "' TERM=tmux-256color " + VORN_BINARY + " -m -z");
+    ASSERT_TRUE(t.shows("Connected to NUL Driver")) << t.shown();
     t.keys("F2");
-    ASSERT_TRUE(t.until(has(banner))) << t.shown();
-    ASSERT_TRUE(t.until(has("Getting started"))) << t.shown();
+    ASSERT_TRUE(t.shows(banner)) << t.shown();
+    ASSERT_TRUE(t.shows("Getting started")) << t.shown();
     // A link in the text, followed and followed back by its related topic's way home.
     t.keys("Up Enter");
-    ASSERT_TRUE(t.until(has("Choosing a protocol"))) << t.shown();
+    ASSERT_TRUE(t.shows("Choosing a protocol")) << t.shown();
     // A question finds a command; a question that names nothing keeps the page.
     t.keys("? 'using wait' Enter");
-    ASSERT_TRUE(t.until(has("Waiting and sending"))) << t.shown();
+    ASSERT_TRUE(t.shows("Waiting and sending")) << t.shown();
     t.keys("? 'no such thing' Enter");
-    ASSERT_TRUE(t.until(has("I can't find any help for that subject, sorry"))) << t.shown();
-    EXPECT_TRUE(t.until(has("Waiting and sending"), 1)) << t.shown();
+    ASSERT_TRUE(t.shows("I can't find any help for that subject, sorry")) << t.shown();
+    EXPECT_TRUE(t.shows("Waiting and sending", 1)) << t.shown();
     t.keys("Escape");
     ASSERT_TRUE(t.until([](const std::vector<std::string>& rows) {
         for (const auto& r : rows)

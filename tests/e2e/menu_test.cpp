@@ -2,7 +2,7 @@
 // the bar shows the choices with the current one reversed, hot keys and arrows move, entries
 // reach their work (or say plainly that it is not built yet), names never reach a shell, a
 // setting written as a configuration comes back in a new run, and leaving restores the screen.
-#include "support/harness.h"
+#include "support/tmux.h"
 
 #include <gtest/gtest.h>
 
@@ -81,41 +81,42 @@ TEST(Menu, BarKeysEntriesAndTheScreenBack) {
     ASSERT_TRUE(run.waitUntil([&] { return run.screen() == session; })) << run.screen();
 }
 
-TEST(Menu, ASettingWrittenFromTheMenuComesBack) {
-    std::string saved;
-    {
-        VornRun run({"-m", "-z"});
-        start(run);
-        run.type("\0051"); // the escape prompt's 1
-        ASSERT_TRUE(shows(run, 1, top));
-        run.type("es"); // EXECUTE, ScriptCmd
-        ASSERT_TRUE(shows(run, 1, "Enter script command:"));
-        run.type("remark from the menu\r");
-        ASSERT_TRUE(shows(run, 1, top));
-        run.type("sw"); // SETUP, WriteConfig
-        ASSERT_TRUE(shows(run, 1, "Enter configuration name:"));
-        run.type("mine\r");
-        ASSERT_TRUE(shows(run, 1, top));
-        ASSERT_TRUE(run.dir().exists("mine.con")); // the home directory of the run
-        saved = run.dir().read("mine.con");
-        run.type("qy");
-        EXPECT_EQ(run.wait(), 0);
+// Through tmux with the shipped data files: a plain start opens the menu; LoadConfig creates a
+// configuration in the home directory and the editor changes its remark and number; after a
+// restart in a bigger window the listing reads it back and connecting it opens its pty line.
+TEST(Menu, ConfigurationEditedWrittenAndConnectedThroughTmux) {
+    TempDir dir;
+    Tmux t(dir);
+    const std::string d = dir.path().string();
+    dir.write("up.sh", "echo line-is-up; exec cat\n");
+    const std::string vorn = "cd '" + d + "' && env -u TERMCAP HOME='" + d + "' VORNDIR='" +
+                             VORN_DATA_OUT + "' TERM=tmux-256color " + VORN_BINARY;
+    t.open(80, 24, vorn);
+    ASSERT_TRUE(t.shows("Esc goes back one level.")) << t.shown();
+    t.keys("s l Enter"); // SETUP, LoadConfig; no name lists the configurations
+    ASSERT_TRUE(t.shows("No files found: *.con")) << t.shown();
+    t.keys("lab Enter");
+    ASSERT_TRUE(t.shows("lab.con not found.  [Enter] to create:")) << t.shown();
+    t.keys("Enter");
+    ASSERT_TRUE(t.shows("17 Answerback")) << t.shown();
+    for (const char* k :
+         {"1 Enter", "'The lab host' Enter", "2 Enter", "'pty:/bin/sh up.sh' Enter"}) {
+        ASSERT_TRUE(t.shows("-1 to drop them:")) << t.shown();
+        t.keys(k);
     }
-    EXPECT_NE(saved.find("remark from the menu\n"), std::string::npos) << saved;
+    t.keys("0 Enter");
+    ASSERT_TRUE(t.until([&](auto) { return dir.exists("lab.con"); })) << t.shown();
+    const std::string saved = dir.read("lab.con");
+    EXPECT_NE(saved.find("remark The lab host\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("\ncall pty:/bin/sh up.sh\n"), std::string::npos) << saved;
+    t.keys("q y");
+    ASSERT_TRUE(t.until([&](auto r) { return r.empty(); })) << t.shown(); // the session ended
 
-    // A new run connects it by name from the CONNECT menu (it is in the home directory),
-    // which leaves the menus for terminal mode; the status page shows the setting back.
-    VornRun run({"-m", "-z"}, {.files = {{"mine.con", saved}}});
-    start(run);
-    run.type(F1);
-    ASSERT_TRUE(shows(run, 1, top));
-    run.type("cc"); // CONNECT, Configuration
-    ASSERT_TRUE(shows(run, 1, "Enter configuration name:"));
-    run.type("mine\r");
-    ASSERT_TRUE(run.waitUntil([&] { return run.judge().row(1).find(top) == std::string::npos; }));
-    run.settle();
-    run.type(F1);
-    ASSERT_TRUE(shows(run, 1, top));
-    run.type("ss"); // SETUP, Status
-    ASSERT_TRUE(run.waitFor("from the menu")) << run.screen();
+    t.open(120, 40, vorn);
+    ASSERT_TRUE(t.shows("Esc goes back one level.")) << t.shown();
+    t.keys("c c Enter"); // CONNECT, Configuration, the listing
+    ASSERT_TRUE(t.shows("lab         User 1200  pty:/bin/sh  The lab host")) << t.shown();
+    t.keys("lab Enter");
+    ASSERT_TRUE(t.shows("line-is-up")) << t.shown();
+    t.keys("C-e q");
 }
