@@ -21,11 +21,6 @@ std::string built(const std::string& name) {
 
 const char* const banner = "Vorn Online User's Manual";
 
-// Waits until row `r` holds `text` (a page is drawn top to bottom, so its first rows come
-// before the rest).
-bool shows(VornRun& run, int r, const std::string& text) {
-    return run.waitUntil([&] { return run.judge().row(r).find(text) != std::string::npos; });
-}
 const char *const F2 = "\033OQ", *UP = "\033OA", *DOWN = "\033OB";
 } // namespace
 
@@ -39,7 +34,7 @@ TEST(Help, IndexLinksQuestionsAndBack) {
     run.type(F2);
     ASSERT_TRUE(run.waitFor(banner));
     EXPECT_EQ(run.judge().row(0).substr(0, 15), "Getting started");
-    EXPECT_TRUE(shows(run, 19, "Related | (continue)")) << run.screen();
+    EXPECT_TRUE(run.rowShows(19, "Related | (continue)")) << run.screen();
     EXPECT_EQ(run.judge().row(22),
               "Press [Return] to view highlighted subject, ? for more help, [Esc] to return");
 
@@ -47,14 +42,14 @@ TEST(Help, IndexLinksQuestionsAndBack) {
     run.type(UP);
     run.type("\r");
     ASSERT_TRUE(run.waitFor("Choosing a protocol"));
-    EXPECT_TRUE(shows(run, 2, "xprot name")) << run.screen();
+    EXPECT_TRUE(run.rowShows(2, "xprot name")) << run.screen();
 
     // A question names a command: its page opens.
     run.type("?");
     ASSERT_TRUE(run.waitFor("Enter your question, help system keyword, or the command"));
     run.type("using wait\r");
     ASSERT_TRUE(run.waitFor("Waiting and sending"));
-    ASSERT_TRUE(shows(run, 19, "Related | console"));
+    ASSERT_TRUE(run.rowShows(19, "Related | console"));
 
     // A question that names nothing: the same page, heading and all, and the answer below.
     run.type("?no such thing\r");
@@ -66,7 +61,7 @@ TEST(Help, IndexLinksQuestionsAndBack) {
     run.type(DOWN);
     run.type("\r");
     ASSERT_TRUE(run.waitFor("Console input and output"));
-    ASSERT_TRUE(shows(run, 19, "Related | waiting"));
+    ASSERT_TRUE(run.rowShows(19, "Related | waiting"));
     run.type(DOWN);
     run.type("\r");
     ASSERT_TRUE(run.waitFor("Waiting and sending"));

@@ -13,10 +13,6 @@ namespace {
 const char *const F1 = "\033OP", *RIGHT = "\033OC";
 const char* const top = "Terminal  Setup  Connect  Xfer  Get  Hangup  Execute  Misc  Quit";
 
-bool shows(VornRun& run, int r, const std::string& text) {
-    return run.waitUntil([&] { return run.judge().row(r).find(text) != std::string::npos; });
-}
-
 void start(VornRun& run) {
     ASSERT_TRUE(run.waitFor("Connected to NUL Driver"));
     run.settle();
@@ -30,51 +26,57 @@ TEST(Menu, BarKeysEntriesAndTheScreenBack) {
     const std::string session = run.screen();
 
     run.type(F1);
-    ASSERT_TRUE(shows(run, 1, top)) << run.screen();
+    ASSERT_TRUE(run.rowShows(1, top)) << run.screen();
     EXPECT_EQ(run.judge().row(0).find("MENU"), 75u); // ends in column 79
     EXPECT_TRUE(run.judge().cell(1, 0).reverse);
     EXPECT_FALSE(run.judge().cell(1, 10).reverse);
-    EXPECT_TRUE(shows(run, 2, "Enter terminal mode"));
+    EXPECT_TRUE(run.rowShows(2, "Enter terminal mode"));
     run.type(RIGHT);
-    EXPECT_TRUE(shows(run, 2, "Show or change current communications settings"));
+    EXPECT_TRUE(run.rowShows(2, "Show or change current communications settings"));
     EXPECT_TRUE(run.judge().cell(1, 10).reverse);
 
+    // Every top-level choice but Terminal opens its menu (Quit and Hangup ask first).
+    for (const char* m : {"SETUP", "CONNECT", "GET", "HANGUP", "EXECUTE", "MISC", "QUIT"}) {
+        run.type(std::string(1, m[0]));
+        ASSERT_TRUE(run.rowShows(0, m)) << run.screen();
+        run.type("\033");
+        ASSERT_TRUE(run.rowShows(1, top));
+    }
     // XFER: ten choices split at any run of blanks; V is VornCRC's key.
     run.type("x");
-    ASSERT_TRUE(shows(run, 1,
-                      "VornCRC  WVornCRC Vorn5  Modem7  Xmodem  Ymodem  Zmodem  Kermit  "
-                      "Unfmt  Line"))
+    ASSERT_TRUE(run.rowShows(1, "VornCRC  WVornCRC Vorn5  Modem7  Xmodem  Ymodem  Zmodem  Kermit  "
+                                "Unfmt  Line"))
         << run.screen();
     EXPECT_EQ(run.judge().row(0).find("XFER"), 75u);
     // Esc in a prompt goes back to the same menu.
     run.type("v");
-    ASSERT_TRUE(shows(run, 1, "From local file:"));
+    ASSERT_TRUE(run.rowShows(1, "From local file:"));
     run.type("\033");
-    ASSERT_TRUE(shows(run, 1, "VornCRC  WVornCRC"));
+    ASSERT_TRUE(run.rowShows(1, "VornCRC  WVornCRC"));
     run.type("\033"); // back to the top menu
-    ASSERT_TRUE(shows(run, 1, top));
+    ASSERT_TRUE(run.rowShows(1, top));
 
     // What is not in the program yet says so, and the menu stays.
     run.type("mls"); // MISC, Learnmode, Start
-    ASSERT_TRUE(shows(run, 1, "Learn mode is not built yet"));
-    EXPECT_TRUE(shows(run, 2, "[Enter] to continue"));
+    ASSERT_TRUE(run.rowShows(1, "Learn mode is not built yet"));
+    EXPECT_TRUE(run.rowShows(2, "[Enter] to continue"));
     run.type("\r");
-    ASSERT_TRUE(shows(run, 1, "Start  Stop"));
+    ASSERT_TRUE(run.rowShows(1, "Start  Stop"));
     run.type("\033");
-    ASSERT_TRUE(shows(run, 1, "Directory  Chdir"));
+    ASSERT_TRUE(run.rowShows(1, "Directory  Chdir"));
     run.type("\033");
-    ASSERT_TRUE(shows(run, 1, top));
+    ASSERT_TRUE(run.rowShows(1, top));
 
     // A directory listing with a hostile name: ls gets it as names, nothing is run.
     run.dir().write("listed-file", "");
     run.type("md");
-    ASSERT_TRUE(shows(run, 1, "Enter directory or file spec"));
+    ASSERT_TRUE(run.rowShows(1, "Enter directory or file spec"));
     run.type("a;touch made-by-shell listed*\r");
     ASSERT_TRUE(run.waitFor("listed-file"));
     ASSERT_TRUE(run.waitFor("[any key to continue]"));
     EXPECT_FALSE(run.dir().exists("made-by-shell"));
     run.type(" "); // a finished operation closes the menus back to the top
-    ASSERT_TRUE(shows(run, 1, top));
+    ASSERT_TRUE(run.rowShows(1, top));
 
     // Esc at the top leaves the menus, and the session is back as it was.
     run.type("\033");
