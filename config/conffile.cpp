@@ -2,8 +2,13 @@
 
 #include "core/fmt.h"
 #include "core/os.h"
+#include "ports/modem.h"
+#include "ports/settings.h"
 #include "script/cmd.h"
+#include "script/cmds.h"
+#include "script/lex.h"
 #include "script/settab.h"
+#include "script/var.h"
 
 #include <cerrno>
 #include <climits>
@@ -178,87 +183,55 @@ int rdconfig(const char* path) {
     return errors;
 }
 
-int wrconfig(const char* path) {
-    // Write through a symbolic link to the file it names, so the link stays.
-    std::string target = path;
+namespace {
+
+// The file a rewrite replaces (a symbolic link's target, so the link stays), whether it
+// exists, its status, and its lines byte for byte. -1 with errno when it cannot be used.
+struct OldFile {
+    std::string target;
+    bool exists = false;
     struct stat st {};
-    bool exists = lstat(path, &st) == 0;
-    if (exists && S_ISLNK(st.st_mode)) {
+    std::vector<std::string> lines;
+};
+int loadold(const char* path, OldFile& f) {
+    f.target = path;
+    f.exists = lstat(path, &f.st) == 0;
+    if (f.exists && S_ISLNK(f.st.st_mode)) {
         char real[PATH_MAX];
         if (!realpath(path, real)) return -1;
-        target = real;
-        exists = stat(real, &st) == 0;
+        f.target = real;
+        f.exists = stat(real, &f.st) == 0;
     }
-    if (exists && !S_ISREG(st.st_mode)) return errno = EINVAL, -1;
-    if (exists && static_cast<size_t>(st.st_size) > CONFMAX) return errno = EFBIG, -1;
+    if (f.exists && !S_ISREG(f.st.st_mode)) return errno = EINVAL, -1;
+    if (f.exists && static_cast<size_t>(f.st.st_size) > CONFMAX) return errno = EFBIG, -1;
+    if (!f.exists) return 0;
+    FILE* fp = fopen(f.target.c_str(), "rb");
+    if (!fp) return -1;
+    std::string data;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, fp)) > 0 && data.size() <= CONFMAX)
+        data.append(buf, n);
+    const bool bad = ferror(fp);
+    fclose(fp);
+    if (bad) return -1;
+    if (data.size() > CONFMAX) return errno = EFBIG, -1;
+    for (size_t a = 0; a < data.size();) {
+        size_t e = data.find('\n', a);
+        if (e == std::string::npos) e = data.size();
+        f.lines.push_back(data.substr(a, e - a));
+        a = e + 1;
+    }
+    return 0;
+}
 
-    // The old lines, byte for byte.
-    std::vector<std::string> old;
-    if (exists) {
-        FILE* fp = fopen(target.c_str(), "rb");
-        if (!fp) return -1;
-        std::string data;
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, fp)) > 0 && data.size() <= CONFMAX)
-            data.append(buf, n);
-        const bool bad = ferror(fp);
-        fclose(fp);
-        if (bad) return -1;
-        if (data.size() > CONFMAX) return errno = EFBIG, -1;
-        for (size_t a = 0; a < data.size();) {
-            size_t e = data.find('\n', a);
-            if (e == std::string::npos) e = data.size();
-            old.push_back(data.substr(a, e - a));
-            a = e + 1;
-        }
-    }
-
-    // Setting lines are replaced where they stand (a repeat of one is dropped: it would undo
-    // the first when the file runs); the others stay. Settings the file lacked go before its
-    // first `call`, so they are in effect when it dials.
-    std::span<const Setting> rows = settingstable();
-    std::vector<bool> done(rows.size());
-    std::vector<std::string> out;
-    size_t callat = std::string::npos;
-    auto emit = [&](const Setting& s) {
-        done[static_cast<size_t>(&s - rows.data())] = true;
-        bool cut;
-        std::string nl = rowline(s, &cut);
-        if (!nl.empty()) out.push_back(nl);
-        if (cut) aberr("%s: value too long for a line, cut\r\n", s.name);
-    };
-    // Switching the emulation puts some display settings back to their power-on values, so
-    // its line comes before every other setting line.
-    const Setting* first = findsetting("emulate", false);
-    for (const std::string& l : old) {
-        if (const Setting* s = rowof(l, nullptr)) {
-            if (first && !done[static_cast<size_t>(first - rows.data())]) emit(*first);
-            if (!done[static_cast<size_t>(s - rows.data())]) emit(*s);
-            continue;
-        }
-        const char* w = l.c_str();
-        while (*w == ' ' || *w == '\t')
-            w++;
-        if (callat == std::string::npos && !strncasecmp(w, "call", 4) &&
-            (!w[4] || w[4] == ' ' || w[4] == '\t'))
-            callat = out.size();
-        out.push_back(l);
-    }
-    std::vector<std::string> user(
-        out.begin() + static_cast<long>(callat == std::string::npos ? out.size() : callat),
-        out.end());
-    out.resize(out.size() - user.size());
-    if (first && !done[static_cast<size_t>(first - rows.data())]) emit(*first);
-    for (const Setting& s : rows)
-        if (!done[static_cast<size_t>(&s - rows.data())] && confrow(s)) emit(s);
-    out.insert(out.end(), user.begin(), user.end());
+// A temporary file beside the target, then a rename: a failure at any point leaves the old
+// file as it was.
+int replacefile(const OldFile& f, const std::vector<std::string>& out) {
     std::string data;
     for (const std::string& l : out)
         data += l + "\n";
-
-    // A temporary file beside the target, then a rename: a failure at any point leaves the old
-    // file as it was.
+    const std::string& target = f.target;
     const size_t slash = target.rfind('/');
     const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
     const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
@@ -266,7 +239,7 @@ int wrconfig(const char* path) {
     const int fd = mkstemp(tmp.data());
     if (fd < 0) return -1;
     // Login strings may hold passwords: a new file is the user's alone.
-    bool ok = fchmod(fd, exists ? (st.st_mode & 07777) : 0600) == 0;
+    bool ok = fchmod(fd, f.exists ? (f.st.st_mode & 07777) : 0600) == 0;
     for (size_t off = 0; ok && off < data.size();) {
         const ssize_t n = write(fd, data.data() + off, data.size() - off);
         if (n < 0 && errno == EINTR) continue;
@@ -289,6 +262,231 @@ int wrconfig(const char* path) {
         close(dfd);
     }
     return 0;
+}
+
+// The first word of a line, lower case, and where its argument starts.
+std::string firstword(const char* p, const char** rest) {
+    while (*p == ' ' || *p == '\t')
+        p++;
+    std::string w;
+    while (*p && *p != ' ' && *p != '\t' && w.size() < 16)
+        w += static_cast<char>(tolower(static_cast<unsigned char>(*p++)));
+    if (*p && *p != ' ' && *p != '\t') w.clear();
+    while (*p == ' ' || *p == '\t')
+        p++;
+    *rest = p;
+    return w;
+}
+
+bool iscall(const std::string& line) {
+    const char* rest;
+    return firstword(line.c_str(), &rest) == "call";
+}
+
+} // namespace
+
+int wrconfig(const char* path) {
+    OldFile f;
+    if (loadold(path, f) < 0) return -1;
+    // Setting lines are replaced where they stand (a repeat of one is dropped: it would undo
+    // the first when the file runs); the others stay. Settings the file lacked go before its
+    // first `call`, so they are in effect when it dials.
+    std::span<const Setting> rows = settingstable();
+    std::vector<bool> done(rows.size());
+    std::vector<std::string> out;
+    size_t callat = std::string::npos;
+    auto emit = [&](const Setting& s) {
+        done[static_cast<size_t>(&s - rows.data())] = true;
+        bool cut;
+        std::string nl = rowline(s, &cut);
+        if (!nl.empty()) out.push_back(nl);
+        if (cut) aberr("%s: value too long for a line, cut\r\n", s.name);
+    };
+    // Switching the emulation puts some display settings back to their power-on values, so
+    // its line comes before every other setting line.
+    const Setting* first = findsetting("emulate", false);
+    for (const std::string& l : f.lines) {
+        if (const Setting* s = rowof(l, nullptr)) {
+            if (first && !done[static_cast<size_t>(first - rows.data())]) emit(*first);
+            if (!done[static_cast<size_t>(s - rows.data())]) emit(*s);
+            continue;
+        }
+        if (callat == std::string::npos && iscall(l)) callat = out.size();
+        out.push_back(l);
+    }
+    std::vector<std::string> user(
+        out.begin() + static_cast<long>(callat == std::string::npos ? out.size() : callat),
+        out.end());
+    out.resize(out.size() - user.size());
+    if (first && !done[static_cast<size_t>(first - rows.data())]) emit(*first);
+    for (const Setting& s : rows)
+        if (!done[static_cast<size_t>(&s - rows.data())] && confrow(s)) emit(s);
+    out.insert(out.end(), user.begin(), user.end());
+    return replacefile(f, out);
+}
+
+// ---- the working copy ----
+
+namespace {
+
+// The keyword of each field in a file; fields that are rows of the settings table are
+// applied through them.
+const char* const fieldword[C_COUNT] = {"remark",   "call",  "baud",    "parity",      "wordlen",
+                                        "stopbits", "mode",  "emulate", "xprot",       "protocol",
+                                        "capture",  "login", "logout",  "startserver", "stopserver",
+                                        "do",       "wru"};
+
+int fieldof(const std::string& w) {
+    for (int i = 0; i < C_COUNT; i++)
+        if (w == fieldword[i]) return i;
+    return -1;
+}
+
+const Setting* fieldrow(int f) {
+    return f == C_NUMBER || f == C_BAUD || f == C_PROTOCOL || f == C_CAPTFILE || f == C_CMDFILE
+               ? nullptr
+               : findsetting(fieldword[f], false);
+}
+
+bool blank(const std::string& t) {
+    return t.find_first_not_of(' ') == std::string::npos;
+}
+
+// The line a field is written as, "" for none. Texts the reader decodes are in the escape
+// form; a value that would not fit a line is cut.
+std::string fieldline(int f, const std::string& v) {
+    std::string head = std::string(fieldword[f]) + " ";
+    std::string val = v;
+    const bool always = f <= C_PROTOCOL && f != C_NUMBER;
+    if (!always && blank(v)) return "";
+    if (f == C_NUMBER && v == "NONE") return ""; // nothing to call: no line that dials
+    if (f == C_CAPTFILE) head += "disk ";
+    const Setting* s = fieldrow(f);
+    if (s && s->type == ST_TEXT && !(s->flags & (SF_RAW | SF_WORDARG))) {
+        std::string q = "\"";
+        for (unsigned char c : v) {
+            std::string e = escbyte(c);
+            if (head.size() + q.size() + e.size() + 1 > static_cast<size_t>(LINEMAX)) break;
+            q += e;
+        }
+        return head + q + "\"";
+    }
+    // Taken as the rest of the line: a line end inside would split it.
+    for (char& c : val)
+        if (static_cast<unsigned char>(c) < 32) c = ' ';
+    const size_t a = val.find_first_not_of(' '), b = val.find_last_not_of(' ');
+    val = a == std::string::npos ? "" : val.substr(a, b - a + 1);
+    return (head + val).substr(0, LINEMAX);
+}
+
+} // namespace
+
+void newconfig(ConfVars& v) {
+    static const char* const defs[C_COUNT] = {"",  "NONE", "1200",  "NONE",    "8",
+                                              "1", "FULL", "VT100", "VORNCRC", "ASCII"};
+    for (int i = 0; i < C_COUNT; i++)
+        v[i] = defs[i] ? defs[i] : "";
+}
+
+void getconfig(ConfVars& v) {
+    for (int i = 0; i < C_COUNT; i++)
+        if (const Setting* s = fieldrow(i)) v[i] = settingtext(*s);
+    v[C_NUMBER] = cnumber;
+    v[C_BAUD] = std::to_string(baud);
+    v[C_PROTOCOL] = amode ? "BINARY" : "ASCII";
+    v[C_CAPTFILE] = captfname;
+    v[C_CMDFILE] = confdo;
+}
+
+int setconfig(const ConfVars& v) {
+    int errors = 0;
+    cnumber = v[C_NUMBER] == "NONE" ? "" : v[C_NUMBER];
+    if (!blank(v[C_BAUD]) && c_baud(v[C_BAUD].c_str()) != RC_OK) errors++;
+    for (int i = 0; i < C_COUNT; i++) {
+        const Setting* s = fieldrow(i);
+        if (!s) continue;
+        if (s->type == ST_TEXT)
+            s->sp.put(v[i]);
+        else if (setsetting(*s, v[i].c_str()) != RC_OK)
+            errors++;
+    }
+    static const char* const plain[] = {"ascii", "binary", nullptr};
+    const int p = toklist(v[C_PROTOCOL].c_str(), nullptr, plain);
+    if (p >= 0)
+        amode = p;
+    else
+        errors++;
+    captfname = v[C_CAPTFILE];
+    confdo = v[C_CMDFILE];
+    if (errors) aberr("Config set error\r\n");
+    return errors ? 1 : 0;
+}
+
+bool rdconfvars(const char* path, ConfVars& v) {
+    FILE* fp = fopen(path, "rb");
+    if (!fp) return false;
+    struct stat st {};
+    if (fstat(fileno(fp), &st) != 0 || !S_ISREG(st.st_mode)) {
+        fclose(fp);
+        return false;
+    }
+    // Cleared only once the file is open: a name that cannot be read leaves the copy whole.
+    for (std::string& s : v)
+        s.clear();
+    size_t total = 0;
+    std::string line;
+    bool toolong, binary;
+    while (confgetl(fp, line, &toolong, &binary, &total)) {
+        const char* rest;
+        const int f = binary ? -1 : fieldof(firstword(line.c_str(), &rest));
+        if (f < 0) continue;
+        if (f == C_CAPTFILE) firstword(rest, &rest); // the capture kind
+        std::string val = rest;
+        if (*rest == '"' || *rest == '\'') {
+            // Quoted: decoded as a script string, so both readers give the same value.
+            const char* p = rest + 1;
+            char buf[LINEMAX + 1];
+            const int n = scanstr(p, *rest, buf, sizeof buf);
+            if (n >= 0) val.assign(buf, static_cast<size_t>(n));
+        } else {
+            val.erase(val.find_last_not_of(" \t") + 1);
+        }
+        v[f] = val;
+    }
+    fclose(fp);
+    return true;
+}
+
+int wrconfvars(const char* path, const ConfVars& v) {
+    OldFile f;
+    if (loadold(path, f) < 0) return -1;
+    bool done[C_COUNT] = {};
+    std::vector<std::string> out;
+    size_t callat = std::string::npos;
+    for (const std::string& l : f.lines) {
+        const char* rest;
+        const int k = fieldof(firstword(l.c_str(), &rest));
+        if (k < 0) {
+            out.push_back(l);
+            continue;
+        }
+        if (done[k]) continue; // a repeat would undo the first when the file runs
+        done[k] = true;
+        if (k == C_NUMBER) callat = out.size();
+        if (std::string nl = fieldline(k, v[k]); !nl.empty()) out.push_back(nl);
+    }
+    // Missing settings go before the call, so they are in effect when it dials; a missing
+    // call and command file go last.
+    std::vector<std::string> add;
+    for (int k = 0; k < C_COUNT; k++)
+        if (!done[k] && k != C_NUMBER && k != C_CMDFILE)
+            if (std::string nl = fieldline(k, v[k]); !nl.empty()) add.push_back(nl);
+    out.insert(out.begin() + static_cast<long>(callat == std::string::npos ? out.size() : callat),
+               add.begin(), add.end());
+    for (int k : {C_NUMBER, C_CMDFILE})
+        if (!done[k])
+            if (std::string nl = fieldline(k, v[k]); !nl.empty()) out.push_back(nl);
+    return replacefile(f, out);
 }
 
 std::string findconf(const char* name) {
@@ -321,10 +519,15 @@ std::string findconf(const char* name) {
 }
 
 int confcmd(const char* args) {
-    static const char* const words[] = {"read", "write", nullptr};
+    static const char* const words[] = {"read", "write", "get", "set", "new", nullptr};
     const char* rest = nullptr;
     const int which = toklist(args ? args : "", &rest, words);
     if (which < 0) return tokexpect(words), RC_EXPECTED;
+    if (which >= 2) {
+        if (which == 2) getconfig(cfg);
+        if (which == 4) newconfig(cfg);
+        return which == 3 && setconfig(cfg) ? RC_ERROR : RC_OK;
+    }
     std::string name = word(rest ? rest : "", nullptr);
     if (name.empty()) return expaberr("Filename"), RC_EXPECTED;
     if (name.size() < 4 || name.compare(name.size() - 4, 4, ".con")) name += ".con";

@@ -15,6 +15,7 @@
 #include "screen/vscreen.h"
 #include "script/cmd.h"
 #include "script/cmds.h"
+#include "script/var.h"
 #include "script/window.h"
 #include "transfer/capture.h"
 #include "transfer/xfer.h"
@@ -129,6 +130,12 @@ int msgrow() {
     return em == EM_TTY || em == EM_PCTERM ? Lines - 1 : Lines - 2;
 }
 
+// The display driver clears from where its cursor is: go there first.
+void clreol(int row, int col) {
+    _cpos(row, col);
+    _vclreol(row, col);
+}
+
 void put(const char* s) {
     for (; *s; s++)
         _ttyout(static_cast<unsigned char>(*s));
@@ -142,7 +149,7 @@ void moveto(int row, int col) {
 }
 
 void frame() {
-    _vclreol(0, 0);
+    clreol(0, 0);
     moveto(3, 0);
     gline(3);
     _cpos(0, 79 - static_cast<int>(menuname.size()));
@@ -156,7 +163,7 @@ void hiprompt(const char* line, const int* starts, const std::string* words, int
     const int lead = SG > 0 ? 1 : 0;
     const int start = starts[current] + lead;
     const int end = start + static_cast<int>(words[current].size());
-    _vclreol(1, 0);
+    clreol(1, 0);
     _cpos(1, 0);
     if (lead) put(" ");
     for (int col = lead; *line; line++, col++) {
@@ -174,7 +181,7 @@ void hiprompt(const char* line, const int* starts, const std::string* words, int
 }
 
 void showhelp(const char* text) {
-    _vclreol(2, 0);
+    clreol(2, 0);
     _cpos(2, 0);
     if (SG > 0) put(" ");
     put(text);
@@ -183,10 +190,10 @@ void showhelp(const char* text) {
 // A prompt on rows 1 and 2: the hint, then "prompt:" and the answer. 1 when Esc was pressed.
 int prompt(const char* hint, const char* text, std::string& answer) {
     showhelp(hint ? hint : "");
-    _vclreol(1, 0);
-    _cpos(1, 0);
+    clreol(1, 0);
     put(text);
     put(":");
+    moveto(1, static_cast<int>(strlen(text)) + 1); // where the answer echoes
     oflush();
     char buf[NGETS_MAX + 1] = {};
     if (ngets(buf, NG_ECHO | NG_ESC)) return 1;
@@ -203,16 +210,16 @@ int menuerr(const char* fmt, ...) {
     va_start(ap, fmt);
     std::string msg = vsfmt(fmt, ap);
     va_end(ap);
-    _vclreol(0, 65);
+    clreol(0, 65);
     _cpos(0, 74);
     put("ERROR");
-    _vclreol(1, 0);
+    clreol(1, 0);
     _cpos(1, 0);
     put(msg.c_str());
     showhelp("[Enter] to continue");
     oflush();
     keysource();
-    _vclreol(0, 65);
+    clreol(0, 65);
     _cpos(0, 79 - static_cast<int>(menuname.size()));
     put(menuname.c_str());
     return -2;
@@ -227,7 +234,7 @@ int notyet(const char* what) {
 // drawn again afterwards.
 void tomsgrow() {
     remenu = true;
-    _vclreol(msgrow(), 0);
+    clreol(msgrow(), 0);
     moveto(msgrow(), 0);
     oflush();
 }
@@ -235,10 +242,128 @@ void tomsgrow() {
 // After an operation that printed: the output stays readable until a key.
 void waitkey() {
     moveto(Lines - 1, 0);
-    _vclreol(Lines - 1, 0);
+    clreol(Lines - 1, 0);
     put("[any key to continue]");
     oflush();
     keysource();
+}
+
+// The work area cleared from `row` down.
+void clearfrom(int row) {
+    remenu = true;
+    _cpos(row, 0);
+    _vclres(row, 0);
+    moveto(row, 0);
+}
+
+// The directories a configuration or command file is looked for in, in order, with their
+// kinds: the current directory only for command files (they run from there too), never for
+// configurations, which connect looks for in the home directory and VORNDIR only.
+std::vector<std::pair<std::string, const char*>> searchdirs(bool cwd) {
+    std::vector<std::pair<std::string, const char*>> d;
+    if (cwd) d.push_back({".", "Cwd "});
+    if (const char* h = gethomedir(); h && *h) d.push_back({h, "User"});
+    const char* vd = getenv("VORNDIR");
+    d.push_back({vd && *vd ? vd : "/usr/vorn", "Sys "});
+    return d;
+}
+
+// Lists the files matching `pattern` under the two heading lines at row 5, one line each by
+// `show`, a page at a time; ^C (or the abort key) at the page prompt or while it lists stops.
+void srchdir(const char* pattern, const char* head1, const char* head2, bool cwd,
+             void (*show)(const std::string& path, const char* kind)) {
+    clearfrom(5);
+    zzprintf("%s", head1);
+    zzprintf("%s", head2);
+    int row = 7, found = 0;
+    for (const auto& [dir, kind] : searchdirs(cwd)) {
+        glob_t g{};
+        if (glob((dir + "/" + pattern).c_str(), 0, nullptr, &g) == 0) {
+            for (size_t k = 0; k < g.gl_pathc; k++) {
+                if (row >= Lines - 1) {
+                    moveto(Lines - 1, 0);
+                    zzprintf("[any key to continue, ^C to stop]");
+                    oflush();
+                    const int key = keysource();
+                    if (key == 3 || key == abochar || key < 0) {
+                        globfree(&g);
+                        return;
+                    }
+                    clearfrom(7);
+                    row = 7;
+                }
+                moveto(row++, 0);
+                show(g.gl_pathv[k], kind);
+                found++;
+                if (wchkstop()) {
+                    globfree(&g);
+                    return;
+                }
+            }
+        }
+        globfree(&g);
+    }
+    if (!found) zzprintf("No files found: %s\r\n", pattern);
+}
+
+// The name of a listed file without its directory and extension.
+std::string listname(const std::string& path) {
+    std::string n = path.substr(path.rfind('/') + 1);
+    return n.substr(0, n.rfind('.'));
+}
+
+// A listed value as it shows, cut to its column.
+std::string col(const std::string& v, size_t width) {
+    return visible(v.c_str()).substr(0, width);
+}
+
+// A line of a listing, read into a scratch copy so the working copy stays as it is.
+void dirline(const std::string& path, const char* kind, bool number) {
+    ConfVars v;
+    if (!rdconfvars(path.c_str(), v)) {
+        zzprintf("%s -- Can't read\r\n", visible(path.c_str()).c_str());
+        return;
+    }
+    const std::string name = col(listname(path), 64);
+    if (number)
+        zzprintf("%-12s%-5s%-6s%-12s %s\r\n", name.c_str(), kind, col(v[C_BAUD], 5).c_str(),
+                 col(v[C_NUMBER], 12).c_str(), col(v[C_REMARK], 39).c_str());
+    else
+        zzprintf("%-12s%-5s%-6s%s\r\n", name.c_str(), kind, col(v[C_BAUD], 5).c_str(),
+                 col(v[C_REMARK], 45).c_str());
+}
+void dircon(const std::string& path, const char* kind) {
+    dirline(path, kind, true);
+}
+void dircmd(const std::string& path, const char* kind) {
+    dirline(path, kind, false);
+}
+
+// Asks for a configuration name; an empty answer lists them and asks again. 1 for Esc.
+int getconfname(std::string& name, bool create) {
+    if (prompt("[Enter] for directory, [Esc] to cancel", "Enter configuration name", name))
+        return 1;
+    if (!name.empty()) return 0;
+    showhelp("[^C to cancel]");
+    srchdir("*.con", "Name        Type Baud  Number       Remark\r\n",
+            "----------- ---- ----- ------------ ------------------------------------------\r\n",
+            false, dircon);
+    return prompt(create ? "To create a new configuration, type in a new name" : "",
+                  "Enter configuration name", name);
+}
+
+// Runs a procedure of the system command file, vorn.cmd in VORNDIR, in the work area; its
+// status (0 when it accepted).
+int sysproc(const char* proc, const std::string* arg) {
+    const char* vd = getenv("VORNDIR");
+    std::string target = std::string(vd && *vd ? vd : "/usr/vorn") + "/vorn.cmd@" + proc;
+    std::string a = arg ? *arg : "";
+    // The path is one argument, whatever blanks it holds.
+    char* words[] = {target.data(), a.data(), nullptr};
+    clreol(1, 0);
+    showhelp(arg ? visible(arg->c_str()).c_str() : "");
+    clearfrom(4);
+    return cmdfile(arg ? 2 : 1, words, 0);
 }
 
 // ls -C on the names the user gave, expanded here and passed as arguments, never through a
@@ -305,14 +430,22 @@ int m_call(int) {
 }
 int m_config(int) {
     std::string n;
-    if (prompt("[Esc] to cancel", "Enter configuration name", n)) return -2;
+    if (getconfname(n, false)) return -2;
     if (n.empty()) return -1;
     tomsgrow();
     return c_connect(n.c_str()) == 0 ? -3 : -1;
 }
 int m_cmdfile(int) {
     std::string n;
-    if (prompt("[Esc] to cancel", "Enter script filename", n)) return -2;
+    const char* const hint = "[Enter] for directory, [Esc] to cancel";
+    if (prompt(hint, "Enter script filename", n)) return -2;
+    if (n.empty()) {
+        showhelp("[^C to cancel]");
+        srchdir("*.cmd", "Name        Type Baud  Remark\r\n",
+                "----------- ---- ----- ----------------------------------------------\r\n", true,
+                dircmd);
+        if (prompt("", "Enter script filename", n)) return -2;
+    }
     if (n.empty()) return -1;
     tomsgrow();
     const int keep = vsave;
@@ -344,10 +477,7 @@ int m_dir(int) {
     if (prompt("[Enter] for all files, [Esc] to cancel",
                "Enter directory or file spec, use '*' for multiple files", n))
         return -2;
-    remenu = true;
-    for (int r = 4; r < Lines; r++)
-        _vclreol(r, 0);
-    moveto(4, 0);
+    clearfrom(4);
     listdir(n);
     waitkey();
     return -1;
@@ -372,10 +502,7 @@ int m_time(int) {
     std::string n;
     if (prompt(nullptr, "Enter file spec, use '*' for multiple files", n)) return -2;
     if (n.empty()) return -1;
-    remenu = true;
-    for (int r = 4; r < Lines; r++)
-        _vclreol(r, 0);
-    moveto(4, 0);
+    clearfrom(4);
     timefile(n.c_str());
     waitkey();
     return -1;
@@ -452,20 +579,50 @@ int m_learn(int) {
     return notyet("Learn mode");
 }
 int m_sconfig(int) {
-    // The status page needs the whole screen.
-    remenu = true;
-    _vclear();
-    moveto(0, 0);
-    c_status("");
+    getconfig(cfg);
+    sysproc("statconf", nullptr);
     waitkey();
-    _vclear();
     return -1;
 }
 int m_econfig(int) {
-    return notyet("The settings editor");
+    getconfig(cfg);
+    if (sysproc("editconf", nullptr) == 0 && setconfig(cfg)) waitkey();
+    return -1;
 }
+// Edits a configuration file through the working copy: found in the home directory or
+// VORNDIR (a name with a slash as given), or created in the home directory.
 int m_lconfig(int) {
-    return notyet("The configuration editor");
+    std::string n;
+    if (getconfname(n, true)) return -2;
+    if (n.empty()) return -1;
+    if (!okfname(n.c_str()) ||
+        std::any_of(n.begin(), n.end(), [](char c) { return c > 0 && c < 32; }))
+        return menuerr("Illegal character in filename");
+    const std::string file = n + ".con";
+    std::string path;
+    if (file.find('/') != std::string::npos) {
+        if (rdconfvars(file.c_str(), cfg)) path = file;
+    } else {
+        for (const auto& d : searchdirs(false))
+            if (rdconfvars((d.first + "/" + file).c_str(), cfg)) {
+                path = d.first + "/" + file;
+                break;
+            }
+    }
+    if (path.empty()) {
+        const std::string ask = visible(file.c_str()) + " not found.  [Enter] to create";
+        for (std::string a;;) {
+            if (prompt("[Esc] to cancel", ask.c_str(), a)) return -2;
+            if (a.empty()) break;
+        }
+        const char* home = gethomedir();
+        path = file.find('/') == std::string::npos && home && *home ? std::string(home) + "/" + file
+                                                                    : file;
+        newconfig(cfg);
+    }
+    if (sysproc("editconf", &path) != 0) return -1;
+    if (wrconfvars(path.c_str(), cfg) != 0) return menuerr("Error writing configuration file");
+    return -1;
 }
 int m_wconfig(int) {
     std::string n;
@@ -510,10 +667,7 @@ int domenu(int index) {
     for (;;) {
         menuname = title;
         if (draw || remenu) {
-            if (remenu) {
-                for (int r = 4; r < Lines; r++)
-                    _vclreol(r, 0);
-            }
+            if (remenu) clearfrom(4);
             remenu = false;
             frame();
             draw = false;
@@ -559,6 +713,7 @@ int domenu(int index) {
         if (act == A_TERM) return -3;
         int r;
         if (act >= 0) {
+            remenu = true; // a submenu starts on a clear work area
             r = domenu(act);
             draw = true;
         } else {
@@ -614,10 +769,25 @@ int runmenus(int) {
     return r + 1;
 }
 
-int startmenu(int) {
-    // Opening the menu by itself at start-up waits for the harness and scripts that drive a
-    // plain start to choose terminal mode first; until then the start says so.
-    return aberr("Command menu at start-up is not built yet\r\n");
+int startmenu(int argument) {
+    // The first view of a plain start: a few lines under the bar on how it works, so a
+    // newcomer is not left with an empty screen; the first redraw of the work area clears them.
+    static const char* const guide[] = {
+        "The bar above is the command menu. Space or the arrow keys move along it;",
+        "Enter or the capital letter of a choice opens it; Esc goes back one level.",
+        "",
+    };
+    int row = 5;
+    for (const char* line : guide) {
+        _cpos(row++, 0);
+        put(line);
+    }
+    _cpos(row++, 0);
+    put(sfmt("Terminal (or Esc here) talks to the line; %kk brings the menu back.", mnuchar)
+            .c_str());
+    _cpos(row, 0);
+    put(sfmt("%kk or ? gives help on the highlighted choice.", hlpchar).c_str());
+    return runmenus(argument);
 }
 
 // The procedure draws on the console, and what the operations it calls print goes through
@@ -656,7 +826,7 @@ int enterproc(int (*procedure)(int), int argument) {
     return r;
 }
 int m_quit(int) {
-    _vclreol(Lines - 1, 0);
+    clreol(Lines - 1, 0);
     _cpos(Lines - 2, 0);
     doneterm(0);
 }

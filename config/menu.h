@@ -10,7 +10,7 @@
 // The top menu, run repeatedly while a handler asks to close all menus; -1 for Esc at the
 // top, -2 for terminal mode. Always run through enterproc.
 int runmenus(int argument);
-// The start-up menu of a plain start.
+// The menu a plain start opens: the top menu with a few lines on how to use it.
 int startmenu(int argument);
 // Runs a full-screen procedure with the emulator's screen state saved around it. With a
 // script window open it only rings the bell; inside a procedure it calls the procedure directly.

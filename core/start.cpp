@@ -388,7 +388,7 @@ int vornmain(int argc, char** argv) {
     }
 
     // 21.
-    if (getsrvtype(curtransport.c_str()) != 'N' && fflag == mflag) startmenu(0);
+    if (getsrvtype(curtransport.c_str()) != 'N' && fflag == mflag) enterproc(startmenu, 0);
 
     // 22.
     msgkeep = 0;

@@ -1,4 +1,5 @@
-// Feeds arbitrary bytes as a configuration file to config read and config write. Lines whose
+// Feeds arbitrary bytes as a configuration file to config read and config write, and to the
+// menus' working-copy reader and writer. Lines whose
 // first byte is below 0x40 get a setting's keyword in front (chosen by that byte), so the
 // values reach the setting parsers. Checks: the rewrite keeps every line that is not a setting
 // line, in order and byte for byte; the setting lines it writes fit a line; and reading the
@@ -116,6 +117,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (settingline(l) && l.size() > static_cast<size_t>(LINEMAX)) abort();
     rdconfig(path.c_str());
     if (wrconfig(path.c_str()) != 0 || slurp(path) != once) abort();
+    // The working copy the menus edit: what it writes reads back and writes the same bytes.
+    put(path, kept);
+    ConfVars v, w;
+    if (!rdconfvars(path.c_str(), v) || wrconfvars(path.c_str(), v) != 0) abort();
+    const std::string first = slurp(path);
+    if (!rdconfvars(path.c_str(), w) || wrconfvars(path.c_str(), w) != 0) abort();
+    if (slurp(path) != first) abort();
     settingsdefaults();
     return 0;
 }

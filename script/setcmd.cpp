@@ -322,20 +322,24 @@ bool expand(const char*& p, const char* label, std::string& out) {
 
 } // namespace
 
-// trans {input | output | display} source dest ... | reset
-int c_trans(const char* args) {
-    static const char* const where[] = {"input", "output", "display", "reset", nullptr};
-    const char* p = args;
-    for (;;) {
+// The loop of trans and ignore: a word of `where`, then what `step` takes after it (moving
+// `p` past it), until the line ends.
+template <class F> int wordloop(const char* args, const char* const* where, F step) {
+    for (const char* p = args;;) {
         const char* rest;
         const int w = toklist(p, &rest, where);
         if (w == -2) return RC_OK;
         if (w < 0) return tokexpect(where), RC_EXPECTED;
         p = rest;
-        if (w == 3) {
-            cleartrans();
-            continue;
-        }
+        if (const int rc = step(w, p); rc != RC_OK) return rc;
+    }
+}
+
+// trans {input | output | display} source dest ... | reset
+int c_trans(const char* args) {
+    static const char* const where[] = {"input", "output", "display", "reset", nullptr};
+    return wordloop(args, where, [](int w, const char*& p) -> int {
+        if (w == 3) return cleartrans(), RC_OK;
         std::string from, to;
         if (!expand(p, "Translate source string", from)) return RC_EXPECTED;
         if (!expand(p, "Translate destination string", to)) return RC_EXPECTED;
@@ -344,30 +348,26 @@ int c_trans(const char* args) {
         for (size_t i = 0; i < from.size(); i++)
             tab[static_cast<unsigned char>(from[i])] = static_cast<unsigned char>(to[i]);
         if (w != 2) amode = 1;
-    }
+        return RC_OK;
+    });
 }
 
 // ignore {input | output} string ... | reset
 int c_ignore(const char* args) {
     static const char* const where[] = {"input", "output", "reset", nullptr};
-    const char* p = args;
-    for (;;) {
-        const char* rest;
-        const int w = toklist(p, &rest, where);
-        if (w == -2) return RC_OK;
-        if (w < 0) return tokexpect(where), RC_EXPECTED;
-        p = rest;
+    return wordloop(args, where, [](int w, const char*& p) -> int {
         if (w == 2) {
             memset(inigtab, 0, sizeof inigtab);
             memset(ouigtab, 0, sizeof ouigtab);
-            continue;
+            return RC_OK;
         }
         std::string bytes;
         if (!expand(p, "Ignore string", bytes)) return RC_EXPECTED;
         for (unsigned char c : bytes)
             (w == 0 ? inigtab : ouigtab)[c] = 1;
         amode = 1;
-    }
+        return RC_OK;
+    });
 }
 
 // protocol word...: translation mode, line handshake, carrier and quiet, or a transfer protocol.
@@ -416,8 +416,8 @@ int c_status(const char*) {
     const char* capmode = castat == 2 ? "ON" : castat ? "OFF" : "CLOSED";
     zzprintf("Set Options     Current Configuration                         Keys\r\n");
     zzprintf("-------------   ------------------------------------------    -------------\r\n");
-    zzprintf("Control   %s   Remark         %-30s MENU     %kk\r\n", opt("control"), cfg[0].c_str(),
-             mnuchar);
+    zzprintf("Control   %s   Remark         %-30s MENU     %kk\r\n", opt("control"),
+             remarkstr.c_str(), mnuchar);
     zzprintf("Echo      %s   Node/Number    %-30s HELP     %kk\r\n", opt("echo"), cnumber.c_str(),
              hlpchar);
     zzprintf("Tabex     %s   Baud rate      %-5u%-26sGOLD     %kk\r\n", opt("tabex"),

@@ -197,7 +197,7 @@ const std::vector<Setting> rows = {
          "Device paths opened blocking"),
     text("portlist", &portlist, "VORN port list", nullptr, "The ports to try"),
     count("redial", &dredial, "Redial count", "Redialling passes over the numbers"),
-    text("remark", &cfg[0], nullptr, nullptr, "Remark of the configuration", SF_RAW),
+    text("remark", &remarkstr, nullptr, nullptr, "Remark of the configuration", SF_RAW),
     count("restart", &restart, "Transfer restart count", "Automatic re-transfers"),
     count("retries", &retries, "Packet retry count", "Retransmissions before giving up"),
     count("rtime", &rtime, "Receive packet timeout", "Seconds a receiver waits"),

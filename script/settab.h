@@ -104,5 +104,6 @@ inline int defcharset = 0;  // national character set chosen by `charset`
 inline std::string netname; // network connection strings
 inline std::string netvtname;
 inline std::string netdialog;
-inline std::string editor;  // editor for vi/edit, empty: $EDITOR, else vi
-inline std::string sshpath; // the ssh program
+inline std::string editor;    // editor for vi/edit, empty: $EDITOR, else vi
+inline std::string sshpath;   // the ssh program
+inline std::string remarkstr; // remark of the settings in force (of the configuration run last)

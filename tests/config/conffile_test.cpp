@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -28,7 +29,9 @@ namespace {
 class Conf : public ::testing::Test {
   protected:
     TempDir d;
+    fs::path was = fs::current_path();
     void SetUp() override {
+        fs::current_path(d.path());
         scriptreset();
         initstr();
         qflag = 1;
@@ -38,6 +41,7 @@ class Conf : public ::testing::Test {
         settingsreset();
         settingsdefaults();
         qflag = 0;
+        fs::current_path(was);
     }
     std::string path(const std::string& name) const { return d.file(name).string(); }
 };
@@ -101,8 +105,12 @@ std::map<std::string, std::string> setall() {
 }
 
 TEST_F(Conf, WrittenSettingsReadBackTheSameThroughBothReaders) {
-    const std::map<std::string, std::string> want = setall();
-    ASSERT_EQ(wrconfig(path("t.con").c_str()), 0);
+    std::map<std::string, std::string> want = setall();
+    // A value too long for a line is cut at a whole escape, saying so.
+    findsetting("logout", false)->sp.put(std::string(200, '\x01'));
+    want["logout"] = std::string(123, '\x01');
+    const std::string cut = captured([&] { ASSERT_EQ(wrconfig(path("t.con").c_str()), 0); });
+    EXPECT_NE(cut.find("logout: value too long for a line, cut"), std::string::npos) << cut;
     const std::string text = d.read("t.con");
     for (const std::string& l : lines(text))
         EXPECT_LE(l.size(), static_cast<size_t>(LINEMAX)) << l;
@@ -176,32 +184,46 @@ TEST_F(Conf, WriteKeepsModeAndLinksAndFailsWithoutHarm) {
     fs::create_directory(d.file("dir.con"));
     // clang-format off
     const struct { const char* line; int rc; const char* out; } rows[] = {
-        {"config", RC_EXPECTED, "READ or WRITE expected\r\n"},
+        {"config", RC_EXPECTED, "READ, WRITE, GET, SET or NEW expected\r\n"},
         {"config read", RC_EXPECTED, "Filename expected\r\n"},
         {"config read nothere", RC_ERROR, "File I/O Error\r\n"},
         {"config write dir", RC_ERROR, "File I/O Error\r\n"},
         {"config read dir", RC_ERROR, "File I/O Error\r\n"},
     };
     // clang-format on
-    fs::path was = fs::current_path();
-    fs::current_path(d.path());
     for (const auto& r : rows) {
         std::string out;
         EXPECT_EQ(run(r.line, &out), r.rc) << r.line;
         EXPECT_EQ(out, r.out) << r.line;
     }
-    fs::current_path(was);
 }
 
-TEST_F(Conf, LongValuesAreCutToALine) {
-    findsetting("login", false)->sp.put(std::string(200, '\x01'));
-    std::string out = captured([&] { EXPECT_EQ(wrconfig(path("c.con").c_str()), 0); });
-    EXPECT_NE(out.find("login: value too long for a line, cut"), std::string::npos) << out;
-    for (const std::string& l : lines(d.read("c.con")))
-        EXPECT_LE(l.size(), static_cast<size_t>(LINEMAX));
-    out = captured([&] { EXPECT_EQ(rdconfig(path("c.con").c_str()), 0); });
-    EXPECT_EQ(out, "");
-    EXPECT_EQ(settingtext(*findsetting("login", false)), std::string(123, '\x01'));
+// The working copy the menus edit goes through a file unchanged, without touching the settings
+// in force or the file's other lines; applying it counts every bad value in one message.
+TEST_F(Conf, WorkingCopyRoundTripKeepsOtherLinesAndCountsErrors) {
+    ConfVars v, back;
+    newconfig(v);
+    v[C_REMARK] = "lab host", v[C_NUMBER] = "pty:/bin/cat", v[C_CAPTFILE] = "capt.fil";
+    v[C_LOGIN] = "^Slogin:\x13guest\r\"q\"\\";
+    d.write("w.con", "setkey f1 \"hi\"\nlogin \"old\"\nlogin \"again\"\ncall 1\n");
+    ASSERT_EQ(wrconfvars(path("w.con").c_str(), v), 0);
+    const std::vector<std::string> got = lines(d.read("w.con"));
+    EXPECT_EQ(std::vector<std::string>(got.begin(), got.begin() + 2),
+              (std::vector<std::string>{"setkey f1 \"hi\"",
+                                        "login \"\\^Slogin:^Sguest^M\\\"q\\\"\\\\\""}));
+    EXPECT_EQ(got.back(), "call pty:/bin/cat"); // the missing settings went before it
+    back[C_WRU] = "kept";                       // a file that cannot be read leaves the copy whole
+    EXPECT_FALSE(rdconfvars(path("none.con").c_str(), back) || back[C_WRU] != "kept");
+    ASSERT_TRUE(rdconfvars(path("w.con").c_str(), back));
+    for (int i = 0; i < C_COUNT; i++)
+        EXPECT_EQ(back[i], v[i]) << i;
+    EXPECT_EQ(remarkstr, "");
+    v[C_MODE] = "SIDEWAYS", v[C_EMULATE] = "VT999", v[C_PROTOCOL] = "BINARY";
+    const std::string out = captured([&] { EXPECT_EQ(setconfig(v), 1); });
+    const size_t at = out.find("Config set error");
+    EXPECT_TRUE(at != std::string::npos && at == out.rfind("Config set error")) << out;
+    EXPECT_EQ(run("config get"), RC_OK);
+    EXPECT_EQ(cfg[C_REMARK] + cfg[C_LOGIN] + cfg[C_PROTOCOL], v[C_REMARK] + v[C_LOGIN] + "BINARY");
 }
 
 TEST_F(Conf, ConnectLooksOnlyWhereTheUserPutsFiles) {
@@ -215,8 +237,6 @@ TEST_F(Conf, ConnectLooksOnlyWhereTheUserPutsFiles) {
     vorndir.write("sys.con", "remark sys\n");
     home.write("open.con", "remark open\n");
     chmod(home.file("open.con").c_str(), 0666);
-    fs::path was = fs::current_path();
-    fs::current_path(d.path());
     const std::string looked =
         " (looked in " + home.path().string() + ", " + vorndir.path().string() + ")\r\n";
     // clang-format off
@@ -229,13 +249,12 @@ TEST_F(Conf, ConnectLooksOnlyWhereTheUserPutsFiles) {
     };
     // clang-format on
     for (const auto& r : rows) {
-        cfg[0].clear();
+        remarkstr.clear();
         std::string out;
         run(std::string("connect ") + r.name, &out);
-        EXPECT_EQ(cfg[0], r.remark) << r.name;
+        EXPECT_EQ(remarkstr, r.remark) << r.name;
         EXPECT_EQ(out, r.out) << r.name;
     }
-    fs::current_path(was);
     setenv("HOME", oldhome.c_str(), 1);
     unsetenv("VORNDIR");
 }

@@ -126,7 +126,6 @@ TEST_F(Help, PagesContinueAndBackupKeepBoldAcrossTheBreak) {
     EXPECT_EQ(judge.row(19), "Related | (continue) other") << judge.screen();
     EXPECT_EQ(judge.row(20), "Topics  | (backup)");
 
-    out.clear();
     show("long", {13, ' ', 13}); // continue, then backup
     EXPECT_EQ(judge.row(2), "line 1");
     EXPECT_EQ(judge.row(16), "line 15 starts bold") << judge.screen();
@@ -170,15 +169,13 @@ TEST_F(Help, QuestionsFindTheFirstKnownWord) {
     files(hlp, {{"start", "Start"}, {"capture", "Capture"}});
     auto typed = [](const std::string& s) {
         std::vector<int> v{'?'};
-        for (char c : s)
-            v.push_back(static_cast<unsigned char>(c));
+        v.insert(v.end(), s.begin(), s.end()); // plain ASCII here
         v.push_back(13);
         return v;
     };
     show("start", typed("help,, Capture"));
     EXPECT_EQ(judge.row(2), "capture text");
-    std::vector<int> miss = typed("no such thing");
-    show("start", miss);
+    show("start", typed("no such thing"));
     EXPECT_EQ(judge.row(2), "start text");
     EXPECT_EQ(judge.row(23), "I can't find any help for that subject, sorry");
     EXPECT_EQ(judge.row(22).substr(0, 14), "Press [Return]");
@@ -242,12 +239,6 @@ TEST_F(Help, HostileHelpFiles) {
     EXPECT_NE(out.find("\aNH"), std::string::npos);
     EXPECT_EQ(judge.row(13), std::string(25, 'l'));
 
-    std::string wide = "..m W, $\n" + std::string(200, 'w') + "\nbad \x1b[2J bytes\n";
-    files(wide, {{"w", "W"}});
-    show("w", {});
-    EXPECT_EQ(judge.row(2), std::string(79, 'w'));
-    EXPECT_EQ(judge.row(3), "bad [2J bytes");
-
     // Offsets past the end, an index shorter than a record, and a topic that links to itself
     // and is followed over and over: empty pages and the same page, nothing more.
     files("..m Loop, $\n$loop\n", {{"loop", "Loop"}}, rec("past", 0xfffff0) + "abc");
@@ -260,7 +251,6 @@ TEST_F(Help, HostileHelpFiles) {
 TEST_F(Help, MissingFilesAreReportedAndNotLookedForAgain) {
     setenv("VORNDIR", dir.path().c_str(), 1);
     setenv("HOME", "/nonexistent", 1);
-    out.clear();
     EXPECT_EQ(help("start"), 1);
     dir.write("vorn.hlp", "..m Start, $\ntext\n");
     dir.write("vorn.hdx", rec("start", 0));
@@ -316,12 +306,9 @@ TEST(HelpArgs, AnsweredBeforeTheOptions) {
         testing::internal::CaptureStdout();
         EXPECT_EQ(helpargs(static_cast<int>(argv.size()), argv.data()), want) << args.back();
         std::string text = testing::internal::GetCapturedStdout();
-        if (want == 0) {
-            EXPECT_NE(text.find(args[1] == "--help" ? "Usage: vorn" : "VORN v1"),
-                      std::string::npos);
-        } else {
-            EXPECT_EQ(text, "");
-        }
+        EXPECT_EQ(text.empty(), want != 0) << args.back();
+        EXPECT_TRUE(want ||
+                    text.find(args[1] == "--help" ? "Usage: vorn" : "VORN v1") != text.npos);
     }
 }
 

@@ -15,7 +15,7 @@ bool raw(const termios& t) {
 } // namespace
 
 TEST(EscapePrompt, LettersShellEscapesAndTalk) {
-    VornRun run({"-z"}, {.env = {{"SHELL", "/bin/sh"}, {"PS1", "inner$ "}}});
+    VornRun run({"-m", "-z"}, {.env = {{"SHELL", "/bin/sh"}, {"PS1", "inner$ "}}});
     ASSERT_TRUE(run.waitFor("Connected to NUL Driver"));
     ASSERT_TRUE(raw(run.now()));
     // Letters and sub-prompts, and what then shows (the protocol list wraps after Y)modem).

@@ -21,16 +21,11 @@ std::string built(const std::string& name) {
 
 const char* const banner = "Vorn Online User's Manual";
 
-// Waits until row `r` holds `text` (a page is drawn top to bottom, so its first rows come
-// before the rest).
-bool shows(VornRun& run, int r, const std::string& text) {
-    return run.waitUntil([&] { return run.judge().row(r).find(text) != std::string::npos; });
-}
 const char *const F2 = "\033OQ", *UP = "\033OA", *DOWN = "\033OB";
 } // namespace
 
 TEST(Help, IndexLinksQuestionsAndBack) {
-    VornRun run({"-z"},
+    VornRun run({"-m", "-z"},
                 {.files = {{"vorn.hlp", built("vorn.hlp")}, {"vorn.hdx", built("vorn.hdx")}}});
     ASSERT_TRUE(run.waitFor("Connected to NUL Driver"));
     run.settle();
@@ -39,7 +34,7 @@ TEST(Help, IndexLinksQuestionsAndBack) {
     run.type(F2);
     ASSERT_TRUE(run.waitFor(banner));
     EXPECT_EQ(run.judge().row(0).substr(0, 15), "Getting started");
-    EXPECT_TRUE(shows(run, 19, "Related | (continue)")) << run.screen();
+    EXPECT_TRUE(run.rowShows(19, "Related | (continue)")) << run.screen();
     EXPECT_EQ(run.judge().row(22),
               "Press [Return] to view highlighted subject, ? for more help, [Esc] to return");
 
@@ -47,14 +42,14 @@ TEST(Help, IndexLinksQuestionsAndBack) {
     run.type(UP);
     run.type("\r");
     ASSERT_TRUE(run.waitFor("Choosing a protocol"));
-    EXPECT_TRUE(shows(run, 2, "xprot name")) << run.screen();
+    EXPECT_TRUE(run.rowShows(2, "xprot name")) << run.screen();
 
     // A question names a command: its page opens.
     run.type("?");
     ASSERT_TRUE(run.waitFor("Enter your question, help system keyword, or the command"));
     run.type("using wait\r");
     ASSERT_TRUE(run.waitFor("Waiting and sending"));
-    ASSERT_TRUE(shows(run, 19, "Related | console"));
+    ASSERT_TRUE(run.rowShows(19, "Related | console"));
 
     // A question that names nothing: the same page, heading and all, and the answer below.
     run.type("?no such thing\r");
@@ -66,7 +61,7 @@ TEST(Help, IndexLinksQuestionsAndBack) {
     run.type(DOWN);
     run.type("\r");
     ASSERT_TRUE(run.waitFor("Console input and output"));
-    ASSERT_TRUE(shows(run, 19, "Related | waiting"));
+    ASSERT_TRUE(run.rowShows(19, "Related | waiting"));
     run.type(DOWN);
     run.type("\r");
     ASSERT_TRUE(run.waitFor("Waiting and sending"));
@@ -89,7 +84,7 @@ TEST(Help, IndexLinksQuestionsAndBack) {
 }
 
 TEST(Help, MissingFilesAndVersion) {
-    VornRun run({"-z"});
+    VornRun run({"-m", "-z"});
     ASSERT_TRUE(run.waitFor("Connected to NUL Driver"));
     run.type(F2);
     ASSERT_TRUE(run.waitFor("VORN system helpfiles not present"));
@@ -107,28 +102,22 @@ TEST(Help, ThroughTmux) {
     TempDir dir;
     Tmux t(dir);
     const std::string d = dir.path().string();
-    run(t.tmux() + " new-session -d -x 100 -y 30 \"env -u TERMCAP -u LANG -u LC_ALL HOME='" + d +
-        "' VORNDIR='" + VORN_DATA_OUT + "' TERM=tmux-256color " + VORN_BINARY + " -z\"");
-    auto has = [](const std::string& text) {
-        return [text](const std::vector<std::string>& rows) {
-            for (const auto& r : rows)
-                if (r.find(text) != std::string::npos) return true;
-            return false;
-        };
-    };
-    ASSERT_TRUE(t.until(has("Connected to NUL Driver"))) << t.shown();
+    t.open(100, 30,
+           "env -u TERMCAP -u LANG -u LC_ALL HOME='" + d + "' VORNDIR='" + VORN_DATA_OUT +
+               "' TERM=tmux-256color " + VORN_BINARY + " -m -z");
+    ASSERT_TRUE(t.shows("Connected to NUL Driver")) << t.shown();
     t.keys("F2");
-    ASSERT_TRUE(t.until(has(banner))) << t.shown();
-    ASSERT_TRUE(t.until(has("Getting started"))) << t.shown();
+    ASSERT_TRUE(t.shows(banner)) << t.shown();
+    ASSERT_TRUE(t.shows("Getting started")) << t.shown();
     // A link in the text, followed and followed back by its related topic's way home.
     t.keys("Up Enter");
-    ASSERT_TRUE(t.until(has("Choosing a protocol"))) << t.shown();
+    ASSERT_TRUE(t.shows("Choosing a protocol")) << t.shown();
     // A question finds a command; a question that names nothing keeps the page.
     t.keys("? 'using wait' Enter");
-    ASSERT_TRUE(t.until(has("Waiting and sending"))) << t.shown();
+    ASSERT_TRUE(t.shows("Waiting and sending")) << t.shown();
     t.keys("? 'no such thing' Enter");
-    ASSERT_TRUE(t.until(has("I can't find any help for that subject, sorry"))) << t.shown();
-    EXPECT_TRUE(t.until(has("Waiting and sending"), 1)) << t.shown();
+    ASSERT_TRUE(t.shows("I can't find any help for that subject, sorry")) << t.shown();
+    EXPECT_TRUE(t.shows("Waiting and sending", 1)) << t.shown();
     t.keys("Escape");
     ASSERT_TRUE(t.until([](const std::vector<std::string>& rows) {
         for (const auto& r : rows)

@@ -154,7 +154,7 @@ const Family families[] = {
 // One run goes through every family; the console has the 25 lines SCO-ANSI needs, and SCO-ANSI
 // comes last.
 TEST(KeysE2E, EachEmulationFamilySendsItsKeysToTheHost) {
-    VornRun run({"-l", "pty:" + self()},
+    VornRun run({"-m", "-l", "pty:" + self()},
                 {.rows = 25, .env = {{"VORN_KEYDUMP", "1"}, {"TERMCAP", consoleentry}}});
     ASSERT_TRUE(run.waitForOutput("DUMPER READY"));
     int count = 0;
@@ -189,7 +189,7 @@ TEST(KeysE2E, OptionAMakesABareBackspaceTheLeftArrow) {
     const struct {
         const char* option;
         const char* host; // what the left arrow (a backspace) sends
-    } cases[] = {{"-a", "1b5b44"}, {"-v", "08"}};
+    } cases[] = {{"-am", "1b5b44"}, {"-v", "08"}};
     for (const auto& c : cases) {
         VornRun run({c.option, "-l", "pty:" + self()},
                     {.env = {{"VORN_KEYDUMP", "1"}, {"TERMCAP", entry}}});

@@ -33,7 +33,7 @@ TEST(PtyLineE2E, PastesArriveWholeAtTheProgram) {
     std::string cmd = "pty:/bin/sh paste.sh";
     for (size_t n : sizes)
         cmd += " " + std::to_string(n);
-    VornRun run({"-l", cmd}, {.files = {{"paste.sh", script}}});
+    VornRun run({"-m", "-l", cmd}, {.files = {{"paste.sh", script}}});
     for (size_t n : sizes) {
         ASSERT_TRUE(run.waitFor("READY-" + std::to_string(n)));
         const std::string paste = pastetext(n);
@@ -51,7 +51,7 @@ TEST(PtyLineE2E, PastesArriveWholeAtTheProgram) {
 // was and the program on the line is hung up.
 TEST(PtyLineE2E, SigintAndSigquitEndTheProgramThroughItsExitPath) {
     for (int sig : {SIGINT, SIGQUIT, SIGTERM}) {
-        VornRun run({"-l", "pty:/bin/cat"});
+        VornRun run({"-m", "-l", "pty:/bin/cat"});
         ASSERT_TRUE(run.waitFor("Connected")) << sig;
         run.signal(sig);
         EXPECT_NE(run.wait(), -1) << sig;

@@ -28,13 +28,10 @@ TEST(ScrollbackThroughTmux, ReviewSearchReturnAndResize) {
     dir.write(".vornrc", "scrollback 3000\n");
     Tmux t(dir);
     const std::string d = dir.path().string();
-    run(t.tmux() + " new-session -d -x 80 -y 24 \"env -u TERMCAP HOME='" + d + "' VORNDIR='" + d +
-        "' TERM=tmux-256color PS1='$ ' " + VORN_BINARY + " -l pty:sh\"");
-    ASSERT_TRUE(t.until([](auto r) {
-        for (const auto& row : r)
-            if (row.find('$') != std::string::npos) return true;
-        return false;
-    })) << t.shown();
+    t.open(80, 24,
+           "env -u TERMCAP HOME='" + d + "' VORNDIR='" + d + "' TERM=tmux-256color PS1='$ ' " +
+               VORN_BINARY + " -m -l pty:sh");
+    ASSERT_TRUE(t.shows("$")) << t.shown();
     t.keys("'seq 1 2000' Enter");
     int top = 0;
     ASSERT_TRUE(t.until([&](auto r) {

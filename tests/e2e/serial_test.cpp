@@ -31,7 +31,7 @@ std::unique_ptr<VornRun> runlocked(std::vector<std::string> args) {
     args.insert(args.begin(), {"--mount", "sh", "-c",
                                "mount -t tmpfs vornlock \"$(readlink -f /var/lock)\" && \"$0\" "
                                "\"$@\"; st=$?; ls -A /var/lock/ > after; exit $st",
-                               VORN_BINARY});
+                               VORN_BINARY, "-m"});
     return std::make_unique<VornRun>(args, RunOptions{.program = "/usr/bin/unshare"});
 }
 

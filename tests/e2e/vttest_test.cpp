@@ -117,7 +117,7 @@ void compare(const std::vector<std::string>& keys, const std::vector<size_t>& kn
     VornRun reference({}, {.term = "vt100", .program = "/usr/bin/vttest"});
     std::vector<Picture> want = walk(reference, keys, true);
 
-    VornRun run({"-l", "pty:vttest"});
+    VornRun run({"-m", "-l", "pty:vttest"});
     std::vector<Picture> got = walk(run, keys, false, first);
     ASSERT_EQ(got.size(), want.size());
     int compared = 0;
@@ -172,7 +172,7 @@ TEST(Vttest, MenuElevenVt220Screens) {
 // must show is the judge: the frame of "*" and "!", the special graphics row (as a VT100 shows
 // those letters in its graphics set, through the console's acsc), and the answer to IDENTIFY.
 TEST(Vttest, MenuSevenVt52Mode) {
-    VornRun run({"-l", "pty:vttest"});
+    VornRun run({"-m", "-l", "pty:vttest"});
     ASSERT_TRUE(run.waitFor("Enter choice number", 20));
     run.settle(0.5, 5);
     run.type("7\r");

@@ -36,7 +36,7 @@ TEST(XtermE2E, UnicodeColourSizeAndResizeReachTheScreenAndTheProgram) {
                                "\\033[38;5;196mred\\033[m \\033[48;2;0;95;215mdeep\\033[m end\\n'\n"
                                "trap 'printf \"NEWSIZE=%s\\\\n\" \"$(stty size)\"' WINCH\n"
                                "while :; do sleep 0.1; done\n";
-    VornRun run({"-l", "pty:/bin/sh show.sh"}, utf8run({{"show.sh", script}}));
+    VornRun run({"-m", "-l", "pty:/bin/sh show.sh"}, utf8run({{"show.sh", script}}));
     ASSERT_TRUE(run.waitFor("TERM=xterm-256color SIZE=30 100"));
     ASSERT_TRUE(run.waitFor("caf\u00e9 \u65e5\u672c e\u0301 red deep end"));
     const VtJudge& j = run.judge();
@@ -65,7 +65,7 @@ TEST(XtermE2E, AlternateScreenGivesTheShellScreenBack) {
                                "less pages.txt\n"
                                "echo MAIN-AFTER\n"
                                "while :; do sleep 1; done\n";
-    VornRun run({"-l", "pty:/bin/sh alt.sh"},
+    VornRun run({"-m", "-l", "pty:/bin/sh alt.sh"},
                 utf8run({{"alt.sh", script}, {"pages.txt", lines}}, 24, 80));
     ASSERT_TRUE(run.waitFor("MAIN-BEFORE"));
     run.type("\r");
@@ -84,7 +84,7 @@ TEST(XtermE2E, BracketedPasteAndMouseReportsReachTheProgram) {
                                "dd bs=1 count=33 of=got 2>/dev/null\n"
                                "echo GOT\n"
                                "while :; do sleep 1; done\n";
-    VornRun run({"-l", "pty:/bin/sh keys.sh"}, utf8run({{"keys.sh", script}}));
+    VornRun run({"-m", "-l", "pty:/bin/sh keys.sh"}, utf8run({{"keys.sh", script}}));
     ASSERT_TRUE(run.waitFor("READY"));
     EXPECT_NE(run.output().find("\033[?2004h"), std::string::npos);
     EXPECT_NE(run.output().find("\033[?1006h"), std::string::npos);

@@ -143,7 +143,8 @@ TEST_F(RealTelnetd, TerminalTypeWindowSizeBothWaysOf255BreakAndTheHostClosing) {
 TEST_F(RealTelnetd, TheProgramReachesTheShellShowsItsAnswersAndEndsWhenTheHostCloses) {
     Inetd inetd({TELNETD, "-h", "-E", "/bin/sh -i"});
     ASSERT_GT(inetd.port, 0);
-    VornRun run({"-l", "telnet:127.0.0.1:" + std::to_string(inetd.port)}, {.rows = 24, .cols = 80});
+    VornRun run({"-m", "-l", "telnet:127.0.0.1:" + std::to_string(inetd.port)},
+                {.rows = 24, .cols = 80});
     ASSERT_TRUE(run.waitFor("Connected to 127.0.0.1:")) << run.screen();
     run.type("echo T=$TERM.; stty size\r");
     EXPECT_TRUE(run.waitFor("T=vt100.")) << run.screen();

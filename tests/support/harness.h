@@ -77,6 +77,10 @@ class VornRun {
     // Pumps output until the raw output contains `text` (for bytes that do not show).
     bool waitForOutput(const std::string& text, double seconds = 10);
     bool waitUntil(const std::function<bool()>& cond, double seconds = 10);
+    // Pumps output until row `r` holds `text`, however it got there.
+    bool rowShows(int r, const std::string& text, double seconds = 10) {
+        return waitUntil([&] { return judge_.row(r).find(text) != std::string::npos; }, seconds);
+    }
     // Pumps output for as long as some arrives, until `quiet` seconds pass without any.
     void settle(double quiet = 0.3, double max = 5);
     // Waits for the process to end; its exit status, 128+signal when killed, -1 at the deadline.

@@ -21,6 +21,11 @@ class Tmux {
     Tmux& operator=(const Tmux&) = delete;
     std::string tmux() const { return "tmux -S '" + sock_ + "' -f /dev/null"; }
     void keys(const std::string& k) { run(tmux() + " send-keys " + k); }
+    // A new session of that size running `command`, which must not hold a double quote.
+    void open(int cols, int rows, const std::string& command) {
+        run(tmux() + " new-session -d -x " + std::to_string(cols) + " -y " + std::to_string(rows) +
+            " \"" + command + "\"");
+    }
     std::vector<std::string> rows() {
         std::vector<std::string> r;
         std::istringstream in(run(tmux() + " capture-pane -p"));
@@ -37,6 +42,16 @@ class Tmux {
         }
         last_ = rows();
         return false;
+    }
+    // Polls until some row shows `text`.
+    bool shows(const std::string& text, double seconds = 15) {
+        return until(
+            [&](const std::vector<std::string>& rows) {
+                for (const auto& r : rows)
+                    if (r.find(text) != std::string::npos) return true;
+                return false;
+            },
+            seconds);
     }
     std::string shown() const {
         std::string s;
