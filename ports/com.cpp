@@ -102,6 +102,7 @@ constexpr int ESCLOOP_OPEN = 600; // ESC wait while a line competes with the con
 int savedescloop = 120;
 bool escraised = false;
 int conseof = 0; // console reads in a row that gave end of file or an error
+int nbfd = -1;   // the line descriptor while a LineNonblock holds it non-blocking
 
 bool zmprot() {
     return errprot == 6 || errprot == 7;
@@ -202,6 +203,7 @@ void closecom() {
             aberr("Timeout on VORN communications port close: check cable or disable port\r\n");
     }
     comfd = -1;
+    nbfd = -1;
     outdiscard();
     if (escraised) escloop = savedescloop;
     escraised = false;
@@ -408,10 +410,15 @@ void dropbefore(int key) {
 // One write that never blocks, whatever mode the descriptor is in (a serial line is opened
 // blocking so its reads honour VMIN and VTIME).
 ssize_t nbwrite(int fd, const uint8_t* p, size_t n) {
+    ssize_t r;
+    if (fd == nbfd) { // held non-blocking by a LineNonblock: no mode switch needed
+        while ((r = write(fd, p, n)) < 0 && errno == EINTR) {
+        }
+        return r;
+    }
     int fl = fcntl(fd, F_GETFL);
     bool toggle = fl >= 0 && !(fl & O_NONBLOCK);
     if (toggle) fcntl(fd, F_SETFL, fl | O_NONBLOCK);
-    ssize_t r;
     while ((r = write(fd, p, n)) < 0 && errno == EINTR) { // a signal must not drop the bytes
     }
     int e = errno;
@@ -482,8 +489,10 @@ int outwait() {
     }
 }
 void readline() {
-    uint8_t buf[COMBUFSIZ];
-    ssize_t n = read(comfd, buf, sizeof buf);
+    // Called only while comq is empty: one read takes what the line holds, up to the queue.
+    static uint8_t buf[COMQBIG]; // not on the stack: waitread runs deep in many callers
+    const int room = std::min<int>(qroom(comq), static_cast<int>(sizeof buf));
+    ssize_t n = read(comfd, buf, static_cast<size_t>(room > 0 ? room : 1));
     if (n < 0 && errno == EINTR) return;
     if (n <= 0) {
         lostline();
@@ -544,6 +553,19 @@ void linesettle(double seconds) {
     if (outcount() || outgaveup || (ioctl(comfd, TIOCOUTQ, &driver) == 0 && driver > 0))
         tcflush(comfd, TCOFLUSH);
     outdiscard();
+}
+
+LineNonblock::LineNonblock() {
+    if (comfd < 0 || nbfd >= 0) return;
+    fl_ = fcntl(comfd, F_GETFL);
+    if (fl_ < 0 || (!(fl_ & O_NONBLOCK) && fcntl(comfd, F_SETFL, fl_ | O_NONBLOCK) < 0)) return;
+    nbfd = fd_ = comfd;
+}
+
+LineNonblock::~LineNonblock() {
+    if (fd_ < 0 || nbfd != fd_) return;
+    nbfd = -1;
+    if (comfd == fd_ && !(fl_ & O_NONBLOCK)) fcntl(fd_, F_SETFL, fl_);
 }
 
 int linepending() {
@@ -879,6 +901,7 @@ void comreset() {
     COM = &nulfunc;
     nulfunc.combufsiz = COMBUFSIZ;
     comfd = -1;
+    nbfd = -1;
     ttyfd = 0;
     qinit(comq, COMQSIZE);
     qinit(ttyq, TTYQSIZE);

@@ -51,6 +51,7 @@ struct Transport {
 };
 
 constexpr int COMQSIZE = 2500;
+constexpr int COMQBIG = 16385; // the line queue during a file transfer: reads of 16 KiB
 constexpr int CONSREAD = 128;  // bytes taken from the console in one read
 constexpr int TTYQSIZE = 1025; // console ring: eight full reads (one slot always stays free)
 constexpr int OUTQMAX = 65536; // line bytes queued before a writer waits for the line
@@ -112,6 +113,19 @@ int fdbout(const uint8_t* buf, int len);
 // (answers to the line's status requests) bytes that would grow the queue past OUTQMAX are
 // dropped instead. `len`, or -1 when the line failed or the wait was ended.
 int lineput(const uint8_t* buf, int len, bool wait);
+// While one lives, the line stays non-blocking, so a writer that sends many blocks (a file
+// transfer) does not switch the descriptor's mode around each write; the mode is restored when
+// it ends. Reads are unaffected: the line is read only after select says a byte is there.
+class LineNonblock {
+  public:
+    LineNonblock();
+    ~LineNonblock();
+    LineNonblock(const LineNonblock&) = delete;
+    LineNonblock& operator=(const LineNonblock&) = delete;
+
+  private:
+    int fd_ = -1, fl_ = 0;
+};
 // Bytes queued for the line and not yet taken.
 int linepending();
 // Before a line closes: gives what is queued, in the program and in the driver, at most

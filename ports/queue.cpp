@@ -113,3 +113,23 @@ bool qtake(CharQueue& q, int value) {
     }
     return false;
 }
+
+int qresize(CharQueue& q, int n) {
+    const int count = qcount(q);
+    if (n < count + 1) n = count + 1;
+    if (n < 2) n = 2;
+    if (n == q.size && q.buf) return 0;
+    std::unique_ptr<uint16_t[]> nb;
+    try {
+        nb = std::make_unique<uint16_t[]>(static_cast<size_t>(n));
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
+    for (int i = 0; i < count; i++)
+        nb[static_cast<size_t>(i)] = q.buf[static_cast<size_t>((q.rpos + i) % q.size)];
+    q.buf = std::move(nb);
+    q.size = n;
+    q.rpos = 0;
+    q.wpos = count;
+    return 0;
+}

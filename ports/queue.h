@@ -36,3 +36,6 @@ int qpeek(const CharQueue& q);
 // of the others; false when there is none.
 bool qtake(CharQueue& q, int value);
 void qclear(CharQueue& q);
+// Gives the queue room for n entries, keeping what it holds (never fewer entries than that);
+// -1 when allocation fails (the queue is then unchanged).
+int qresize(CharQueue& q, int n);

@@ -27,8 +27,19 @@ constexpr std::array<uint32_t, 256> mkcr3tab() {
     }
     return t;
 }
+// Slicing by four: tables 1-3 advance a byte through 1-3 more zero bytes, so four bytes are
+// taken per step (data subpackets are checked on every byte of a transfer).
+constexpr std::array<std::array<uint32_t, 256>, 4> mkcr3slice() {
+    std::array<std::array<uint32_t, 256>, 4> t{};
+    t[0] = mkcr3tab();
+    for (int k = 1; k < 4; k++)
+        for (int i = 0; i < 256; i++)
+            t[k][i] = t[0][t[k - 1][i] & 0xff] ^ (t[k - 1][i] >> 8);
+    return t;
+}
 constexpr auto crctab = mkcrctab();
-constexpr auto cr3tab = mkcr3tab();
+constexpr auto cr3s = mkcr3slice();
+constexpr const auto& cr3tab = cr3s[0];
 
 inline uint16_t upd16(uint16_t crc, uint8_t b) {
     return static_cast<uint16_t>(crctab[((crc >> 8) ^ b) & 0xff] ^ (crc << 8));
@@ -50,8 +61,14 @@ uint16_t crc16(uint16_t crc, const uint8_t* p, size_t n) {
 
 uint32_t crc32(uint32_t crc, const uint8_t* p, size_t n) {
     crc = ~crc;
-    for (size_t i = 0; i < n; i++)
-        crc = upd32(crc, p[i]);
+    for (; n >= 4; p += 4, n -= 4) {
+        crc ^= static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+               static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+        crc = cr3s[3][crc & 0xff] ^ cr3s[2][(crc >> 8) & 0xff] ^ cr3s[1][(crc >> 16) & 0xff] ^
+              cr3s[0][crc >> 24];
+    }
+    for (; n > 0; n--)
+        crc = upd32(crc, *p++);
     return ~crc;
 }
 
@@ -156,6 +173,57 @@ void ZmOut::zsendline(uint8_t c) {
     buf += static_cast<char>(last_ = c);
 }
 
+void ZmOut::mktab() {
+    for (int c = 0; c < 256; c++) {
+        uint8_t k;
+        if ((c & 0x60) && (c & 0x7f) != 0x7f)
+            k = 0;
+        else if (c == ZDLE || (c & 0x7f) == 0x10 || (c & 0x7f) == XON || (c & 0x7f) == XOFF)
+            k = 1;
+        else if ((c & 0x7f) == 0x0d)
+            k = ctlesc ? 1 : 2;
+        else if ((c & 0x7f) == 0x7f)
+            k = ctlesc ? 3 : 0;
+        else
+            k = ctlesc ? 1 : 0;
+        esc_[c] = k;
+    }
+    tabfor_ = ctlesc;
+}
+
+// The escaped bytes of `p` appended to buf in one pass; the same bytes zsendline would give.
+void ZmOut::zsendrun(const uint8_t* p, size_t n) {
+    if (tabfor_ != static_cast<int>(ctlesc)) mktab();
+    const size_t old = buf.size();
+    buf.resize(old + 2 * n);
+    char* const start = buf.data() + old;
+    char* o = start;
+    uint8_t last = last_;
+    for (size_t i = 0; i < n; i++) {
+        const uint8_t c = p[i];
+        switch (esc_[c]) {
+        case 0:
+            *o++ = static_cast<char>(last = c);
+            break;
+        case 2:
+            if ((last & 0x7f) != '@') {
+                *o++ = static_cast<char>(last = c);
+                break;
+            }
+            [[fallthrough]];
+        case 1:
+            *o++ = static_cast<char>(ZDLE);
+            *o++ = static_cast<char>(last = c ^ 0x40);
+            break;
+        default:
+            *o++ = static_cast<char>(ZDLE);
+            *o++ = static_cast<char>(last = c == 0x7f ? ZRUB0 : ZRUB1);
+        }
+    }
+    last_ = last;
+    buf.resize(old + static_cast<size_t>(o - start));
+}
+
 void ZmOut::zshhdr(int type, const uint8_t hdr[4]) {
     uint8_t b[5] = {static_cast<uint8_t>(type), hdr[0], hdr[1], hdr[2], hdr[3]};
     buf += "**";
@@ -219,23 +287,16 @@ void ZmOut::zsdata(const uint8_t* p, size_t n, int frameend) {
         buf += conv34(c2, 2).substr(0, 3);
         buf += '\r';
     } else if (crc32_) {
-        uint32_t crc = ~0u;
-        for (size_t i = 0; i < n; i++) {
-            crc = upd32(crc, p[i]);
-            zsendline(p[i]);
-        }
-        crc = ~upd32(crc, fe);
+        zsendrun(p, n);
+        const uint32_t crc0 = ~crc32(0, p, n);
+        uint32_t crc = ~upd32(crc0, fe);
         buf += static_cast<char>(ZDLE);
         buf += static_cast<char>(fe);
         for (int i = 0; i < 4; i++, crc >>= 8)
             zsendline(static_cast<uint8_t>(crc));
     } else {
-        uint16_t crc = 0;
-        for (size_t i = 0; i < n; i++) {
-            crc = upd16(crc, p[i]);
-            zsendline(p[i]);
-        }
-        crc = upd16(crc, fe);
+        zsendrun(p, n);
+        uint16_t crc = upd16(crc16(0, p, n), fe);
         buf += static_cast<char>(ZDLE);
         buf += static_cast<char>(fe);
         zsendline(static_cast<uint8_t>(crc >> 8));
@@ -245,12 +306,6 @@ void ZmOut::zsdata(const uint8_t* p, size_t n, int frameend) {
 }
 
 // ---- input -------------------------------------------------------------------------------
-
-int ZmIn::rd() {
-    int c = src_.get(timeout);
-    if (c >= 0 && esc8) c &= 0x7f;
-    return c;
-}
 
 int ZmIn::zdlread() {
     int c;

@@ -133,6 +133,7 @@ class ZmOut {
     std::string buf;     // what is ready to go out
 
     void zsendline(uint8_t c);
+    void zsendrun(const uint8_t* p, size_t n); // zsendline on each byte, in one pass
     void zshhdr(int type, const uint8_t hdr[4]);
     // Binary header: 'C' with `crc32`, else 'A'; 'D' when esc8.
     void zsbhdr(int type, const uint8_t hdr[4], bool crc32);
@@ -141,16 +142,25 @@ class ZmOut {
     void clear() { buf.clear(); }
 
   private:
+    void mktab();
     bool crc32_ = false;
     uint8_t last_ = 0;
+    int tabfor_ = -1;  // the ctlesc value esc_ was made for
+    uint8_t esc_[256]; // per byte: 0 raw, 1 escaped, 2 CR (escaped after '@'), 3 ZRUB0/ZRUB1
 };
 
-// Input side: one byte at a time.
+// Input side: one byte at a time. A source may hold a run of bytes in [p_, e_), which the
+// readers take inline; get() is asked only when the run is used up.
 class ZmSource {
   public:
     virtual ~ZmSource() = default;
     // A byte 0-255, TIMEOUT after `seconds` without one, ABORT, or LOST.
     virtual int get(int seconds) = 0;
+    int next(int seconds) { return p_ != e_ ? *p_++ : get(seconds); }
+
+  protected:
+    const uint8_t* p_ = nullptr;
+    const uint8_t* e_ = nullptr;
 };
 
 class ZmIn {
@@ -173,7 +183,10 @@ class ZmIn {
     uint32_t rxpos() const { return rclhdr(hdr); }
 
   private:
-    int rd(); // one byte from the source, masked under esc8
+    int rd() { // one byte from the source, masked under esc8
+        const int c = src_.next(timeout);
+        return c >= 0 && esc8 ? c & 0x7f : c;
+    }
     int zgethex();
     int zrbhdr(bool crc32);
     int zrhhdr();

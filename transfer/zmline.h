@@ -1,21 +1,31 @@
 #pragma once
 // Line glue of the ZMODEM engine, shared by its receiver and sender.
+#include "ports/com.h"
 #include "transfer/zmframe.h"
 
-// The line as a byte source for the frame readers; the abort key reads as ABORT.
+// The line as a byte source for the frame readers; the abort key reads as ABORT. It takes
+// what the line queue holds in one run (the frame readers then read it inline); what is left
+// when it ends goes back to the head of the queue, for terminal mode.
 class LineSource : public zm::ZmSource {
   public:
+    LineSource();
+    LineSource(const LineSource&) = delete;
+    LineSource& operator=(const LineSource&) = delete;
+    ~LineSource() override;
     int get(int seconds) override;
     // A byte already waiting, or TIMEOUT at once.
     int poll();
-    // Hands `c` out again as the next byte.
-    void unget(int c) { back_ = c; }
+    // Hands `c` (the byte just read) out again as the next byte.
+    void unget(int c);
+    // Forgets the bytes taken from the line and not read yet.
+    void drop() { p_ = e_ = nullptr; }
 
   private:
     bool aborted();
+    int take(); // the next run from comq; its first byte
     unsigned count_ = 0;
-    int back_ = -1;
-    long keyseen_ = 0; // when the abort key was last looked for
+    long keyseen_ = 0;         // when the abort key was last looked for
+    uint8_t buf_[1 + COMQBIG]; // one byte in front for unget
 };
 
 inline constexpr const char* lostmsg = "Line lost";

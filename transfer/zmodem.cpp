@@ -34,22 +34,64 @@ bool LineSource::aborted() {
     return false;
 }
 
+LineSource::LineSource() {
+    // A transfer reads the line in large blocks.
+    qresize(comq, COMQBIG);
+}
+
+LineSource::~LineSource() {
+    if (p_ != e_) {
+        // The unread bytes go back in front of whatever arrived since.
+        std::vector<uint8_t> rest(p_, e_);
+        for (int c; (c = unqchar(comq)) >= 0;)
+            rest.push_back(static_cast<uint8_t>(c));
+        qresize(comq, static_cast<int>(rest.size()) + 1);
+        qclear(comq);
+        qwrite(comq, rest.data(), static_cast<int>(rest.size()));
+    }
+    qresize(comq, COMQSIZE); // never below what it holds
+}
+
+int LineSource::take() {
+    int n = unqbytes(comq, buf_ + 1, COMQBIG, -1);
+    if (n <= 0) return unqchar(comq) & 0xff; // an entry above 0xff: only its low byte
+    p_ = buf_ + 2;
+    e_ = buf_ + 1 + n;
+    return buf_[1];
+}
+
+void LineSource::unget(int c) {
+    if (c < 0) return;
+    if (p_ == e_) p_ = e_ = buf_ + 1;
+    if (p_ == buf_) { // never in practice: one byte is handed back after it was read
+        std::memmove(buf_ + 1, buf_, static_cast<size_t>(e_ - p_));
+        p_ = buf_ + 1;
+        e_++;
+    }
+    *const_cast<uint8_t*>(--p_) = static_cast<uint8_t>(c);
+}
+
 int LineSource::get(int seconds) {
-    if (back_ >= 0) return std::exchange(back_, -1);
-    // A line that never runs dry never reaches comwait: the keys are looked at now and then.
-    if ((++count_ & 4095) == 0 && aborted()) return ABORT;
-    if (!qempty(comq)) return unqchar(comq) & 0xff;
+    if (p_ != e_) return *p_++;
+    p_ = e_ = nullptr;
+    // A line that never runs dry never reaches comwait: the keys are looked at now and then
+    // (each run is up to 16 KiB).
+    if ((++count_ & 3) == 0 && aborted()) return ABORT;
+    if (!qempty(comq)) return take();
     if (comfd < 0) return LOST;
     // What the line already holds is taken without the time-out machinery of comwait (an
     // alarm and a signal handler set and reset on every call); the abort key is still looked
     // for every 100 ms.
     if (const long now = zmnow(); now - keyseen_ < 100) {
-        struct pollfd p {
-            comfd, POLLIN, 0
-        };
-        for (int n = 0; n < 2 && !(n == 1 && ::poll(&p, 1, 50) <= 0); n++) {
+        // Output still queued for the line goes out meanwhile.
+        for (const long until = now + 50;;) {
+            const long left = until - zmnow();
+            struct pollfd p {
+                comfd, static_cast<short>(POLLIN | (linepending() > 0 ? POLLOUT : 0)), 0
+            };
+            if (left <= 0 || ::poll(&p, 1, static_cast<int>(left)) <= 0) break;
             waitread(0);
-            if (!qempty(comq)) return unqchar(comq) & 0xff;
+            if (!qempty(comq)) return take();
             if (comfd < 0) return LOST;
         }
     } else {
@@ -62,13 +104,14 @@ int LineSource::get(int seconds) {
 }
 
 int LineSource::poll() {
-    if (back_ >= 0) return std::exchange(back_, -1);
-    if ((++count_ & 63) == 0 && aborted()) return ABORT;
-    if (!qempty(comq)) return unqchar(comq) & 0xff;
+    if (p_ != e_) return *p_++;
+    p_ = e_ = nullptr;
+    if ((++count_ & 3) == 0 && aborted()) return ABORT;
+    if (!qempty(comq)) return take();
     if (comfd < 0) return LOST;
     if (const long now = zmnow(); now - keyseen_ < 100) {
         waitread(0);
-        if (!qempty(comq)) return unqchar(comq) & 0xff;
+        if (!qempty(comq)) return take();
         return comfd < 0 ? LOST : TIMEOUT;
     } else {
         keyseen_ = now;
@@ -110,7 +153,7 @@ void zhex(ZmOut& o, int type, uint32_t pos) {
 }
 
 void zpurge(LineSource& src, int ms) {
-    src.unget(-1);
+    src.drop();
     qclear(comq);
     if (comfd < 0) return;
     for (int rounds = 0; rounds < 50; rounds++) {
@@ -530,6 +573,7 @@ void zcommand(Rx& r, size_t count) {
 } // namespace
 
 void rcvzm() {
+    LineNonblock nb;
     Rx r;
     fcnt = fpakcnt = fretcnt = 0;
     fbytcnt = ffilsiz = resfilsiz = 0;

@@ -18,7 +18,8 @@ using namespace zm;
 
 namespace {
 
-constexpr size_t OUTBLOCK = 16384; // output is written in blocks of about this size
+constexpr size_t OUTBLOCK = 16384;  // output is written in blocks of about this size
+constexpr size_t READAHEAD = 65536; // the file is read in blocks of this size
 
 struct Tx {
     LineSource src;
@@ -31,11 +32,19 @@ struct Tx {
     int rxflags = 0;
     long rxbuflen = 0;
     long window = 0, wspac = 0;
+    // The window follows the line speed; a line that carries bytes much faster than its
+    // nominal speed (a pseudo-terminal, a network link) grows it while no error came.
+    bool grow = false;
+    long wstart = 0, wstartpos = 0; // clock and Txpos when the data of the file began
     int blklen = 1024;
     long txpos = 0, lrxpos = 0, lastsync = -1;
     int beenhere = 0;
+    long lastq = 0; // Txpos at the last subpacket that asks for a ZACK
     int skipped = 0, failed = 0;
     std::vector<uint8_t> buf = std::vector<uint8_t>(MAXBLK);
+    // Read-ahead: the file is read in large blocks and cut into subpackets.
+    std::vector<uint8_t> ahead = std::vector<uint8_t>(READAHEAD);
+    size_t ahp = 0, ahe = 0;
 };
 
 [[noreturn]] void txfail(Tx& t, const char* msg, int code = 1) {
@@ -51,8 +60,30 @@ void bhdr(Tx& t, int type, uint32_t pos) {
     t.out.zsbhdr(type, h, t.use32);
 }
 
+// Up to `want` bytes of the file into `out`; fewer only at its end (or -1 on a read error).
+// A compressed file gives one packet per call, so it is read directly.
+int rdblk(Tx& t, uint8_t* out, int want) {
+    if (t.f.compressing()) return t.f.rdfile(out, want);
+    int got = 0;
+    while (got < want) {
+        if (t.ahp == t.ahe) {
+            const int n = t.f.rdfile(t.ahead.data(), static_cast<int>(t.ahead.size()));
+            if (n < 0) return -1;
+            if (n == 0) break;
+            t.ahp = 0;
+            t.ahe = static_cast<size_t>(n);
+        }
+        const size_t k = std::min(static_cast<size_t>(want - got), t.ahe - t.ahp);
+        std::copy_n(t.ahead.data() + t.ahp, k, out + got);
+        t.ahp += k;
+        got += static_cast<int>(k);
+    }
+    return got;
+}
+
 // Positions the file at `p`; a converted file is read again from the start.
 bool zseek(Tx& t, long p) {
+    t.ahp = t.ahe = 0;
     if (t.f.seek(p)) return true;
     if (!(t.opts & OPT_CONV)) return false;
     if (!t.f.open(t.path, t.opts)) return false;
@@ -62,6 +93,23 @@ bool zseek(Tx& t, long p) {
         left -= n;
     }
     return true;
+}
+
+constexpr long WINMAX = 1L << 18;
+
+long winbyspeed() {
+    return baud < 19200 ? 10240 : 20480;
+}
+
+// At a full window: doubles it when the line has carried more than twice what its nominal
+// speed allows since the data began (the speed is then only a setting of the port).
+void growwindow(Tx& t) {
+    if (!t.grow || t.window >= WINMAX) return;
+    const long ms = zmnow() - t.wstart;
+    const long nominal = (baud > 0 ? baud : 9600) / 10; // bytes per second
+    if ((t.txpos - t.wstartpos) * 1000 <= 2 * nominal * std::max(ms, 1L)) return;
+    t.window = std::min(t.window * 2, WINMAX);
+    t.wspac = t.window / 4;
 }
 
 // Reads the receiver's answer. `wantack`: any ZACK returns; otherwise only one at Txpos.
@@ -79,6 +127,9 @@ int getinsync(Tx& t, bool wantack, int seconds, bool data = false) {
             if (p > t.f.size() && !(t.opts & OPT_CONV)) txfail(t, roabmsg);
             if (!zseek(t, p)) txfail(t, seabmsg);
             if (p != t.txpos) {
+                if (t.grow) t.window = std::min(t.window, winbyspeed());
+                t.grow = false;
+                t.wspac = t.window / 4;
                 fretcnt++;
                 xferstats(XS_RETRY, sfmt("Resyncing back %ld bytes", t.txpos - p));
             }
@@ -132,11 +183,12 @@ int zsendfdata(Tx& t) {
     int tries = retries;
     for (;;) { // one frame
         bhdr(t, ZDATA, static_cast<uint32_t>(t.txpos));
-        long sincewq = 0; // bytes since the last ZCRCQ
+        t.lastq = t.lrxpos; // what was asked before a resync may never be answered
+        long sincewq = 0;   // bytes since the last ZCRCQ
         int answer = -100;
         bool eof = false;
         while (answer == -100) {
-            const int n = t.f.rdfile(t.buf.data(), t.blklen);
+            const int n = rdblk(t, t.buf.data(), t.blklen);
             if (n < 0) txfail(t, "File read error");
             int fe;
             if (n < t.blklen) {
@@ -153,17 +205,20 @@ int zsendfdata(Tx& t) {
             }
             t.out.zsdata(t.buf.data(), static_cast<size_t>(n), fe);
             t.txpos += n;
+            if (fe == ZCRCQ || fe == ZCRCW) t.lastq = t.txpos;
             fbytcnt = t.txpos;
             fpakcnt++;
-            if (t.out.buf.size() >= OUTBLOCK || fe == ZCRCW || eof) zflush(t.out);
+            const bool flush = t.out.buf.size() >= OUTBLOCK || fe == ZCRCW || eof;
+            if (flush) zflush(t.out);
             xferstats(XS_TICK);
             if (eof) break;
             if (fe == ZCRCW) {
                 answer = getinsync(t, true, 3, true);
                 break;
             }
-            // The reverse channel: a header means the receiver wants something.
-            for (;;) {
+            // The reverse channel: a header means the receiver wants something. It is looked
+            // at when a block went out (nothing new reached the receiver before that).
+            for (; flush;) {
                 const int c = t.src.poll();
                 if (c == TIMEOUT) break;
                 if (c == ABORT) txfail(t, ccabmsg, 2);
@@ -190,10 +245,13 @@ int zsendfdata(Tx& t) {
             }
             if (answer != -100) break;
             // The window: wait for acknowledgements before running too far ahead.
+            // A ZCRCQ already on its way brings the ZACK; only without one is an empty one
+            // sent.
+            if (t.window && t.txpos - t.lrxpos >= t.window) growwindow(t);
             while (t.window && t.txpos - t.lrxpos >= t.window) {
-                if (fe != ZCRCQ) {
+                if (t.lastq <= t.lrxpos) {
                     t.out.zsdata(t.buf.data(), 0, ZCRCQ);
-                    fe = ZCRCQ;
+                    t.lastq = t.txpos;
                 }
                 const int a = getinsync(t, true, 2, true);
                 if (a == ZACK) continue;
@@ -282,6 +340,8 @@ int zsendfile(Tx& t, const std::string& info) {
                 const long p = t.txpos;
                 if (p > 0) xferstats(XS_MSG, sfmt("Restarting at %ld", p));
                 resfilsiz = p;
+                t.wstart = zmnow();
+                t.wstartpos = p;
                 t.lastsync = p - 1;
                 t.beenhere = 0;
                 return zsendfdata(t);
@@ -386,13 +446,15 @@ void getzrxinit(Tx& t) {
 } // namespace
 
 void sndzmodem() {
+    LineNonblock nb;
     Tx t;
     fcnt = fpakcnt = fretcnt = 0;
     fbytcnt = ffilsiz = resfilsiz = 0;
     t.in.allowance = zallowance();
     t.out.ctlesc = escctl != 0;
     // The window and block size by line speed, unless the script variables set them.
-    t.window = baud < 19200 ? 10240 : 20480;
+    t.window = winbyspeed();
+    t.grow = txwindow <= 0;
     if (txwindow > 0) t.window = std::max<long>(64, std::min<long>(txwindow, 1L << 24) / 64 * 64);
     t.wspac = t.window / 4;
     t.blklen = baud > 2400 || baud <= 0 ? 1024 : baud > 1200 ? 512 : baud > 300 ? 256 : 128;
