@@ -241,7 +241,8 @@ bool sendstop(SendFile& f) {
 // doubles after every 8 clean answers and halves on each resend. A packet is sent again on its
 // NAK, on a time-out, a damaged answer or a NAK outside the window (the oldest), and when the
 // answer to a later packet shows that the oldest one's answer was lost. Only its own Y counts
-// as an answer: a NAK past the window does not acknowledge the packets before it. Returns true when the receiver asked to stop.
+// as an answer: a NAK past the window does not acknowledge the packets before it. Returns true
+// when the receiver asked to stop.
 bool sendwindow(SendFile& f) {
     struct Slot {
         std::string data;
