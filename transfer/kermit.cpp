@@ -640,7 +640,7 @@ void sndkermit() {
     fcnt = 0;
     defaults();
     xferstats(XS_BEGIN);
-    comflush(); // what came before is stale; the peer may be waiting already
+    comflush();      // what came before is stale; the peer may be waiting already
     mine.chkt = '3'; // the receiver answers '3' to use the CRC, anything else keeps type 1
     std::string ans = exchange('S', spar(mine));
     peer = rpar(reinterpret_cast<const uint8_t*>(ans.data()), static_cast<int>(ans.size()));
