@@ -177,12 +177,12 @@ struct Feed {
 };
 
 // The longest packet data to cut while the line is clean, and the basic length it falls back
-// to, each less the longest encoding of one byte.
+// to; a byte whose encoding would pass it goes in the next packet.
 int roommost() {
-    return kroom(peer, capas, bct) - 5;
+    return kroom(peer, capas, bct);
 }
 int roomleast() {
-    return std::min(roommost(), kroom(peer, 0, bct) - 5);
+    return std::min(roommost(), kroom(peer, 0, bct));
 }
 
 // True when the receiver's answer asks to stop the file (X) or the batch (Z).
