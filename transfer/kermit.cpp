@@ -177,12 +177,12 @@ struct Feed {
 };
 
 // The longest packet data to cut while the line is clean, and the basic length it falls back
-// to, each less the longest encoding of one byte.
+// to; a byte whose encoding would pass it goes in the next packet.
 int roommost() {
-    return kroom(peer, capas, bct) - 5;
+    return kroom(peer, capas, bct);
 }
 int roomleast() {
-    return std::min(roommost(), kroom(peer, 0, bct) - 5);
+    return std::min(roommost(), kroom(peer, 0, bct));
 }
 
 // True when the receiver's answer asks to stop the file (X) or the batch (Z).
@@ -241,7 +241,8 @@ bool sendstop(SendFile& f) {
 // doubles after every 8 clean answers and halves on each resend. A packet is sent again on its
 // NAK, on a time-out, a damaged answer or a NAK outside the window (the oldest), and when the
 // answer to a later packet shows that the oldest one's answer was lost. Only its own Y counts
-// as an answer: a NAK past the window does not acknowledge the packets before it. Returns true when the receiver asked to stop.
+// as an answer: a NAK past the window does not acknowledge the packets before it. Returns true
+// when the receiver asked to stop.
 bool sendwindow(SendFile& f) {
     struct Slot {
         std::string data;
@@ -639,7 +640,7 @@ void sndkermit() {
     fcnt = 0;
     defaults();
     xferstats(XS_BEGIN);
-    comflush(); // what came before is stale; the peer may be waiting already
+    comflush();      // what came before is stale; the peer may be waiting already
     mine.chkt = '3'; // the receiver answers '3' to use the CRC, anything else keeps type 1
     std::string ans = exchange('S', spar(mine));
     peer = rpar(reinterpret_cast<const uint8_t*>(ans.data()), static_cast<int>(ans.size()));

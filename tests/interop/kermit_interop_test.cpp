@@ -3,6 +3,7 @@
 // text mode lines that end in LF here and CR LF on the line; sliding windows, also through the
 // noisy-line relay (bit flips both ways, three seeds, never a success with a wrong file).
 #include "peer_support.h"
+#include "transfer/kermpkt.h"
 #include "xfer_support.h"
 
 #include <gtest/gtest.h>
@@ -189,6 +190,28 @@ TEST(KermitServer, GetAndRemoteCommands) {
     escape(*run, ':', "remote finish"); // the server leaves server mode and, started with -x, ends
     EXPECT_EQ(peer.wait(20), 0) << peer.log();
     EXPECT_EQ(summaryof(*run, 10), "0 files received, success");
+    quit(*run);
+}
+
+// A windowed sender's packets out of order and one repeated: the receiver holds the later one,
+// takes each once and in order, and the file is exactly the data sent.
+TEST(KermitWindow, HeldPacketsAreTakenInOrderOnce) {
+    TempDir d, peerdir;
+    SocatPair pair(d.path().string());
+    ASSERT_TRUE(pair.ok());
+    KParams p;
+    p.maxl = 94, p.capas = kp::CAP_WINDOWS, p.window = 4;
+    const std::string a(80, 'a'), b(80, 'b');
+    peerdir.write("pkts", kpack(0, 'S', spar(p), '\r') + kpack(1, 'F', "W.BIN", '\r') +
+                              kpack(3, 'D', b, '\r') + kpack(2, 'D', a, '\r') +
+                              kpack(2, 'D', a, '\r') + kpack(4, 'Z', "", '\r') +
+                              kpack(5, 'B', "", '\r'));
+    auto run = vornline(pair.a, {}, {"-k"});
+    escape(*run, 'R', ".");
+    Peer peer("cat pkts", peerdir.path().string(), pair.b); // waits for no answer
+    EXPECT_EQ(summaryof(*run, 20), "1 file received, success") << run->screen();
+    EXPECT_NE(run->output().find("Using sliding windows of 4"), std::string::npos);
+    EXPECT_EQ(readfile(run->dir().file("W.BIN").string()), a + b);
     quit(*run);
 }
 

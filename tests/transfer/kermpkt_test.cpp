@@ -147,31 +147,23 @@ TEST(KermPkt, ParserRefusals) {
 }
 
 TEST(KermPkt, SendInitBounds) {
-    struct Row {
-        std::string in;
-        int maxl, time, npad;
-        uint8_t eol, qctl;
+    // The fields read, then MAXL, TIME, NPAD and EOL as taken.
+    const std::tuple<std::string, int, int, int, int> rows[] = {
+        {"", 80, 10, 0, 13},           {"~* @-#", 94, 10, 0, 13},
+        {"%", 80, 10, 0, 13},          // MAXL 5: too small to carry data
+        {"~ ~@ \x01", 94, 10, 94, 13}, // TIME 0 -> default, EOL 0 -> CR
+        {"5\"!@.!", 21, 2, 1, 14},     // QCTL '!' is a valid prefix
     };
-    const Row rows[] = {
-        {"", 80, 10, 0, 13, '#'},           {"~* @-#", 94, 10, 0, 13, '#'},
-        {"%", 80, 10, 0, 13, '#'},          // MAXL 5: too small to carry data
-        {"~ ~@ \x01", 94, 10, 94, 13, '#'}, // TIME 0 -> default, EOL 0 -> CR
-        {"5\"!@.!", 21, 2, 1, 14, '#'},     // QCTL '!' is a valid prefix
-    };
-    for (const auto& r : rows) {
-        KParams p = rpar(u(r.in), static_cast<int>(r.in.size()));
-        EXPECT_EQ(p.maxl, r.maxl) << r.in;
-        EXPECT_EQ(p.time, r.time) << r.in;
-        EXPECT_EQ(p.npad, r.npad) << r.in;
-        EXPECT_EQ(p.eol, r.eol) << r.in;
+    for (const auto& [in, maxl, time, npad, eol] : rows) {
+        KParams p = rpar(u(in), static_cast<int>(in.size()));
+        EXPECT_EQ(std::vector<int>({p.maxl, p.time, p.npad, p.eol}),
+                  std::vector<int>({maxl, time, npad, eol}))
+            << in;
     }
     KParams mine;
     mine.maxl = 94, mine.qbin = 'Y', mine.rept = '~';
-    const std::string s = spar(mine);
-    EXPECT_EQ(s, std::string("~* @-#Y1~"));
-    KParams back = rpar(u(s), static_cast<int>(s.size()));
-    EXPECT_EQ(back.maxl, 94);
-    EXPECT_EQ(back.rept, '~');
+    EXPECT_EQ(spar(mine), std::string("~* @-#Y1~"));
+    EXPECT_EQ(rpar(u(spar(mine)), 9).rept, '~');
 }
 
 TEST(KermPkt, PrefixAgreement) {
