@@ -117,6 +117,8 @@ const std::vector<Setting> rows = {
     flag("altchk", &altchk, 0x200000, "Kermit uses the alternative check type"),
     flag("escctl", &escctl, 0x400000, "ZMODEM escapes every control character"),
     flag("esc8bit", &esc8bit, 0x800000, "Transfers escape 8-bit bytes for a 7-bit line"),
+    flag("zmauto", &zmauto, 0, "A ZMODEM sender on the line starts a receive"),
+    flag("zmshell", &zmshell, 0, "A ZMODEM peer's allowed commands may run a shell"),
     flag("wrap", &vtwrap, 0x1000000, "Automatic margins in the emulators"),
     flag("blockmode", &sblockmode, 0x4000000, "TeleVideo emulations start in block mode"),
     flag("exitdisc", &exitdisc, 0x10000000, "The program ends when the line disconnects"),

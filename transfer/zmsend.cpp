@@ -249,12 +249,18 @@ int zsendfdata(Tx& t) {
             // sent.
             if (t.window && t.txpos - t.lrxpos >= t.window) growwindow(t);
             while (t.window && t.txpos - t.lrxpos >= t.window) {
-                if (t.lastq <= t.lrxpos) {
+                const bool asked = t.lastq > t.lrxpos;
+                if (!asked) {
                     t.out.zsdata(t.buf.data(), 0, ZCRCQ);
                     t.lastq = t.txpos;
                 }
-                const int a = getinsync(t, true, 2, true);
+                // A ZACK lost to noise is not waited for long: an empty ZCRCQ asks again.
+                const int a = getinsync(t, true, asked ? 1 : 2, true);
                 if (a == ZACK) continue;
+                if (a == TIMEOUT && asked) {
+                    t.lastq = t.lrxpos;
+                    continue;
+                }
                 answer = a;
                 break;
             }

@@ -100,6 +100,14 @@ TEST(Queue, KeepsSixteenBitEntriesInOrderAcrossTheWrapAndDropsWhenFull) {
         for (int c : {448, 0xff, 276 + round, -1})
             EXPECT_EQ(unqchar(q), c);
     }
+    // A resize keeps the entries in order across the wrap and never drops one.
+    qchar(7, q), qchar(8, q);
+    ASSERT_EQ(qresize(q, 64), 0);
+    EXPECT_EQ(q.size, 64);
+    ASSERT_EQ(qresize(q, 2), 0);
+    EXPECT_EQ(q.size, 3);
+    for (int c : {7, 8, -1})
+        EXPECT_EQ(unqchar(q), c);
     // A new init empties the ring.
     qchar(9, q);
     ASSERT_EQ(qinit(q, 128), 0);
