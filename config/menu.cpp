@@ -278,7 +278,10 @@ void srchdir(const char* pattern, const char* head1, const char* head2, bool cwd
     int row = 7, found = 0;
     for (const auto& [dir, kind] : searchdirs(cwd)) {
         glob_t g{};
-        if (glob((dir + "/" + pattern).c_str(), 0, nullptr, &g) == 0) {
+        std::string literal; // the directory's own name, whatever characters it holds
+        for (char c : dir)
+            literal += std::string(strchr("*?[\\", c) ? "\\" : "") + c;
+        if (glob((literal + "/" + pattern).c_str(), 0, nullptr, &g) == 0) {
             for (size_t k = 0; k < g.gl_pathc; k++) {
                 if (row >= Lines - 1) {
                     moveto(Lines - 1, 0);

@@ -10,6 +10,12 @@
 std::unique_ptr<VornRun> vornline(const std::string& port, const Files& files,
                                   std::vector<std::string> opts, std::vector<std::string> after) {
     std::vector<std::string> args = opts;
+    // A plain start opens the command menu: these runs ask for terminal mode (-m) unless a mode
+    // option or a script already chose it.
+    bool chosen = !after.empty();
+    for (const std::string& w : opts)
+        chosen = chosen || (w.size() > 1 && w[0] == '-' && w.find_first_of("cfhqtuvx") != w.npos);
+    if (!chosen) args.insert(args.begin(), "-m");
     args.insert(args.end(), {"-l", port});
     args.insert(args.end(), after.begin(), after.end());
     RunOptions o;
