@@ -27,7 +27,7 @@ TEST(XtermThroughTmux, VimPasteClickResizeAndBack) {
     const std::string d = dir.path().string();
     run(t.tmux() + " new-session -d -c '" + d + "' -x 80 -y 24 \"env -u TERMCAP HOME='" + d +
         "' VORNDIR='" + d + "' LANG=C.UTF-8 TERM=tmux-256color PS1='$ ' " + VORN_BINARY +
-        " -l pty:sh\"");
+        " -m -l pty:sh\"");
     ASSERT_TRUE(t.until([](auto r) { return has(r, "$"); })) << t.shown();
     t.keys("'echo SHELL-LINE' Enter");
     ASSERT_TRUE(t.until([](auto r) { return has(r, "SHELL-LINE"); })) << t.shown();
