@@ -16,7 +16,6 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -28,17 +27,6 @@ std::vector<std::string> words() {
         v.emplace_back(*a);
     return v;
 }
-
-// Environment variable set for one test, restored after it.
-struct EnvGuard {
-    std::string name;
-    std::optional<std::string> old;
-    EnvGuard(const char* n, const char* value) : name(n) {
-        if (const char* o = std::getenv(n)) old = o;
-        setenv(n, value, 1);
-    }
-    ~EnvGuard() { old ? setenv(name.c_str(), old->c_str(), 1) : unsetenv(name.c_str()); }
-};
 
 // Reads the line until `text` was received, the line closed or the deadline passed.
 std::string readline(const std::string& text, double seconds = 10) {
@@ -123,15 +111,13 @@ TEST(PtyLine, ProgramSeesItsTerminalAndTheLineDropsWhenItEndsOrCannotStart) {
             COM->out(4); // end of file for od
         }
         std::string got = readline(text);
-        EXPECT_NE(got.find(text), std::string::npos) << got;
+        EXPECT_HAS(got, text);
         readline("no more");
         EXPECT_EQ(comfd, -1);
         EXPECT_EQ(ptypid, -1);
         EXPECT_EQ(ptystatus, status) << cmd;
-        EXPECT_NE(fx.output().find("Attempting connection to pty:" + cmd + " (pty:" + cmd +
-                                   ")...\r\nConnected\r\n"),
-                  std::string::npos)
-            << fx.output();
+        EXPECT_HAS(fx.output(), "Attempting connection to pty:" + cmd + " (pty:" + cmd +
+                                    ")...\r\nConnected\r\n");
     }
 }
 
@@ -143,7 +129,7 @@ TEST(PtyLine, ShellFromShellWithItsBaseNameAsArgumentZeroIsHungUpAndReapedAtTheC
     ASSERT_EQ(connservice("pty", 0), 1);
     for (char ch : std::string("echo ZERO=$0\n"))
         COM->out(ch);
-    EXPECT_NE(readline("ZERO=myshell\r\n").find("ZERO=myshell\r\n"), std::string::npos);
+    EXPECT_HAS(readline("ZERO=myshell\r\n"), "ZERO=myshell\r\n");
     pid_t pid = ptypid;
     comexit();
     EXPECT_EQ(ptypid, -1);
@@ -196,7 +182,7 @@ TEST(PtyLine, LineEndsWithTheProgramAndNoJobOutlivesIt) {
                            "echo started\n");
     std::filesystem::permissions(dir.file("bg.sh"), std::filesystem::perms::owner_all);
     ASSERT_EQ(connservice(("pty:" + dir.file("bg.sh").string()).c_str(), 0), 1);
-    EXPECT_NE(readline("started").find("started"), std::string::npos);
+    EXPECT_HAS(readline("started"), "started");
     readline("no more", 5);
     EXPECT_EQ(comfd, -1) << "the line outlived its program";
     pid_t job = std::atoi(dir.read("job").c_str());
@@ -228,5 +214,5 @@ TEST(ServiceAddress, ResolvingNamesAndAddresses) {
         EXPECT_EQ(t + "|" + n, std::string(transport) + "|" + node) << name;
         EXPECT_EQ(type ? getsrvtype(t.c_str()) : 0, type) << name;
     }
-    EXPECT_NE(fx.output().find("Unknown service: \r\n"), std::string::npos);
+    EXPECT_HAS(fx.output(), "Unknown service: \r\n");
 }

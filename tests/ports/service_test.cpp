@@ -18,30 +18,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <tuple>
 
 namespace {
-struct EnvGuard {
-    std::string name;
-    std::optional<std::string> old;
-    EnvGuard(const char* n, const char* value) : name(n) {
-        if (const char* o = std::getenv(n)) old = o;
-        setenv(n, value, 1);
-    }
-    ~EnvGuard() { old ? setenv(name.c_str(), old->c_str(), 1) : unsetenv(name.c_str()); }
-};
-
-struct CwdGuard {
-    std::filesystem::path old = std::filesystem::current_path();
-    explicit CwdGuard(const std::filesystem::path& p) { std::filesystem::current_path(p); }
-    ~CwdGuard() { std::filesystem::current_path(old); }
-};
-
 // HOME, VORNDIR and the current directory each a fresh directory.
 struct Dirs {
     TempDir home, vorndir, cwd;
@@ -83,7 +65,7 @@ TEST(ServiceDirectory, LinesCaseTypesAndOverlongLines) {
         EXPECT_EQ(getservice(name, t, n, 0), result) << name;
         EXPECT_EQ(t + "|" + n, std::string(transport) + "|" + node) << name;
     }
-    EXPECT_NE(fx.output().find("line 8: line too long\r\n"), std::string::npos) << fx.output();
+    EXPECT_HAS(fx.output(), "line 8: line too long\r\n");
     // -s line parameters become the node of a device service, even one with its own node.
     parmptr = "9600";
     std::string t, n;
@@ -115,9 +97,7 @@ TEST(ServiceDirectory, HomeThenVorndirNeverTheCurrentDirectoryAndOnlyTrustedFile
         getservice("myhost", t, n, 0);
         EXPECT_EQ(n, expect) << where << " " << loose;
         if (*loose) {
-            EXPECT_NE(fx.output().find("can be written by other users: not used"),
-                      std::string::npos)
-                << where;
+            EXPECT_HAS(fx.output(), "can be written by other users: not used") << where;
         }
     }
 }
@@ -134,7 +114,7 @@ TEST(ServicePrompts, NodeAndNamePromptsEmptyAnswersAndEndOfFile) {
         std::string t, n;
         EXPECT_EQ(getservice("box", t, n, 1), result) << typed;
         EXPECT_EQ(n, node);
-        EXPECT_NE(fx.output().find("Connect to Nodename:"), std::string::npos);
+        EXPECT_HAS(fx.output(), "Connect to Nodename:");
         servicereset();
     }
     ConsoleFixture fx(false);
@@ -154,8 +134,7 @@ TEST(ServicePortLists, DevicesWholeAddressesOneByOne) {
     ConsoleFixture fx(false);
     // A list of device names goes to the port layer whole.
     EXPECT_EQ(connservice("x1;x2", 0), -1);
-    EXPECT_NE(fx.output().find("All VORN devices busy: x1;x2\r\n"), std::string::npos)
-        << fx.output();
+    EXPECT_HAS(fx.output(), "All VORN devices busy: x1;x2\r\n");
     // A list of addresses is tried member by member: the second one listens.
     int pa;
     {
@@ -169,14 +148,13 @@ TEST(ServicePortLists, DevicesWholeAddressesOneByOne) {
     connected = 0; // as at start-up, before any line was asked for
     EXPECT_EQ(chkconnect(), 0);
     EXPECT_EQ(curnodename, "127.0.0.1:" + std::to_string(pb));
-    EXPECT_NE(fx.output().find("Can't connect to 127.0.0.1:" + std::to_string(pa)),
-              std::string::npos);
+    EXPECT_HAS(fx.output(), "Can't connect to 127.0.0.1:" + std::to_string(pa));
     EXPECT_EQ(chkconnect(), 0); // connected: nothing to do
     comexit();
     portlist.clear();
     connected = 0;
     EXPECT_EQ(chkconnect(), 1);
-    EXPECT_NE(fx.output().find("No connection specified\r\n"), std::string::npos);
+    EXPECT_HAS(fx.output(), "No connection specified\r\n");
 }
 
 TEST(ServiceConnect, TheConnectCommandTakesServicesAndAddresses) {
@@ -190,11 +168,8 @@ TEST(ServiceConnect, TheConnectCommandTakesServicesAndAddresses) {
     EXPECT_EQ(curnodename, "127.0.0.1:" + port);
     EXPECT_EQ(c_connect(("telnet:127.0.0.1#" + port).c_str()), 0);
     EXPECT_EQ(c_connect("office.con"), 1); // a configuration file, not a service
-    EXPECT_NE(
-        fx.output().find("Attempting connection to LOOP (telnet:127.0.0.1:" + port + ")...\r\n"),
-        std::string::npos)
-        << fx.output();
-    EXPECT_NE(fx.output().find("Can't find command file office.con"), std::string::npos);
+    EXPECT_HAS(fx.output(), "Attempting connection to LOOP (telnet:127.0.0.1:" + port + ")...\r\n");
+    EXPECT_HAS(fx.output(), "Can't find command file office.con");
     // An address without a port takes the netport setting.
     EXPECT_EQ(c_netport(port.c_str()), 0);
     EXPECT_EQ(c_connect("telnet:127.0.0.1"), 0);

@@ -256,15 +256,14 @@ TEST(TelnetConnect, VariantsOverIpv4AndIpv6AndTheHostClosing) {
         // The host echoes, then closes: the line is lost and the user's duplex mode is back.
         writeall(peer, B({IAC, WILL, 1}) + "bye");
         std::string got;
-        EXPECT_NE(linefor(got, "bye").find("bye"), std::string::npos) << transport;
+        EXPECT_HAS(linefor(got, "bye"), "bye") << transport;
         close(peer);
         linefor(got, "never");
         EXPECT_EQ(comfd, -1) << transport;
         EXPECT_EQ(COM, &nulfunc) << transport;
         EXPECT_EQ(dupmode, 2) << transport;
-        EXPECT_NE(fx.output().find("Connected to " + std::string(addr) + "\r\n"),
-                  std::string::npos);
-        EXPECT_NE(fx.output().find("\r\n[Disconnected]\r\n"), std::string::npos);
+        EXPECT_HAS(fx.output(), "Connected to " + std::string(addr) + "\r\n");
+        EXPECT_HAS(fx.output(), "\r\n[Disconnected]\r\n");
     }
 }
 
@@ -282,7 +281,7 @@ TEST(TelnetConnect, FailuresReportAndLeaveTheNullLine) {
     for (auto& [name, message] : cases) {
         ConsoleFixture fx(false);
         EXPECT_EQ(connservice(name.c_str(), 0), -1) << name;
-        EXPECT_NE(fx.output().find(message), std::string::npos) << fx.output();
+        EXPECT_HAS(fx.output(), message);
         EXPECT_EQ(COM, &nulfunc);
         EXPECT_EQ(comfd, -1);
     }
@@ -367,7 +366,7 @@ TEST(TelnetConnect, AHostThatNeverAnswersTimesOut) {
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         EXPECT_GE(took, 0.9);
         EXPECT_LT(took, 3);
-        EXPECT_NE(fx.output().find("Can't connect to 127.0.0.1:"), std::string::npos);
+        EXPECT_HAS(fx.output(), "Can't connect to 127.0.0.1:");
         waitconn = 30;
     } else {
         GTEST_LOG_(INFO) << "this system accepts every loopback connection; time-out not shown";

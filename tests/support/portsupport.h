@@ -2,9 +2,38 @@
 // Helpers for the port tests: what the program prints while a function runs, pseudo-terminal
 // pairs, a socat-made pseudo-serial pair, polling with a deadline, and the port layer put into
 // a state where only the line is waited on (no console).
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
+#include <gtest/gtest.h>
+#include <optional>
 #include <string>
 #include <sys/socket.h>
+
+// `hay` holds `needle`; shows both when not.
+inline ::testing::AssertionResult hastext(const std::string& hay, const std::string& needle) {
+    if (hay.find(needle) != std::string::npos) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "no \"" << needle << "\" in \"" << hay << "\"";
+}
+#define EXPECT_HAS(hay, needle) EXPECT_TRUE(hastext(hay, needle))
+
+// An environment variable set for one test, restored after it.
+struct EnvGuard {
+    std::string name;
+    std::optional<std::string> old;
+    EnvGuard(const char* n, const char* value) : name(n) {
+        if (const char* o = std::getenv(n)) old = o;
+        setenv(n, value, 1);
+    }
+    ~EnvGuard() { old ? setenv(name.c_str(), old->c_str(), 1) : unsetenv(name.c_str()); }
+};
+
+// The current directory changed for one test, restored after it.
+struct CwdGuard {
+    std::filesystem::path old = std::filesystem::current_path();
+    explicit CwdGuard(const std::filesystem::path& p) { std::filesystem::current_path(p); }
+    ~CwdGuard() { std::filesystem::current_path(old); }
+};
 
 // Everything written to standard output (the console) while `fn` runs.
 std::string captureconsole(const std::function<void()>& fn);
