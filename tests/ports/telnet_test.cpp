@@ -204,9 +204,7 @@ TEST(TelnetNames, AddressesTerminalTypesAndTheRloginStart) {
         }
     }
     const std::pair<int, const char*> names[] = {
-        {EM_VT100, "vt100"},  {EM_VT100 | 1, "vt100"}, {EM_VT2208, "vt220"},  {EM_ANSI, "ansi"},
-        {EM_SCOANSI, "ansi"}, {EM_VT52, "vt52"},       {EM_PCTERM, "wyse60"}, {EM_WYSE60, "wyse60"},
-        {EM_TV912, "tvi912"}, {EM_IB3101, "ibm3101"},  {EM_ADM1, "adm1"},     {EM_TV950, "tvi950"}};
+        {EM_VT100 | 1, "vt100"}, {EM_VT2208, "vt220"}, {EM_SCOANSI, "ansi"}, {EM_PCTERM, "wyse60"}};
     for (auto [mode, name] : names)
         EXPECT_EQ(getemname(mode), name) << mode;
     const char* old = std::getenv("TERM");
@@ -362,10 +360,8 @@ TEST(TelnetConnect, AHostThatNeverAnswersTimesOut) {
         std::string name = "telnet:127.0.0.1:" + std::to_string(l.port);
         auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(connservice(name.c_str(), 0), -1);
-        double took =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        EXPECT_GE(took, 0.9);
-        EXPECT_LT(took, 3);
+        auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_TRUE(took > std::chrono::milliseconds(900) && took < std::chrono::seconds(3));
         EXPECT_HAS(fx.output(), "Can't connect to 127.0.0.1:");
         waitconn = 30;
     } else {
