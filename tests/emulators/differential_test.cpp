@@ -15,22 +15,11 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <regex>
 #include <string>
 
 namespace {
-const std::filesystem::path streams =
-    std::filesystem::path(VORN_SOURCE_DIR) / "tests" / "emulators" / "streams";
-
-std::string load(const std::string& name) {
-    std::ifstream f(streams / (name + ".bin"), std::ios::binary);
-    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-}
-
 std::string withoutAltScreen(const std::string& s) {
     static const std::regex alt("\x1b\\[\\?(47|1047|1049)[hl]");
     return std::regex_replace(s, alt, "");
@@ -61,7 +50,7 @@ class Differential : public ::testing::TestWithParam<const char*> {};
 } // namespace
 
 TEST_P(Differential, SameCharactersAndCursorAsLibvterm) {
-    const std::string bytes = load(GetParam());
+    const std::string bytes = loadstream(GetParam());
     ASSERT_FALSE(bytes.empty()) << GetParam();
     VtJudge reference(24, 80);
     reference.feed(withoutAltScreen(bytes));
@@ -71,14 +60,7 @@ TEST_P(Differential, SameCharactersAndCursorAsLibvterm) {
         const char* how = blocks ? " in blocks" : " byte by byte";
         Emu emu(EM_VT100);
         VtJudge console(24, 80);
-        for (size_t i = 0; i < bytes.size(); i += 1200) {
-            auto block = std::string_view(bytes).substr(i, 1200);
-            if (blocks)
-                emu.feedBlock(block);
-            else
-                emu.feed(block);
-            console.feed(emu.takeOutput());
-        }
+        emu.feedJudged(bytes, blocks, console);
         for (int r = 0; r < 24; r++) {
             EXPECT_EQ(emu.row(r), decletters(reference.row(r)))
                 << GetParam() << how << " row " << r;

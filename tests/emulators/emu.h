@@ -6,6 +6,9 @@
 #include "support/emusetup.h"
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -69,9 +72,26 @@ class Emu {
         oflush();
         return std::exchange(out_, {});
     }
+    // Feeds `bytes` byte by byte or in the blocks terminal mode hands over from the line; each
+    // block's console output goes to `console` as it comes.
+    template <class Judge> void feedJudged(std::string_view bytes, bool blocks, Judge& console) {
+        for (size_t i = 0; i < bytes.size(); i += 1200) {
+            auto block = bytes.substr(i, 1200);
+            blocks ? feedBlock(block) : feed(block);
+            console.feed(takeOutput());
+        }
+    }
 
   private:
     static inline std::string* current = nullptr; // where replyhook appends
     std::string out_;
     std::string replies_;
 };
+
+// A stream recorded from a real program (tests/emulators/streams/NAME.bin).
+inline std::string loadstream(const std::string& name) {
+    std::ifstream f(std::filesystem::path(VORN_SOURCE_DIR) / "tests" / "emulators" / "streams" /
+                        (name + ".bin"),
+                    std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}

@@ -7,9 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 namespace {
@@ -55,13 +52,6 @@ std::string urow(int r) {
 // A colour as libvterm reports it: palette index, 0x1000000 | rgb, or -1 for the default.
 int judged(int idx, int rgb) {
     return rgb >= 0 ? 0x1000000 | rgb : idx;
-}
-
-std::string load(const std::string& name) {
-    std::ifstream f(std::filesystem::path(VORN_SOURCE_DIR) / "tests" / "emulators" / "streams" /
-                        (name + ".bin"),
-                    std::ios::binary);
-    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
 
 std::string chart256() {
@@ -119,7 +109,7 @@ std::string streamfor(const std::string& name) {
     std::string n = name;
     for (char& c : n)
         if (c == '_') c = '-';
-    return load(n);
+    return loadstream(n);
 }
 
 } // namespace
@@ -137,14 +127,7 @@ TEST_P(XtermDifferential, SameTextColoursAndCursorAsLibvterm) {
         construecolor = 1;
         VtJudge console(24, 80);
         console.setUtf8(true);
-        for (size_t i = 0; i < bytes.size(); i += 1200) {
-            auto block = std::string_view(bytes).substr(i, 1200);
-            if (blocks)
-                emu.feedBlock(block);
-            else
-                emu.feed(block);
-            console.feed(emu.takeOutput());
-        }
+        emu.feedJudged(bytes, blocks, console);
         for (int r = 0; r < 24; r++) {
             EXPECT_EQ(urow(r), reference.row(r)) << GetParam() << how << " row " << r;
             EXPECT_EQ(console.row(r), urow(r)) << GetParam() << how << " console row " << r;
