@@ -8,13 +8,9 @@
 // Each figure is the best of three runs, ours and the peer's taken in turn so that both see the
 // same load (the machine is shared). Needs socat, C-Kermit and lrzsz.
 // Usage: bench_kermit [MiB, default 2] [only the rows whose name holds this text]
+#include "bench/benchside.h"
 #include "bench/socatpair.h"
-#include "core/start.h"
-#include "ports/com.h"
-#include "ports/lock.h"
-#include "ports/settings.h"
 #include "transfer/kermit.h"
-#include "transfer/xfer.h"
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -24,20 +20,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <random>
 #include <string>
 
 namespace fs = std::filesystem;
 
 namespace {
 using clk = std::chrono::steady_clock;
-
-std::string readfile(const std::string& p) {
-    std::ifstream f(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), {});
-}
 
 // A peer command in `dir`, in its own session with the pseudo-terminal as its terminal.
 pid_t peer(const std::string& cmd, const std::string& dir, const std::string& tty) {
@@ -56,27 +45,6 @@ pid_t peer(const std::string& cmd, const std::string& dir, const std::string& tt
     return pid;
 }
 
-// One VORN side in a child process: the line opened, no console.
-pid_t vorn(const std::string& port, const std::string& dir, bool sender, const std::string& what,
-           int prot, int longmax) {
-    pid_t pid = fork();
-    if (pid != 0) return pid;
-    int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-    ttyfd = -1;
-    xorqflag = 1;
-    lockpre = dir + "/LCK..%s";
-    if (cominit(port.c_str()) != 0 || COM->vt("") != 0) _exit(3);
-    statflag = 0;
-    errprot = prot;
-    klongmax = longmax;
-    kwindow = longmax > 0 ? 31 : 1;
-    int r = sender ? snd(what.c_str(), "") : rcv("", what.c_str());
-    // No comexit(): its hang-up holds DTR low for a second, which is no part of the transfer
-    // (the lock file goes with the directory).
-    _exit(r);
-}
-
 struct Side {
     bool isvorn;
     std::string cmd; // the peer command; a sender's file goes at %f, else at the end
@@ -90,18 +58,27 @@ double once(const std::string& dir, const std::string& file, const Side& tx, con
     const std::string dest = dir + "/dest";
     fs::remove_all(dest);
     fs::create_directory(dest);
+    // Our side's Kermit packets: long ones with sliding windows, or basic ones with window 1.
+    auto kermit = [prot](int longmax) {
+        return [prot, longmax] {
+            errprot = prot;
+            klongmax = longmax;
+            kwindow = longmax > 0 ? 31 : 1;
+        };
+    };
     const auto t0 = clk::now();
-    pid_t r = rx.isvorn ? vorn(p.b, dir, false, dest, prot, rx.longmax) : peer(rx.cmd, dest, p.b);
+    pid_t r =
+        rx.isvorn ? vornside(p.b, dir, false, dest, kermit(rx.longmax)) : peer(rx.cmd, dest, p.b);
     std::string cmd = tx.cmd;
     if (cmd.find("%f") != std::string::npos)
         cmd.replace(cmd.find("%f"), 2, file);
     else
         cmd += " " + file;
-    pid_t s = tx.isvorn ? vorn(p.a, dir, true, file, prot, tx.longmax) : peer(cmd, dir, p.a);
+    pid_t s = tx.isvorn ? vornside(p.a, dir, true, file, kermit(tx.longmax)) : peer(cmd, dir, p.a);
     int st1 = 0, st2 = 0;
     waitpid(s, &st1, 0);
     waitpid(r, &st2, 0);
-    const double t = std::chrono::duration<double>(clk::now() - t0).count();
+    const double t = since(t0);
     const std::string name = fs::path(file).filename().string();
     std::string got = readfile(dest + "/" + name);
     if (got.empty()) got = readfile(dest + "/RANDOM.BIN"); // C-Kermit's common form
@@ -145,12 +122,8 @@ int main(int argc, char** argv) {
     char tmpl[] = "/tmp/vorn-bench-kermit-XXXXXX";
     if (!mkdtemp(tmpl)) return 1;
     const std::string dir = tmpl;
-    std::mt19937 g(11);
-    std::string rnd(mb << 20, '\0');
-    for (auto& ch : rnd)
-        ch = static_cast<char>(g());
     const std::string file = dir + "/random.bin";
-    std::ofstream(file, std::ios::binary) << rnd;
+    writerandom(file, mb, 11);
     printf("%zu MiB random, seconds (best of 3); ratio = peer / vorn\n", mb);
     printf("%-52s %8s %8s %7s\n", "workload", "vorn", "peer", "ratio");
 

@@ -5,13 +5,9 @@
 //     lrzsz ZMODEM (sz/rz) over another pair, in seconds for the same file.
 // Needs socat, lrzsz and ncompress. Usage: bench_xfer [MiB for LZW, default 64] [MiB for the
 // transfer, default 16]
+#include "bench/benchside.h"
 #include "bench/socatpair.h"
-#include "core/start.h"
-#include "ports/com.h"
-#include "ports/lock.h"
-#include "ports/settings.h"
 #include "transfer/lzw.h"
-#include "transfer/xfer.h"
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -33,10 +29,6 @@ namespace fs = std::filesystem;
 namespace {
 using clk = std::chrono::steady_clock;
 
-double since(clk::time_point t0) {
-    return std::chrono::duration<double>(clk::now() - t0).count();
-}
-
 std::string text(size_t n) {
     static const char* const words[] = {
         "the ",   "line ",  "modem ", "transfer ", "block ", "file ",   "of ",     "and ",
@@ -56,37 +48,17 @@ std::string text(size_t n) {
 void writefile(const std::string& p, const std::string& d) {
     std::ofstream(p, std::ios::binary) << d;
 }
-std::string readfile(const std::string& p) {
-    std::ifstream f(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), {});
-}
 
 int run(const std::string& cmd) {
     return system(cmd.c_str());
-}
-
-// One side of a native transfer in a child process: the line opened, no console.
-pid_t side(const std::string& port, const std::string& dir, bool sender, const std::string& what) {
-    pid_t pid = fork();
-    if (pid != 0) return pid;
-    int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-    ttyfd = -1;
-    xorqflag = 1;
-    lockpre = dir + "/LCK..%s";
-    if (cominit(port.c_str()) != 0 || COM->vt("") != 0) _exit(3);
-    statflag = 0;
-    int r = sender ? snd(what.c_str(), "") : rcv("", what.c_str());
-    comexit();
-    _exit(r);
 }
 
 double native(const std::string& dir, const std::string& file, const std::string& opts) {
     Pair p(dir);
     fs::create_directory(dir + "/vdest");
     auto t0 = clk::now();
-    pid_t rx = side(p.b, dir, false, dir + "/vdest");
-    pid_t tx = side(p.a, dir, true, file + opts);
+    pid_t rx = vornside(p.b, dir, false, dir + "/vdest");
+    pid_t tx = vornside(p.a, dir, true, file + opts);
     int st1 = 0, st2 = 0;
     waitpid(tx, &st1, 0);
     waitpid(rx, &st2, 0);
@@ -101,18 +73,14 @@ double zmodem(const std::string& dir, const std::string& file) {
     Pair p(dir);
     fs::create_directory(dir + "/zdest");
     auto t0 = clk::now();
-    pid_t rx = fork();
-    if (rx == 0) {
-        chdir((dir + "/zdest").c_str());
-        execl("/bin/sh", "sh", "-c",
-              ("exec rz -q -y <" + p.b + " >" + p.b + " 2>/dev/null").c_str(), nullptr);
-        _exit(127);
-    }
-    int r = run("sz -q " + file + " <" + p.a + " >" + p.a + " 2>/dev/null");
+    pid_t rx = peeron(p.b, dir + "/zdest", "rz -q -y");
+    pid_t tx = peeron(p.a, dir, "sz -q " + file);
+    int st = 0;
+    waitpid(tx, &st, 0);
     waitpid(rx, nullptr, 0);
     double t = since(t0);
-    bool ok =
-        r == 0 && readfile(dir + "/zdest/" + fs::path(file).filename().string()) == readfile(file);
+    bool ok = WIFEXITED(st) && WEXITSTATUS(st) == 0 &&
+              readfile(dir + "/zdest/" + fs::path(file).filename().string()) == readfile(file);
     fs::remove_all(dir + "/zdest");
     return ok ? t : -1;
 }
@@ -224,11 +192,7 @@ int main(int argc, char** argv) {
         fs::remove_all(dir);
         return 0;
     }
-    std::mt19937 g(3);
-    std::string rnd(xfermb << 20, '\0');
-    for (auto& ch : rnd)
-        ch = static_cast<char>(g());
-    writefile(dir + "/random.bin", rnd);
+    writerandom(dir + "/random.bin", xfermb, 3);
     writefile(dir + "/text.txt", xfermb <= lzwmb ? t.substr(0, xfermb << 20) : text(xfermb << 20));
     snprintf(label, sizeof label, "transfer %zu MiB random (vorn plain), s", xfermb);
     const double plain = native(dir, dir + "/random.bin", "(z)");

@@ -4,15 +4,10 @@
 // the CPU time per MB of each side.
 // Needs socat and lrzsz. Usage: bench_zmodem [MiB of random data, default 48] [rounds, 3]
 // (100 gives the large-file case; it is never part of the test suite).
+#include "bench/benchside.h"
 #include "bench/socatpair.h"
-#include "core/start.h"
-#include "ports/com.h"
-#include "ports/lock.h"
-#include "ports/settings.h"
 #include "script/var.h"
-#include "transfer/xfer.h"
 
-#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,8 +17,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <random>
 #include <string>
 
 namespace fs = std::filesystem;
@@ -31,46 +24,15 @@ namespace fs = std::filesystem;
 namespace {
 using clk = std::chrono::steady_clock;
 
-double since(clk::time_point t0) {
-    return std::chrono::duration<double>(clk::now() - t0).count();
-}
-
-bool samefile(const std::string& a, const std::string& b) {
-    std::ifstream fa(a, std::ios::binary), fb(b, std::ios::binary);
-    return fa && fb &&
-           std::string(std::istreambuf_iterator<char>(fa), {}) ==
-               std::string(std::istreambuf_iterator<char>(fb), {});
-}
-
-// One of our sides in a child process: the line opened, no console, protocol ZMODEM.
+// One of our sides: protocol ZMODEM with the statistics page a user sees (drawn at most four
+// times a second).
 pid_t ours(const std::string& port, const std::string& dir, bool sender, const std::string& what,
            int32_t window) {
-    pid_t pid = fork();
-    if (pid != 0) return pid;
-    int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-    ttyfd = -1;
-    xorqflag = 1;
-    lockpre = dir + "/LCK..%s";
-    if (cominit(port.c_str()) != 0 || COM->vt("") != 0) _exit(3);
-    statflag = 1; // the statistics page a user sees (drawn at most four times a second)
-    errprot = 7;
-    txwindow = window;
-    int r = sender ? snd(what.c_str(), "") : rcv("", what.c_str());
-    // The transfer is over once what we sent has gone out; closing the port would drop DTR
-    // and hold it down for a second, which is the hang-up, not the transfer.
-    linesettle();
-    _exit(r);
-}
-
-// An lrzsz command on `port`, run in `cwd`.
-pid_t peer(const std::string& port, const std::string& cwd, const std::string& cmd) {
-    pid_t pid = fork();
-    if (pid != 0) return pid;
-    if (chdir(cwd.c_str()) != 0) _exit(126);
-    execl("/bin/sh", "sh", "-c",
-          ("exec " + cmd + " <" + port + " >" + port + " 2>/dev/null").c_str(), nullptr);
-    _exit(127);
+    return vornside(port, dir, sender, what, [window] {
+        statflag = 1;
+        errprot = 7;
+        txwindow = window;
+    });
 }
 
 struct Side {
@@ -103,10 +65,10 @@ Run transfer1(const std::string& dir, const std::string& file, bool oursend, boo
     fs::remove_all(dest);
     fs::create_directory(dest);
     const auto t0 = clk::now();
-    pid_t rx = oursrcv ? ours(p.b, dir, false, dest, 0) : peer(p.b, dest, "rz -q -y");
+    pid_t rx = oursrcv ? ours(p.b, dir, false, dest, 0) : peeron(p.b, dest, "rz -q -y");
     pid_t tx = oursend ? ours(p.a, dir, true, file, window)
-                       : peer(p.a, fs::path(file).parent_path(),
-                              "sz -q " + fs::path(file).filename().string());
+                       : peeron(p.a, fs::path(file).parent_path(),
+                                "sz -q " + fs::path(file).filename().string());
     // The transfer is done when the sender has ended and the file is complete at the receiver.
     // The receiver may then still wait for the sender's "OO", which lrzsz sz, and socat on its
     // way out, lose now and then on a pty (rz then waits 10 s for each of three tries); that
@@ -126,9 +88,7 @@ Run transfer1(const std::string& dir, const std::string& file, bool oursend, boo
     }
     r.secs = since(t0);
     r.rx = reap(rx);
-    if (r.tx.status != 0 || r.rx.status != 0 ||
-        !samefile(dest + "/" + fs::path(file).filename().string(), file))
-        r.secs = -1;
+    if (r.tx.status != 0 || r.rx.status != 0 || readfile(got) != readfile(file)) r.secs = -1;
     fs::remove_all(dest);
     return r;
 }
@@ -146,13 +106,8 @@ int main(int argc, char** argv) {
     char tmpl[] = "/tmp/vorn-bench-zmodem-XXXXXX";
     if (!mkdtemp(tmpl)) return 1;
     const std::string dir = tmpl;
-    std::mt19937 g(3);
-    std::string rnd(mb << 20, '\0');
-    for (auto& ch : rnd)
-        ch = static_cast<char>(g());
     const std::string file = dir + "/random.bin";
-    std::ofstream(file, std::ios::binary) << rnd;
-    rnd.clear();
+    writerandom(file, mb, 3);
     const double m = static_cast<double>(mb << 20) / 1e6;
 
     // The best of `rounds` runs of each, the rows taking turns, so a spell of load on the

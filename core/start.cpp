@@ -88,7 +88,7 @@ void setoption(int c, const char* arg) {
         portlist = arg;
         break;
     case 'm':
-        zzprintf("Setting mflag to 1");
+        zzprintf("Setting mflag to 1\r\n");
         mflag = 1;
         break;
     case 'o':
