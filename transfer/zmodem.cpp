@@ -204,6 +204,7 @@ struct Rx {
     long mtime = 0;
     bool conv = false;
     bool keeppart = false;
+    bool vorn = false; // the sender is another copy of this program (WVornCRC)
 };
 
 // One failure of the batch: message, cancel the peer, done(code).
@@ -234,6 +235,7 @@ void zmputs(Rx& r) {
 uint8_t rxflags() {
     uint8_t f = CANFDX | CANOVIO | CANBRK | CANFC32;
     if (escctl) f |= ESCCTL;
+    if (esc8bit && errprot == 6) f |= ESC8;
     return f;
 }
 
@@ -588,7 +590,8 @@ void rcvzm() {
     bool invite = true;
     for (;;) {
         if (invite) {
-            uint8_t h[4] = {0, 0, 0, rxflags()};
+            // Under WVornCRC ZF1 carries the machine byte; a plain ZMODEM peer sees 0 there.
+            uint8_t h[4] = {0, 0, static_cast<uint8_t>(errprot == 6 ? ZVORNBITS : 0), rxflags()};
             r.out.zshhdr(hdrtype, h);
             zflush(r.out);
             hdrtype = ZRINIT;
@@ -599,6 +602,11 @@ void rcvzm() {
         const int t = r.in.zgethdr();
         switch (t) {
         case ZRQINIT:
+            if (errprot == 6 && r.in.hdr[ZF1] == ZVORNBITS) {
+                r.vorn = true;
+                hismachine = setvornbits(r.in.hdr[ZF1]);
+            }
+            continue;
         case ZEOF:
             continue;
         case TIMEOUT:
@@ -611,6 +619,12 @@ void rcvzm() {
         case ZSINIT: {
             const uint8_t f = r.in.hdr[ZF0];
             if (f & (ESCCTL | ESC8)) r.in.ctlesc = r.out.ctlesc = true;
+            if (errprot == 6 && r.in.hdr[ZF1] == ZVORNBITS) {
+                r.vorn = true;
+                hismachine = setvornbits(r.in.hdr[ZF1]);
+                // The line passes 7 bits: the sender armours everything; bit 7 is parity.
+                if (f & ESC8) r.in.esc8 = r.out.esc8 = true;
+            }
             const int c = r.in.zrdata(r.buf.data(), MAXBLK);
             if (c == GOTCRCW) {
                 r.attn.assign(reinterpret_cast<const char*>(r.buf.data()),
@@ -673,6 +687,11 @@ void rcvzm() {
             continue;
         }
     }
+}
+
+int setvornbits(int b) {
+    const int sys = b & 0x0f;
+    return sys == 9 ? 2 : sys == 1 || sys == 11 ? 0 : 1;
 }
 
 // ---- auto-start --------------------------------------------------------------------------

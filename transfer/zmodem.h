@@ -21,6 +21,13 @@ inline int zmauto = 1;  // a ZRQINIT arriving in terminal mode starts a receive
 inline int zmshell = 0; // a peer's "!" command may run a shell (with remote command mode)
 inline int zmcmdok = 0; // set while server mode receives: the peer's commands may run
 
+// The machine byte of a WVornCRC header's ZF1 (protocol level 1, system code 3). It marks a
+// peer that is another copy of this program: only then are the private extensions used (the
+// armoured 7-bit form), so a plain ZMODEM peer never receives them.
+constexpr int ZVORNBITS = 0x13;
+// The peer's machine type from its machine byte.
+int setvornbits(int b);
+
 void sndzmodem();
 void rcvzm();
 // Terminal mode hands every received byte here; true when the start of a ZRQINIT was seen.

@@ -1,5 +1,6 @@
 // The ZMODEM sender: invitation, file offers, streamed data with a window, resynchronisation.
 #include "core/fmt.h"
+#include "core/start.h"
 #include "ports/com.h"
 #include "ports/settings.h"
 #include "script/var.h"
@@ -30,6 +31,7 @@ struct Tx {
     long opts = 0;
     bool use32 = false;
     int rxflags = 0;
+    bool vorn = false; // the receiver is another copy of this program (WVornCRC)
     long rxbuflen = 0;
     long window = 0, wspac = 0;
     // The window follows the line speed; a line that carries bytes much faster than its
@@ -417,7 +419,12 @@ void getzrxinit(Tx& t) {
             gtimeout = 1;
             txfail(t, htabmsg);
         }
-        if (tries % 2 == 0) zhex(t.out, ZRQINIT, 0);
+        if (tries % 2 == 0) {
+            // Under WVornCRC the machine byte in ZF1 tells a receiver that is this program.
+            uint8_t h[4] = {0, 0, static_cast<uint8_t>(errprot == 6 ? ZVORNBITS : 0), 0};
+            t.out.zshhdr(ZRQINIT, h);
+            zflush(t.out);
+        }
         t.in.timeout = 5;
         const int c = t.in.zgethdr();
         switch (c) {
@@ -428,6 +435,8 @@ void getzrxinit(Tx& t) {
             t.rxbuflen = t.in.hdr[ZP0] | t.in.hdr[ZP1] << 8;
             if (!(t.rxflags & CANFDX)) t.window = 0;
             if (t.rxbuflen && t.blklen > t.rxbuflen) t.blklen = static_cast<int>(t.rxbuflen);
+            t.vorn = errprot == 6 && t.in.hdr[ZF1] == ZVORNBITS;
+            if (t.vorn) hismachine = setvornbits(t.in.hdr[ZF1]);
             return;
         }
         case ZCHALLENGE:
@@ -449,6 +458,37 @@ void getzrxinit(Tx& t) {
     }
 }
 
+// WVornCRC between two copies of this program: ZSINIT with the machine byte and the escape
+// flags. With 7-bit escaping (ours, or asked for by the receiver) every header and subpacket
+// from here on is armoured; the receiver learns that from this frame.
+void sendzsinit(Tx& t) {
+    const bool arm = esc8bit || (t.rxflags & ESC8);
+    uint8_t h[4] = {};
+    h[ZF1] = ZVORNBITS;
+    h[ZF0] = static_cast<uint8_t>((t.out.ctlesc ? ESCCTL : 0) | (arm ? ESC8 : 0));
+    if (arm) {
+        t.out.esc8 = t.in.esc8 = true;
+        t.blklen = std::min(t.blklen, 512); // an armoured subpacket is a third longer
+    }
+    const uint8_t attn = 0;
+    for (int tries = 0, inits = 0; tries <= retries; tries++) {
+        if (arm)
+            t.out.zsbhdr(ZSINIT, h, false);
+        else
+            t.out.zshhdr(ZSINIT, h);
+        t.out.zsdata(&attn, 1, ZCRCW);
+        zflush(t.out);
+        t.in.timeout = 5;
+        const int c = t.in.zgethdr();
+        if (c == ZACK) return;
+        if (c == ZCAN) txfail(t, cxabmsg);
+        if (c == ABORT) txfail(t, ccabmsg, 2);
+        if (c == LOST) txfail(t, lostmsg);
+        if (c == ZRINIT && ++inits < 2) tries--; // the answer to an earlier invitation
+    }
+    txfail(t, tmabmsg);
+}
+
 } // namespace
 
 void sndzmodem() {
@@ -468,6 +508,7 @@ void sndzmodem() {
     if (t.blklen < 32) t.blklen = 32;
     xferstats(XS_BEGIN);
     getzrxinit(t);
+    if (t.vorn) sendzsinit(t);
     std::string path;
     int names = 0;
     while (nxtlist(path)) {

@@ -102,9 +102,16 @@ void expectsame(const std::string& dir, const Files& f) {
     }
 }
 
+// WVornCRC with 7-bit escaping on: to a plain ZMODEM peer the program must speak plain ZMODEM.
+const Files wvornrc = {{".vornrc", "set esc8bit on\n"}};
+std::vector<std::string> protocol(bool wvorn) {
+    return {wvorn ? "-1" : "-2"};
+}
+
 struct RxCase {
     const char* what;
     std::vector<std::string> szopts;
+    bool wvorn = false;
 };
 
 class ZmodemFromSz : public ::testing::TestWithParam<RxCase> {};
@@ -116,7 +123,7 @@ TEST_P(ZmodemFromSz, BatchArrivesByteForByte) {
     const Files files = batch(11);
     const std::string src = d.path().string() + "/src";
     putfiles(src, files);
-    auto rx = vornline(pair.a, {}, {"-2"});
+    auto rx = vornline(pair.a, GetParam().wvorn ? wvornrc : Files{}, protocol(GetParam().wvorn));
     escape(*rx, 'R', ".");
     std::vector<std::string> args = {"sz", "-q"};
     for (const auto& o : GetParam().szopts)
@@ -137,13 +144,15 @@ INSTANTIATE_TEST_SUITE_P(Options, ZmodemFromSz, ::testing::Values(
     RxCase{"escape_all", {"-e"}},
     RxCase{"blocks_8k", {"-8"}},
     RxCase{"window_2k", {"-w", "2048"}},
-    RxCase{"frames_256", {"-l", "256"}}),
+    RxCase{"frames_256", {"-l", "256"}},
+    RxCase{"wvorncrc_esc8", {}, true}),
     [](const auto& info) { return std::string(info.param.what); });
 // clang-format on
 
 struct TxCase {
     const char* what;
     std::vector<std::string> rzopts;
+    bool wvorn = false;
 };
 
 class ZmodemToRz : public ::testing::TestWithParam<TxCase> {};
@@ -155,7 +164,9 @@ TEST_P(ZmodemToRz, BatchArrivesByteForByte) {
     const Files files = batch(12);
     const std::string dst = d.path().string() + "/dst";
     fs::create_directories(dst);
-    auto tx = vornline(pair.a, files, {"-2"});
+    Files mine = files;
+    if (GetParam().wvorn) mine.insert(wvornrc.begin(), wvornrc.end());
+    auto tx = vornline(pair.a, mine, protocol(GetParam().wvorn));
     std::vector<std::string> args = {"rz", "-vv"};
     for (const auto& o : GetParam().rzopts)
         args.push_back(o);
@@ -172,7 +183,8 @@ TEST_P(ZmodemToRz, BatchArrivesByteForByte) {
 INSTANTIATE_TEST_SUITE_P(Options, ZmodemToRz, ::testing::Values(
     TxCase{"plain", {}},
     TxCase{"escape_all", {"-e"}},
-    TxCase{"window_2k", {"-w", "2048"}}),
+    TxCase{"window_2k", {"-w", "2048"}},
+    TxCase{"wvorncrc_esc8", {}, true}),
     [](const auto& info) { return std::string(info.param.what); });
 // clang-format on
 
@@ -388,6 +400,30 @@ TEST(ZmodemToRzCases, ResumeContinuesRzsFile) {
     EXPECT_EQ(rz.wait(*tx, 20), 0) << rz.log();
     EXPECT_TRUE(readfile(b.dst + "/big") == data);
     quit(*tx);
+}
+
+} // namespace
+
+namespace {
+
+// Two copies of the program under WVornCRC with 7-bit escaping, over a line that clears bit 7
+// both ways: binary files arrive whole only because every header and subpacket is armoured.
+TEST(WVornCrc, ArmouredFramesCrossASevenBitLine) {
+    TempDir d;
+    NoisyLine line(d.path().string(), {"--seven"});
+    if (!line.ok()) GTEST_SKIP() << "noisy-line relay not available";
+    const Files files = {{"rand.bin", randombytes(60000, 21)}, {"all.bin", allbytes()}};
+    auto rx = vornline(line.b, wvornrc, {"-1"});
+    Files mine = files;
+    mine.insert(wvornrc.begin(), wvornrc.end());
+    auto tx = vornline(line.a, mine, {"-1"});
+    escape(*rx, 'R', ".");
+    escape(*tx, 'S', names(files));
+    EXPECT_EQ(summaryof(*tx, 120), "2 files sent, success") << tx->screen();
+    EXPECT_EQ(summaryof(*rx, 60), "2 files received, success") << rx->screen();
+    expectsame(rx->dir().path().string(), files);
+    quit(*tx);
+    quit(*rx);
 }
 
 } // namespace
