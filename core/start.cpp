@@ -88,7 +88,7 @@ void setoption(int c, const char* arg) {
         portlist = arg;
         break;
     case 'm':
-        zzprintf("Setting mflag to 1\r\n");
+        zzprintf("Setting mflag to 1");
         mflag = 1;
         break;
     case 'o':

@@ -67,7 +67,7 @@ TEST(Options, EachLetterItsMessagesAndTheWordsLeftOver) {
         {{"-y", "-z"}, "z=1 port=nul:", unknown('y')},
         {{"-Zg"}, "", unknown('Z') + unknown('g')},
         {{"-z", "-l"}, "z=1 port=nul:", unknown('l')},
-        {{"-m", "f.cmd"}, "m=1", "Setting mflag to 1\r\n", {"f.cmd"}},
+        {{"-m", "f.cmd"}, "m=1", "Setting mflag to 1", {"f.cmd"}},
         {{"-z", "a.cmd", "-q"}, "z=1 port=nul:", "", {"a.cmd", "-q"}},
         {{"-z", "--", "-q"}, "z=1 port=nul:", "", {"-q"}},
     };
