@@ -240,7 +240,8 @@ TEST_F(Modem, AnswerModesSendTheirStrings) {
             for (const Event& e : events("cmd"))
                 if (e.data == "b'ATA'") ata = e.t;
             EXPECT_GT(ring, 0);
-            EXPECT_GT(ata, ring);
+            // The log keeps milliseconds: an answer in the same one still came after the RING.
+            EXPECT_GE(ata, ring);
         }
         TearDown();
         sim = -1;
