@@ -42,6 +42,7 @@ struct Tx {
     long txpos = 0, lrxpos = 0, lastsync = -1;
     int beenhere = 0;
     long lastq = 0; // Txpos at the last subpacket that asks for a ZACK
+    long seenbps = 0; // the best rate the receiver acknowledged so far, bytes per second
     int skipped = 0, failed = 0;
     std::vector<uint8_t> buf = std::vector<uint8_t>(MAXBLK);
     // Read-ahead: the file is read in large blocks and cut into subpackets.
@@ -114,6 +115,18 @@ void growwindow(Tx& t) {
     t.wspac = t.window / 4;
 }
 
+// Seconds to wait for an answer that should come at once, `inflight` bytes after the last
+// one sent. On a line seen to carry them within a quarter second, one: an answer lost to noise
+// then costs a second, not the full `full`. A repeat (`retry`) always waits `full`, so an answer
+// slower than thought is never asked for in a row.
+int answerwait(Tx& t, long inflight, int full, bool retry = false) {
+    if (const long ms = zmnow() - t.wstart; t.lrxpos > t.wstartpos && ms > 0)
+        t.seenbps = std::max(t.seenbps, (t.lrxpos - t.wstartpos) * 1000 / ms);
+    if (retry) return full;
+    const long bps = std::max<long>((baud > 0 ? baud : 9600) / 10, t.seenbps);
+    return (std::max(inflight, 0L) + 256) * 4 < bps ? 1 : full;
+}
+
 // Reads the receiver's answer. `wantack`: any ZACK returns; otherwise only one at Txpos.
 // `data`: while data flows a damaged header reads as a time-out, so the caller asks at once
 // with an empty ZCRCW (answered by a ZACK or a ZRPOS); a ZNAK would leave lrzsz rz reading a
@@ -160,6 +173,10 @@ int getinsync(Tx& t, bool wantack, int seconds, bool data = false) {
         case ZSKIP:
         case TIMEOUT:
             return c;
+        case ZNAK: // the receiver saw a damaged header: what was sent goes again
+            fretcnt++;
+            xferstats(XS_RETRY, blinmsg);
+            return data ? TIMEOUT : ZNAK;
         case ABORT:
             txfail(t, ccabmsg, 2);
         case LOST:
@@ -215,7 +232,7 @@ int zsendfdata(Tx& t) {
             xferstats(XS_TICK);
             if (eof) break;
             if (fe == ZCRCW) {
-                answer = getinsync(t, true, 3, true);
+                answer = getinsync(t, true, answerwait(t, t.txpos - t.lrxpos, 3), true);
                 break;
             }
             // The reverse channel: a header means the receiver wants something. It is looked
@@ -228,7 +245,7 @@ int zsendfdata(Tx& t) {
                 if (c == ZPAD || c == CAN) {
                     // A header, or noise that looks like its start: a short wait either way.
                     t.src.unget(c);
-                    const int a = getinsync(t, true, 2, true);
+                    const int a = getinsync(t, true, answerwait(t, 0, 2), true);
                     if (a == ZACK) continue;
                     answer = a;
                     break;
@@ -257,7 +274,8 @@ int zsendfdata(Tx& t) {
                     t.lastq = t.txpos;
                 }
                 // A ZACK lost to noise is not waited for long: an empty ZCRCQ asks again.
-                const int a = getinsync(t, true, asked ? 1 : 2, true);
+                const int a = getinsync(t, true, asked ? 1 : answerwait(t, t.txpos - t.lrxpos, 2),
+                                        true);
                 if (a == ZACK) continue;
                 if (a == TIMEOUT && asked) {
                     t.lastq = t.lrxpos;
@@ -268,9 +286,9 @@ int zsendfdata(Tx& t) {
             }
         }
         if (eof) {
-            for (;;) {
+            for (bool again = false;; again = true) {
                 bhdr(t, ZEOF, static_cast<uint32_t>(t.txpos));
-                answer = getinsync(t, false, 3, true);
+                answer = getinsync(t, false, answerwait(t, t.txpos - t.lrxpos, 3, again), true);
                 if (answer == ZACK) continue;
                 if (answer == TIMEOUT) {
                     fretcnt++;
@@ -305,7 +323,8 @@ int zsendfdata(Tx& t) {
             if (--tries < 0) txfail(t, tmabmsg);
             bhdr(t, ZDATA, static_cast<uint32_t>(t.txpos));
             t.out.zsdata(t.buf.data(), 0, ZCRCW);
-            answer = getinsync(t, true, 3, true);
+            answer = getinsync(t, true, answerwait(t, t.txpos - t.lrxpos, 3, tries < retries - 1),
+                               true);
             if (answer == ZRINIT) return t.txpos < t.f.size() ? ERROR : 0;
             if (answer == ZSKIP) return ZSKIP;
             continue;
@@ -339,7 +358,8 @@ int zsendfile(Tx& t, const std::string& info) {
         t.out.zsbhdr(ZFILE, h, t.use32);
         t.out.zsdata(reinterpret_cast<const uint8_t*>(info.data()), info.size(), ZCRCW);
         for (int inits = 0;;) {
-            const int c = getinsync(t, true, 5);
+            const int c =
+                getinsync(t, true, answerwait(t, static_cast<long>(info.size()), 5, tries > 0));
             // A ZRINIT that crossed the offer (the answer to an earlier invitation) is no
             // reason to offer again; a few in a row are.
             if (c == ZRINIT && ++inits < 3) continue;
@@ -358,7 +378,7 @@ int zsendfile(Tx& t, const std::string& info) {
                 zhex(t.out, ZCRC, filecrc(t, static_cast<long>(t.in.rxpos())));
                 continue;
             }
-            break; // ZRINIT (the offer was not seen), a time-out: offer again
+            break; // ZRINIT (the offer was not seen), ZNAK, a time-out: offer again
         }
     }
     return ERROR;
@@ -519,7 +539,7 @@ void sndzmodem() {
     // End of the session: ZFIN until the receiver's ZFIN, then "OO".
     for (int n = 0; n <= retries; n++) {
         zhex(t.out, ZFIN, 0);
-        t.in.timeout = 3;
+        t.in.timeout = answerwait(t, 0, 3, n > 0);
         const int c = t.in.zgethdr();
         if (c == ZFIN) {
             t.out.buf += "OO";
