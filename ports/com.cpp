@@ -299,35 +299,6 @@ int netread(int fd, void* buf, int len) {
     return static_cast<int>(read(fd, buf, static_cast<size_t>(len)));
 }
 
-int comwait(int seconds) {
-    AlarmGuard guard;
-    bool armed = false;
-    const bool hadline = comfd >= 0;
-    for (;;) {
-        if (!qempty(comq)) return unqchar(comq);
-        // A line that hangs up while we wait brings nothing more: no use waiting the time out.
-        if (hadline && comfd < 0) return -2;
-        if (canabort) {
-            // While aborting is allowed the keyboard is read, and every key but the abort key
-            // is dropped.
-            for (int k; (k = chrdynh()) != 0;)
-                if (k == abochar) return -1;
-            if (!qempty(comq)) continue;
-        }
-        if (comalarm) return -2;
-        if (seconds <= 0) {
-            waitread(0);
-            if (!qempty(comq)) continue;
-            return -2;
-        }
-        if (!armed) {
-            guard.arm(static_cast<unsigned>(seconds));
-            armed = true;
-        }
-        waitread(1);
-    }
-}
-
 void comflush() {
     qclear(comq);
     waitread(0);
@@ -493,7 +464,7 @@ void readline() {
     static uint8_t buf[COMQBIG]; // not on the stack: waitread runs deep in many callers
     const int room = std::min<int>(qroom(comq), static_cast<int>(sizeof buf));
     ssize_t n = read(comfd, buf, static_cast<size_t>(room > 0 ? room : 1));
-    if (n < 0 && errno == EINTR) return;
+    if (n < 0 && (errno == EINTR || wouldblock(errno))) return; // a non-blocking line raced
     if (n <= 0) {
         lostline();
         return;
@@ -508,6 +479,60 @@ void readline() {
     }
 }
 } // namespace
+
+namespace {
+// The end of the current comwait on the monotonic clock, in ms, or -1: a blocking waitread
+// sleeps no further than that, so the time-out needs no alarm and no signal handler.
+long waitdeadline = -1;
+
+long monoms() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+// Keys already read from the console, so the abort key can be looked for without a call.
+bool keysqueued() {
+    return !qempty(iqueue) || !qempty(ttyq) || !consextra.empty();
+}
+} // namespace
+
+int comwait(int seconds) {
+    const bool hadline = comfd >= 0;
+    const long deadline = seconds > 0 ? monoms() + 1000L * seconds : 0;
+    const long outer = waitdeadline;
+    struct Restore {
+        long v;
+        ~Restore() { waitdeadline = v; }
+    } restore{outer};
+    for (;;) {
+        if (!qempty(comq)) return unqchar(comq);
+        // A line that hangs up while we wait brings nothing more: no use waiting the time out.
+        if (hadline && comfd < 0) return -2;
+        // While aborting is allowed the keyboard is read, and every key but the abort key is
+        // dropped. Keys typed during the wait are read by the wait itself; only what is already
+        // queued is looked at here.
+        if (canabort && keysqueued()) {
+            for (int k; (k = chrdynh()) != 0;)
+                if (k == abochar) return -1;
+            if (!qempty(comq)) continue;
+        }
+        if (seconds <= 0) {
+            waitread(0);
+            if (!qempty(comq)) continue;
+            if (canabort && keysqueued()) {
+                for (int k; (k = chrdynh()) != 0;)
+                    if (k == abochar) return -1;
+                if (!qempty(comq)) continue;
+            }
+            return -2;
+        }
+        if (monoms() >= deadline) return -2;
+        waitdeadline = deadline;
+        waitread(1);
+        waitdeadline = outer;
+    }
+}
 
 int lineput(const uint8_t* buf, int len, bool wait) {
     if (comfd < 0 || len < 0) return -1;
@@ -617,17 +642,21 @@ void waitread(int block) {
             if (ttyfd + 1 > nfds) nfds = ttyfd + 1;
         }
         // A blocking wait sleeps in slices, so a signal that lands just before select is
-        // still seen within a second.
+        // still seen within a second; within a comwait, no further than its end.
         struct timeval tv {
             block ? 1 : 0, 0
         };
+        if (block && waitdeadline >= 0) {
+            const long left = std::max(0L, std::min(1000L, waitdeadline - monoms()));
+            tv = {static_cast<time_t>(left / 1000), static_cast<suseconds_t>(left % 1000 * 1000)};
+        }
         int r = select(nfds, &set, &wset, nullptr, &tv);
         if (r < 0) {
             if (errno == EINTR && donesig) doneterm(donesig);
             return;
         }
         if (r == 0) {
-            if (!block || comalarm) return;
+            if (!block || comalarm || (waitdeadline >= 0 && monoms() >= waitdeadline)) return;
             continue;
         }
         bool got = false;

@@ -163,6 +163,7 @@ int bttyout(const void* buf, size_t count) {
         conswriter(static_cast<const char*>(buf), count);
         return static_cast<int>(count);
     }
+    if (*disphooks.consfd < 0) return 0; // no console (a transfer run without one)
     const char* p = static_cast<const char*>(buf);
     size_t left = count;
     while (left > 0) {

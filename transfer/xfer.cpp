@@ -67,6 +67,13 @@ int runengine(bool send) {
     if (!fn) return aberr("%s transfers are not built yet\r\n", e.name);
     xprotname = errprot == 9 ? "VORNCRC" : e.name;
     LineGuard line(errprot != 3);
+    // Every engine waits on the line block by block: a non-blocking line spares the mode switch
+    // around each write, and a large queue takes a whole long packet in one read.
+    LineNonblock nb;
+    struct BigQueue {
+        BigQueue() { qresize(comq, COMQBIG); }
+        ~BigQueue() { qresize(comq, COMQSIZE); } // never below what it holds
+    } bigq;
     xretval = 0;
     cursend = nullptr, currcv = nullptr, keeppart = false;
     batchnames.clear();
