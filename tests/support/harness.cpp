@@ -16,6 +16,7 @@
 #include <chrono>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <set>
 #include <stdexcept>
 
@@ -29,10 +30,18 @@ std::set<pid_t>& liveRuns() {
     return runs;
 }
 
+// Tests run several programs at once from threads: the set is shared, and a program forked but
+// not yet in it must not look like an orphan to another thread's reaping.
+std::mutex& runsLock() {
+    static std::mutex m;
+    return m;
+}
+
 // A program run on the line (a shell, vttest) belongs to the vorn that started it; when that
 // vorn is killed it is left behind, and some programs spin on a closed terminal. Such orphans
 // come to this process (a subreaper) and run in a session of their own: end them.
 void reapOrphans() {
+    std::lock_guard<std::mutex> hold(runsLock());
     std::vector<pid_t> orphans;
     for (const auto& task : fs::directory_iterator("/proc/self/task")) {
         std::ifstream f(task.path() / "children");
@@ -94,7 +103,10 @@ VornRun::VornRun(std::vector<std::string> args, RunOptions opt)
     master_ = posix_openpt(O_RDWR | O_NOCTTY);
     if (master_ < 0 || grantpt(master_) || unlockpt(master_))
         throw std::runtime_error("cannot open a pseudo-terminal");
-    std::string slaveName = ptsname(master_);
+    char slavebuf[128];
+    if (ptsname_r(master_, slavebuf, sizeof slavebuf) != 0)
+        throw std::runtime_error("cannot name the pseudo-terminal");
+    const std::string slaveName = slavebuf;
     // Keep a descriptor on the slave so the settings can be read after the program ends.
     slave_ = open(slaveName.c_str(), O_RDWR | O_NOCTTY);
     if (slave_ < 0) throw std::runtime_error("cannot open the pseudo-terminal slave");
@@ -110,6 +122,7 @@ VornRun::VornRun(std::vector<std::string> args, RunOptions opt)
     args.insert(args.begin(), opt.argv0.empty() ? bin : opt.argv0);
 
     prctl(PR_SET_CHILD_SUBREAPER, 1);
+    std::unique_lock<std::mutex> hold(runsLock());
     pid_ = fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
@@ -138,6 +151,7 @@ VornRun::VornRun(std::vector<std::string> args, RunOptions opt)
         _exit(127);
     }
     liveRuns().insert(pid_);
+    hold.unlock();
     fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
 }
 
@@ -151,7 +165,10 @@ VornRun::~VornRun() {
             waitpid(pid_, nullptr, 0);
         }
     }
-    liveRuns().erase(pid_);
+    {
+        std::lock_guard<std::mutex> hold(runsLock());
+        liveRuns().erase(pid_);
+    }
     reapOrphans();
     if (master_ >= 0) close(master_);
     if (slave_ >= 0) close(slave_);
