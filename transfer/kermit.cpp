@@ -473,7 +473,7 @@ int recvbatch() {
                     }
                     if (d < window) {
                         seen(d);
-                        naknow(k.seq);
+                        if (!held[static_cast<size_t>(k.seq)].ok) naknow(k.seq);
                         continue;
                     }
                 }
