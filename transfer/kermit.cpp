@@ -41,9 +41,15 @@ void spack(char type, int s, const std::string& data) {
     done(code);
 }
 
-// The next good packet, or one with ok false after a time-out or a bad one.
-KPacket rpack() {
-    const int secs = peer.time > 0 ? peer.time : rtime;
+// The seconds of silence before the peer is asked again, as the peer asked in its Send-Init.
+int waitsecs() {
+    return peer.time > 0 ? peer.time : rtime;
+}
+
+// The next good packet, or one with ok false after a time-out (`wait` seconds of silence,
+// else waitsecs()) or a bad one.
+KPacket rpack(int wait = 0) {
+    const int secs = wait > 0 ? wait : waitsecs();
     ktimeout = false;
     for (;;) {
         // Hunt for a MARK in what is held, then parse.
@@ -406,20 +412,35 @@ void keeptext(const std::vector<uint8_t>& t) {
 // of file and end of batch. Returns 1 when a file was discarded by the sender, else 0.
 //
 // With sliding windows the packets after the next one expected, up to the window, are answered
-// at once and held; each gap seen gets one NAK, and the held packets are taken in order.
+// at once and held; each gap seen gets a NAK, and the held packets are taken in order. A gap is
+// asked for again only when its resend is known lost: the packet of a later NAK came first (the
+// sender answers NAKs in order and the line keeps it), or the sender fell silent.
 int recvbatch() {
-    int tries = 0, failed = 0;
+    int tries = 0, failed = 0, quiet = 0;
     bool infile = false, toscreen = false;
     std::vector<uint8_t> out;
     std::vector<KPacket> held(64); // answered packets ahead of `seq` (ok set)
-    std::vector<bool> nakked(64);  // gaps NAKed once already
+    std::vector<long> nakat(64);   // when each gap was NAKed (a count of NAKs), 0 for not
+    long naks = 0, heard = 0;      // NAKs sent; the latest NAK whose packet has come
     int ahead = 0;                 // the slots from `seq` seen or NAKed
     bool answered = false;         // the packet being taken was answered when it came
     auto ack = [&] {
         if (!answered) spack('Y', seq, "");
-        nakked[static_cast<size_t>(seq)] = false;
+        nakat[static_cast<size_t>(seq)] = 0;
         seq = (seq + 1) & 63;
         ahead = std::max(0, ahead - 1);
+    };
+    auto naknow = [&](int s) {
+        spack('N', s, "");
+        nakat[static_cast<size_t>(s)] = ++naks;
+    };
+    // A packet `dist` slots ahead was seen: the slots before it not seen yet are gaps.
+    auto seen = [&](int dist) {
+        for (int j = ahead; j < dist; j++) {
+            const size_t gap = static_cast<size_t>((seq + j) & 63);
+            if (!held[gap].ok && !nakat[gap]) naknow(static_cast<int>(gap));
+        }
+        ahead = std::max(ahead, dist + 1);
     };
     for (;;) {
         KPacket k;
@@ -428,14 +449,38 @@ int recvbatch() {
             k = std::move(held[static_cast<size_t>(seq)]);
             held[static_cast<size_t>(seq)] = KPacket{};
         } else {
-            k = rpack();
+            // With a hole in the window (the next packet asked for again, or later ones
+            // held) a windowed sender falls silent only while it waits for an answer, most
+            // often for the very packet asked for, whose resend was lost too. A second of
+            // silence then asks again at once rather than after the whole time-out; the
+            // short waits count as one try per time-out, so a dead line is given up as late.
+            const long asked = nakat[static_cast<size_t>(seq)];
+            if (window > 1 && asked && asked < heard) naknow(seq);
+            const bool hole = window > 1 && (asked || ahead > 0);
+            k = rpack(hole ? 1 : 0);
             if (!k.ok) {
-                if (++tries > retries) kfatal(tmabmsg, 1);
-                if (window == 1 || ktimeout || !nakked[static_cast<size_t>(seq)]) nak();
-                nakked[static_cast<size_t>(seq)] = true;
+                const bool counts = !(hole && ktimeout) || ++quiet >= waitsecs();
+                if (counts) quiet = 0;
+                if (counts && ++tries > retries) kfatal(tmabmsg, 1);
+                // A damaged long packet whose header held tells which one it was: a resend
+                // of one taken already (its answer lost) is answered again, one in the window
+                // asked for again at once.
+                if (k.head && window > 1) {
+                    const int d = (k.seq - seq) & 63;
+                    if (d >= 64 - window) {
+                        if (k.type != 'S') spack('Y', k.seq, "");
+                        continue;
+                    }
+                    if (d < window) {
+                        seen(d);
+                        if (!held[static_cast<size_t>(k.seq)].ok) naknow(k.seq);
+                        continue;
+                    }
+                }
+                if (window == 1 || ktimeout || !nakat[static_cast<size_t>(seq)]) naknow(seq);
                 continue;
             }
-            tries = 0;
+            tries = quiet = 0;
             if (k.type == 'E') kfatal(peermsg(k.data), 1, false);
             const int dist = (k.seq - seq) & 63;
             if (dist >= 64 - window) { // our answer was lost: answer again, write nothing
@@ -453,17 +498,11 @@ int recvbatch() {
                 nak();
                 continue;
             }
+            heard = std::max(heard, nakat[static_cast<size_t>(k.seq)]);
             if (dist > 0) {
                 spack('Y', k.seq, "");
-                for (int j = ahead; j < dist; j++) {
-                    const size_t gap = static_cast<size_t>((seq + j) & 63);
-                    if (!held[gap].ok && !nakked[gap]) {
-                        spack('N', static_cast<int>(gap), "");
-                        nakked[gap] = true;
-                    }
-                }
-                ahead = std::max(ahead, dist + 1);
-                nakked[static_cast<size_t>(k.seq)] = false;
+                seen(dist);
+                nakat[static_cast<size_t>(k.seq)] = 0;
                 held[static_cast<size_t>(k.seq)] = std::move(k);
                 continue;
             }

@@ -251,7 +251,13 @@ KPacket kparselong(const uint8_t* p, int n, int& used, int bct, int maxlong) {
     }
     if (n < 6 + lx) return k;
     used = 6 + lx;
-    return kbody(p, used, 6, bct);
+    k = kbody(p, used, 6, bct);
+    if (!k.ok && kp::unchar(p[1]) >= 0 && kp::unchar(p[1]) <= 63) {
+        k.head = true;
+        k.seq = kp::unchar(p[1]);
+        k.type = static_cast<char>(p[2]);
+    }
+    return k;
 }
 } // namespace
 

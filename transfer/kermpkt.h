@@ -94,6 +94,9 @@ struct KPacket {
     char type = 0;
     int seq = 0;
     std::string data;
+    // A damaged long packet whose header check held: its type and sequence number are known
+    // (ok stays false and data empty).
+    bool head = false;
 };
 // Parses what follows a MARK: LEN first, then exactly LEN-32 characters (or, with a blank LEN, a
 // long packet of at most `maxlong` characters of data and check). `n` is how many bytes

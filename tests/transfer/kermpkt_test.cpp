@@ -74,12 +74,16 @@ TEST(KermPkt, LongPackets) {
         EXPECT_FALSE(kparse(u(p) + 1, static_cast<int>(p.size() - 1), used, bct, 0).ok);
         EXPECT_FALSE(kparse(u(p) + 1, static_cast<int>(p.size() - 1), used, bct, 3000).ok);
         EXPECT_TRUE(kparse(u(p) + 1, static_cast<int>(p.size() - 1), used, bct, 3990).ok);
+        // Damage in the data leaves the header telling which packet it was; in the header not.
         for (size_t at : {size_t{4}, size_t{6}, p.size() / 2, p.size() - 2}) {
             std::string bad = p;
             bad[at] ^= 1;
-            EXPECT_FALSE(
-                kparse(u(bad) + 1, static_cast<int>(bad.size() - 1), used, bct, kp::MAXLONG).ok)
-                << bct << " at " << at;
+            k = kparse(u(bad) + 1, static_cast<int>(bad.size() - 1), used, bct, kp::MAXLONG);
+            EXPECT_FALSE(k.ok) << bct << " at " << at;
+            EXPECT_EQ(k.head, at > 6) << bct << " at " << at;
+            if (k.head) {
+                EXPECT_EQ(std::string(1, k.type) + std::to_string(k.seq), "D9");
+            }
         }
     }
     // The capability fields: offered long packets, the window and the length survive the trip;
