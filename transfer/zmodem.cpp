@@ -620,8 +620,9 @@ void rcvzm() {
                 if (fcnt == 0 && r.skipped == 0) gtimeout = 1;
                 rxfail(r, fcnt == 0 && r.skipped == 0 ? htabmsg : tmabmsg);
             }
-            if (heard) {
-                // The sender waits for our answer to a header we could not read: its offer,
+            if (heard || t == ERROR) {
+                // A damaged header, or a quiet spell once the sender has been heard from: the
+                // sender waits for our answer to a header we could not read: its offer,
                 // its ZFIN, or the ZEOF whose ZRINIT it missed. A ZNAK makes it send that
                 // again at once (a sender that missed our ZRINIT answers with a ZNAK, which
                 // brings the ZRINIT again). A ZRINIT would not do: lrzsz sz takes one that
