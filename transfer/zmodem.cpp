@@ -588,6 +588,8 @@ void rcvzm() {
     int hdrtype = ZRINIT;
     int tries = retries;
     bool invite = true;
+    bool heard = false; // a header from the sender has been read
+    int silent = 0;
     for (;;) {
         if (invite) {
             // Under WVornCRC ZF1 carries the machine byte; a plain ZMODEM peer sees 0 there.
@@ -597,9 +599,11 @@ void rcvzm() {
             hdrtype = ZRINIT;
         }
         invite = true;
-        // Between files the sender answers at once; before the first it may take its time.
-        r.in.timeout = fcnt + r.skipped + r.failed > 0 ? 3 : 10;
+        // Once the sender has been heard from it answers at once; before that it may take its
+        // time (a person may still be starting it).
+        r.in.timeout = heard ? RXQUIET : 10;
         const int t = r.in.zgethdr();
+        if (t >= 0) heard = true;
         switch (t) {
         case ZRQINIT:
             if (errprot == 6 && r.in.hdr[ZF1] == ZVORNBITS) {
@@ -611,9 +615,22 @@ void rcvzm() {
             continue;
         case TIMEOUT:
         case ERROR:
-            if (--tries < 0) {
+            // A quiet spell counts as a retry only every third time: the wait is short.
+            if ((t == ERROR || !heard || ++silent % 3 == 0) && --tries < 0) {
                 if (fcnt == 0 && r.skipped == 0) gtimeout = 1;
                 rxfail(r, fcnt == 0 && r.skipped == 0 ? htabmsg : tmabmsg);
+            }
+            if (heard || t == ERROR) {
+                // A damaged header, or a quiet spell once the sender has been heard from: the
+                // sender waits for our answer to a header we could not read: its offer,
+                // its ZFIN, or the ZEOF whose ZRINIT it missed. A ZNAK makes it send that
+                // again at once (a sender that missed our ZRINIT answers with a ZNAK, which
+                // brings the ZRINIT again). A ZRINIT would not do: lrzsz sz takes one that
+                // arrives after its offer as a crossing and waits five seconds for a further
+                // header before it offers again, so ZRINITs repeated more often than that
+                // keep it waiting until our retries run out.
+                zhex(r.out, ZNAK, 0);
+                invite = false;
             }
             continue;
         case ZSINIT: {
