@@ -197,7 +197,7 @@ struct Rx {
     // this much of a part file, which a resume then asks for again.
     std::vector<uint8_t> pend;
     std::string attn;
-    uint8_t zconv = 0, zmanag = 0;
+    uint8_t zconv = 0, zmanag = 0, ztrans = 0;
     int skipped = 0, failed = 0;
     long announced = -1;
     int peermode = 0;
@@ -232,10 +232,17 @@ void zmputs(Rx& r) {
     zflush(r.out);
 }
 
+// Our own LZW stream is offered only under WVornCRC: a sender of the published protocol would
+// take CANLZW for its own compression, which is not ours.
+bool lzwwanted() {
+    return errprot == 6 && compon && !(dflags & OPT_Z);
+}
+
 uint8_t rxflags() {
     uint8_t f = CANFDX | CANOVIO | CANBRK | CANFC32;
     if (escctl) f |= ESCCTL;
     if (esc8bit && errprot == 6) f |= ESC8;
+    if (lzwwanted()) f |= CANLZW;
     return f;
 }
 
@@ -294,6 +301,12 @@ int procheader(Rx& r, size_t count, long& at) {
         xferstats(XS_MSG, mfabmsg);
         return ZSKIP;
     }
+    // Compressed data only from another copy of this program, and only when offered: stored
+    // as they came they would be a wrong file.
+    if (r.ztrans == 1 && !(r.vorn && lzwwanted())) {
+        xferstats(XS_MSG, sfmt("Compressed data not asked for: %s", peertext(raw).c_str()));
+        return ZSKIP;
+    }
     std::string path = rn.path;
     const int manag = r.zmanag & ZMMASK;
     struct stat st {};
@@ -339,7 +352,7 @@ int procheader(Rx& r, size_t count, long& at) {
     resfilsiz = fbytcnt = at;
     long opts = dflags;
     if (r.zconv == ZCNL) opts |= OPT_U;
-    r.rf.begin(opts, false, -1);
+    r.rf.begin(opts, r.ztrans == 1, size >= 0 && !r.conv ? size - at : -1);
     r.announced = size;
     r.peermode = mode > 0 ? static_cast<int>(mode) : 0;
     r.mtime = mtime;
@@ -390,6 +403,32 @@ void pendout(Rx& r) {
     if (!r.pend.empty() && !r.rf.wrfile(r.pend.data(), static_cast<int>(r.pend.size())))
         rxfail(r, r.rf.err.c_str());
     r.pend.clear();
+}
+
+// Takes the verified subpacket in r.buf (frame end `fe`) and advances the position `pos`.
+// Compressed, a ZCRCN subpacket starts a fresh stream (the sender restarted its coder), and
+// the position is what the decoder has written: a packet ends on a code group boundary, so
+// that is exactly the sender's count.
+void rxstore(Rx& r, int fe, long& pos) {
+    const int n = static_cast<int>(r.in.rxcount);
+    if (!r.rf.docomp()) {
+        if (pos + n > 0xffffffffL) rxfail(r, "File too large for protocol");
+        r.pend.insert(r.pend.end(), r.buf.data(), r.buf.data() + n);
+        if (r.pend.size() >= PENDMAX) pendout(r);
+        pos += n;
+        return;
+    }
+    if (fe == GOTCRCN) r.rf.restart(r.announced >= 0 && !r.conv ? r.announced - pos : -1);
+    if (!r.rf.wrfile(r.buf.data(), n)) rxfail(r, r.rf.err.c_str());
+    pos = fbytcnt;
+}
+
+// A ZEOF for a compressed file: the last short code group is decoded now that the stream is
+// known to be complete (a short group never comes before the end).
+void rxdrain(Rx& r, long& pos) {
+    if (!r.rf.docomp()) return;
+    if (!r.rf.drain()) rxfail(r, r.rf.err.c_str());
+    pos = fbytcnt;
 }
 
 int rzfile(Rx& r, long pos) {
@@ -445,11 +484,7 @@ int rzfile(Rx& r, long pos) {
                     error(blinmsg, true);
                     break;
                 }
-                const int n = static_cast<int>(r.in.rxcount);
-                if (pos + n > 0xffffffffL) rxfail(r, "File too large for protocol");
-                r.pend.insert(r.pend.end(), r.buf.data(), r.buf.data() + n);
-                if (r.pend.size() >= PENDMAX) pendout(r);
-                pos += n;
+                rxstore(r, c, pos);
                 fpakcnt++;
                 tries = retries;
                 silent = 0;
@@ -475,6 +510,7 @@ int rzfile(Rx& r, long pos) {
             continue;
         }
         case ZEOF:
+            rxdrain(r, pos);
             if (static_cast<long>(r.in.rxpos()) != pos) continue; // an old one: ignored
             pendout(r);
             if (r.conv) fbytcnt = fbytcnt > 0 ? fbytcnt : 0;
@@ -651,6 +687,7 @@ void rcvzm() {
         case ZFILE: {
             r.zconv = r.in.hdr[ZF0];
             r.zmanag = r.in.hdr[ZF1];
+            r.ztrans = errprot == 6 ? r.in.hdr[ZF2] : 0; // lrzsz never sets it
             const int c = r.in.zrdata(r.buf.data(), MAXBLK);
             if (c != GOTCRCW) {
                 zhex(r.out, ZNAK, 0);

@@ -32,6 +32,11 @@ struct Tx {
     bool use32 = false;
     int rxflags = 0;
     bool vorn = false; // the receiver is another copy of this program (WVornCRC)
+    // LZW compression, only between two copies of this program: `canlzw` when the receiver
+    // takes it, `comp` for the file being sent. After every restart of the coder (`zbase` is
+    // where it started) the next subpacket ends with ZCRCN, which restarts the decoder too.
+    bool canlzw = false, comp = false, docrcc = false;
+    long zbase = 0;
     long rxbuflen = 0;
     long window = 0, wspac = 0;
     // The window follows the line speed; a line that carries bytes much faster than its
@@ -63,10 +68,10 @@ void bhdr(Tx& t, int type, uint32_t pos) {
     t.out.zsbhdr(type, h, t.use32);
 }
 
-// Up to `want` bytes of the file into `out`; fewer only at its end (or -1 on a read error).
-// A compressed file gives one packet per call, so it is read directly.
-int rdblk(Tx& t, uint8_t* out, int want) {
-    if (t.f.compressing()) return t.f.rdfile(out, want);
+// Up to `want` bytes of the file into `out`; fewer only at its end (`last`), or -1 on a read
+// error. Compressed, one packet of the coder: `want` bytes or a few more.
+int rdblk(Tx& t, uint8_t* out, int want, bool& last) {
+    if (t.f.compressing()) return t.f.rdzpacket(out, want, last);
     int got = 0;
     while (got < want) {
         if (t.ahp == t.ahe) {
@@ -81,12 +86,16 @@ int rdblk(Tx& t, uint8_t* out, int want) {
         t.ahp += k;
         got += static_cast<int>(k);
     }
+    last = got < want;
     return got;
 }
 
 // Positions the file at `p`; a converted file is read again from the start.
+// A compressing coder starts afresh there.
 bool zseek(Tx& t, long p) {
     t.ahp = t.ahe = 0;
+    const bool comp = t.f.compressing();
+    if (comp) t.docrcc = true, t.zbase = p;
     if (t.f.seek(p)) return true;
     if (!(t.opts & OPT_CONV)) return false;
     if (!t.f.open(t.path, t.opts)) return false;
@@ -95,7 +104,13 @@ bool zseek(Tx& t, long p) {
         if (n <= 0) return false;
         left -= n;
     }
+    if (comp) t.f.compress(true);
     return true;
+}
+
+// Where the receiver is once it has everything sent so far.
+long ztxpos(Tx& t, int n) {
+    return t.f.compressing() ? t.zbase + t.f.coder()->pos() : t.txpos + n;
 }
 
 constexpr long WINMAX = 1L << 18;
@@ -207,10 +222,17 @@ int zsendfdata(Tx& t) {
         int answer = -100;
         bool eof = false;
         while (answer == -100) {
-            const int n = rdblk(t, t.buf.data(), t.blklen);
+            // A compressed packet may run 23 bytes past what it is asked for.
+            const int want = t.f.compressing() ? std::max(32, t.blklen - 24) : t.blklen;
+            bool last = false;
+            const int n = rdblk(t, t.buf.data(), want, last);
             if (n < 0) txfail(t, "File read error");
             int fe;
-            if (n < t.blklen) {
+            if (t.docrcc) { // the decoder restarts with this subpacket
+                fe = ZCRCN;
+                t.docrcc = false;
+                eof = last;
+            } else if (last) {
                 fe = ZCRCE;
                 eof = true;
             } else if (t.rxbuflen && t.txpos + n - t.lrxpos > t.rxbuflen) {
@@ -223,15 +245,15 @@ int zsendfdata(Tx& t) {
                 sincewq += n;
             }
             t.out.zsdata(t.buf.data(), static_cast<size_t>(n), fe);
-            t.txpos += n;
-            if (fe == ZCRCQ || fe == ZCRCW) t.lastq = t.txpos;
+            t.txpos = ztxpos(t, n);
+            if (fe == ZCRCQ || fe == ZCRCW || fe == ZCRCN) t.lastq = t.txpos;
             fbytcnt = t.txpos;
             fpakcnt++;
-            const bool flush = t.out.buf.size() >= OUTBLOCK || fe == ZCRCW || eof;
+            const bool flush = t.out.buf.size() >= OUTBLOCK || fe == ZCRCW || fe == ZCRCN || eof;
             if (flush) zflush(t.out);
             xferstats(XS_TICK);
             if (eof) break;
-            if (fe == ZCRCW) {
+            if (fe == ZCRCW || fe == ZCRCN) {
                 answer = getinsync(t, true, answerwait(t, t.txpos - t.lrxpos, 3), true);
                 break;
             }
@@ -355,6 +377,7 @@ int zsendfile(Tx& t, const std::string& info) {
         h[ZF0] = static_cast<uint8_t>((t.opts & OPT_R) || rexfer ? ZCRESUM
                                       : (t.opts & OPT_CONV)      ? ZCNL
                                                                  : ZCBIN);
+        h[ZF2] = t.comp ? 1 : 0; // ZTLZW: the data come LZW-compressed
         t.out.zsbhdr(ZFILE, h, t.use32);
         t.out.zsdata(reinterpret_cast<const uint8_t*>(info.data()), info.size(), ZCRCW);
         for (int inits = 0;;) {
@@ -372,6 +395,11 @@ int zsendfile(Tx& t, const std::string& info) {
                 t.wstartpos = p;
                 t.lastsync = p - 1;
                 t.beenhere = 0;
+                if (t.comp) { // the file is already at p
+                    t.f.compress(true);
+                    t.docrcc = true;
+                    t.zbase = p;
+                }
                 return zsendfdata(t);
             }
             if (c == ZCRC) {
@@ -414,11 +442,16 @@ void sendone(Tx& t, const std::string& path) {
     xferstats(XS_MSG, sfmt("Sending %s", peertext(path).c_str()));
     t.txpos = t.lrxpos = 0;
     fbytcnt = 0;
+    t.comp = t.canlzw && !(t.opts & OPT_Z);
+    t.docrcc = false;
     const int r = zsendfile(t, info);
+    std::string records = sfmt("%d records transferred", fpakcnt);
+    if (const LzwCoder* c = t.f.coder())
+        records += ", compression factor " + prratio(c->incount() - c->bytesout(), c->incount());
     t.f.close();
     cursend = nullptr;
     if (r == 0) {
-        xferstats(XS_MSG, sfmt("%d records transferred", fpakcnt));
+        xferstats(XS_MSG, records);
         xferstats(XS_FILEEND, "Success");
         if (fbytcnt > resfilsiz) rexfer = 0;
         fcnt++;
@@ -457,6 +490,9 @@ void getzrxinit(Tx& t) {
             if (t.rxbuflen && t.blklen > t.rxbuflen) t.blklen = static_cast<int>(t.rxbuflen);
             t.vorn = errprot == 6 && t.in.hdr[ZF1] == ZVORNBITS;
             if (t.vorn) hismachine = setvornbits(t.in.hdr[ZF1]);
+            // Our own stream format, which a receiver of the published protocol could not read
+            // even if it said CANLZW.
+            t.canlzw = t.vorn && compon && (t.rxflags & CANLZW);
             return;
         }
         case ZCHALLENGE:

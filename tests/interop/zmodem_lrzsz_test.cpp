@@ -426,4 +426,33 @@ TEST(WVornCrc, ArmouredFramesCrossASevenBitLine) {
     quit(*rx);
 }
 
+// Compression between two copies: text shrinks on the line, and over bit flips every ZRPOS
+// restarts the coder and the decoder together (the ZCRCN frame end), so the files still arrive
+// whole; a name with option (z) goes plain.
+TEST(WVornCrc, CompressedBatchSurvivesNoise) {
+    TempDir d;
+    NoisyLine line(d.path().string(), {"--flip", "1e-4", "--seed", "5"});
+    if (!line.ok()) GTEST_SKIP() << "noisy-line relay not available";
+    const Files files = {{"t1.txt", textbytes(400000, 31)},
+                         {"r.bin", randombytes(150000, 31)},
+                         {"t2.txt", textbytes(100000, 32)},
+                         {"e", ""}};
+    auto rx = vornline(line.b, {}, {"-1"});
+    auto tx = vornline(line.a, files, {"-1"});
+    escape(*rx, 'R', ".");
+    escape(*tx, 'S', "t1.txt r.bin t2.txt(z) e");
+    EXPECT_EQ(summaryof(*tx, 120), "4 files sent, success") << tx->screen();
+    EXPECT_EQ(summaryof(*rx, 60), "4 files received, success") << rx->screen();
+    expectsame(rx->dir().path().string(), files);
+    // The text went compressed to well under half its size.
+    std::smatch m;
+    const std::string out = tx->output();
+    EXPECT_TRUE(std::regex_search(out, m, std::regex("compression factor ([0-9]+)\\.")) &&
+                std::stoi(m[1]) >= 50)
+        << out;
+    EXPECT_NE(out.find("Resyncing back"), std::string::npos) << "the noise forced no restart";
+    quit(*tx);
+    quit(*rx);
+}
+
 } // namespace
