@@ -114,6 +114,7 @@ int snd(const char* filelist, const char* remotedest) {
     if (listcount() == 0) return 1;
     sending = true;
     if (remotedest && *remotedest && errprot == 0) remote('R', remotedest);
+    zmdest = remotedest && errprot == 6 ? remotedest : "";
     return runengine(true);
 }
 

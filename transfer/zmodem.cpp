@@ -278,6 +278,26 @@ bool localwins(const std::string& path, int manag, long rsize, long rtime) {
     }
 }
 
+// The sender's destination word, a path on this side: taken only where this side agreed to it,
+// which is server mode, and then only for a directory inside the server's directory (the
+// current one). Anywhere else a peer could write wherever it liked: the word is ignored. (A side
+// that asked the peer for files would take only the destination it sent, which is its own
+// `dir` already.) Returns the directory to receive into, "" for `dir`.
+std::string zdestword(const std::string& word) {
+    if (word.empty() || word == ".") return "";
+    if (zmcmdok && word[0] != '/') {
+        char here[PATH_MAX], there[PATH_MAX];
+        struct stat st {};
+        if (realpath(".", here) && realpath(word.c_str(), there) && stat(there, &st) == 0 &&
+            S_ISDIR(st.st_mode)) {
+            const size_t n = strlen(here);
+            if (strncmp(here, there, n) == 0 && (there[n] == '/' || there[n] == 0)) return word;
+        }
+    }
+    xferstats(XS_MSG, sfmt("Destination ignored: %s", peertext(word).c_str()));
+    return "";
+}
+
 // Opens the output for a ZFILE: 0 to receive, ZSKIP to refuse. The offset to ask for in `at`.
 int procheader(Rx& r, size_t count, long& at) {
     const char* info = reinterpret_cast<const char*>(r.buf.data());
@@ -291,8 +311,20 @@ int procheader(Rx& r, size_t count, long& at) {
         mtime = infonum(p, end, 8);
         mode = infonum(p, end, 8);
     }
+    std::string destdir;
+    if (r.vorn && p < end) { // serial number, files left, bytes left, destination word
+        for (int i = 0; i < 3; i++)
+            infonum(p, end, 10);
+        while (p < end && *p == ' ')
+            p++;
+        const char* w = p;
+        while (p < end && *p && *p != ' ')
+            p++;
+        destdir = zdestword(std::string(w, p));
+    }
     std::string raw(info, namelen);
-    RcvName rn = rcvname(raw.data(), raw.size(), dir, renflag || !mult);
+    RcvName rn = destdir.empty() ? rcvname(raw.data(), raw.size(), dir, renflag || !mult)
+                                 : rcvname(raw.data(), raw.size(), destdir, false);
     if (!rn.ok) {
         xferstats(XS_MSG, sfmt("%s: %s", rn.why.c_str(), peertext(raw).c_str()));
         return ZSKIP;

@@ -438,6 +438,8 @@ void sendone(Tx& t, const std::string& path) {
     snprintf(num, sizeof num, "%ld %lo %o 0 0 0", t.f.size(), static_cast<long>(st.st_mtime),
              static_cast<unsigned>(st.st_mode & 07777));
     info += num;
+    // Where the receiver is to put the file, when it is another copy of this program.
+    if (t.vorn && !zmdest.empty() && info.size() + zmdest.size() < 1000) info += ' ' + zmdest;
     info += '\0';
     xferstats(XS_MSG, sfmt("Sending %s", peertext(path).c_str()));
     t.txpos = t.lrxpos = 0;

@@ -455,4 +455,25 @@ TEST(WVornCrc, CompressedBatchSurvivesNoise) {
     quit(*rx);
 }
 
+// A WVornCRC server takes the destination word of XFER only inside its own directory.
+TEST(WVornCrc, ServerTakesDestinationsInside) {
+    Bench b;
+    RunOptions o;
+    const Files f = {{"in.txt", textbytes(20000, 41)}, {"out.txt", textbytes(3000, 42)}};
+    VornRun srv({"-1", "-c", "-l", b.pair.a}, o);
+    const std::string home = srv.dir().path().string();
+    fs::create_directories(home + "/sub");
+    ASSERT_TRUE(srv.waitForOutput("[Server Mode]", 20)) << srv.screen();
+    auto me = vornline(b.pair.b, f, {"-1"});
+    escape(*me, 'X', "in.txt sub");
+    EXPECT_TRUE(me->waitFor("1 file sent, success", 60)) << me->screen();
+    EXPECT_TRUE(readfile(home + "/sub/in.txt") == f.at("in.txt"));
+    escape(*me, 'X', "out.txt ..");
+    EXPECT_TRUE(me->waitFor("1 file sent, success", 60)) << me->screen();
+    EXPECT_TRUE(srv.waitForOutput("Destination ignored: ..", 10)) << srv.screen();
+    EXPECT_TRUE(readfile(home + "/out.txt") == f.at("out.txt"));
+    EXPECT_FALSE(fs::exists(home + "/../out.txt"));
+    quit(*me);
+}
+
 } // namespace
