@@ -96,6 +96,10 @@ void done(int code) {
     cursend = nullptr, currcv = nullptr;
     if (code != 0 && hadfile) xferstats(XS_FILEEND, "FAIL");
     bell();
+    if (!zmcmd.empty()) { // a command for the peer moves no files
+        xferstats(XS_END, code == 0 ? "Remote command, success" : "Remote command, failed");
+        throw XferDone{code};
+    }
     if (fcnt != 1)
         xferstats(XS_MSG, sfmt(sending ? "%d files transferred" : "%d files received", fcnt));
     const char* how = code == 0 ? "success" : code == 2 ? "aborted" : "failed";
@@ -136,6 +140,15 @@ int rcv(const char* remotelist, const char* dest) {
     if (remotelist && *remotelist && errprot == 0) remote('S', remotelist);
     if (remotelist && *remotelist && errprot == 3) kgetlist = remotelist; // GET from a server
     return runengine(false);
+}
+
+int zmremote(const std::string& cmd) {
+    gtimeout = 0;
+    sending = true;
+    zmcmd = cmd;
+    const int r = runengine(true);
+    zmcmd.clear();
+    return r;
 }
 
 void remote(int letter, const char* text) {

@@ -468,19 +468,23 @@ void sendone(Tx& t, const std::string& path) {
 }
 
 // Waits for the receiver's ZRINIT, answering what comes before it.
+// A command is for a peer that is there now: one that does not answer soon is not waited for.
 void getzrxinit(Tx& t) {
+    const bool cmd = !zmcmd.empty();
     for (int tries = 0;; tries++) {
-        if (tries > retries) {
+        if (tries > (cmd ? 3 : retries)) {
             gtimeout = 1;
             txfail(t, htabmsg);
         }
         if (tries % 2 == 0) {
-            // Under WVornCRC the machine byte in ZF1 tells a receiver that is this program.
-            uint8_t h[4] = {0, 0, static_cast<uint8_t>(errprot == 6 ? ZVORNBITS : 0), 0};
+            // Under WVornCRC the machine byte in ZF1 tells a receiver that is this program;
+            // ZF0 says a command follows.
+            uint8_t h[4] = {0, 0, static_cast<uint8_t>(errprot == 6 ? ZVORNBITS : 0),
+                            static_cast<uint8_t>(cmd ? ZCOMMAND : 0)};
             t.out.zshhdr(ZRQINIT, h);
             zflush(t.out);
         }
-        t.in.timeout = 5;
+        t.in.timeout = cmd ? 2 : 5;
         const int c = t.in.zgethdr();
         switch (c) {
         case ZRINIT: {
@@ -547,6 +551,71 @@ void sendzsinit(Tx& t) {
     txfail(t, tmabmsg);
 }
 
+// The end of a command session. A receiver that refused the command may leave at once
+// (lrzsz rz does) and never answer the ZFIN, so it is not asked for long.
+void zcmdbye(Tx& t) {
+    for (int n = 0; n < 2; n++) {
+        zhex(t.out, ZFIN, 0);
+        t.in.timeout = 1;
+        const int c = t.in.zgethdr();
+        if (c == ZFIN) {
+            t.out.buf += "OO";
+            zflush(t.out);
+            return;
+        }
+        if (c == ZCAN || c == ABORT || c == LOST) return;
+    }
+}
+
+// Sends the command frame (ZF0 0: completion wanted) and waits for the peer's ZCOMPL, whose
+// position is the command's result. Another copy of this program answers a refused command at
+// once and a run one when it is done. A receiver of the published protocol that refuses
+// commands may say nothing at all and leave (lrzsz rz does), so it is not waited for long.
+int zsendcmd(Tx& t, const std::string& cmd) {
+    xferstats(XS_MSG, sfmt("Remote command: %s", peertext(cmd).c_str()));
+    for (int tries = 0, inits = 0; tries < (t.vorn ? 3 : 2); tries++) {
+        uint8_t h[4] = {};
+        t.out.zsbhdr(ZCOMMAND, h, t.use32);
+        t.out.zsdata(reinterpret_cast<const uint8_t*>(cmd.c_str()), cmd.size() + 1, ZCRCW);
+        zflush(t.out);
+        t.in.timeout = t.vorn ? 10 : 3; // the command runs meanwhile
+        for (bool again = false; !again;) {
+            const int c = t.in.zgethdr();
+            switch (c) {
+            case ZCOMPL: {
+                const unsigned long res = t.in.rxpos();
+                zcmdbye(t);
+                if (res == 0) return 0;
+                xferstats(XS_FATAL, sfmt("Remote command refused or failed (result %ld)",
+                                         static_cast<long>(res)));
+                return 1;
+            }
+            case ZRINIT: // answers to our invitation still on their way
+                if (++inits >= 3) again = true;
+                continue;
+            case ZRQINIT: // the peer sends files for it
+                txfail(t, "Receiving files for a remote command is not built yet");
+            case ZSKIP:
+            case ZABORT:
+            case ZFIN:
+            case ZRPOS:
+            case ZCAN:
+                txfail(t, cxabmsg);
+            case ABORT:
+                txfail(t, ccabmsg, 2);
+            case LOST:
+                txfail(t, lostmsg);
+            default: // a time-out, a ZNAK, noise: the command again
+                fretcnt++;
+                xferstats(XS_RETRY, c == TIMEOUT ? tlinmsg : blinmsg);
+                again = true;
+                break;
+            }
+        }
+    }
+    txfail(t, "No answer to the remote command (the peer may not allow commands)");
+}
+
 } // namespace
 
 void sndzmodem() {
@@ -567,6 +636,7 @@ void sndzmodem() {
     xferstats(XS_BEGIN);
     getzrxinit(t);
     if (t.vorn) sendzsinit(t);
+    if (!zmcmd.empty()) done(zsendcmd(t, zmcmd));
     std::string path;
     int names = 0;
     while (nxtlist(path)) {

@@ -167,7 +167,7 @@ TEST_P(ZmodemToRz, BatchArrivesByteForByte) {
     Files mine = files;
     if (GetParam().wvorn) mine.insert(wvornrc.begin(), wvornrc.end());
     auto tx = vornline(pair.a, mine, protocol(GetParam().wvorn));
-    std::vector<std::string> args = {"rz", "-vv"};
+    std::vector<std::string> args = {"rz", "-q"};
     for (const auto& o : GetParam().rzopts)
         args.push_back(o);
     Peer rz(dst, pair.b, args);
@@ -455,8 +455,9 @@ TEST(WVornCrc, CompressedBatchSurvivesNoise) {
     quit(*rx);
 }
 
-// A WVornCRC server takes the destination word of XFER only inside its own directory.
-TEST(WVornCrc, ServerTakesDestinationsInside) {
+// A WVornCRC server takes the destination word of XFER only inside its own directory, runs a
+// message command for the client and refuses a shell command.
+TEST(WVornCrc, ServerTakesDestinationsInsideAndCommands) {
     Bench b;
     RunOptions o;
     const Files f = {{"in.txt", textbytes(20000, 41)}, {"out.txt", textbytes(3000, 42)}};
@@ -473,6 +474,31 @@ TEST(WVornCrc, ServerTakesDestinationsInside) {
     EXPECT_TRUE(srv.waitForOutput("Destination ignored: ..", 10)) << srv.screen();
     EXPECT_TRUE(readfile(home + "/out.txt") == f.at("out.txt"));
     EXPECT_FALSE(fs::exists(home + "/../out.txt"));
+    escape(*me, ':', "remote ?Greetings");
+    EXPECT_TRUE(me->waitFor("Remote command, success", 30)) << me->screen();
+    EXPECT_TRUE(srv.waitForOutput("Greetings", 10)) << srv.screen();
+    escape(*me, ':', "remote \"!touch " + home + "/pwned\"");
+    EXPECT_TRUE(me->waitFor("Remote command, failed", 30)) << me->screen();
+    EXPECT_TRUE(srv.waitForOutput("Remote shell command refused", 10)) << srv.screen();
+    EXPECT_FALSE(fs::exists(home + "/pwned"));
+    quit(*me);
+}
+
+// lrzsz rz refuses commands (and may leave without a word): the program says the command
+// failed within seconds, not after its retries.
+TEST(ZmodemToRzCases, RemoteCommandRefusedQuickly) {
+    Bench b;
+    auto me = vornline(b.pair.a, {}, {"-2"});
+    Peer rz(b.dst, b.pair.b, {"rz", "-q"});
+    const auto t0 = std::chrono::steady_clock::now();
+    escape(*me, ':', "remote \"!touch " + b.dst + "/pwned\"");
+    EXPECT_TRUE(me->waitFor("Remote command, failed", 30)) << me->screen();
+    const double secs =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    RecordProperty("seconds", std::to_string(secs));
+    EXPECT_LT(secs, 12.0);
+    EXPECT_FALSE(fs::exists(b.dst + "/pwned"));
+    rz.wait(*me, 10);
     quit(*me);
 }
 
