@@ -87,6 +87,7 @@ class LzwDecoder {
     Status finish();
     long decoded() const { return outcount_; }
     bool headerseen() const { return gothdr_; }
+    size_t pending() const { return in_.size() - inpos_; } // bytes not decoded yet
 
   private:
     Status decode(bool final);

@@ -5,6 +5,7 @@
 #include "script/cmds.h"
 #include "transfer/kermit.h"
 #include "transfer/xfer.h"
+#include "transfer/zmodem.h"
 
 #include <string>
 
@@ -17,7 +18,7 @@ int c_remote(const char* args) {
     if (t.size() >= 2 && t[0] == '"' && t.back() == '"') t = t.substr(1, t.size() - 2);
     if (t.empty()) return expaberr("Remote command");
     if (errprot == 3) return kremote(t);
-    if (errprot == 6 || errprot == 7) return aberr("ZMODEM remote commands are not built yet\r\n");
+    if (errprot == 6 || errprot == 7) return zmremote(t);
     remote(':', t.c_str());
     return 0;
 }

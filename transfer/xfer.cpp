@@ -103,6 +103,10 @@ void done(int code) {
     cursend = nullptr, currcv = nullptr;
     if (code != 0 && hadfile) xferstats(XS_FILEEND, "FAIL");
     bell();
+    if (!zmcmd.empty()) { // a command for the peer moves no files
+        xferstats(XS_END, code == 0 ? "Remote command, success" : "Remote command, failed");
+        throw XferDone{code};
+    }
     if (fcnt != 1)
         xferstats(XS_MSG, sfmt(sending ? "%d files transferred" : "%d files received", fcnt));
     const char* how = code == 0 ? "success" : code == 2 ? "aborted" : "failed";
@@ -121,6 +125,7 @@ int snd(const char* filelist, const char* remotedest) {
     if (listcount() == 0) return 1;
     sending = true;
     if (remotedest && *remotedest && errprot == 0) remote('R', remotedest);
+    zmdest = remotedest && errprot == 6 ? remotedest : "";
     return runengine(true);
 }
 
@@ -142,6 +147,15 @@ int rcv(const char* remotelist, const char* dest) {
     if (remotelist && *remotelist && errprot == 0) remote('S', remotelist);
     if (remotelist && *remotelist && errprot == 3) kgetlist = remotelist; // GET from a server
     return runengine(false);
+}
+
+int zmremote(const std::string& cmd) {
+    gtimeout = 0;
+    sending = true;
+    zmcmd = cmd;
+    const int r = runengine(true);
+    zmcmd.clear();
+    return r;
 }
 
 void remote(int letter, const char* text) {

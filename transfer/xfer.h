@@ -142,6 +142,10 @@ class SendFile {
     // Fills `buf` with up to `len` bytes (the LZW packet of that length when compressing);
     // returns the count of real bytes, 0 at the end. Short blocks are padded with `fillchar`.
     int rdfile(uint8_t* buf, int len);
+    // ZMODEM packet of compressed data: every code emitted so far, ending on a group boundary,
+    // at least `paksiz` bytes (at most paksiz + 23) unless the stream ends (`last`). The
+    // coder's pos() then counts exactly the bytes the packet brings the receiver to.
+    int rdzpacket(uint8_t* buf, int paksiz, bool& last);
     void compress(bool on);
     bool compressing() const { return coder_ != nullptr; }
     const LzwCoder* coder() const { return coder_.get(); }
@@ -156,6 +160,8 @@ class SendFile {
     long opts_ = 0, size_ = 0;
     int pending_ = -1; // the LF held back by CR/LF expansion
     std::unique_ptr<LzwCoder> coder_;
+    std::vector<uint8_t> zin_; // converted bytes not yet coded (rdzpacket)
+    size_t zinpos_ = 0;
 };
 
 // A file being received: conversion, the LZW decoder and the part file.
@@ -170,6 +176,11 @@ class RcvFile {
     // Ends the data: decompression flushed, ^Z added with M and `addeof`. False on error.
     bool finish();
     bool docomp() const { return docomp_; }
+    // The sender restarted its coder here: a fresh stream follows, at most `limit` bytes.
+    void restart(long limit);
+    // Decodes what the decoder holds back for a last short group, once the stream is known
+    // complete (a short group only ever ends a stream). False on a decompression error.
+    bool drain();
     std::string err;
 
   private:

@@ -30,6 +30,8 @@ bool SendFile::open(const std::string& path, long opts) {
     in_.clear();
     inpos_ = 0;
     coder_.reset();
+    zin_.clear();
+    zinpos_ = 0;
     return true;
 }
 
@@ -45,6 +47,8 @@ bool SendFile::seek(long off) {
     if (off < 0 || off > size_) return false;
     in_.clear();
     inpos_ = 0;
+    zin_.clear();
+    zinpos_ = 0;
     if (lseek(fd_, off, SEEK_SET) != off) return false;
     if (coder_) coder_->start();
     return true;
@@ -124,6 +128,28 @@ int SendFile::rdfile(uint8_t* buf, int len) {
     return n;
 }
 
+int SendFile::rdzpacket(uint8_t* buf, int paksiz, bool& last) {
+    LzwCoder& c = *coder_;
+    const auto want = static_cast<size_t>(paksiz);
+    // One byte at a time, so the packet ends at the first group boundary past `paksiz`.
+    while (!(c.avail() >= want && c.atgroup()) && !c.finished()) {
+        if (zinpos_ == zin_.size()) {
+            zin_.resize(8192);
+            const int k = rdraw(zin_.data(), static_cast<int>(zin_.size()));
+            zin_.resize(k > 0 ? static_cast<size_t>(k) : 0);
+            zinpos_ = 0;
+            if (k <= 0) {
+                c.finish();
+                break;
+            }
+        }
+        c.put(zin_.data() + zinpos_++, 1);
+    }
+    const int n = static_cast<int>(c.take(buf, c.avail()));
+    last = c.finished() && c.avail() == 0;
+    return n;
+}
+
 // ---- receiving ---------------------------------------------------------------------------
 
 void RcvFile::begin(long opts, bool docomp, long limit) {
@@ -133,6 +159,17 @@ void RcvFile::begin(long opts, bool docomp, long limit) {
     synccount_ = rcvsync;
     err.clear();
     if (docomp_) dec_.start([this](const uint8_t* p, size_t n) { return wrconv(p, n); }, limit);
+}
+
+void RcvFile::restart(long limit) {
+    if (docomp_) dec_.start([this](const uint8_t* p, size_t n) { return wrconv(p, n); }, limit);
+}
+
+bool RcvFile::drain() {
+    if (!docomp_ || dec_.pending() == 0) return true;
+    if (dec_.finish() == LzwDecoder::OK) return true;
+    err = deabmsg;
+    return false;
 }
 
 bool RcvFile::wrconv(const uint8_t* p, size_t n) {

@@ -197,7 +197,7 @@ struct Rx {
     // this much of a part file, which a resume then asks for again.
     std::vector<uint8_t> pend;
     std::string attn;
-    uint8_t zconv = 0, zmanag = 0;
+    uint8_t zconv = 0, zmanag = 0, ztrans = 0;
     int skipped = 0, failed = 0;
     long announced = -1;
     int peermode = 0;
@@ -232,10 +232,17 @@ void zmputs(Rx& r) {
     zflush(r.out);
 }
 
+// Our own LZW stream is offered only under WVornCRC: a sender of the published protocol would
+// take CANLZW for its own compression, which is not ours.
+bool lzwwanted() {
+    return errprot == 6 && compon && !(dflags & OPT_Z);
+}
+
 uint8_t rxflags() {
     uint8_t f = CANFDX | CANOVIO | CANBRK | CANFC32;
     if (escctl) f |= ESCCTL;
     if (esc8bit && errprot == 6) f |= ESC8;
+    if (lzwwanted()) f |= CANLZW;
     return f;
 }
 
@@ -271,6 +278,26 @@ bool localwins(const std::string& path, int manag, long rsize, long rtime) {
     }
 }
 
+// The sender's destination word, a path on this side: taken only where this side agreed to it,
+// which is server mode, and then only for a directory inside the server's directory (the
+// current one). Anywhere else a peer could write wherever it liked: the word is ignored. (A side
+// that asked the peer for files would take only the destination it sent, which is its own
+// `dir` already.) Returns the directory to receive into, "" for `dir`.
+std::string zdestword(const std::string& word) {
+    if (word.empty() || word == ".") return "";
+    if (zmcmdok && word[0] != '/') {
+        char here[PATH_MAX], there[PATH_MAX];
+        struct stat st {};
+        if (realpath(".", here) && realpath(word.c_str(), there) && stat(there, &st) == 0 &&
+            S_ISDIR(st.st_mode)) {
+            const size_t n = strlen(here);
+            if (strncmp(here, there, n) == 0 && (there[n] == '/' || there[n] == 0)) return word;
+        }
+    }
+    xferstats(XS_MSG, sfmt("Destination ignored: %s", peertext(word).c_str()));
+    return "";
+}
+
 // Opens the output for a ZFILE: 0 to receive, ZSKIP to refuse. The offset to ask for in `at`.
 int procheader(Rx& r, size_t count, long& at) {
     const char* info = reinterpret_cast<const char*>(r.buf.data());
@@ -284,14 +311,32 @@ int procheader(Rx& r, size_t count, long& at) {
         mtime = infonum(p, end, 8);
         mode = infonum(p, end, 8);
     }
+    std::string destdir;
+    if (r.vorn && p < end) { // serial number, files left, bytes left, destination word
+        for (int i = 0; i < 3; i++)
+            infonum(p, end, 10);
+        while (p < end && *p == ' ')
+            p++;
+        const char* w = p;
+        while (p < end && *p && *p != ' ')
+            p++;
+        destdir = zdestword(std::string(w, p));
+    }
     std::string raw(info, namelen);
-    RcvName rn = rcvname(raw.data(), raw.size(), dir, renflag || !mult);
+    RcvName rn = destdir.empty() ? rcvname(raw.data(), raw.size(), dir, renflag || !mult)
+                                 : rcvname(raw.data(), raw.size(), destdir, false);
     if (!rn.ok) {
         xferstats(XS_MSG, sfmt("%s: %s", rn.why.c_str(), peertext(raw).c_str()));
         return ZSKIP;
     }
     if (!mult && fcnt + r.skipped > 0) {
         xferstats(XS_MSG, mfabmsg);
+        return ZSKIP;
+    }
+    // Compressed data only from another copy of this program, and only when offered: stored
+    // as they came they would be a wrong file.
+    if (r.ztrans == 1 && !(r.vorn && lzwwanted())) {
+        xferstats(XS_MSG, sfmt("Compressed data not asked for: %s", peertext(raw).c_str()));
         return ZSKIP;
     }
     std::string path = rn.path;
@@ -339,7 +384,7 @@ int procheader(Rx& r, size_t count, long& at) {
     resfilsiz = fbytcnt = at;
     long opts = dflags;
     if (r.zconv == ZCNL) opts |= OPT_U;
-    r.rf.begin(opts, false, -1);
+    r.rf.begin(opts, r.ztrans == 1, size >= 0 && !r.conv ? size - at : -1);
     r.announced = size;
     r.peermode = mode > 0 ? static_cast<int>(mode) : 0;
     r.mtime = mtime;
@@ -390,6 +435,32 @@ void pendout(Rx& r) {
     if (!r.pend.empty() && !r.rf.wrfile(r.pend.data(), static_cast<int>(r.pend.size())))
         rxfail(r, r.rf.err.c_str());
     r.pend.clear();
+}
+
+// Takes the verified subpacket in r.buf (frame end `fe`) and advances the position `pos`.
+// Compressed, a ZCRCN subpacket starts a fresh stream (the sender restarted its coder), and
+// the position is what the decoder has written: a packet ends on a code group boundary, so
+// that is exactly the sender's count.
+void rxstore(Rx& r, int fe, long& pos) {
+    const int n = static_cast<int>(r.in.rxcount);
+    if (!r.rf.docomp()) {
+        if (pos + n > 0xffffffffL) rxfail(r, "File too large for protocol");
+        r.pend.insert(r.pend.end(), r.buf.data(), r.buf.data() + n);
+        if (r.pend.size() >= PENDMAX) pendout(r);
+        pos += n;
+        return;
+    }
+    if (fe == GOTCRCN) r.rf.restart(r.announced >= 0 && !r.conv ? r.announced - pos : -1);
+    if (!r.rf.wrfile(r.buf.data(), n)) rxfail(r, r.rf.err.c_str());
+    pos = fbytcnt;
+}
+
+// A ZEOF for a compressed file: the last short code group is decoded now that the stream is
+// known to be complete (a short group never comes before the end).
+void rxdrain(Rx& r, long& pos) {
+    if (!r.rf.docomp()) return;
+    if (!r.rf.drain()) rxfail(r, r.rf.err.c_str());
+    pos = fbytcnt;
 }
 
 int rzfile(Rx& r, long pos) {
@@ -445,11 +516,7 @@ int rzfile(Rx& r, long pos) {
                     error(blinmsg, true);
                     break;
                 }
-                const int n = static_cast<int>(r.in.rxcount);
-                if (pos + n > 0xffffffffL) rxfail(r, "File too large for protocol");
-                r.pend.insert(r.pend.end(), r.buf.data(), r.buf.data() + n);
-                if (r.pend.size() >= PENDMAX) pendout(r);
-                pos += n;
+                rxstore(r, c, pos);
                 fpakcnt++;
                 tries = retries;
                 silent = 0;
@@ -475,6 +542,7 @@ int rzfile(Rx& r, long pos) {
             continue;
         }
         case ZEOF:
+            rxdrain(r, pos);
             if (static_cast<long>(r.in.rxpos()) != pos) continue; // an old one: ignored
             pendout(r);
             if (r.conv) fbytcnt = fbytcnt > 0 ? fbytcnt : 0;
@@ -668,6 +736,7 @@ void rcvzm() {
         case ZFILE: {
             r.zconv = r.in.hdr[ZF0];
             r.zmanag = r.in.hdr[ZF1];
+            r.ztrans = errprot == 6 ? r.in.hdr[ZF2] : 0; // lrzsz never sets it
             const int c = r.in.zrdata(r.buf.data(), MAXBLK);
             if (c != GOTCRCW) {
                 zhex(r.out, ZNAK, 0);

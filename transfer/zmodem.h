@@ -14,12 +14,18 @@
 // and a command that starts a shell ("!") needs `zmshell` as well; otherwise it is answered
 // with a non-zero completion.
 
+#include <string>
+
 // Settings.
 inline int escctl = 0;  // escape every control byte on the line
 inline int esc8bit = 0; // the line passes 7 bits (WVornCRC armoured form)
 inline int zmauto = 1;  // a ZRQINIT arriving in terminal mode starts a receive
 inline int zmshell = 0; // a peer's "!" command may run a shell (with remote command mode)
 inline int zmcmdok = 0; // set while server mode receives: the peer's commands may run
+// The WVornCRC destination word sent with each file (`xfer`'s destination).
+inline std::string zmdest;
+// A command for the peer: the sender sends it in a ZCOMMAND instead of files.
+inline std::string zmcmd;
 
 // The machine byte of a WVornCRC header's ZF1 (protocol level 1, system code 3). It marks a
 // peer that is another copy of this program: only then are the private extensions used (the
@@ -29,6 +35,8 @@ constexpr int ZVORNBITS = 0x13;
 int setvornbits(int b);
 
 void sndzmodem();
+// Runs `cmd` on the peer (the script command `remote`): 0 when it ran there with result 0.
+int zmremote(const std::string& cmd);
 void rcvzm();
 // Terminal mode hands every received byte here; true when the start of a ZRQINIT was seen.
 bool zmautostart(int c);

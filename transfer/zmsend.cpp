@@ -32,6 +32,11 @@ struct Tx {
     bool use32 = false;
     int rxflags = 0;
     bool vorn = false; // the receiver is another copy of this program (WVornCRC)
+    // LZW compression, only between two copies of this program: `canlzw` when the receiver
+    // takes it, `comp` for the file being sent. After every restart of the coder (`zbase` is
+    // where it started) the next subpacket ends with ZCRCN, which restarts the decoder too.
+    bool canlzw = false, comp = false, docrcc = false;
+    long zbase = 0;
     long rxbuflen = 0;
     long window = 0, wspac = 0;
     // The window follows the line speed; a line that carries bytes much faster than its
@@ -63,10 +68,10 @@ void bhdr(Tx& t, int type, uint32_t pos) {
     t.out.zsbhdr(type, h, t.use32);
 }
 
-// Up to `want` bytes of the file into `out`; fewer only at its end (or -1 on a read error).
-// A compressed file gives one packet per call, so it is read directly.
-int rdblk(Tx& t, uint8_t* out, int want) {
-    if (t.f.compressing()) return t.f.rdfile(out, want);
+// Up to `want` bytes of the file into `out`; fewer only at its end (`last`), or -1 on a read
+// error. Compressed, one packet of the coder: `want` bytes or a few more.
+int rdblk(Tx& t, uint8_t* out, int want, bool& last) {
+    if (t.f.compressing()) return t.f.rdzpacket(out, want, last);
     int got = 0;
     while (got < want) {
         if (t.ahp == t.ahe) {
@@ -81,12 +86,16 @@ int rdblk(Tx& t, uint8_t* out, int want) {
         t.ahp += k;
         got += static_cast<int>(k);
     }
+    last = got < want;
     return got;
 }
 
 // Positions the file at `p`; a converted file is read again from the start.
+// A compressing coder starts afresh there.
 bool zseek(Tx& t, long p) {
     t.ahp = t.ahe = 0;
+    const bool comp = t.f.compressing();
+    if (comp) t.docrcc = true, t.zbase = p;
     if (t.f.seek(p)) return true;
     if (!(t.opts & OPT_CONV)) return false;
     if (!t.f.open(t.path, t.opts)) return false;
@@ -95,7 +104,13 @@ bool zseek(Tx& t, long p) {
         if (n <= 0) return false;
         left -= n;
     }
+    if (comp) t.f.compress(true);
     return true;
+}
+
+// Where the receiver is once it has everything sent so far.
+long ztxpos(Tx& t, int n) {
+    return t.f.compressing() ? t.zbase + t.f.coder()->pos() : t.txpos + n;
 }
 
 constexpr long WINMAX = 1L << 18;
@@ -207,10 +222,17 @@ int zsendfdata(Tx& t) {
         int answer = -100;
         bool eof = false;
         while (answer == -100) {
-            const int n = rdblk(t, t.buf.data(), t.blklen);
+            // A compressed packet may run 23 bytes past what it is asked for.
+            const int want = t.f.compressing() ? std::max(32, t.blklen - 24) : t.blklen;
+            bool last = false;
+            const int n = rdblk(t, t.buf.data(), want, last);
             if (n < 0) txfail(t, "File read error");
             int fe;
-            if (n < t.blklen) {
+            if (t.docrcc) { // the decoder restarts with this subpacket
+                fe = ZCRCN;
+                t.docrcc = false;
+                eof = last;
+            } else if (last) {
                 fe = ZCRCE;
                 eof = true;
             } else if (t.rxbuflen && t.txpos + n - t.lrxpos > t.rxbuflen) {
@@ -223,15 +245,15 @@ int zsendfdata(Tx& t) {
                 sincewq += n;
             }
             t.out.zsdata(t.buf.data(), static_cast<size_t>(n), fe);
-            t.txpos += n;
-            if (fe == ZCRCQ || fe == ZCRCW) t.lastq = t.txpos;
+            t.txpos = ztxpos(t, n);
+            if (fe == ZCRCQ || fe == ZCRCW || fe == ZCRCN) t.lastq = t.txpos;
             fbytcnt = t.txpos;
             fpakcnt++;
-            const bool flush = t.out.buf.size() >= OUTBLOCK || fe == ZCRCW || eof;
+            const bool flush = t.out.buf.size() >= OUTBLOCK || fe == ZCRCW || fe == ZCRCN || eof;
             if (flush) zflush(t.out);
             xferstats(XS_TICK);
             if (eof) break;
-            if (fe == ZCRCW) {
+            if (fe == ZCRCW || fe == ZCRCN) {
                 answer = getinsync(t, true, answerwait(t, t.txpos - t.lrxpos, 3), true);
                 break;
             }
@@ -355,6 +377,7 @@ int zsendfile(Tx& t, const std::string& info) {
         h[ZF0] = static_cast<uint8_t>((t.opts & OPT_R) || rexfer ? ZCRESUM
                                       : (t.opts & OPT_CONV)      ? ZCNL
                                                                  : ZCBIN);
+        h[ZF2] = t.comp ? 1 : 0; // ZTLZW: the data come LZW-compressed
         t.out.zsbhdr(ZFILE, h, t.use32);
         t.out.zsdata(reinterpret_cast<const uint8_t*>(info.data()), info.size(), ZCRCW);
         for (int inits = 0;;) {
@@ -372,6 +395,11 @@ int zsendfile(Tx& t, const std::string& info) {
                 t.wstartpos = p;
                 t.lastsync = p - 1;
                 t.beenhere = 0;
+                if (t.comp) { // the file is already at p
+                    t.f.compress(true);
+                    t.docrcc = true;
+                    t.zbase = p;
+                }
                 return zsendfdata(t);
             }
             if (c == ZCRC) {
@@ -410,15 +438,22 @@ void sendone(Tx& t, const std::string& path) {
     snprintf(num, sizeof num, "%ld %lo %o 0 0 0", t.f.size(), static_cast<long>(st.st_mtime),
              static_cast<unsigned>(st.st_mode & 07777));
     info += num;
+    // Where the receiver is to put the file, when it is another copy of this program.
+    if (t.vorn && !zmdest.empty() && info.size() + zmdest.size() < 1000) info += ' ' + zmdest;
     info += '\0';
     xferstats(XS_MSG, sfmt("Sending %s", peertext(path).c_str()));
     t.txpos = t.lrxpos = 0;
     fbytcnt = 0;
+    t.comp = t.canlzw && !(t.opts & OPT_Z);
+    t.docrcc = false;
     const int r = zsendfile(t, info);
+    std::string records = sfmt("%d records transferred", fpakcnt);
+    if (const LzwCoder* c = t.f.coder())
+        records += ", compression factor " + prratio(c->incount() - c->bytesout(), c->incount());
     t.f.close();
     cursend = nullptr;
     if (r == 0) {
-        xferstats(XS_MSG, sfmt("%d records transferred", fpakcnt));
+        xferstats(XS_MSG, records);
         xferstats(XS_FILEEND, "Success");
         if (fbytcnt > resfilsiz) rexfer = 0;
         fcnt++;
@@ -433,19 +468,23 @@ void sendone(Tx& t, const std::string& path) {
 }
 
 // Waits for the receiver's ZRINIT, answering what comes before it.
+// A command is for a peer that is there now: one that does not answer soon is not waited for.
 void getzrxinit(Tx& t) {
+    const bool cmd = !zmcmd.empty();
     for (int tries = 0;; tries++) {
-        if (tries > retries) {
+        if (tries > (cmd ? 3 : retries)) {
             gtimeout = 1;
             txfail(t, htabmsg);
         }
         if (tries % 2 == 0) {
-            // Under WVornCRC the machine byte in ZF1 tells a receiver that is this program.
-            uint8_t h[4] = {0, 0, static_cast<uint8_t>(errprot == 6 ? ZVORNBITS : 0), 0};
+            // Under WVornCRC the machine byte in ZF1 tells a receiver that is this program;
+            // ZF0 says a command follows.
+            uint8_t h[4] = {0, 0, static_cast<uint8_t>(errprot == 6 ? ZVORNBITS : 0),
+                            static_cast<uint8_t>(cmd ? ZCOMMAND : 0)};
             t.out.zshhdr(ZRQINIT, h);
             zflush(t.out);
         }
-        t.in.timeout = 5;
+        t.in.timeout = cmd ? 2 : 5;
         const int c = t.in.zgethdr();
         switch (c) {
         case ZRINIT: {
@@ -457,6 +496,9 @@ void getzrxinit(Tx& t) {
             if (t.rxbuflen && t.blklen > t.rxbuflen) t.blklen = static_cast<int>(t.rxbuflen);
             t.vorn = errprot == 6 && t.in.hdr[ZF1] == ZVORNBITS;
             if (t.vorn) hismachine = setvornbits(t.in.hdr[ZF1]);
+            // Our own stream format, which a receiver of the published protocol could not read
+            // even if it said CANLZW.
+            t.canlzw = t.vorn && compon && (t.rxflags & CANLZW);
             return;
         }
         case ZCHALLENGE:
@@ -509,6 +551,71 @@ void sendzsinit(Tx& t) {
     txfail(t, tmabmsg);
 }
 
+// The end of a command session. A receiver that refused the command may leave at once
+// (lrzsz rz does) and never answer the ZFIN, so it is not asked for long.
+void zcmdbye(Tx& t) {
+    for (int n = 0; n < 2; n++) {
+        zhex(t.out, ZFIN, 0);
+        t.in.timeout = 1;
+        const int c = t.in.zgethdr();
+        if (c == ZFIN) {
+            t.out.buf += "OO";
+            zflush(t.out);
+            return;
+        }
+        if (c == ZCAN || c == ABORT || c == LOST) return;
+    }
+}
+
+// Sends the command frame (ZF0 0: completion wanted) and waits for the peer's ZCOMPL, whose
+// position is the command's result. Another copy of this program answers a refused command at
+// once and a run one when it is done. A receiver of the published protocol that refuses
+// commands may say nothing at all and leave (lrzsz rz does), so it is not waited for long.
+int zsendcmd(Tx& t, const std::string& cmd) {
+    xferstats(XS_MSG, sfmt("Remote command: %s", peertext(cmd).c_str()));
+    for (int tries = 0, inits = 0; tries < (t.vorn ? 3 : 2); tries++) {
+        uint8_t h[4] = {};
+        t.out.zsbhdr(ZCOMMAND, h, t.use32);
+        t.out.zsdata(reinterpret_cast<const uint8_t*>(cmd.c_str()), cmd.size() + 1, ZCRCW);
+        zflush(t.out);
+        t.in.timeout = t.vorn ? 10 : 3; // the command runs meanwhile
+        for (bool again = false; !again;) {
+            const int c = t.in.zgethdr();
+            switch (c) {
+            case ZCOMPL: {
+                const unsigned long res = t.in.rxpos();
+                zcmdbye(t);
+                if (res == 0) return 0;
+                xferstats(XS_FATAL, sfmt("Remote command refused or failed (result %ld)",
+                                         static_cast<long>(res)));
+                return 1;
+            }
+            case ZRINIT: // answers to our invitation still on their way
+                if (++inits >= 3) again = true;
+                continue;
+            case ZRQINIT: // the peer sends files for it
+                txfail(t, "Receiving files for a remote command is not built yet");
+            case ZSKIP:
+            case ZABORT:
+            case ZFIN:
+            case ZRPOS:
+            case ZCAN:
+                txfail(t, cxabmsg);
+            case ABORT:
+                txfail(t, ccabmsg, 2);
+            case LOST:
+                txfail(t, lostmsg);
+            default: // a time-out, a ZNAK, noise: the command again
+                fretcnt++;
+                xferstats(XS_RETRY, c == TIMEOUT ? tlinmsg : blinmsg);
+                again = true;
+                break;
+            }
+        }
+    }
+    txfail(t, "No answer to the remote command (the peer may not allow commands)");
+}
+
 } // namespace
 
 void sndzmodem() {
@@ -529,6 +636,7 @@ void sndzmodem() {
     xferstats(XS_BEGIN);
     getzrxinit(t);
     if (t.vorn) sendzsinit(t);
+    if (!zmcmd.empty()) done(zsendcmd(t, zmcmd));
     std::string path;
     int names = 0;
     while (nxtlist(path)) {

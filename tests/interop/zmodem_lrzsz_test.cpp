@@ -167,7 +167,7 @@ TEST_P(ZmodemToRz, BatchArrivesByteForByte) {
     Files mine = files;
     if (GetParam().wvorn) mine.insert(wvornrc.begin(), wvornrc.end());
     auto tx = vornline(pair.a, mine, protocol(GetParam().wvorn));
-    std::vector<std::string> args = {"rz", "-vv"};
+    std::vector<std::string> args = {"rz", "-q"};
     for (const auto& o : GetParam().rzopts)
         args.push_back(o);
     Peer rz(dst, pair.b, args);
@@ -424,6 +424,82 @@ TEST(WVornCrc, ArmouredFramesCrossASevenBitLine) {
     expectsame(rx->dir().path().string(), files);
     quit(*tx);
     quit(*rx);
+}
+
+// Compression between two copies: text shrinks on the line, and over bit flips every ZRPOS
+// restarts the coder and the decoder together (the ZCRCN frame end), so the files still arrive
+// whole; a name with option (z) goes plain.
+TEST(WVornCrc, CompressedBatchSurvivesNoise) {
+    TempDir d;
+    NoisyLine line(d.path().string(), {"--flip", "1e-4", "--seed", "5"});
+    if (!line.ok()) GTEST_SKIP() << "noisy-line relay not available";
+    const Files files = {{"t1.txt", textbytes(400000, 31)},
+                         {"r.bin", randombytes(150000, 31)},
+                         {"t2.txt", textbytes(100000, 32)},
+                         {"e", ""}};
+    auto rx = vornline(line.b, {}, {"-1"});
+    auto tx = vornline(line.a, files, {"-1"});
+    escape(*rx, 'R', ".");
+    escape(*tx, 'S', "t1.txt r.bin t2.txt(z) e");
+    EXPECT_EQ(summaryof(*tx, 120), "4 files sent, success") << tx->screen();
+    EXPECT_EQ(summaryof(*rx, 60), "4 files received, success") << rx->screen();
+    expectsame(rx->dir().path().string(), files);
+    // The text went compressed to well under half its size.
+    std::smatch m;
+    const std::string out = tx->output();
+    EXPECT_TRUE(std::regex_search(out, m, std::regex("compression factor ([0-9]+)\\.")) &&
+                std::stoi(m[1]) >= 50)
+        << out;
+    EXPECT_NE(out.find("Resyncing back"), std::string::npos) << "the noise forced no restart";
+    quit(*tx);
+    quit(*rx);
+}
+
+// A WVornCRC server takes the destination word of XFER only inside its own directory, runs a
+// message command for the client and refuses a shell command.
+TEST(WVornCrc, ServerTakesDestinationsInsideAndCommands) {
+    Bench b;
+    RunOptions o;
+    const Files f = {{"in.txt", textbytes(20000, 41)}, {"out.txt", textbytes(3000, 42)}};
+    VornRun srv({"-1", "-c", "-l", b.pair.a}, o);
+    const std::string home = srv.dir().path().string();
+    fs::create_directories(home + "/sub");
+    ASSERT_TRUE(srv.waitForOutput("[Server Mode]", 20)) << srv.screen();
+    auto me = vornline(b.pair.b, f, {"-1"});
+    escape(*me, 'X', "in.txt sub");
+    EXPECT_TRUE(me->waitFor("1 file sent, success", 60)) << me->screen();
+    EXPECT_TRUE(readfile(home + "/sub/in.txt") == f.at("in.txt"));
+    escape(*me, 'X', "out.txt ..");
+    EXPECT_TRUE(me->waitFor("1 file sent, success", 60)) << me->screen();
+    EXPECT_TRUE(srv.waitForOutput("Destination ignored: ..", 10)) << srv.screen();
+    EXPECT_TRUE(readfile(home + "/out.txt") == f.at("out.txt"));
+    EXPECT_FALSE(fs::exists(home + "/../out.txt"));
+    escape(*me, ':', "remote ?Greetings");
+    EXPECT_TRUE(me->waitFor("Remote command, success", 30)) << me->screen();
+    EXPECT_TRUE(srv.waitForOutput("Greetings", 10)) << srv.screen();
+    escape(*me, ':', "remote \"!touch " + home + "/pwned\"");
+    EXPECT_TRUE(me->waitFor("Remote command, failed", 30)) << me->screen();
+    EXPECT_TRUE(srv.waitForOutput("Remote shell command refused", 10)) << srv.screen();
+    EXPECT_FALSE(fs::exists(home + "/pwned"));
+    quit(*me);
+}
+
+// lrzsz rz refuses commands (and may leave without a word): the program says the command
+// failed within seconds, not after its retries.
+TEST(ZmodemToRzCases, RemoteCommandRefusedQuickly) {
+    Bench b;
+    auto me = vornline(b.pair.a, {}, {"-2"});
+    Peer rz(b.dst, b.pair.b, {"rz", "-q"});
+    const auto t0 = std::chrono::steady_clock::now();
+    escape(*me, ':', "remote \"!touch " + b.dst + "/pwned\"");
+    EXPECT_TRUE(me->waitFor("Remote command, failed", 30)) << me->screen();
+    const double secs =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    RecordProperty("seconds", std::to_string(secs));
+    EXPECT_LT(secs, 12.0);
+    EXPECT_FALSE(fs::exists(b.dst + "/pwned"));
+    rz.wait(*me, 10);
+    quit(*me);
 }
 
 } // namespace
