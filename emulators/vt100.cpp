@@ -776,6 +776,16 @@ bool csiparam(unsigned char c) { // parameter and intermediate bytes
 int emvt100s(const unsigned char* p, int n) {
     int m = vemode & ~1;
     int i = 0;
+    // Cursor moves wait for what is drawn next; the console's cursor is in place when the run
+    // is drawn.
+    struct Defer {
+        Defer() { vdefer++; }
+        ~Defer() {
+            if (--vdefer == 0) vsync();
+        }
+        Defer(const Defer&) = delete;
+        Defer& operator=(const Defer&) = delete;
+    } defer;
     const bool utf8 = m == EM_XTERM || (linecs && m != EM_SCOANSI);
     while (i < n && !wactive && vbegscr && (vemode & ~1) == m) {
         bool capt = castat == 2 && !nocapt;

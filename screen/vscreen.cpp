@@ -54,6 +54,7 @@ int prauto = 0, prextent = 1, prformfd = 1;
 int blmode = 1;
 int vpages = 1;
 int vfromhost = 0;
+int vdefer = 0;
 
 namespace {
 
@@ -61,6 +62,7 @@ std::vector<vcell> block; // the cells; vbegscr points into it
 int physcols = 80;        // the console's own width before any 132-column switch
 bool conskn = false;      // ccurline/ccurcol are where the console's cursor really is
 bool widesent = false;    // the console was switched to 132 columns (tW) and not back
+bool cpend = false;       // a cursor move not yet sent (while vdefer is set)
 
 // Emulations whose scrolled-in rows are blank in rendition 0.
 constexpr int kPlainBlank =
@@ -139,9 +141,13 @@ void conpos(int row, int ccol) {
             ccurcol = 0;
             return;
         }
-    } else if (conskn && ccurline >= 0 && ccurcol == ccol && row == ccurline + 1 && row < Lines) {
-        _ttyout('\n'); // the console scrolls the whole screen, so above its last row this moves
+    } else if (conskn && ccurline >= 0 && row == ccurline + 1 && row < Lines &&
+               (ccurcol == ccol || ccol == 0)) {
+        // The console scrolls the whole screen, so above its last row a line feed moves.
+        if (ccol != ccurcol) _ttyout('\r');
+        _ttyout('\n');
         ccurline = row;
+        ccurcol = ccol;
         return;
     }
     _cpos(row, ccol);
@@ -526,8 +532,21 @@ void cgoto() {
         _vredraw(0, 0, wlines() - 1, wcols() - 1, 1);
         return; // the redraw ends by placing the cursor
     }
+    cpend = false;
     if (conskn && ccurline == vdestline && ccurcol == vdestcol - vbegcol) return; // there already
+    if (vdefer) {
+        cpend = true;
+        return;
+    }
     conpos(vdestline, vdestcol - vbegcol);
+}
+
+void vsync() {
+    if (!cpend) return;
+    cpend = false;
+    if (!vbegscr || (conskn && ccurline == vdestline && ccurcol == vdestcol - vbegcol)) return;
+    OutBatch b;
+    conpos(clamprow(vdestline), std::clamp(vdestcol - vbegcol, 0, Cols - 1));
 }
 
 // ---- renditions and colours ----------------------------------------------------------------
@@ -1496,6 +1515,8 @@ void gttyout(int code) {
 
 void vscreenreset() {
     widesent = false;
+    cpend = false;
+    vdefer = 0;
     block.clear();
     block.shrink_to_fit();
     vbegscr = vendscr = nullptr;

@@ -171,6 +171,12 @@ int fvcols();
 // Cursor.
 void cpos(int row, int col);
 void cgoto();
+// While `vdefer` is set (a run of received bytes drawn by the emulator), cgoto only notes where
+// the cursor goes: the console is moved when something is drawn there or acts at its cursor,
+// and by vsync, which ends the run. A host that moves the cursor several times between
+// characters (a scroll region's home, a line end followed by an address) costs one move.
+extern int vdefer;
+void vsync();
 
 // Renditions and colours.
 void vsetattr(int attr);
