@@ -151,7 +151,7 @@ void fillslots(const std::string& s, std::initializer_list<int> slots) {
 } // namespace
 
 void batchend() {
-    if (optr >= std::clamp(obufsiz, 1, OBUFMAX) || !disphooks.rxwaiting()) oflush();
+    if (!disphooks.rxwaiting()) oflush();
 }
 
 void setconswriter(std::function<void(const char*, size_t)> w) {

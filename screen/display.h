@@ -4,15 +4,13 @@
 // tinit() learns the console's capabilities from its termcap description (screen/termcap.h)
 // into the capability strings below; _vinit() derives the graphics table and the colour
 // numbers from them and puts the console into raw mode. Every byte bound for the console goes
-// through _ttyout() into the buffer `obuf`; the buffer is written with one write when no
-// received data is waiting (so a burst from the host becomes few writes), when it reaches
-// `obufsiz` bytes, or - while a primitive or a run of received bytes is drawn (the batch flag,
-// bit 0 of `vemode`) - only when full, and at the end of the batch as without the flag. The
-// buffer is larger than `obufsiz` so that a run of received bytes becomes one write: each
-// write to the console costs as much as drawing a few hundred bytes. The primitives (_cpos,
-// _vclear, _vclreol, ...) are the only operations that send control strings; each falls back to
-// plainer means when the console lacks a capability. bttyout() is the one raw write to the console;
-// tests point it at a buffer with setconswriter().
+// through _ttyout() into the 512-byte buffer `obuf`; the buffer is written with one write when
+// no received data is waiting (so a burst from the host becomes few writes), when it reaches
+// `obufsiz` bytes, or - while a primitive sends several strings (the batch flag, bit 0 of
+// `vemode`) - only when full. The primitives (_cpos, _vclear, _vclreol, ...) are the only
+// operations that send control strings; each falls back to plainer means when the console
+// lacks a capability. bttyout() is the one raw write to the console; tests point it at a
+// buffer with setconswriter().
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
@@ -53,10 +51,10 @@ inline int SG = 0; // magic-cookie width
 inline char padchar = 0;
 
 // Console output buffer.
-constexpr int OBUFMAX = 4096;
+constexpr int OBUFMAX = 512;
 inline uint8_t obuf[OBUFMAX];
 inline int optr = 0;      // fill level
-inline int obufsiz = 512; // flush level while received data waits (the setting: at most 512)
+inline int obufsiz = 512; // flush level while received data waits (at most 512)
 
 // Graphics table: the console byte for each glyph slot; 0x100 = send between GS and GE.
 constexpr int GRSETSIZ = 224;
@@ -133,7 +131,7 @@ extern const uint16_t pcglyphs[32 + 129];
 void _vextcolor(int fg, int bg, int fgslot, int bgslot);
 
 extern int vemode; // the emulation word (bits EM_*, screen/vscreen.h); bit 0 is the batch flag
-void batchend();   // the outermost batch ended: flush as _ttyout does without the flag
+void batchend();   // the outermost batch ended: flush unless received data waits
 
 // Sets the batch flag while several strings are sent; restores it and, with the flag clear and
 // nothing received waiting, shows the result.
