@@ -10,6 +10,7 @@
 #include "script/settab.h"
 #include "script/var.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -352,6 +353,14 @@ bool blank(const std::string& t) {
     return t.find_first_not_of(' ') == std::string::npos;
 }
 
+// Whether a field's value is a string expression, written and read in the escape form. The
+// others are words or the rest of the line, taken as they stand, quotes and all, as the
+// commands themselves take them when the file runs.
+bool escaped(int f) {
+    const Setting* s = fieldrow(f);
+    return s && s->type == ST_TEXT && !(s->flags & (SF_RAW | SF_WORDARG));
+}
+
 // The line a field is written as, "" for none. Texts the reader decodes are in the escape
 // form; a value that would not fit a line is cut.
 std::string fieldline(int f, const std::string& v) {
@@ -361,8 +370,7 @@ std::string fieldline(int f, const std::string& v) {
     if (!always && blank(v)) return "";
     if (f == C_NUMBER && v == "NONE") return ""; // nothing to call: no line that dials
     if (f == C_CAPTFILE) head += "disk ";
-    const Setting* s = fieldrow(f);
-    if (s && s->type == ST_TEXT && !(s->flags & (SF_RAW | SF_WORDARG))) {
+    if (escaped(f)) {
         std::string q = "\"";
         for (unsigned char c : v) {
             std::string e = escbyte(c);
@@ -376,7 +384,11 @@ std::string fieldline(int f, const std::string& v) {
         if (static_cast<unsigned char>(c) < 32) c = ' ';
     const size_t a = val.find_first_not_of(' '), b = val.find_last_not_of(' ');
     val = a == std::string::npos ? "" : val.substr(a, b - a + 1);
-    return (head + val).substr(0, LINEMAX);
+    // A cut must not leave a blank at the end: the reader drops it, and the next rewrite
+    // would then differ.
+    std::string line = (head + val).substr(0, LINEMAX);
+    line.erase(std::max(line.find_last_not_of(' ') + 1, head.size()));
+    return line;
 }
 
 } // namespace
@@ -442,7 +454,7 @@ bool rdconfvars(const char* path, ConfVars& v) {
         if (f < 0) continue;
         if (f == C_CAPTFILE) firstword(rest, &rest); // the capture kind
         std::string val = rest;
-        if (*rest == '"' || *rest == '\'') {
+        if (escaped(f) && (*rest == '"' || *rest == '\'')) {
             // Quoted: decoded as a script string, so both readers give the same value.
             const char* p = rest + 1;
             char buf[LINEMAX + 1];
