@@ -33,6 +33,18 @@ bool confrow(const Setting& s) {
     return !(s.flags & (SF_NOSAVE | SF_NOCMD));
 }
 
+// A line of a file as the readers see it (carriage returns dropped, cut at LINEMAX bytes), or
+// "" for one they skip for a NUL byte or read as two for a ^Z. A rewrite judges lines by this,
+// and keeps those that set nothing as they are, like any line of the user's.
+std::string readerview(const std::string& line) {
+    std::string v;
+    for (char c : line) {
+        if (c == 0 || c == 26) return "";
+        if (c != '\r' && v.size() < static_cast<size_t>(LINEMAX)) v += c;
+    }
+    return v;
+}
+
 // The row a line sets: its first word is a setting command, or `set` with an option.
 // `rest` gets the argument text.
 const Setting* rowof(const std::string& line, const char** rest) {
@@ -307,7 +319,7 @@ int wrconfig(const char* path) {
     // its line comes before every other setting line.
     const Setting* first = findsetting("emulate", false);
     for (const std::string& l : f.lines) {
-        if (const Setting* s = rowof(l, nullptr)) {
+        if (const Setting* s = rowof(readerview(l), nullptr)) {
             if (first && !done[static_cast<size_t>(first - rows.data())]) emit(*first);
             if (!done[static_cast<size_t>(s - rows.data())]) emit(*s);
             continue;
@@ -477,7 +489,8 @@ int wrconfvars(const char* path, const ConfVars& v) {
     size_t callat = std::string::npos;
     for (const std::string& l : f.lines) {
         const char* rest;
-        const int k = fieldof(firstword(l.c_str(), &rest));
+        const std::string view = readerview(l);
+        const int k = fieldof(firstword(view.c_str(), &rest));
         if (k < 0) {
             out.push_back(l);
             continue;

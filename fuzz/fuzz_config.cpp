@@ -1,9 +1,10 @@
 // Feeds arbitrary bytes as a configuration file to config read and config write, and to the
 // menus' working-copy reader and writer. Lines whose
 // first byte is below 0x40 get a setting's keyword in front (chosen by that byte), so the
-// values reach the setting parsers. Checks: the rewrite keeps every line that is not a setting
-// line, in order and byte for byte; the setting lines it writes fit a line; and reading the
-// rewritten file and writing again gives the same bytes (what is written reads back the same).
+// values reach the setting parsers; a control byte after it is glued to the keyword. Checks: the
+// rewrite keeps every line that is not a setting line, in order and byte for byte; the setting
+// lines it writes fit a line; and reading the rewritten file and writing again gives the same bytes
+// (what is written reads back the same).
 #include "config/conffile.h"
 #include "script/cmd.h"
 #include "script/settab.h"
@@ -44,8 +45,16 @@ void put(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
-// The keyword a line starts with (and the option after `set`), lower case.
-bool settingline(const std::string& l) {
+// Whether the line sets something: as the reader sees it (carriage returns dropped, cut to a
+// line, skipped for a NUL, split at a ^Z), it starts with a setting's keyword or `set` and an
+// option.
+bool settingline(const std::string& line) {
+    std::string l;
+    for (char c : line)
+        if (c == 0 || c == 26)
+            return false;
+        else if (c != '\r' && l.size() < static_cast<size_t>(LINEMAX))
+            l += c;
     size_t a = l.find_first_not_of(" \t");
     if (a == std::string::npos) return false;
     auto next = [&](size_t& p) {
@@ -87,7 +96,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const unsigned char c = l.empty() ? 0x40 : static_cast<unsigned char>(l[0]);
         if (c < 0x40) {
             const Setting* s = rows[c % rows.size()];
-            file += std::string(s->flags & SF_SET ? "set " : "") + s->name + " " + l.substr(1);
+            // A control byte next is glued to the keyword, so a NUL or ^Z can end it.
+            const bool glued = l.size() > 1 && static_cast<unsigned char>(l[1]) < 0x20;
+            file += std::string(s->flags & SF_SET ? "set " : "") + s->name + (glued ? "" : " ") +
+                    l.substr(1);
         } else {
             file += l;
         }

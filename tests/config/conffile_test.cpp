@@ -131,7 +131,7 @@ TEST_F(Conf, WrittenSettingsReadBackTheSameThroughBothReaders) {
 }
 
 TEST_F(Conf, RewriteKeepsTheUsersLinesAndBadLinesGiveMessages) {
-    const std::string binary("bin\0ary", 7), longline(300, 'x');
+    const std::string binary("set wrap\0off", 12), longline(300, 'x');
     d.write("u.con", "; my notes\n"
                      "baud 9600\n"
                      "login\n"
