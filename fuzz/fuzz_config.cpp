@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
@@ -45,13 +46,15 @@ void put(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
-// Whether the line sets something: as the reader sees it (carriage returns dropped, cut to a
-// line, skipped for a NUL, split at a ^Z), it starts with a setting's keyword or `set` and an
-// option.
+// Whether the line sets something: a piece of it between ^Z bytes, as the reader sees it
+// (carriage returns dropped, cut to a line, skipped for a NUL), starts with a setting's keyword
+// or `set` and an option.
 bool settingline(const std::string& line) {
+    if (size_t z = line.find('\x1a'); z != std::string::npos)
+        return settingline(line.substr(0, z)) || settingline(line.substr(z + 1));
     std::string l;
     for (char c : line)
-        if (c == 0 || c == 26)
+        if (c == 0)
             return false;
         else if (c != '\r' && l.size() < static_cast<size_t>(LINEMAX))
             l += c;
@@ -129,7 +132,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         j++;
     }
     for (const std::string& l : out)
-        if (settingline(l) && l.size() > static_cast<size_t>(LINEMAX)) abort();
+        for (size_t a = 0, e = 0; e < l.size(); a = e + 1) { // each piece between ^Z bytes
+            e = std::min(l.find('\x1a', a), l.size());
+            if (e - a > static_cast<size_t>(LINEMAX) && settingline(l.substr(a, e - a))) abort();
+        }
     rdconfig(path.c_str());
     if (wrconfig(path.c_str()) != 0 || slurp(path) != once) abort();
     // The working copy the menus edit: what it writes reads back and writes the same bytes.
