@@ -231,7 +231,8 @@ TEST_F(Conf, WorkingCopyRoundTripKeepsOtherLinesAndCountsErrors) {
 // when the file runs; and a value cut to fit a line reads back as written. Each file rewrites
 // to the same bytes.
 TEST_F(Conf, WorkingCopyReadsValuesAsTheCommandsDo) {
-    d.write("q.con", "remark \"'x'\"\nlogin \"'y'\"\nparity \"\\\"e\\\"\"\nemulate \x1c''\n");
+    d.write("q.con",
+            "remark \"'x'\"\nlogin \"'y'\"\nparity \"\\\"e\\\"\"\nemulate \x1c''\nemulate 2\x1a\n");
     ConfVars v, w;
     ASSERT_TRUE(rdconfvars(path("q.con").c_str(), v));
     EXPECT_EQ(v[C_REMARK] + v[C_LOGIN] + v[C_PARITY], "\"'x'\"'y'\"\\\"e\\\"\"");
