@@ -10,6 +10,7 @@
 #include "script/settab.h"
 #include "script/var.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -30,6 +31,47 @@ constexpr size_t CONFMAX = 1 << 20;
 // at once.
 bool confrow(const Setting& s) {
     return !(s.flags & (SF_NOSAVE | SF_NOCMD));
+}
+
+// A piece of a line as the readers see it (carriage returns dropped, cut at LINEMAX bytes), or
+// "" for one they skip for a NUL byte.
+std::string readerview(const std::string& piece) {
+    std::string v;
+    for (char c : piece) {
+        if (c == 0) return "";
+        if (c != '\r' && v.size() < static_cast<size_t>(LINEMAX)) v += c;
+    }
+    return v;
+}
+
+// The readers end a line at a ^Z as at a line feed, so a rewrite judges each piece of a line
+// between ^Z bytes on its own. `piece` gets a piece as the readers see it and returns false to
+// keep it as it stands, or true after putting the lines that replace it (none, to drop it) into
+// its second argument. Kept pieces keep their bytes and their ^Z; what is left of the line goes
+// to `out`. False when no piece was replaced: the line is then for the caller to keep.
+template <class F>
+bool rewriteline(const std::string& line, std::vector<std::string>& out, F&& piece) {
+    std::vector<std::string> lines;
+    bool replaced = false;
+    for (size_t a = 0;;) {
+        const size_t e = std::min(line.find('\x1a', a), line.size());
+        std::vector<std::string> parts;
+        if (piece(readerview(line.substr(a, e - a)), parts))
+            replaced = true;
+        else
+            parts.push_back(line.substr(a, e - a));
+        for (size_t i = 0; i < parts.size(); i++) {
+            if (lines.empty() || i > 0)
+                lines.emplace_back();
+            else
+                lines.back() += '\x1a';
+            lines.back() += parts[i];
+        }
+        if (e == line.size()) break;
+        a = e + 1;
+    }
+    if (replaced) out.insert(out.end(), lines.begin(), lines.end());
+    return replaced;
 }
 
 // The row a line sets: its first word is a setting command, or `set` with an option.
@@ -278,9 +320,16 @@ std::string firstword(const char* p, const char** rest) {
     return w;
 }
 
-bool iscall(const std::string& line) {
-    const char* rest;
-    return firstword(line.c_str(), &rest) == "call";
+// Whether a piece of the line dials.
+bool hascall(const std::string& line) {
+    std::vector<std::string> none;
+    bool call = false;
+    rewriteline(line, none, [&](const std::string& view, std::vector<std::string>&) {
+        const char* rest;
+        call = call || firstword(view.c_str(), &rest) == "call";
+        return false;
+    });
+    return call;
 }
 
 } // namespace
@@ -295,32 +344,34 @@ int wrconfig(const char* path) {
     std::vector<bool> done(rows.size());
     std::vector<std::string> out;
     size_t callat = std::string::npos;
-    auto emit = [&](const Setting& s) {
+    auto emit = [&](const Setting& s, std::vector<std::string>& to) {
         done[static_cast<size_t>(&s - rows.data())] = true;
         bool cut;
         std::string nl = rowline(s, &cut);
-        if (!nl.empty()) out.push_back(nl);
+        if (!nl.empty()) to.push_back(nl);
         if (cut) aberr("%s: value too long for a line, cut\r\n", s.name);
     };
     // Switching the emulation puts some display settings back to their power-on values, so
     // its line comes before every other setting line.
     const Setting* first = findsetting("emulate", false);
     for (const std::string& l : f.lines) {
-        if (const Setting* s = rowof(l, nullptr)) {
-            if (first && !done[static_cast<size_t>(first - rows.data())]) emit(*first);
-            if (!done[static_cast<size_t>(s - rows.data())]) emit(*s);
-            continue;
-        }
-        if (callat == std::string::npos && iscall(l)) callat = out.size();
-        out.push_back(l);
+        if (callat == std::string::npos && hascall(l)) callat = out.size();
+        if (!rewriteline(l, out, [&](const std::string& view, std::vector<std::string>& to) {
+                const Setting* s = rowof(view, nullptr);
+                if (!s) return false;
+                if (first && !done[static_cast<size_t>(first - rows.data())]) emit(*first, to);
+                if (!done[static_cast<size_t>(s - rows.data())]) emit(*s, to);
+                return true;
+            }))
+            out.push_back(l);
     }
     std::vector<std::string> user(
         out.begin() + static_cast<long>(callat == std::string::npos ? out.size() : callat),
         out.end());
     out.resize(out.size() - user.size());
-    if (first && !done[static_cast<size_t>(first - rows.data())]) emit(*first);
+    if (first && !done[static_cast<size_t>(first - rows.data())]) emit(*first, out);
     for (const Setting& s : rows)
-        if (!done[static_cast<size_t>(&s - rows.data())] && confrow(s)) emit(s);
+        if (!done[static_cast<size_t>(&s - rows.data())] && confrow(s)) emit(s, out);
     out.insert(out.end(), user.begin(), user.end());
     return replacefile(f, out);
 }
@@ -352,6 +403,14 @@ bool blank(const std::string& t) {
     return t.find_first_not_of(' ') == std::string::npos;
 }
 
+// Whether a field's value is a string expression, written and read in the escape form. The
+// others are words or the rest of the line, taken as they stand, quotes and all, as the
+// commands themselves take them when the file runs.
+bool escaped(int f) {
+    const Setting* s = fieldrow(f);
+    return s && s->type == ST_TEXT && !(s->flags & (SF_RAW | SF_WORDARG));
+}
+
 // The line a field is written as, "" for none. Texts the reader decodes are in the escape
 // form; a value that would not fit a line is cut.
 std::string fieldline(int f, const std::string& v) {
@@ -361,8 +420,7 @@ std::string fieldline(int f, const std::string& v) {
     if (!always && blank(v)) return "";
     if (f == C_NUMBER && v == "NONE") return ""; // nothing to call: no line that dials
     if (f == C_CAPTFILE) head += "disk ";
-    const Setting* s = fieldrow(f);
-    if (s && s->type == ST_TEXT && !(s->flags & (SF_RAW | SF_WORDARG))) {
+    if (escaped(f)) {
         std::string q = "\"";
         for (unsigned char c : v) {
             std::string e = escbyte(c);
@@ -376,7 +434,11 @@ std::string fieldline(int f, const std::string& v) {
         if (static_cast<unsigned char>(c) < 32) c = ' ';
     const size_t a = val.find_first_not_of(' '), b = val.find_last_not_of(' ');
     val = a == std::string::npos ? "" : val.substr(a, b - a + 1);
-    return (head + val).substr(0, LINEMAX);
+    // A cut must not leave a blank at the end: the reader drops it, and the next rewrite
+    // would then differ.
+    std::string line = (head + val).substr(0, LINEMAX);
+    line.erase(std::max(line.find_last_not_of(' ') + 1, head.size()));
+    return line;
 }
 
 } // namespace
@@ -442,7 +504,7 @@ bool rdconfvars(const char* path, ConfVars& v) {
         if (f < 0) continue;
         if (f == C_CAPTFILE) firstword(rest, &rest); // the capture kind
         std::string val = rest;
-        if (*rest == '"' || *rest == '\'') {
+        if (escaped(f) && (*rest == '"' || *rest == '\'')) {
             // Quoted: decoded as a script string, so both readers give the same value.
             const char* p = rest + 1;
             char buf[LINEMAX + 1];
@@ -464,16 +526,20 @@ int wrconfvars(const char* path, const ConfVars& v) {
     std::vector<std::string> out;
     size_t callat = std::string::npos;
     for (const std::string& l : f.lines) {
-        const char* rest;
-        const int k = fieldof(firstword(l.c_str(), &rest));
-        if (k < 0) {
+        const size_t at = out.size();
+        bool call = false;
+        if (!rewriteline(l, out, [&](const std::string& view, std::vector<std::string>& to) {
+                const char* rest;
+                const int k = fieldof(firstword(view.c_str(), &rest));
+                if (k < 0) return false;
+                if (done[k]) return true; // a repeat would undo the first when the file runs
+                done[k] = true;
+                call = call || k == C_NUMBER;
+                if (std::string nl = fieldline(k, v[k]); !nl.empty()) to.push_back(nl);
+                return true;
+            }))
             out.push_back(l);
-            continue;
-        }
-        if (done[k]) continue; // a repeat would undo the first when the file runs
-        done[k] = true;
-        if (k == C_NUMBER) callat = out.size();
-        if (std::string nl = fieldline(k, v[k]); !nl.empty()) out.push_back(nl);
+        if (call) callat = at;
     }
     // Missing settings go before the call, so they are in effect when it dials; a missing
     // call and command file go last.

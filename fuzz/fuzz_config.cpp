@@ -1,9 +1,10 @@
 // Feeds arbitrary bytes as a configuration file to config read and config write, and to the
 // menus' working-copy reader and writer. Lines whose
 // first byte is below 0x40 get a setting's keyword in front (chosen by that byte), so the
-// values reach the setting parsers. Checks: the rewrite keeps every line that is not a setting
-// line, in order and byte for byte; the setting lines it writes fit a line; and reading the
-// rewritten file and writing again gives the same bytes (what is written reads back the same).
+// values reach the setting parsers; a control byte after it is glued to the keyword. Checks: the
+// rewrite keeps every line that is not a setting line, in order and byte for byte; the setting
+// lines it writes fit a line; and reading the rewritten file and writing again gives the same bytes
+// (what is written reads back the same).
 #include "config/conffile.h"
 #include "script/cmd.h"
 #include "script/settab.h"
@@ -11,6 +12,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
@@ -44,8 +46,18 @@ void put(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
-// The keyword a line starts with (and the option after `set`), lower case.
-bool settingline(const std::string& l) {
+// Whether the line sets something: a piece of it between ^Z bytes, as the reader sees it
+// (carriage returns dropped, cut to a line, skipped for a NUL), starts with a setting's keyword
+// or `set` and an option.
+bool settingline(const std::string& line) {
+    if (size_t z = line.find('\x1a'); z != std::string::npos)
+        return settingline(line.substr(0, z)) || settingline(line.substr(z + 1));
+    std::string l;
+    for (char c : line)
+        if (c == 0)
+            return false;
+        else if (c != '\r' && l.size() < static_cast<size_t>(LINEMAX))
+            l += c;
     size_t a = l.find_first_not_of(" \t");
     if (a == std::string::npos) return false;
     auto next = [&](size_t& p) {
@@ -66,8 +78,11 @@ bool settingline(const std::string& l) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     int fd = open("/dev/null", O_WRONLY);
     if (fd >= 0) dup2(fd, 1);
-    char tmpl[] = "/tmp/fuzz_config.XXXXXX";
-    if (!mkdtemp(tmpl)) abort();
+    // Every input rewrites the file four times, each synced: TMPDIR on a memory file system
+    // makes long runs many times faster.
+    const char* t = getenv("TMPDIR");
+    std::string tmpl = std::string(t && *t ? t : "/tmp") + "/fuzz_config.XXXXXX";
+    if (!mkdtemp(tmpl.data())) abort();
     dir = tmpl;
     return 0;
 }
@@ -84,7 +99,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const unsigned char c = l.empty() ? 0x40 : static_cast<unsigned char>(l[0]);
         if (c < 0x40) {
             const Setting* s = rows[c % rows.size()];
-            file += std::string(s->flags & SF_SET ? "set " : "") + s->name + " " + l.substr(1);
+            // A control byte next is glued to the keyword, so a NUL or ^Z can end it.
+            const bool glued = l.size() > 1 && static_cast<unsigned char>(l[1]) < 0x20;
+            file += std::string(s->flags & SF_SET ? "set " : "") + s->name + (glued ? "" : " ") +
+                    l.substr(1);
         } else {
             file += l;
         }
@@ -114,7 +132,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         j++;
     }
     for (const std::string& l : out)
-        if (settingline(l) && l.size() > static_cast<size_t>(LINEMAX)) abort();
+        for (size_t a = 0, e = 0; e < l.size(); a = e + 1) { // each piece between ^Z bytes
+            e = std::min(l.find('\x1a', a), l.size());
+            if (e - a > static_cast<size_t>(LINEMAX) && settingline(l.substr(a, e - a))) abort();
+        }
     rdconfig(path.c_str());
     if (wrconfig(path.c_str()) != 0 || slurp(path) != once) abort();
     // The working copy the menus edit: what it writes reads back and writes the same bytes.

@@ -347,6 +347,8 @@ int setsetting(const Setting& s, const char* args) {
     case ST_CHAR: {
         int c;
         if (!setch2(args, s.label, &c)) return RC_EXPECTED;
+        // A function key is no byte: the line, a file or a configuration cannot carry it.
+        if (c > s.hi) return expaberr(s.label ? s.label : s.name), RC_EXPECTED;
         return putsetting(s, c) < 0 ? RC_ERROR : RC_OK;
     }
     case ST_WORD: {

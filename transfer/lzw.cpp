@@ -255,6 +255,10 @@ LzwDecoder::Status LzwDecoder::decode(bool final) {
                 st = BADCODE;
                 break;
             }
+            if (limit_ >= 0 && outcount + 1 > limit_) {
+                st = TOOLONG;
+                break;
+            }
             oldcode = finchar = code;
             afterclear = false;
             prevpos = obase + static_cast<int64_t>(olen);

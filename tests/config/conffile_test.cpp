@@ -6,6 +6,7 @@
 #include "config/conffile.h"
 #include "core/escape.h"
 #include "core/start.h"
+#include "ports/modem.h"
 #include "ports/settings.h"
 #include "script/settab.h"
 #include "script/var.h"
@@ -130,7 +131,7 @@ TEST_F(Conf, WrittenSettingsReadBackTheSameThroughBothReaders) {
 }
 
 TEST_F(Conf, RewriteKeepsTheUsersLinesAndBadLinesGiveMessages) {
-    const std::string binary("bin\0ary", 7), longline(300, 'x');
+    const std::string binary("set wrap\0off", 12), longline(300, 'x');
     d.write("u.con", "; my notes\n"
                      "baud 9600\n"
                      "login\n"
@@ -224,6 +225,29 @@ TEST_F(Conf, WorkingCopyRoundTripKeepsOtherLinesAndCountsErrors) {
     EXPECT_TRUE(at != std::string::npos && at == out.rfind("Config set error")) << out;
     EXPECT_EQ(run("config get"), RC_OK);
     EXPECT_EQ(cfg[C_REMARK] + cfg[C_LOGIN] + cfg[C_PROTOCOL], v[C_REMARK] + v[C_LOGIN] + "BINARY");
+}
+
+// Quotes belong to the value everywhere but in the string fields, as the commands take them
+// when the file runs; and a value cut to fit a line reads back as written. Each file rewrites
+// to the same bytes.
+TEST_F(Conf, WorkingCopyReadsValuesAsTheCommandsDo) {
+    d.write("q.con",
+            "remark \"'x'\"\nlogin \"'y'\"\nparity \"\\\"e\\\"\"\nemulate \x1c''\nemulate 2\x1a\n");
+    ConfVars v, w;
+    ASSERT_TRUE(rdconfvars(path("q.con").c_str(), v));
+    EXPECT_EQ(v[C_REMARK] + v[C_LOGIN] + v[C_PARITY], "\"'x'\"'y'\"\\\"e\\\"\"");
+    run("config read " + path("q"));
+    EXPECT_EQ(remarkstr + loginstr, v[C_REMARK] + v[C_LOGIN]);
+    newconfig(w);
+    w[C_CAPTFILE] = std::string(241, 'a') + " b"; // the cut falls after the blank
+    ASSERT_EQ(wrconfvars(path("c.con").c_str(), w), 0);
+    ASSERT_EQ(wrconfvars(path("q.con").c_str(), v), 0);
+    for (const char* name : {"q.con", "c.con"}) {
+        const std::string once = d.read(name);
+        ASSERT_TRUE(rdconfvars(path(name).c_str(), v));
+        ASSERT_EQ(wrconfvars(path(name).c_str(), v), 0);
+        EXPECT_EQ(d.read(name), once) << name;
+    }
 }
 
 TEST_F(Conf, ConnectLooksOnlyWhereTheUserPutsFiles) {

@@ -9,12 +9,16 @@
 
 namespace {
 
-RunOptions utf8run(std::map<std::string, std::string> files, int rows = 30, int cols = 100) {
-    return {.term = "xterm-256color",
-            .rows = rows,
-            .cols = cols,
-            .env = {{"LANG", "C.UTF-8"}},
-            .files = std::move(files)};
+// The program in terminal mode, XTERM in a UTF-8 locale, on a pty line that runs `script`
+// under /bin/sh and then idles so the line stays open; `files` are more files for the script.
+VornRun shellrun(const std::string& script, std::map<std::string, std::string> files = {},
+                 int rows = 30, int cols = 100) {
+    files["line.sh"] = script + "while :; do sleep 0.1; done\n";
+    return VornRun({"-m", "-l", "pty:/bin/sh line.sh"}, {.term = "xterm-256color",
+                                                         .rows = rows,
+                                                         .cols = cols,
+                                                         .env = {{"LANG", "C.UTF-8"}},
+                                                         .files = std::move(files)});
 }
 
 // The column where `text` starts on row r of the judge, counting cells, or -1.
@@ -34,9 +38,8 @@ TEST(XtermE2E, UnicodeColourSizeAndResizeReachTheScreenAndTheProgram) {
     const std::string script = "printf 'TERM=%s SIZE=%s\\n' \"$TERM\" \"$(stty size)\"\n"
                                "printf 'caf\\303\\251 \\346\\227\\245\\346\\234\\254 e\\314\\201 "
                                "\\033[38;5;196mred\\033[m \\033[48;2;0;95;215mdeep\\033[m end\\n'\n"
-                               "trap 'printf \"NEWSIZE=%s\\\\n\" \"$(stty size)\"' WINCH\n"
-                               "while :; do sleep 0.1; done\n";
-    VornRun run({"-m", "-l", "pty:/bin/sh show.sh"}, utf8run({{"show.sh", script}}));
+                               "trap 'printf \"NEWSIZE=%s\\\\n\" \"$(stty size)\"' WINCH\n";
+    VornRun run = shellrun(script);
     ASSERT_TRUE(run.waitFor("TERM=xterm-256color SIZE=30 100"));
     ASSERT_TRUE(run.waitFor("caf\u00e9 \u65e5\u672c e\u0301 red deep end"));
     const VtJudge& j = run.judge();
@@ -63,10 +66,8 @@ TEST(XtermE2E, AlternateScreenGivesTheShellScreenBack) {
     const std::string script = "echo MAIN-BEFORE\n"
                                "read go\n"
                                "less pages.txt\n"
-                               "echo MAIN-AFTER\n"
-                               "while :; do sleep 1; done\n";
-    VornRun run({"-m", "-l", "pty:/bin/sh alt.sh"},
-                utf8run({{"alt.sh", script}, {"pages.txt", lines}}, 24, 80));
+                               "echo MAIN-AFTER\n";
+    VornRun run = shellrun(script, {{"pages.txt", lines}}, 24, 80);
     ASSERT_TRUE(run.waitFor("MAIN-BEFORE"));
     run.type("\r");
     ASSERT_TRUE(run.waitFor("paged line 1"));
@@ -82,9 +83,8 @@ TEST(XtermE2E, BracketedPasteAndMouseReportsReachTheProgram) {
     const std::string script = "stty raw -echo\n"
                                "printf '\\033[?2004h\\033[?1000h\\033[?1006hREADY\\n'\n"
                                "dd bs=1 count=33 of=got 2>/dev/null\n"
-                               "echo GOT\n"
-                               "while :; do sleep 1; done\n";
-    VornRun run({"-m", "-l", "pty:/bin/sh keys.sh"}, utf8run({{"keys.sh", script}}));
+                               "echo GOT\n";
+    VornRun run = shellrun(script);
     ASSERT_TRUE(run.waitFor("READY"));
     EXPECT_NE(run.output().find("\033[?2004h"), std::string::npos);
     EXPECT_NE(run.output().find("\033[?1006h"), std::string::npos);

@@ -111,6 +111,7 @@ TEST_F(Settings, BadValuesGiveTheMessagesAndChangeNothing) {
         {"cdelay -1", RC_EXPECTED, "Char delay expected\r\n"},
         {"cdelay 12x", RC_EXPECTED, "Char delay expected\r\n"},
         {"redial", RC_EXPECTED, "Redial count expected\r\n"},
+        {"fillchar f1", RC_EXPECTED, "New fill char expected\r\n"},
         {"pages 7", RC_EXPECTED, "# RAM Pages 1-6 expected\r\n"},
         {"pages 0", RC_EXPECTED, "# RAM Pages 1-6 expected\r\n"},
         {"wordlen 9", RC_ERROR, "Invalid word length, (5-8) expected\r\n"},

@@ -167,6 +167,9 @@ TEST(Lzw, DecoderRefusesWhatTheCoderNeverWrites) {
     const std::string z = compress(std::string(100000, 'z'), c);
     EXPECT_EQ(expand(d, z, out, 1, 64, 5000), LzwDecoder::TOOLONG);
     EXPECT_LE(out.size(), 5000u);
+    // The first code, a plain character, counts against the limit too.
+    EXPECT_EQ(expand(d, std::string("\x1c\x92\x8c\x0e\x36", 5), out, 1, 1, 0), LzwDecoder::TOOLONG);
+    EXPECT_EQ(out, "");
     // The decoder is usable again after any of these.
     EXPECT_EQ(expand(d, compress("again", c), out, 1, 2), LzwDecoder::OK);
     EXPECT_EQ(out, "again");
