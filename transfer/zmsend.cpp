@@ -62,6 +62,13 @@ struct Tx {
     done(code);
 }
 
+// Ends the transfer when the peer cancelled, the user pressed the abort key or the line went.
+void endifgone(Tx& t, int c) {
+    if (c == ZCAN) txfail(t, cxabmsg);
+    if (c == ABORT) txfail(t, ccabmsg, 2);
+    if (c == LOST) txfail(t, lostmsg);
+}
+
 void bhdr(Tx& t, int type, uint32_t pos) {
     uint8_t h[4];
     stohdr(h, pos);
@@ -505,11 +512,10 @@ void getzrxinit(Tx& t) {
             zhex(t.out, ZACK, t.in.rxpos());
             continue;
         case ZCAN:
-            txfail(t, cxabmsg);
         case ABORT:
-            txfail(t, ccabmsg, 2);
         case LOST:
-            txfail(t, lostmsg);
+            endifgone(t, c);
+            continue;
         case TIMEOUT:
         case ZRQINIT: // the other side sends as well, or our invitation crossed its own
             continue;
@@ -543,9 +549,7 @@ void sendzsinit(Tx& t) {
         t.in.timeout = 5;
         const int c = t.in.zgethdr();
         if (c == ZACK) return;
-        if (c == ZCAN) txfail(t, cxabmsg);
-        if (c == ABORT) txfail(t, ccabmsg, 2);
-        if (c == LOST) txfail(t, lostmsg);
+        endifgone(t, c);
         if (c == ZRINIT && ++inits < 2) tries--; // the answer to an earlier invitation
     }
     txfail(t, tmabmsg);
@@ -599,12 +603,12 @@ int zsendcmd(Tx& t, const std::string& cmd) {
             case ZABORT:
             case ZFIN:
             case ZRPOS:
-            case ZCAN:
                 txfail(t, cxabmsg);
+            case ZCAN:
             case ABORT:
-                txfail(t, ccabmsg, 2);
             case LOST:
-                txfail(t, lostmsg);
+                endifgone(t, c);
+                break;
             default: // a time-out, a ZNAK, noise: the command again
                 fretcnt++;
                 xferstats(XS_RETRY, c == TIMEOUT ? tlinmsg : blinmsg);
