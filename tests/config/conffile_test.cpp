@@ -6,6 +6,7 @@
 #include "config/conffile.h"
 #include "core/escape.h"
 #include "core/start.h"
+#include "emulators/emulate.h"
 #include "ports/modem.h"
 #include "ports/settings.h"
 #include "script/settab.h"
@@ -41,6 +42,9 @@ class Conf : public ::testing::Test {
         scriptreset();
         settingsreset();
         settingsdefaults();
+        // A configuration that chose another emulation switched the emulator itself; left so,
+        // the next configuration's end switches back and redraws the screen.
+        emreset0();
         qflag = 0;
         fs::current_path(was);
     }
