@@ -9,6 +9,8 @@
 #include "emulators/emulate.h"
 #include "ports/modem.h"
 #include "ports/settings.h"
+#include "screen/display.h"
+#include "screen/vscreen.h"
 #include "script/settab.h"
 #include "script/var.h"
 #include "support/harness.h"
@@ -34,6 +36,11 @@ class Conf : public ::testing::Test {
     fs::path was = fs::current_path();
     void SetUp() override {
         fs::current_path(d.path());
+        // A configuration's end switches to the emulation it chose, drawing on a screen that
+        // is open: no screen, the power-on emulation, whatever an earlier test left.
+        vscreenreset();
+        displayreset();
+        emreset0();
         scriptreset();
         initstr();
         qflag = 1;
@@ -42,9 +49,6 @@ class Conf : public ::testing::Test {
         scriptreset();
         settingsreset();
         settingsdefaults();
-        // A configuration that chose another emulation switched the emulator itself; left so,
-        // the next configuration's end switches back and redraws the screen.
-        emreset0();
         qflag = 0;
         fs::current_path(was);
     }
