@@ -236,27 +236,6 @@ TEST(Console, RawModeAndBackExactlyAndOnlyTheFirstSaveCounts) {
     consreset(), comreset();
 }
 
-// A paste of any length reaches the console ring whole, in order: the ring holds a full read.
-TEST(ConsoleRing, PastesOfAnyLengthArriveWhole) {
-    for (size_t n : {127, 128, 129, 1024, 4096}) {
-        ConsoleFixture fx(false);
-        std::string paste;
-        for (size_t i = 0; i < n; i++)
-            paste += static_cast<char>('!' + i % 90);
-        fx.type(paste);
-        std::string got;
-        pollfor(
-            [&] {
-                waitread(0);
-                for (int c; (c = unqchar(ttyq)) >= 0;)
-                    got += static_cast<char>(c);
-                return got.size() >= n;
-            },
-            5);
-        EXPECT_EQ(got, paste) << n;
-    }
-}
-
 // The fixture's line is a socket the peer does not read until told: sends fill it and queue.
 struct StuckLine : ::testing::Test {
     ConsoleFixture fx;

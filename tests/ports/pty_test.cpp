@@ -28,19 +28,10 @@ std::vector<std::string> words() {
     return v;
 }
 
-// Reads the line until `text` was received, the line closed or the deadline passed.
+// What the line brings until `text` was received, the line closed or the deadline passed.
 std::string readline(const std::string& text, double seconds = 10) {
     std::string got;
-    pollfor(
-        [&] {
-            while (!qempty(comq))
-                got += static_cast<char>(unqchar(comq));
-            if (got.find(text) != std::string::npos || comfd < 0) return true;
-            waitread(0);
-            return false;
-        },
-        seconds);
-    return got;
+    return linefor(got, text, seconds);
 }
 } // namespace
 

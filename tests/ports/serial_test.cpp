@@ -342,8 +342,7 @@ TEST_F(Lock, LoginProcessIsDisabledForTheCallAndEnabledAfter) {
     EXPECT_FALSE(d.exists(ab));
     // A login process that stays, or no callout program at all (nothing on the search path
     // either), refuses the port.
-    std::string keep = getenv("PATH") ? getenv("PATH") : "";
-    setenv("PATH", d.path().c_str(), 1);
+    EnvGuard path("PATH", d.path().c_str());
     for (auto [prog, msg] : {std::pair<std::string, std::string>{"/bin/true", ""},
                              {d.path().string() + "/nothing-here", "Can't execute callout\r\n"}}) {
         calloutprog = prog;
@@ -351,7 +350,6 @@ TEST_F(Lock, LoginProcessIsDisabledForTheCallAndEnabledAfter) {
         EXPECT_EQ(enabled, 0);
         EXPECT_FALSE(d.exists(ab));
     }
-    setenv("PATH", keep.c_str(), 1);
 }
 
 TEST_F(Lock, LockGoesWithTheProgramHoweverItEnds) {

@@ -207,8 +207,6 @@ TEST(TelnetNames, AddressesTerminalTypesAndTheRloginStart) {
         {EM_VT100 | 1, "vt100"}, {EM_VT2208, "vt220"}, {EM_SCOANSI, "ansi"}, {EM_PCTERM, "wyse60"}};
     for (auto [mode, name] : names)
         EXPECT_EQ(getemname(mode), name) << mode;
-    const char* old = std::getenv("TERM");
-    std::string keep = old ? old : "";
     for (auto [term, name] : std::vector<std::pair<std::string, std::string>>{
              {"xterm-256color", "xterm-256color"},
              {std::string(41, 'a'), "dumb"},
@@ -216,10 +214,9 @@ TEST(TelnetNames, AddressesTerminalTypesAndTheRloginStart) {
              {"vt\xff", "dumb"},
              {"a b", "dumb"},
              {"", "dumb"}}) {
-        setenv("TERM", term.c_str(), 1);
+        EnvGuard t("TERM", term.c_str());
         EXPECT_EQ(getemname(EM_TTY), name) << term;
     }
-    old ? setenv("TERM", keep.c_str(), 1) : unsetenv("TERM");
     EXPECT_EQ(rloginstart("alice", EM_VT2207), std::string("\0alice\0alice\0vt220/9600\0", 24));
 }
 
