@@ -14,6 +14,7 @@
 #include "script/settab.h"
 #include "script/var.h"
 #include "support/harness.h"
+#include "support/portsupport.h"
 
 #include <gtest/gtest.h>
 
@@ -54,13 +55,6 @@ class Conf : public ::testing::Test {
     }
     std::string path(const std::string& name) const { return d.file(name).string(); }
 };
-
-int run(const std::string& line, std::string* out = nullptr) {
-    int rc = -1;
-    std::string o = captured([&] { rc = docmd(line.c_str()); });
-    if (out) *out = o;
-    return rc;
-}
 
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> out;
@@ -130,7 +124,7 @@ TEST_F(Conf, WrittenSettingsReadBackTheSameThroughBothReaders) {
         settingsdefaults();
         std::string out;
         const std::string name = how[1] == 'o' ? path("t") : path("t.con");
-        EXPECT_EQ(run(how + name, &out), RC_OK) << how << out;
+        EXPECT_EQ(runline(how + name, &out), RC_OK) << how << out;
         for (const Setting& s : settingstable())
             if (saved(s)) {
                 EXPECT_EQ(settingtext(s), want.at(s.name)) << how << s.name;
@@ -150,14 +144,14 @@ TEST_F(Conf, RewriteKeepsTheUsersLinesAndBadLinesGiveMessages) {
                          "call 555\n"
                          "do after");
     std::string out;
-    EXPECT_EQ(run("config read " + path("u"), &out), RC_ERROR);
+    EXPECT_EQ(runline("config read " + path("u"), &out), RC_ERROR);
     for (const char* m :
          {"LOGIN string expected", "line 6: binary bytes, line ignored",
           "line 7: longer than 255 characters, the rest is ignored", "Config set error\r\n"})
         EXPECT_NE(out.find(m), std::string::npos) << m << "\n" << out;
     EXPECT_EQ(settingtext(*findsetting("wrap", true)), "on"); // the last line wins, as run
 
-    EXPECT_EQ(run("config write " + path("u"), &out), RC_OK) << out;
+    EXPECT_EQ(runline("config write " + path("u"), &out), RC_OK) << out;
     const std::vector<std::string> got = lines(d.read("u.con"));
     ASSERT_GE(got.size(), 10u);
     // The user's lines stay in order, byte for byte; setting lines are replaced where they
@@ -202,7 +196,7 @@ TEST_F(Conf, WriteKeepsModeAndLinksAndFailsWithoutHarm) {
     // clang-format on
     for (const auto& r : rows) {
         std::string out;
-        EXPECT_EQ(run(r.line, &out), r.rc) << r.line;
+        EXPECT_EQ(runline(r.line, &out), r.rc) << r.line;
         EXPECT_EQ(out, r.out) << r.line;
     }
 }
@@ -231,7 +225,7 @@ TEST_F(Conf, WorkingCopyRoundTripKeepsOtherLinesAndCountsErrors) {
     const std::string out = captured([&] { EXPECT_EQ(setconfig(v), 1); });
     const size_t at = out.find("Config set error");
     EXPECT_TRUE(at != std::string::npos && at == out.rfind("Config set error")) << out;
-    EXPECT_EQ(run("config get"), RC_OK);
+    EXPECT_EQ(runline("config get"), RC_OK);
     EXPECT_EQ(cfg[C_REMARK] + cfg[C_LOGIN] + cfg[C_PROTOCOL], v[C_REMARK] + v[C_LOGIN] + "BINARY");
 }
 
@@ -244,7 +238,7 @@ TEST_F(Conf, WorkingCopyReadsValuesAsTheCommandsDo) {
     ConfVars v, w;
     ASSERT_TRUE(rdconfvars(path("q.con").c_str(), v));
     EXPECT_EQ(v[C_REMARK] + v[C_LOGIN] + v[C_PARITY], "\"'x'\"'y'\"\\\"e\\\"\"");
-    run("config read " + path("q"));
+    runline("config read " + path("q"));
     EXPECT_EQ(remarkstr + loginstr, v[C_REMARK] + v[C_LOGIN]);
     newconfig(w);
     w[C_CAPTFILE] = std::string(241, 'a') + " b"; // the cut falls after the blank
@@ -260,9 +254,7 @@ TEST_F(Conf, WorkingCopyReadsValuesAsTheCommandsDo) {
 
 TEST_F(Conf, ConnectLooksOnlyWhereTheUserPutsFiles) {
     TempDir home, vorndir;
-    const std::string oldhome = getenv("HOME") ? getenv("HOME") : "";
-    setenv("HOME", home.path().c_str(), 1);
-    setenv("VORNDIR", vorndir.path().c_str(), 1);
+    EnvGuard h("HOME", home.path().c_str()), v("VORNDIR", vorndir.path().c_str());
     d.write("here.con", "remark cwd\n");
     home.write("both.con", "remark home\n");
     vorndir.write("both.con", "remark vorndir\n");
@@ -283,12 +275,10 @@ TEST_F(Conf, ConnectLooksOnlyWhereTheUserPutsFiles) {
     for (const auto& r : rows) {
         remarkstr.clear();
         std::string out;
-        run(std::string("connect ") + r.name, &out);
+        runline(std::string("connect ") + r.name, &out);
         EXPECT_EQ(remarkstr, r.remark) << r.name;
         EXPECT_EQ(out, r.out) << r.name;
     }
-    setenv("HOME", oldhome.c_str(), 1);
-    unsetenv("VORNDIR");
 }
 
 } // namespace

@@ -49,12 +49,19 @@ struct Line {
     std::string out;
 };
 
-// Runs each line through the dispatcher: its return code and everything it printed.
+// Runs one line through the dispatcher: its return code, and in *out what it printed.
+inline int runline(const std::string& line, std::string* out = nullptr) {
+    int rc = -1;
+    std::string o = captured([&] { rc = docmd(line.c_str()); });
+    if (out) *out = o;
+    return rc;
+}
+
+// Runs each line: its return code and everything it printed.
 inline void play(const std::vector<Line>& lines) {
     for (const Line& l : lines) {
-        int rc = -1;
-        std::string out = captured([&] { rc = docmd(l.line.c_str()); });
-        EXPECT_EQ(rc, l.rc) << l.line;
+        std::string out;
+        EXPECT_EQ(runline(l.line, &out), l.rc) << l.line;
         EXPECT_EQ(out, l.out) << l.line;
     }
 }

@@ -8,6 +8,7 @@
 #include "ports/settings.h"
 #include "script/expr.h"
 #include "support/harness.h"
+#include "support/portsupport.h"
 
 #include <cstring>
 #include <filesystem>
@@ -122,9 +123,7 @@ TEST_F(Cmd, KeywordRoutines) {
 
 TEST_F(Cmd, FileNamesExtensionsAndTheSearchPath) {
     TempDir cwd, home, vorndir;
-    const std::string oldhome = getenv("HOME") ? getenv("HOME") : "";
-    setenv("HOME", home.path().c_str(), 1);
-    setenv("VORNDIR", vorndir.path().c_str(), 1);
+    EnvGuard h("HOME", home.path().c_str()), v("VORNDIR", vorndir.path().c_str());
     for (const char* f : {"plain.cmd", "plain", "both.con", "both.cmd", "dotted.txt"})
         cwd.write(f, std::string("display '") + f + "'\n");
     home.write("inhome.cmd", "display 'home'\n");
@@ -153,8 +152,6 @@ TEST_F(Cmd, FileNamesExtensionsAndTheSearchPath) {
     EXPECT_EQ(captured([&] { cmdfile(1, both, 2); }), "both.con\r\n");
     char* plain[] = {const_cast<char*>("plain"), nullptr};
     EXPECT_EQ(captured([&] { cmdfile(1, plain, 0); }), "plain\r\n");
-    setenv("HOME", oldhome.c_str(), 1);
-    unsetenv("VORNDIR");
 }
 
 // Runs `line` in a directory holding `files` and returns what it printed.

@@ -25,13 +25,6 @@ class Settings : public ScriptTest {
     void TearDown() override { ScriptTest::TearDown(), settingsreset(); }
 };
 
-int run(const std::string& line, std::string* out = nullptr) {
-    int rc = -1;
-    std::string o = captured([&] { rc = docmd(line.c_str()); });
-    if (out) *out = o;
-    return rc;
-}
-
 // A value for the row other than its default, the command text that sets it, and the value as
 // settingtext shows it.
 struct Probe {
@@ -77,12 +70,12 @@ TEST_F(Settings, EveryRowRoundTripsThroughItsCommandAndItsVariable) {
         std::string out;
         if (s.flags & SF_NOCMD) {
             if (!s.sysvar) continue; // set by a command of several values, tested below
-            ASSERT_EQ(run(std::string("setvar ") + s.sysvar + " " + p.arg, &out), RC_OK) << out;
+            ASSERT_EQ(runline(std::string("setvar ") + s.sysvar + " " + p.arg, &out), RC_OK) << out;
         } else {
             const std::string cmd = (s.flags & SF_SET ? "set " : "") + std::string(s.name);
             // `modem` runs the file it names, which is not there; the name is still kept.
             // (`set dtr off` pulses DTR for two seconds, the one slow row.)
-            const int rc = run(cmd + " " + p.arg, &out);
+            const int rc = runline(cmd + " " + p.arg, &out);
             EXPECT_TRUE(rc == RC_OK || !strcmp(s.name, "modem")) << out;
         }
         EXPECT_EQ(settingtext(s), p.shown);
@@ -136,7 +129,7 @@ TEST_F(Settings, BadValuesGiveTheMessagesAndChangeNothing) {
     // clang-format on
     for (const auto& r : rows) {
         std::string out;
-        EXPECT_EQ(run(r.line, &out), r.rc) << r.line;
+        EXPECT_EQ(runline(r.line, &out), r.rc) << r.line;
         // The evaluator's own messages carry the line and a caret first.
         const size_t at = out.find(r.out.empty() ? "" : r.out.substr(0, 12));
         EXPECT_EQ(at == std::string::npos ? out : out.substr(at), r.out) << r.line;
@@ -151,45 +144,45 @@ TEST_F(Settings, BadValuesGiveTheMessagesAndChangeNothing) {
 TEST_F(Settings, CommandsWithLogicOfTheirOwn) {
     std::string out;
     // A count past what an int holds stays at the largest.
-    EXPECT_EQ(run("dtimeout 99999999999"), RC_OK);
+    EXPECT_EQ(runline("dtimeout 99999999999"), RC_OK);
     EXPECT_EQ(settingvalue(*findsetting("dtimeout", false)), INT_MAX);
     // The comma is missing: both characters are still set.
-    EXPECT_EQ(run("xonxoff 1 2", &out), RC_EXPECTED);
+    EXPECT_EQ(runline("xonxoff 1 2", &out), RC_EXPECTED);
     EXPECT_EQ(out, "Comma expected\r\n");
     EXPECT_EQ(xonchar, 1);
     EXPECT_EQ(xoffchar, 2);
     // Ranges, and translation switches the translated mode on.
-    EXPECT_EQ(run("trans output 'a-c' 'x-z' display '-' '_'"), RC_OK);
+    EXPECT_EQ(runline("trans output 'a-c' 'x-z' display '-' '_'"), RC_OK);
     ASSERT_NE(outrtab, nullptr);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(outrtab) + 'a', 3), "xyz");
     EXPECT_EQ(outrtab['d'], 'd');
     EXPECT_EQ(disptab['-'], '_');
     EXPECT_EQ(amode, 1);
-    EXPECT_EQ(run("trans reset"), RC_OK);
+    EXPECT_EQ(runline("trans reset"), RC_OK);
     EXPECT_EQ(outrtab, nullptr);
     EXPECT_EQ(disptab, nullptr);
-    EXPECT_EQ(run("ignore input '^A-^C' output 'q'"), RC_OK);
+    EXPECT_EQ(runline("ignore input '^A-^C' output 'q'"), RC_OK);
     EXPECT_EQ(inigtab[1] + inigtab[2] + inigtab[3] + inigtab[4] + ouigtab['q'], 4);
     // Several protocol words in turn; dcd ends the command.
     amode = 0;
-    EXPECT_EQ(run("protocol binary etx kermit dcd on"), RC_OK);
+    EXPECT_EQ(runline("protocol binary etx kermit dcd on"), RC_OK);
     EXPECT_EQ(amode, 1);
     EXPECT_EQ(prot, 2);
     EXPECT_EQ(errprot, 3);
     EXPECT_EQ(dcdchk, 1);
     // The symbols past the last slot are dropped, the alternate set adds 256.
-    EXPECT_EQ(run("setsym 222, 'ab',"), RC_OK);
+    EXPECT_EQ(runline("setsym 222, 'ab',"), RC_OK);
     EXPECT_EQ(_grset[222], 'a' + 256);
     EXPECT_EQ(_grset[223], 'b' + 256);
     // `set control full` is local-only; plain `set control on` drops it again.
-    EXPECT_EQ(run("set control full"), RC_OK);
+    EXPECT_EQ(runline("set control full"), RC_OK);
     EXPECT_EQ(ctlfull, 1);
-    EXPECT_EQ(run("set control on"), RC_OK);
+    EXPECT_EQ(runline("set control on"), RC_OK);
     EXPECT_EQ(ctlfull, 0);
     // maskpar goes through the emulation's own rule, so the next emulation change keeps it.
-    EXPECT_EQ(run("set maskpar off"), RC_OK);
+    EXPECT_EQ(runline("set maskpar off"), RC_OK);
     EXPECT_EQ(maskpar, 0);
-    EXPECT_EQ(run("version", &out), RC_OK);
+    EXPECT_EQ(runline("version", &out), RC_OK);
     EXPECT_EQ(out, versionline() + "\r\n");
 }
 
