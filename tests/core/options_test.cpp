@@ -109,9 +109,7 @@ namespace fs = std::filesystem;
 TEST(Getpath, HomeThenVorndirTheCurrentDirectoryOnlyWhenAllowedNothingOthersCanWrite) {
     TempDir cwd, home, vorndir;
     InDir in(cwd);
-    std::string oldhome = getenv("HOME") ? getenv("HOME") : "";
-    setenv("HOME", home.path().c_str(), 1);
-    setenv("VORNDIR", (vorndir.path().string() + "/").c_str(), 1);
+    EnvGuard h("HOME", home.path().c_str()), v("VORNDIR", (vorndir.path().string() + "/").c_str());
     unsetenv("VORNCWD");
     char buf[PATHMAX + 1];
     EXPECT_EQ(getpath(buf, ".vornrc"), 0);
@@ -138,6 +136,4 @@ TEST(Getpath, HomeThenVorndirTheCurrentDirectoryOnlyWhenAllowedNothingOthersCanW
     // A candidate longer than 64 characters is cut, and then is not found.
     EXPECT_EQ(getpath(buf, std::string(80, 'n').c_str()), 0);
     EXPECT_EQ(std::strlen(buf), 64u);
-    unsetenv("VORNDIR");
-    setenv("HOME", oldhome.c_str(), 1);
 }
