@@ -4,7 +4,6 @@
 // brings the session's screen back. The escape prompt's ? and the script command help reach it
 // too, and --version is answered before start-up.
 #include "support/harness.h"
-#include "support/tmux.h"
 
 #include <gtest/gtest.h>
 
@@ -94,35 +93,4 @@ TEST(Help, MissingFilesAndVersion) {
     VornRun version({"--version"});
     EXPECT_TRUE(version.waitForOutput("VORN v1.0 "));
     EXPECT_EQ(version.wait(), 0);
-}
-
-// The same walk in tmux at 100x30, with the built data directory as VORNDIR: F2 and the keys
-// arrive as tmux sends them, and the pane is what a person reads.
-TEST(Help, ThroughTmux) {
-    TempDir dir;
-    Tmux t(dir);
-    const std::string d = dir.path().string();
-    t.open(100, 30,
-           "env -u TERMCAP -u LANG -u LC_ALL HOME='" + d + "' VORNDIR='" + VORN_DATA_OUT +
-               "' TERM=tmux-256color " + VORN_BINARY + " -m -z");
-    ASSERT_TRUE(t.shows("Connected to NUL Driver")) << t.shown();
-    t.keys("F2");
-    ASSERT_TRUE(t.shows(banner)) << t.shown();
-    ASSERT_TRUE(t.shows("Getting started")) << t.shown();
-    // A link in the text, followed and followed back by its related topic's way home.
-    t.keys("Up Enter");
-    ASSERT_TRUE(t.shows("Choosing a protocol")) << t.shown();
-    // A question finds a command; a question that names nothing keeps the page.
-    t.keys("? 'using wait' Enter");
-    ASSERT_TRUE(t.shows("Waiting and sending")) << t.shown();
-    t.keys("? 'no such thing' Enter");
-    ASSERT_TRUE(t.shows("I can't find any help for that subject, sorry")) << t.shown();
-    EXPECT_TRUE(t.shows("Waiting and sending", 1)) << t.shown();
-    t.keys("Escape");
-    ASSERT_TRUE(t.until([](const std::vector<std::string>& rows) {
-        for (const auto& r : rows)
-            if (r.find(banner) != std::string::npos) return false;
-        return true;
-    })) << t.shown();
-    t.keys("C-e q");
 }

@@ -13,9 +13,6 @@
 #include <fstream>
 #include <unistd.h>
 
-#include <algorithm>
-#include <thread>
-
 namespace {
 
 bool canunshare() {
@@ -98,30 +95,6 @@ std::string pastetext(size_t n) {
     for (size_t i = 0; i < n; i++)
         s += static_cast<char>(' ' + (i * 7 + i / 95) % 95); // printable, never a command key
     return s;
-}
-
-// Pastes of every size reach the serial line's peer byte for byte, in order.
-TEST(SerialE2E, PastesArriveWholeAtThePeer) {
-    if (!canunshare()) GTEST_SKIP() << "no private mount namespace for the lock directory";
-    TempDir dir;
-    SocatPair pair(dir.path().string());
-    ASSERT_TRUE(pair.ok());
-    int peer = open(pair.b.c_str(), O_RDWR | O_NOCTTY);
-    ASSERT_GE(peer, 0);
-    auto run = runlocked({"-l", pair.a});
-    ASSERT_TRUE(run->waitFor("Connected 9600 on " + pair.a));
-    for (size_t n : {127, 128, 4096, 100000}) {
-        const std::string paste = pastetext(n);
-        std::string got;
-        std::thread reader([&] { got = readfor(peer, n, 60); });
-        run->type(paste, 60);
-        reader.join();
-        EXPECT_EQ(got.size(), n);
-        EXPECT_TRUE(got == paste) << n << " bytes: first difference at "
-                                  << std::mismatch(got.begin(), got.end(), paste.begin()).first -
-                                         got.begin();
-    }
-    close(peer);
 }
 
 // A peer that stops reading never holds the program: the command key ends the stuck send and

@@ -136,12 +136,6 @@ TEST(Start, RefusedConsolesFailingFilesAndSmallSizes) {
         EXPECT_EQ(run.wait(), 1);
         EXPECT_TRUE(run.waitFor("the console is not a terminal"));
     }
-    {
-        VornRun run({"-z", "nosuchfile"});
-        EXPECT_EQ(run.wait(), 1);
-        EXPECT_EQ(at(run, "Connected to NUL Driver"), std::string::npos);
-        EXPECT_TRUE(sameTermios(run.before(), run.now()));
-    }
     // The console size is raised to 24 by 80, saying so once.
     const struct { int rows, cols, messages; } cases[] = {{20, 132, 1}, {24, 60, 1}, {24, 80, 0}};
     for (const auto& c : cases) {
