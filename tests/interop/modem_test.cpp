@@ -31,6 +31,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// Dialog strings are written with octal escapes, which keep the digits after a control byte
+// digits: \024 the seconds to wait, \023 around awaited text, \022 the value to return, \014
+// the loop point. The login the scripted modem's host answers:
+const std::string login = "\02405\023login: \023guest\r\023Password: \023secret\r";
+
 struct Event {
     double t;
     std::string what, data; // data as Python's repr of the bytes, e.g. b'ATDT5551234'
@@ -276,19 +281,12 @@ TEST_F(Modem, LoginDialogWaitsAndSendsWithAlternativesAndTimeOuts) {
         double atleast;
     };
     const Case cases[] = {
-        {"login",
-         "\x14"
-         "05\x13login: \x13guest\r\x13Password: \x13secret\r\x13Welcome\x13",
-         0, 0, 0, 0},
+        {"login", login + "\023Welcome\023", 0, 0, 0, 0},
         {"wrong password takes the alternative",
-         "\x14"
-         "05\x13login: \x13guest\r\x13Password: \x13wrong\r\x13Welcome\x13|\x13incorrect\x13\x12"
-         "12",
+         "\02405\023login: \023guest\r\023Password: "
+         "\023wrong\r\023Welcome\023|\023incorrect\023\02212",
          2, 1, 0, 0},
-        {"nothing arrives",
-         "\x14"
-         "02\x13never said\x13",
-         0, 0, 1, 1.9},
+        {"nothing arrives", "\02402\023never said\023", 0, 0, 1, 1.9},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -312,8 +310,7 @@ TEST_F(Modem, CallRunsTheLoginAndATimedOutLoginHangsUp) {
     start({"--login"});
     dredial = 0;
     ddtr = 0;
-    loginstr = "\x14"
-               "03\x13login: \x13guest\r\x13Password: \x13secret\r\x13no such prompt\x13";
+    loginstr = "\02403\023login: \023guest\r\023Password: \023secret\r\023no such prompt\023";
     int r = -1;
     const std::string out = captureconsole([&] { r = docall("5551234", 0); });
     EXPECT_EQ(r, 1);
@@ -369,9 +366,8 @@ TEST_F(Modem, UserHangUpRunsTheLogoutOnceThenEscapesAfterTheGuardTime) {
     start({"--login"});
     ddtr = 0;
     captureconsole([] { ASSERT_EQ(answer(ANS_NOW), 0); });
-    loginstr = "\x14"
-               "05\x13login: \x13guest\r\x13Password: \x13secret\r\x13Welcome\x13";
-    logoutstr = "exit\r\x13logout\x13";
+    loginstr = login + "\023Welcome\023";
+    logoutstr = "exit\r\023logout\023";
     hardwired = 1; // no pause before the login
     ASSERT_EQ(chklogin(), 0);
     hardwired = 0;
@@ -399,10 +395,7 @@ TEST_F(Modem, ShownDialogsHideWhatAnswersAPasswordPrompt) {
         pass = readfor(peer, 7, 5);
     });
     int r = -1;
-    const std::string out = captureconsole([&] {
-        r = dialog("\x14"
-                   "05\x13login: \x13guest\r\x13Password: \x13secret\r");
-    });
+    const std::string out = captureconsole([&] { r = dialog(login.c_str()); });
     host.join();
     viewflag = 0;
     EXPECT_EQ(r, 0);
@@ -501,27 +494,16 @@ TEST(Dialog, ParsesControlCharactersAndRefusesBadCases) {
         std::string text, out;
         int result, retval;
     };
-    std::string eleven = "\x14"
-                         "01\x13"
-                         "a\x13";
+    std::string eleven = "\02401\023a\023";
     for (int i = 0; i < 10; i++)
-        eleven += "|\x13"
-                  "b\x13";
+        eleven += "|\023b\023";
     const Case cases[] = {
-        {"\x12"
-         "02",
-         "", 2, 0},
-        {"\x12"
-         "5",
-         "", 1, 5},
-        {"\x12", "", 1, 0},
+        {"\02202", "", 2, 0},
+        {"\0225", "", 1, 5},
+        {"\022", "", 1, 0},
         {"text|more", "", 0, 0},
-        {"\x13"
-         "a\x13|b",
-         "Bad multiple case\r\n", 1, 0},
-        {"\x13"
-         "a\x13|",
-         "Bad multiple case\r\n", 1, 0},
+        {"\023a\023|b", "Bad multiple case\r\n", 1, 0},
+        {"\023a\023|", "Bad multiple case\r\n", 1, 0},
         {eleven, "Too many cases\r\n", 1, 0},
     };
     LineOnly line;
@@ -539,11 +521,7 @@ TEST(Dialog, LoopPointRestartsAfterATimeOut) {
     LineOnly line;
     const auto t0 = Clock::now();
     int r = -1;
-    captureconsole([&] {
-        r = dialog("\x14"
-                   "01\x0c"
-                   "03\x13never\x13");
-    });
+    captureconsole([&] { r = dialog("\02401\01403\023never\023"); });
     const double took = std::chrono::duration<double>(Clock::now() - t0).count();
     EXPECT_EQ(r, 0);
     EXPECT_EQ(gtimeout, 1);
