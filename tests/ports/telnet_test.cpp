@@ -21,7 +21,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <string>
 #include <tuple>
 #include <vector>
