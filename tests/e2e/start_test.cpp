@@ -34,21 +34,6 @@ void quit(VornRun& run, int status = 0) {
 }
 } // namespace
 
-TEST(Start, BannerUnknownOptionsMflagAndQuit) {
-    // VORNFLAGS are not used: there are options on the command line.
-    VornRun run({"-m", "-y", "-z", "-l"}, {.env = {{"VORNFLAGS", "-u"}}});
-    ASSERT_TRUE(run.waitFor("Connected to NUL Driver"));
-    EXPECT_NE(at(run, banner), std::string::npos);
-    EXPECT_TRUE(run.waitFor("Type F1 for Command Menu F2 for Help"));
-    // Printed before the screen exists; the lines after it scroll it off the top.
-    EXPECT_NE(at(run, "Setting mflag to 1"), std::string::npos);
-    // The letter is named, also when it is a known one that lacks its argument.
-    EXPECT_NE(at(run, "Unknown option ignored: y\r\nUnknown option ignored: l\r\n"),
-              std::string::npos);
-    quit(run);
-    EXPECT_NE(at(run, "c=>Quit"), std::string::npos);
-}
-
 TEST(Start, ExitPathsRestoreTheConsole) {
     {
         // Quiet mode draws nothing and reads no keys: only the signal ends it.
@@ -76,7 +61,9 @@ TEST(Start, CommandMenuOpensOnlyWhenModeOptionsAndTheNameAgree) {
         std::map<std::string, std::string> env;
         bool menu, hint;
     } cases[] = {
-        {{"-z"}, "", {}, true, true},        // no mode option, no files: fflag = mflag = 0
+        // No mode option, no files: fflag = mflag = 0. VORNFLAGS are not used: there are
+        // options on the command line.
+        {{"-z"}, "", {{"VORNFLAGS", "-u"}}, true, true},
         {{"-v", "-z"}, "", {}, false, true}, // a mode option
         {{}, "vt", {}, false, true},         // "vt" alone: mflag = 1, fflag = 0
         {{"nul:"}, "vt", {}, true, true},    // its argument is the port list and sets fflag
@@ -197,7 +184,7 @@ TEST(Start, ConsoleWithoutCursorAddressingStartsEveryLineAtTheLeft) {
     EXPECT_TRUE(sameTermios(run.before(), run.now()));
 }
 
-TEST(ServerMode, TalkEchoesWithBitSevenAndAckTakesOnlyTransferRequests) {
+TEST(ServerMode, TalkEchoesWithBitSevenOnTheLineSettingsOfS) {
     // -x makes standard input the line in TALK mode; nothing is drawn on a console. The line
     // gets 8 bits, one stop bit and no parity, then the -s parameters.
     VornRun run({"-x", "-s", "2400,O,7,2"});
@@ -213,11 +200,6 @@ TEST(ServerMode, TalkEchoesWithBitSevenAndAckTakesOnlyTransferRequests) {
     ASSERT_TRUE(run.waitForOutput("\xe2"));
     EXPECT_EQ(count(run, "\xe1"), 1);
     EXPECT_EQ(at(run, "VORN"), std::string::npos);
-    // Remote command mode takes only R, S and ":" after the ACK: "m" (the mode letter) goes
-    // with the ACK, the rest is line data, and TALK stays (it echoes with bit 7).
-    run.type("\x06mf");
-    ASSERT_TRUE(run.waitForOutput("\xe6"));
-    EXPECT_EQ(at(run, "\xed"), std::string::npos);
     run.type("c");
     ASSERT_TRUE(run.waitForOutput("\xe3"));
     run.type("\x03"); // ^C from the line ends terminal mode in server mode
