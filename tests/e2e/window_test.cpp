@@ -42,7 +42,8 @@ void expectBottom(const VornRun& run, int erows, int last, const std::string& wh
 } // namespace
 
 TEST(Window, EveryEmulatedSizeIsDrawnInPlaceAtCommonWindowSizes) {
-    const struct { int rows, cols; } sizes[] = {{24, 80}, {30, 100}, {43, 132}, {60, 200}};
+    // 30x100 and 43x132 are reached by the resizing test below, which draws there too.
+    const struct { int rows, cols; } sizes[] = {{24, 80}, {60, 200}};
     const struct {
         const char *option, *name;
         bool allrows; // the emulated screen takes every console row
