@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 
 namespace {
 
@@ -117,9 +118,15 @@ std::string peermsg(const std::string& d) {
 // Sends a packet until it is accepted: Y with its sequence or N with the next. Returns the
 // answer's data.
 std::string exchange(char type, const std::string& data) {
+    int stale = 0;
     for (int tries = 0; tries <= 10; tries++) {
         spack(type, seq, data);
         KPacket k = rpack();
+        // Answers to the packets of a window, late or repeated, are no answer to this one:
+        // waited past, up to a few windows of them.
+        while (k.ok && (k.type == 'Y' || k.type == 'N') && k.seq != seq &&
+               k.seq != ((seq + 1) & 63) && ++stale <= 128)
+            k = rpack();
         if (!k.ok) continue;
         if (k.type == 'E') kfatal(peermsg(k.data), 1, false);
         if (k.type == 'Y' && k.seq == seq) return k.data;
@@ -242,37 +249,69 @@ bool sendstop(SendFile& f) {
     return false;
 }
 
+// Milliseconds of a monotonic clock.
+long kclock() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
 // Data packets with up to `window` of them unanswered. A packet once sent keeps its bytes (the
 // receiver may hold it already), so the length adapts for new packets only: it starts basic,
 // doubles after every 8 clean answers and halves on each resend. A packet is sent again on its
-// NAK, on a time-out, a damaged answer or a NAK outside the window (the oldest), and when the
-// answer to a later packet shows that the oldest one's answer was lost. Only its own Y counts
+// NAK, when the line falls quiet, on a damaged answer or a NAK outside the window (the oldest),
+// and when the answer to a later packet shows that its own copy or answer was lost. Only its own Y counts
 // as an answer: a NAK past the window does not acknowledge the packets before it. Returns true
 // when the receiver asked to stop.
+//
+// A receiver asks again for its oldest gap on every damaged packet and every time-out, so
+// while a resend is on its way the asks for it pile up; each resend must count as one retry,
+// not each ask. An ask for a packet sent again is therefore taken only once the resend has
+// surely reached the receiver: an answer came for a packet sent after it, the line fell quiet
+// for a second, or about two round trips passed. Until then it is only noted.
 bool sendwindow(SendFile& f) {
     struct Slot {
         std::string data;
         size_t bytes = 0;
         int tries = 0;
         long sentno = 0; // when it last went out
+        long sentat = 0; // kclock() then
         bool acked = false;
+        bool owed = false; // asked for again while its resend may still be on its way
     };
     std::vector<Slot> slots(64);
     const int most = roommost(), least = roomleast();
     int room = least, clean = 0, low = seq;
-    long sentno = 0;
+    long sentno = 0, heard = 0, rtt = 0; // heard: the latest packet sent that has its answer
+    long resentno = 0;                   // the latest resend
+    int quiet = 0;                       // seconds of silence not yet counted as a try
     bool stop = false;
     Feed in(f);
     auto out = [&] { return (seq - low) & 63; };
     auto send = [&](int s) {
         slots[s].sentno = ++sentno;
+        slots[s].sentat = kclock();
         spack('D', s, slots[s].data);
     };
-    auto resend = [&](int s) {
-        if (++slots[s].tries > 10) kfatal(tmabmsg, 1);
+    auto resend = [&](int s, bool counts = true) {
+        if (counts && ++slots[s].tries > 10) kfatal(tmabmsg, 1);
+        slots[s].owed = false;
         send(s);
+        resentno = sentno;
         clean = 0;
         room = std::max(least, room / 2);
+    };
+    // The receiver asks for packet `s` (a NAK, or a damaged answer for the oldest).
+    auto asked = [&](int s) {
+        const Slot& sl = slots[s];
+        const long within = std::clamp(2 * rtt, 50L, 1000L * waitsecs());
+        if (sl.tries > 0 && heard < sl.sentno && kclock() - sl.sentat < within) {
+            slots[s].owed = true;
+            clean = 0;
+            room = std::max(least, room / 2);
+        } else {
+            resend(s);
+        }
     };
     for (;;) {
         while (!stop && out() < window && in.fill(static_cast<size_t>(room))) {
@@ -280,36 +319,65 @@ bool sendwindow(SendFile& f) {
             sl.bytes = in.cut(room, sl.data);
             in.at += sl.bytes;
             sl.tries = 0;
-            sl.acked = false;
+            sl.acked = sl.owed = false;
             send(seq);
             seq = (seq + 1) & 63;
         }
         if (out() == 0) return stop;
-        KPacket k = rpack();
+        // Silence while packets are unanswered means that one of them or its answer was lost:
+        // after about two round trips (a second at least) the packets asked for and the oldest
+        // go again. The short waits count as one try per time-out, so a dead line is given up
+        // as late as with the whole time-out.
+        const int wait =
+            static_cast<int>(std::clamp((2 * rtt + 999) / 1000, 1L, static_cast<long>(waitsecs())));
+        KPacket k = rpack(wait);
+        if (!k.ok && ktimeout) {
+            quiet += wait;
+            const bool counts = quiet >= waitsecs();
+            if (counts) quiet = 0;
+            for (int j = (low + 1) & 63; j != seq; j = (j + 1) & 63)
+                if (slots[j].owed) resend(j);
+            resend(low, counts || slots[low].owed);
+            continue;
+        }
+        quiet = 0;
         if (!k.ok) {
-            resend(low);
+            asked(low);
             continue;
         }
         if (k.type == 'E') kfatal(peermsg(k.data), 1, false);
         const int d = (k.seq - low) & 63;
         if (k.type == 'N' && d < out()) {
-            if (!slots[k.seq].acked) resend(k.seq);
+            if (!slots[k.seq].acked) asked(k.seq);
             continue;
         }
         if (k.type == 'N') { // for a packet not sent yet: it answers nothing, so ask again
-            resend(low);
+            asked(low);
             continue;
         }
         if (k.type == 'Y' && d < out() && !slots[k.seq].acked) {
-            slots[k.seq].acked = true;
+            Slot& sl = slots[k.seq];
+            sl.acked = true;
+            sl.owed = false;
+            heard = std::max(heard, sl.sentno);
+            // The round trip is timed on packets sent once with no resend after them: a
+            // receiver may hold back the answers to the packets after a gap until it is filled.
+            if (sl.tries == 0 && resentno < sl.sentno) {
+                const long took = kclock() - sl.sentat;
+                rtt = rtt ? (7 * rtt + took) / 8 : took;
+            }
             if (stopasked(k.data)) stop = true;
-            if (++clean >= 8 && room < most) {
+            // Only packets near the current length, through at the first try, show that the
+            // line takes longer ones.
+            if (sl.tries == 0 && 2 * sl.data.size() >= static_cast<size_t>(room) && ++clean >= 8 &&
+                room < most) {
                 room = std::min(most, room * 2);
                 clean = 0;
             }
-            // The line keeps order: an answer to a packet sent after the oldest one's last
-            // copy means that copy's answer was lost.
-            if (!slots[low].acked && slots[k.seq].sentno > slots[low].sentno) resend(low);
+            // The line keeps order: an answer to a packet sent after the last copy of one
+            // before it means that copy or its answer was lost.
+            for (int j = low; j != k.seq; j = (j + 1) & 63)
+                if (!slots[j].acked && slots[j].sentno < sl.sentno) resend(j);
         }
         while (low != seq && slots[low].acked) {
             fbytcnt += static_cast<long>(slots[low].bytes);

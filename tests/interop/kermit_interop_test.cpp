@@ -13,7 +13,7 @@
 
 namespace {
 
-enum : unsigned { LITERAL = 1, TEXT = 2, WINDOWS = 4, NOISE = 8 };
+enum : unsigned { LITERAL = 1, TEXT = 2, WINDOWS = 4, NOISE = 8, HARD = 16 };
 
 // C-Kermit sends names in its common form (upper case, "#" and "~" replaced), so the name
 // with prefix characters travels only from VORN.
@@ -69,7 +69,8 @@ std::string transfer(const KCase& c, int seed) {
     if (seed) {
         relay = std::make_unique<NoisyLine>(
             d.path().string(),
-            std::vector<std::string>{"--seed", std::to_string(seed), "--flip", "1e-4"},
+            std::vector<std::string>{"--seed", std::to_string(seed), "--flip",
+                                     c.flags & HARD ? "1e-3" : "1e-4"},
             "cd '" + pd + "' && { " + cmd + "; } 2>peer.log; echo $? >status");
         if (!relay->ok()) return "relay did not start";
     } else {
@@ -152,7 +153,8 @@ INSTANTIATE_TEST_SUITE_P(CKermit, KermitPeer, ::testing::Values(
     KCase{"ckermit_receives_window8", CKRECV("set window 8, set receive packet-length 2000"), true, WINDOWS},
     KCase{"ckermit_receives_window31_long", CKRECV("set window 31, set receive packet-length 9024"), true, WINDOWS},
     KCase{"ckermit_sends_window31_noise", CKSEND("set window 31, set send packet-length 1000"), false, WINDOWS | NOISE},
-    KCase{"ckermit_receives_window31_noise", CKRECV("set window 31, set receive packet-length 9024"), true, WINDOWS | NOISE}),
+    KCase{"ckermit_receives_window31_noise", CKRECV("set window 31, set receive packet-length 9024"), true, WINDOWS | NOISE},
+    KCase{"ckermit_receives_window31_noise3", CKRECV("set window 31, set receive packet-length 9024"), true, WINDOWS | NOISE | HARD}),
     [](const auto& info) { return std::string(info.param.what); });
 INSTANTIATE_TEST_SUITE_P(GKermit, KermitPeer, ::testing::Values(
     KCase{"gkermit_sends", "gkermit -q -P -i -s%s", false, LITERAL},
