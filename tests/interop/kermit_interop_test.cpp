@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <chrono>
 #include <future>
 
 namespace {
@@ -216,6 +217,31 @@ TEST(KermitWindow, HeldPacketsAreTakenInOrderOnce) {
     EXPECT_EQ(summaryof(*run, 20), "1 file received, success") << run->screen();
     EXPECT_NE(run->output().find("Using sliding windows of 4"), std::string::npos);
     EXPECT_EQ(readfile(run->dir().file("W.BIN").string()), a + b);
+    quit(*run);
+}
+
+// A windowed receiver that answers the Send-Init and the file header and then falls silent: the
+// sender resends after each second of silence but counts one try per time-out (the 2 s the
+// receiver asked for), so it gives up after its 10 retries, neither sooner nor never.
+TEST(KermitWindow, SilentReceiverIsGivenUpAfterTheRetries) {
+    constexpr int TIMEOUT = 2;
+    TempDir d, peerdir;
+    SocatPair pair(d.path().string());
+    ASSERT_TRUE(pair.ok());
+    KParams p;
+    p.maxl = 94, p.time = TIMEOUT, p.capas = kp::CAP_WINDOWS, p.window = 8;
+    peerdir.write("pkts", kpack(0, 'Y', spar(p), '\r') + kpack(1, 'Y', "", '\r'));
+    auto run = vornline(pair.a, {{"f", randombytes(20000, 3)}}, {"-k"});
+    Peer peer("sh -c 'dd bs=1 count=1 2>/dev/null >/dev/null; cat pkts; exec cat >/dev/null'",
+              peerdir.path().string(), pair.b);
+    const auto t0 = std::chrono::steady_clock::now();
+    escape(*run, 'S', "f");
+    EXPECT_EQ(summaryof(*run, 60), "0 files sent, failed") << run->screen();
+    const double secs =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    EXPECT_NE(run->output().find("Maximum retries exceeded"), std::string::npos);
+    EXPECT_GT(secs, 10 * TIMEOUT);
+    EXPECT_LT(secs, 12 * TIMEOUT + 3);
     quit(*run);
 }
 
