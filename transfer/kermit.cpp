@@ -6,6 +6,7 @@
 #include "core/start.h"
 #include "ports/com.h"
 #include "ports/settings.h"
+#include "screen/display.h"
 #include "transfer/kermpkt.h"
 #include "transfer/vornline.h"
 #include "transfer/xfer.h"
@@ -24,6 +25,7 @@ int capas = 0;  // the capabilities both sides offered (long packets, windows)
 int window = 1; // the sliding-window slots agreed; 1 is stop-and-wait
 int seq = 0;
 bool ktimeout = false; // the last rpack() failed for a time-out rather than a damaged packet
+int lastb = -1;        // the sequence of the peer's B answered last, -1 when the end was other
 uint8_t inbuf[2 * kp::MAXLONG];
 int inlen = 0;
 
@@ -116,17 +118,23 @@ std::string peermsg(const std::string& d) {
 }
 
 // Sends a packet until it is accepted: Y with its sequence or N with the next. Returns the
-// answer's data.
-std::string exchange(char type, const std::string& data) {
+// answer's data. With `silent`, silence for as long as the peer waits before it asks again
+// (the time-out it was given) ends the exchange instead, with *silent set.
+std::string exchange(char type, const std::string& data, bool* silent = nullptr) {
+    const int wait = silent ? std::max(waitsecs(), mine.time) + 1 : 0;
     int stale = 0;
     for (int tries = 0; tries <= 10; tries++) {
         spack(type, seq, data);
-        KPacket k = rpack();
+        KPacket k = rpack(wait);
         // Answers to the packets of a window, late or repeated, are no answer to this one:
         // waited past, up to a few windows of them.
         while (k.ok && (k.type == 'Y' || k.type == 'N') && k.seq != seq &&
                k.seq != ((seq + 1) & 63) && ++stale <= 128)
-            k = rpack();
+            k = rpack(wait);
+        if (silent && ktimeout) {
+            *silent = true;
+            return "";
+        }
         if (!k.ok) continue;
         if (k.type == 'E') kfatal(peermsg(k.data), 1, false);
         if (k.type == 'Y' && k.seq == seq) return k.data;
@@ -260,9 +268,9 @@ long kclock() {
 // receiver may hold it already), so the length adapts for new packets only: it starts basic,
 // doubles after every 8 clean answers and halves on each resend. A packet is sent again on its
 // NAK, when the line falls quiet, on a damaged answer or a NAK outside the window (the oldest),
-// and when the answer to a later packet shows that its own copy or answer was lost. Only its own Y counts
-// as an answer: a NAK past the window does not acknowledge the packets before it. Returns true
-// when the receiver asked to stop.
+// and when the answer to a later packet shows that its own copy or answer was lost. Only its own Y
+// counts as an answer: a NAK past the window does not acknowledge the packets before it. Returns
+// true when the receiver asked to stop.
 //
 // A receiver asks again for its oldest gap on every damaged packet and every time-out, so
 // while a resend is on its way the asks for it pile up; each resend must count as one retry,
@@ -430,6 +438,7 @@ void defaults() {
     window = 1;
     seq = 0;
     inlen = 0;
+    lastb = -1;
 }
 
 // The capabilities both sides offered, and the window: the smaller offer when both offer one.
@@ -624,6 +633,7 @@ int recvbatch() {
             continue;
         }
         if (!infile && k.type == 'B') {
+            lastb = seq;
             ack();
             return failed;
         }
@@ -741,6 +751,69 @@ std::string encodetext(const std::string& t) {
     return out;
 }
 
+// The peer's B was answered last, and a sender ends only when it has that answer: if it was
+// lost, the peer sends B again, at once when the answer came damaged, after its time-out when
+// it never came. Until the line has been quiet for 2 s (and at most the peer's time-out and 2 s
+// more), a repeated B gets the same answer. Anything else ends the wait and is left for the
+// terminal: the peer has ended and its host is talking. Keys typed meanwhile wait for the
+// terminal too.
+void linger(int bseq) {
+    struct KeepKeys {
+        int was = canabort;
+        KeepKeys() { canabort = 0; }
+        ~KeepKeys() { canabort = was; }
+    } keys;
+    // Bytes taken from the line and not yet known to be a repeated B, starting with those read
+    // after the B.
+    std::string held(reinterpret_cast<const char*>(inbuf), static_cast<size_t>(inlen));
+    inlen = 0;
+    auto take = [&] {
+        while (!qempty(comq)) {
+            const int c = unqchar(comq);
+            if (c >= 0 && c <= 0xff) held += static_cast<char>(c);
+        }
+    };
+    const long end = kclock() + 1000L * (waitsecs() + 2);
+    while (kclock() < end) {
+        take();
+        // The end of line and padding after a packet.
+        while (!held.empty() && (held[0] == '\r' || held[0] == '\n' || held[0] == '\0'))
+            held.erase(0, 1);
+        if (!held.empty() && static_cast<uint8_t>(held[0]) != kp::MARK) break;
+        if (held.size() > 1) {
+            int used = 0;
+            const KPacket k = kparse(reinterpret_cast<const uint8_t*>(held.data()) + 1,
+                                     static_cast<int>(held.size()) - 1, used, bct,
+                                     capas & kp::CAP_LONG ? mine.maxlx : 0);
+            if (used > 0) {
+                if (k.ok && (k.type != 'B' || k.seq != bseq)) break;
+                if (k.ok) spack('Y', bseq, ""); // a damaged one comes again: nothing to say
+                held.erase(0, static_cast<size_t>(used) + 1);
+                continue;
+            }
+        }
+        if (held.size() > sizeof inbuf) break;
+        const int c = vgetc(2);
+        if (c < 0) break; // quiet
+        held += static_cast<char>(c);
+    }
+    take();
+    qwrite(comq, reinterpret_cast<const uint8_t*>(held.data()), static_cast<int>(held.size()));
+}
+
+// The end of a receive: the summary at once, then the wait for a repeated B.
+[[noreturn]] void kend(int code) {
+    const int bseq = lastb;
+    if (bseq < 0) done(code);
+    try {
+        done(code);
+    } catch (const XferDone&) {
+        oflush();
+        linger(bseq);
+        throw;
+    }
+}
+
 } // namespace
 
 void sndkermit() {
@@ -760,7 +833,11 @@ void sndkermit() {
     std::string path;
     while (nxtlist(path))
         sendone(path);
-    exchange('B', "");
+    // Every file is acknowledged by now. A receiver ends as soon as it has answered B, so when
+    // that answer is lost nobody answers again: the batch ends as sent.
+    bool silent = false;
+    exchange('B', "", &silent);
+    if (silent) xferstats(XS_MSG, "End of batch not acknowledged");
     done(0);
 }
 
@@ -810,7 +887,7 @@ void rcvkermit() {
                 failed |= request('R', enc, name);
             }
         }
-        done(failed);
+        kend(failed);
     }
     int allowance = htime;
     // R: wait for the Send-Init.
@@ -828,7 +905,7 @@ void rcvkermit() {
         nak();
     }
     coding.image = !(dflags & OPT_C);
-    done(recvbatch());
+    kend(recvbatch());
 }
 
 int kremote(const std::string& text) {

@@ -199,7 +199,9 @@ TEST(KermitServer, GetAndRemoteCommands) {
 }
 
 // A windowed sender's packets out of order and one repeated: the receiver holds the later one,
-// takes each once and in order, and the file is exactly the data sent.
+// takes each once and in order, and the file is exactly the data sent. The B comes twice (as
+// when its answer is lost): the summary shows at once, and the repeat is answered again while
+// the receiver stays on the line until it falls quiet.
 TEST(KermitWindow, HeldPacketsAreTakenInOrderOnce) {
     TempDir d, peerdir;
     SocatPair pair(d.path().string());
@@ -210,13 +212,17 @@ TEST(KermitWindow, HeldPacketsAreTakenInOrderOnce) {
     peerdir.write("pkts", kpack(0, 'S', spar(p), '\r') + kpack(1, 'F', "W.BIN", '\r') +
                               kpack(3, 'D', b, '\r') + kpack(2, 'D', a, '\r') +
                               kpack(2, 'D', a, '\r') + kpack(4, 'Z', "", '\r') +
-                              kpack(5, 'B', "", '\r'));
+                              kpack(5, 'B', "", '\r') + kpack(5, 'B', "", '\r'));
     auto run = vornline(pair.a, {}, {"-k"});
     escape(*run, 'R', ".");
-    Peer peer("cat pkts", peerdir.path().string(), pair.b); // waits for no answer
+    Peer peer("sh -c 'cat pkts; exec cat >got'", peerdir.path().string(), pair.b);
     EXPECT_EQ(summaryof(*run, 20), "1 file received, success") << run->screen();
+    EXPECT_EQ(run->output().find("Returning to terminal mode"), std::string::npos);
+    EXPECT_TRUE(run->waitFor("Returning to terminal mode", 10));
     EXPECT_NE(run->output().find("Using sliding windows of 4"), std::string::npos);
     EXPECT_EQ(readfile(run->dir().file("W.BIN").string()), a + b);
+    const std::string got = readfile(peerdir.file("got").string()), yb = kpack(5, 'Y', "", '\r');
+    EXPECT_NE(got.find(yb), got.rfind(yb)) << "the repeated B was not answered";
     quit(*run);
 }
 
