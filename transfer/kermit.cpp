@@ -6,6 +6,7 @@
 #include "core/start.h"
 #include "ports/com.h"
 #include "ports/settings.h"
+#include "screen/display.h"
 #include "transfer/kermpkt.h"
 #include "transfer/vornline.h"
 #include "transfer/xfer.h"
@@ -13,6 +14,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 
 namespace {
 
@@ -23,6 +25,7 @@ int capas = 0;  // the capabilities both sides offered (long packets, windows)
 int window = 1; // the sliding-window slots agreed; 1 is stop-and-wait
 int seq = 0;
 bool ktimeout = false; // the last rpack() failed for a time-out rather than a damaged packet
+int lastb = -1;        // the sequence of the peer's B answered last, -1 when the end was other
 uint8_t inbuf[2 * kp::MAXLONG];
 int inlen = 0;
 
@@ -115,11 +118,23 @@ std::string peermsg(const std::string& d) {
 }
 
 // Sends a packet until it is accepted: Y with its sequence or N with the next. Returns the
-// answer's data.
-std::string exchange(char type, const std::string& data) {
+// answer's data. With `silent`, silence for as long as the peer waits before it asks again
+// (the time-out it was given) ends the exchange instead, with *silent set.
+std::string exchange(char type, const std::string& data, bool* silent = nullptr) {
+    const int wait = silent ? std::max(waitsecs(), mine.time) + 1 : 0;
+    int stale = 0;
     for (int tries = 0; tries <= 10; tries++) {
         spack(type, seq, data);
-        KPacket k = rpack();
+        KPacket k = rpack(wait);
+        // Answers to the packets of a window, late or repeated, are no answer to this one:
+        // waited past, up to a few windows of them.
+        while (k.ok && (k.type == 'Y' || k.type == 'N') && k.seq != seq &&
+               k.seq != ((seq + 1) & 63) && ++stale <= 128)
+            k = rpack(wait);
+        if (silent && ktimeout) {
+            *silent = true;
+            return "";
+        }
         if (!k.ok) continue;
         if (k.type == 'E') kfatal(peermsg(k.data), 1, false);
         if (k.type == 'Y' && k.seq == seq) return k.data;
@@ -242,37 +257,69 @@ bool sendstop(SendFile& f) {
     return false;
 }
 
+// Milliseconds of a monotonic clock.
+long kclock() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
 // Data packets with up to `window` of them unanswered. A packet once sent keeps its bytes (the
 // receiver may hold it already), so the length adapts for new packets only: it starts basic,
 // doubles after every 8 clean answers and halves on each resend. A packet is sent again on its
-// NAK, on a time-out, a damaged answer or a NAK outside the window (the oldest), and when the
-// answer to a later packet shows that the oldest one's answer was lost. Only its own Y counts
-// as an answer: a NAK past the window does not acknowledge the packets before it. Returns true
-// when the receiver asked to stop.
+// NAK, when the line falls quiet, on a damaged answer or a NAK outside the window (the oldest),
+// and when the answer to a later packet shows that its own copy or answer was lost. Only its own Y
+// counts as an answer: a NAK past the window does not acknowledge the packets before it. Returns
+// true when the receiver asked to stop.
+//
+// A receiver asks again for its oldest gap on every damaged packet and every time-out, so
+// while a resend is on its way the asks for it pile up; each resend must count as one retry,
+// not each ask. An ask for a packet sent again is therefore taken only once the resend has
+// surely reached the receiver: an answer came for a packet sent after it, the line fell quiet
+// for a second, or about two round trips passed. Until then it is only noted.
 bool sendwindow(SendFile& f) {
     struct Slot {
         std::string data;
         size_t bytes = 0;
         int tries = 0;
         long sentno = 0; // when it last went out
+        long sentat = 0; // kclock() then
         bool acked = false;
+        bool owed = false; // asked for again while its resend may still be on its way
     };
     std::vector<Slot> slots(64);
     const int most = roommost(), least = roomleast();
     int room = least, clean = 0, low = seq;
-    long sentno = 0;
+    long sentno = 0, heard = 0, rtt = 0; // heard: the latest packet sent that has its answer
+    long resentno = 0;                   // the latest resend
+    int quiet = 0;                       // seconds of silence not yet counted as a try
     bool stop = false;
     Feed in(f);
     auto out = [&] { return (seq - low) & 63; };
     auto send = [&](int s) {
         slots[s].sentno = ++sentno;
+        slots[s].sentat = kclock();
         spack('D', s, slots[s].data);
     };
-    auto resend = [&](int s) {
-        if (++slots[s].tries > 10) kfatal(tmabmsg, 1);
+    auto resend = [&](int s, bool counts = true) {
+        if (counts && ++slots[s].tries > 10) kfatal(tmabmsg, 1);
+        slots[s].owed = false;
         send(s);
+        resentno = sentno;
         clean = 0;
         room = std::max(least, room / 2);
+    };
+    // The receiver asks for packet `s` (a NAK, or a damaged answer for the oldest).
+    auto asked = [&](int s) {
+        const Slot& sl = slots[s];
+        const long within = std::clamp(2 * rtt, 50L, 1000L * waitsecs());
+        if (sl.tries > 0 && heard < sl.sentno && kclock() - sl.sentat < within) {
+            slots[s].owed = true;
+            clean = 0;
+            room = std::max(least, room / 2);
+        } else {
+            resend(s);
+        }
     };
     for (;;) {
         while (!stop && out() < window && in.fill(static_cast<size_t>(room))) {
@@ -280,36 +327,65 @@ bool sendwindow(SendFile& f) {
             sl.bytes = in.cut(room, sl.data);
             in.at += sl.bytes;
             sl.tries = 0;
-            sl.acked = false;
+            sl.acked = sl.owed = false;
             send(seq);
             seq = (seq + 1) & 63;
         }
         if (out() == 0) return stop;
-        KPacket k = rpack();
+        // Silence while packets are unanswered means that one of them or its answer was lost:
+        // after about two round trips (a second at least) the packets asked for and the oldest
+        // go again. The short waits count as one try per time-out, so a dead line is given up
+        // as late as with the whole time-out.
+        const int wait =
+            static_cast<int>(std::clamp((2 * rtt + 999) / 1000, 1L, static_cast<long>(waitsecs())));
+        KPacket k = rpack(wait);
+        if (!k.ok && ktimeout) {
+            quiet += wait;
+            const bool counts = quiet >= waitsecs();
+            if (counts) quiet = 0;
+            for (int j = (low + 1) & 63; j != seq; j = (j + 1) & 63)
+                if (slots[j].owed) resend(j);
+            resend(low, counts || slots[low].owed);
+            continue;
+        }
+        quiet = 0;
         if (!k.ok) {
-            resend(low);
+            asked(low);
             continue;
         }
         if (k.type == 'E') kfatal(peermsg(k.data), 1, false);
         const int d = (k.seq - low) & 63;
         if (k.type == 'N' && d < out()) {
-            if (!slots[k.seq].acked) resend(k.seq);
+            if (!slots[k.seq].acked) asked(k.seq);
             continue;
         }
         if (k.type == 'N') { // for a packet not sent yet: it answers nothing, so ask again
-            resend(low);
+            asked(low);
             continue;
         }
         if (k.type == 'Y' && d < out() && !slots[k.seq].acked) {
-            slots[k.seq].acked = true;
+            Slot& sl = slots[k.seq];
+            sl.acked = true;
+            sl.owed = false;
+            heard = std::max(heard, sl.sentno);
+            // The round trip is timed on packets sent once with no resend after them: a
+            // receiver may hold back the answers to the packets after a gap until it is filled.
+            if (sl.tries == 0 && resentno < sl.sentno) {
+                const long took = kclock() - sl.sentat;
+                rtt = rtt ? (7 * rtt + took) / 8 : took;
+            }
             if (stopasked(k.data)) stop = true;
-            if (++clean >= 8 && room < most) {
+            // Only packets near the current length, through at the first try, show that the
+            // line takes longer ones.
+            if (sl.tries == 0 && 2 * sl.data.size() >= static_cast<size_t>(room) && ++clean >= 8 &&
+                room < most) {
                 room = std::min(most, room * 2);
                 clean = 0;
             }
-            // The line keeps order: an answer to a packet sent after the oldest one's last
-            // copy means that copy's answer was lost.
-            if (!slots[low].acked && slots[k.seq].sentno > slots[low].sentno) resend(low);
+            // The line keeps order: an answer to a packet sent after the last copy of one
+            // before it means that copy or its answer was lost.
+            for (int j = low; j != k.seq; j = (j + 1) & 63)
+                if (!slots[j].acked && slots[j].sentno < sl.sentno) resend(j);
         }
         while (low != seq && slots[low].acked) {
             fbytcnt += static_cast<long>(slots[low].bytes);
@@ -362,6 +438,7 @@ void defaults() {
     window = 1;
     seq = 0;
     inlen = 0;
+    lastb = -1;
 }
 
 // The capabilities both sides offered, and the window: the smaller offer when both offer one.
@@ -556,6 +633,7 @@ int recvbatch() {
             continue;
         }
         if (!infile && k.type == 'B') {
+            lastb = seq;
             ack();
             return failed;
         }
@@ -673,6 +751,69 @@ std::string encodetext(const std::string& t) {
     return out;
 }
 
+// The peer's B was answered last, and a sender ends only when it has that answer: if it was
+// lost, the peer sends B again, at once when the answer came damaged, after its time-out when
+// it never came. Until the line has been quiet for 2 s (and at most the peer's time-out and 2 s
+// more), a repeated B gets the same answer. Anything else ends the wait and is left for the
+// terminal: the peer has ended and its host is talking. Keys typed meanwhile wait for the
+// terminal too.
+void linger(int bseq) {
+    struct KeepKeys {
+        int was = canabort;
+        KeepKeys() { canabort = 0; }
+        ~KeepKeys() { canabort = was; }
+    } keys;
+    // Bytes taken from the line and not yet known to be a repeated B, starting with those read
+    // after the B.
+    std::string held(reinterpret_cast<const char*>(inbuf), static_cast<size_t>(inlen));
+    inlen = 0;
+    auto take = [&] {
+        while (!qempty(comq)) {
+            const int c = unqchar(comq);
+            if (c >= 0 && c <= 0xff) held += static_cast<char>(c);
+        }
+    };
+    const long end = kclock() + 1000L * (waitsecs() + 2);
+    while (kclock() < end) {
+        take();
+        // The end of line and padding after a packet.
+        while (!held.empty() && (held[0] == '\r' || held[0] == '\n' || held[0] == '\0'))
+            held.erase(0, 1);
+        if (!held.empty() && static_cast<uint8_t>(held[0]) != kp::MARK) break;
+        if (held.size() > 1) {
+            int used = 0;
+            const KPacket k = kparse(reinterpret_cast<const uint8_t*>(held.data()) + 1,
+                                     static_cast<int>(held.size()) - 1, used, bct,
+                                     capas & kp::CAP_LONG ? mine.maxlx : 0);
+            if (used > 0) {
+                if (k.ok && (k.type != 'B' || k.seq != bseq)) break;
+                if (k.ok) spack('Y', bseq, ""); // a damaged one comes again: nothing to say
+                held.erase(0, static_cast<size_t>(used) + 1);
+                continue;
+            }
+        }
+        if (held.size() > sizeof inbuf) break;
+        const int c = vgetc(2);
+        if (c < 0) break; // quiet
+        held += static_cast<char>(c);
+    }
+    take();
+    qwrite(comq, reinterpret_cast<const uint8_t*>(held.data()), static_cast<int>(held.size()));
+}
+
+// The end of a receive: the summary at once, then the wait for a repeated B.
+[[noreturn]] void kend(int code) {
+    const int bseq = lastb;
+    if (bseq < 0) done(code);
+    try {
+        done(code);
+    } catch (const XferDone&) {
+        oflush();
+        linger(bseq);
+        throw;
+    }
+}
+
 } // namespace
 
 void sndkermit() {
@@ -692,7 +833,11 @@ void sndkermit() {
     std::string path;
     while (nxtlist(path))
         sendone(path);
-    exchange('B', "");
+    // Every file is acknowledged by now. A receiver ends as soon as it has answered B, so when
+    // that answer is lost nobody answers again: the batch ends as sent.
+    bool silent = false;
+    exchange('B', "", &silent);
+    if (silent) xferstats(XS_MSG, "End of batch not acknowledged");
     done(0);
 }
 
@@ -742,7 +887,7 @@ void rcvkermit() {
                 failed |= request('R', enc, name);
             }
         }
-        done(failed);
+        kend(failed);
     }
     int allowance = htime;
     // R: wait for the Send-Init.
@@ -760,7 +905,7 @@ void rcvkermit() {
         nak();
     }
     coding.image = !(dflags & OPT_C);
-    done(recvbatch());
+    kend(recvbatch());
 }
 
 int kremote(const std::string& text) {

@@ -9,11 +9,12 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <chrono>
 #include <future>
 
 namespace {
 
-enum : unsigned { LITERAL = 1, TEXT = 2, WINDOWS = 4, NOISE = 8 };
+enum : unsigned { LITERAL = 1, TEXT = 2, WINDOWS = 4, NOISE = 8, HARD = 16 };
 
 // C-Kermit sends names in its common form (upper case, "#" and "~" replaced), so the name
 // with prefix characters travels only from VORN.
@@ -69,7 +70,8 @@ std::string transfer(const KCase& c, int seed) {
     if (seed) {
         relay = std::make_unique<NoisyLine>(
             d.path().string(),
-            std::vector<std::string>{"--seed", std::to_string(seed), "--flip", "1e-4"},
+            std::vector<std::string>{"--seed", std::to_string(seed), "--flip",
+                                     c.flags & HARD ? "1e-3" : "1e-4"},
             "cd '" + pd + "' && { " + cmd + "; } 2>peer.log; echo $? >status");
         if (!relay->ok()) return "relay did not start";
     } else {
@@ -152,7 +154,8 @@ INSTANTIATE_TEST_SUITE_P(CKermit, KermitPeer, ::testing::Values(
     KCase{"ckermit_receives_window8", CKRECV("set window 8, set receive packet-length 2000"), true, WINDOWS},
     KCase{"ckermit_receives_window31_long", CKRECV("set window 31, set receive packet-length 9024"), true, WINDOWS},
     KCase{"ckermit_sends_window31_noise", CKSEND("set window 31, set send packet-length 1000"), false, WINDOWS | NOISE},
-    KCase{"ckermit_receives_window31_noise", CKRECV("set window 31, set receive packet-length 9024"), true, WINDOWS | NOISE}),
+    KCase{"ckermit_receives_window31_noise", CKRECV("set window 31, set receive packet-length 9024"), true, WINDOWS | NOISE},
+    KCase{"ckermit_receives_window31_noise3", CKRECV("set window 31, set receive packet-length 9024"), true, WINDOWS | NOISE | HARD}),
     [](const auto& info) { return std::string(info.param.what); });
 INSTANTIATE_TEST_SUITE_P(GKermit, KermitPeer, ::testing::Values(
     KCase{"gkermit_sends", "gkermit -q -P -i -s%s", false, LITERAL},
@@ -196,7 +199,9 @@ TEST(KermitServer, GetAndRemoteCommands) {
 }
 
 // A windowed sender's packets out of order and one repeated: the receiver holds the later one,
-// takes each once and in order, and the file is exactly the data sent.
+// takes each once and in order, and the file is exactly the data sent. The B comes twice (as
+// when its answer is lost): the summary shows at once, and the repeat is answered again while
+// the receiver stays on the line until it falls quiet.
 TEST(KermitWindow, HeldPacketsAreTakenInOrderOnce) {
     TempDir d, peerdir;
     SocatPair pair(d.path().string());
@@ -207,13 +212,42 @@ TEST(KermitWindow, HeldPacketsAreTakenInOrderOnce) {
     peerdir.write("pkts", kpack(0, 'S', spar(p), '\r') + kpack(1, 'F', "W.BIN", '\r') +
                               kpack(3, 'D', b, '\r') + kpack(2, 'D', a, '\r') +
                               kpack(2, 'D', a, '\r') + kpack(4, 'Z', "", '\r') +
-                              kpack(5, 'B', "", '\r'));
+                              kpack(5, 'B', "", '\r') + kpack(5, 'B', "", '\r'));
     auto run = vornline(pair.a, {}, {"-k"});
     escape(*run, 'R', ".");
-    Peer peer("cat pkts", peerdir.path().string(), pair.b); // waits for no answer
+    Peer peer("sh -c 'cat pkts; exec cat >got'", peerdir.path().string(), pair.b);
     EXPECT_EQ(summaryof(*run, 20), "1 file received, success") << run->screen();
+    EXPECT_EQ(run->output().find("Returning to terminal mode"), std::string::npos);
+    EXPECT_TRUE(run->waitFor("Returning to terminal mode", 10));
     EXPECT_NE(run->output().find("Using sliding windows of 4"), std::string::npos);
     EXPECT_EQ(readfile(run->dir().file("W.BIN").string()), a + b);
+    const std::string got = readfile(peerdir.file("got").string()), yb = kpack(5, 'Y', "", '\r');
+    EXPECT_NE(got.find(yb), got.rfind(yb)) << "the repeated B was not answered";
+    quit(*run);
+}
+
+// A windowed receiver that answers the Send-Init and the file header and then falls silent: the
+// sender resends after each second of silence but counts one try per time-out (the 2 s the
+// receiver asked for), so it gives up after its 10 retries, neither sooner nor never.
+TEST(KermitWindow, SilentReceiverIsGivenUpAfterTheRetries) {
+    constexpr int TIMEOUT = 2;
+    TempDir d, peerdir;
+    SocatPair pair(d.path().string());
+    ASSERT_TRUE(pair.ok());
+    KParams p;
+    p.maxl = 94, p.time = TIMEOUT, p.capas = kp::CAP_WINDOWS, p.window = 8;
+    peerdir.write("pkts", kpack(0, 'Y', spar(p), '\r') + kpack(1, 'Y', "", '\r'));
+    auto run = vornline(pair.a, {{"f", randombytes(20000, 3)}}, {"-k"});
+    Peer peer("sh -c 'dd bs=1 count=1 2>/dev/null >/dev/null; cat pkts; exec cat >/dev/null'",
+              peerdir.path().string(), pair.b);
+    const auto t0 = std::chrono::steady_clock::now();
+    escape(*run, 'S', "f");
+    EXPECT_EQ(summaryof(*run, 60), "0 files sent, failed") << run->screen();
+    const double secs =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    EXPECT_NE(run->output().find("Maximum retries exceeded"), std::string::npos);
+    EXPECT_GT(secs, 10 * TIMEOUT);
+    EXPECT_LT(secs, 12 * TIMEOUT + 3);
     quit(*run);
 }
 
