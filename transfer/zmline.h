@@ -42,3 +42,7 @@ void canit(zm::ZmOut& o);
 long zallowance();
 // Milliseconds of a monotonic clock.
 long zmnow();
+// The receiver for files the peer sends for our command (a GET): `rqhdr` is the peer's
+// ZRQINIT. Returns at the end of the batch, 0 when every file arrived, else 1; fails the
+// transfer through done() like any receive.
+int rcvz2(LineSource& line, const uint8_t* rqhdr);

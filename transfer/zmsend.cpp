@@ -575,41 +575,55 @@ void zcmdbye(Tx& t) {
 // position is the command's result. Another copy of this program answers a refused command at
 // once and a run one when it is done. A receiver of the published protocol that refuses
 // commands may say nothing at all and leave (lrzsz rz does), so it is not waited for long.
+// A command that makes the peer send (its GET) brings a ZRQINIT: the files are received here,
+// and the ZCOMPL follows the end of that batch.
 int zsendcmd(Tx& t, const std::string& cmd) {
     xferstats(XS_MSG, sfmt("Remote command: %s", peertext(cmd).c_str()));
+    int got = -1; // the result of the files received for the command
     for (int tries = 0, inits = 0; tries < (t.vorn ? 3 : 2); tries++) {
-        uint8_t h[4] = {};
-        t.out.zsbhdr(ZCOMMAND, h, t.use32);
-        t.out.zsdata(reinterpret_cast<const uint8_t*>(cmd.c_str()), cmd.size() + 1, ZCRCW);
-        zflush(t.out);
-        t.in.timeout = t.vorn ? 10 : 3; // the command runs meanwhile
+        if (got < 0) {
+            uint8_t h[4] = {};
+            t.out.zsbhdr(ZCOMMAND, h, t.use32);
+            t.out.zsdata(reinterpret_cast<const uint8_t*>(cmd.c_str()), cmd.size() + 1, ZCRCW);
+            zflush(t.out);
+        }
+        t.in.timeout = t.vorn || got >= 0 ? 10 : 3; // the command runs meanwhile
         for (bool again = false; !again;) {
             const int c = t.in.zgethdr();
             switch (c) {
             case ZCOMPL: {
                 const unsigned long res = t.in.rxpos();
                 zcmdbye(t);
-                if (res == 0) return 0;
+                if (res == 0 && got <= 0) return 0;
+                if (res == 0) return 1; // a file was skipped or failed
                 xferstats(XS_FATAL, sfmt("Remote command refused or failed (result %ld)",
                                          static_cast<long>(res)));
                 return 1;
             }
             case ZRINIT: // answers to our invitation still on their way
-                if (++inits >= 3) again = true;
+                if (got < 0 && ++inits >= 3) again = true;
                 continue;
             case ZRQINIT: // the peer sends files for it
-                txfail(t, "Receiving files for a remote command is not built yet");
+                got = std::max(got, rcvz2(t.src, t.in.hdr));
+                tries = 0;
+                t.in.timeout = 10;
+                continue;
             case ZSKIP:
             case ZABORT:
             case ZFIN:
             case ZRPOS:
+                if (got >= 0 && c == ZFIN) { // the batch's end again: our answer was lost
+                    zhex(t.out, ZFIN, 0);
+                    continue;
+                }
                 txfail(t, cxabmsg);
             case ZCAN:
             case ABORT:
             case LOST:
                 endifgone(t, c);
                 break;
-            default: // a time-out, a ZNAK, noise: the command again
+            default: // a time-out, a ZNAK, noise: the command again (once it ran: wait on)
+                if (got >= 0 && c != TIMEOUT) continue;
                 fretcnt++;
                 xferstats(XS_RETRY, c == TIMEOUT ? tlinmsg : blinmsg);
                 again = true;

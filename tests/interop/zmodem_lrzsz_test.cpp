@@ -14,6 +14,7 @@
 #include <chrono>
 #include <filesystem>
 #include <regex>
+#include <set>
 
 namespace fs = std::filesystem;
 
@@ -483,6 +484,43 @@ TEST(WVornCrc, ServerTakesDestinationsInsideAndCommands) {
     EXPECT_FALSE(fs::exists(home + "/pwned"));
     quit(*me);
 }
+
+// GET from a server, ZMODEM and WVornCRC: the server sends the named files back inside the
+// command's session; names outside its directory are refused there and nothing arrives.
+class ZmodemGet : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(ZmodemGet, ServerSendsFilesBackInsideItsDirectoryOnly) {
+    Bench b;
+    RunOptions o;
+    o.files = {{"a.bin", randombytes(200000, 51)}, {"b.txt", textbytes(30000, 52)}, {"e", ""}};
+    VornRun srv({GetParam(), "-c", "-l", b.pair.a}, o);
+    const std::string home = srv.dir().path().string();
+    writefile(home + "/../outside", "secret");
+    ASSERT_TRUE(srv.waitForOutput("[Server Mode]", 20)) << srv.screen();
+    auto me = vornline(b.pair.b, {}, {GetParam()});
+    const std::string mine = me->dir().path().string();
+    escape(*me, 'G', "a.bin b.txt e .");
+    EXPECT_EQ(summaryof(*me, 60), "3 files received, success") << me->screen();
+    expectsame(mine, o.files);
+    auto listing = [&] {
+        std::set<std::string> names;
+        for (const auto& e : fs::directory_iterator(mine))
+            names.insert(e.path().filename().string());
+        return names;
+    };
+    const auto before = listing();
+    escape(*me, 'G', "../outside " + home + "/a.bin .");
+    EXPECT_TRUE(me->waitFor("0 files received, failed", 30)) << me->screen();
+    EXPECT_NE(me->output().find("Remote command refused or failed (result 1)"), std::string::npos)
+        << me->screen();
+    EXPECT_TRUE(srv.waitForOutput("Not in the server directory: ../outside", 10)) << srv.screen();
+    EXPECT_EQ(listing(), before); // nothing written, not even a part file
+    quit(*me);
+}
+
+INSTANTIATE_TEST_SUITE_P(Protocols, ZmodemGet, ::testing::Values("-1", "-2"), [](const auto& info) {
+    return std::string(info.param[1] == '1' ? "wvorncrc" : "zmodem");
+});
 
 // lrzsz rz refuses commands (and may leave without a word): the program says the command
 // failed within seconds, not after its retries.
