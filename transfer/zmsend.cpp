@@ -519,6 +519,12 @@ void getzrxinit(Tx& t) {
         case TIMEOUT:
         case ZRQINIT: // the other side sends as well, or our invitation crossed its own
             continue;
+        case ZFIN:
+        case ZCOMPL:
+        case ZACK:
+            // The end of the last session still on its way (a receiver repeats its ZFIN until
+            // it sees our "OO"): a ZNAK would only bring one more invitation.
+            continue;
         default:
             zhex(t.out, ZNAK, 0);
             continue;
@@ -547,10 +553,14 @@ void sendzsinit(Tx& t) {
         t.out.zsdata(&attn, 1, ZCRCW);
         zflush(t.out);
         t.in.timeout = 5;
-        const int c = t.in.zgethdr();
+        int c = t.in.zgethdr();
+        // Answers to our earlier invitations are read past: a ZSINIT for each would bring a
+        // ZACK for each, which the command or the first offer then takes for noise. A lost
+        // ZSINIT brings a ZNAK from the receiver.
+        while (c == ZRINIT && ++inits < 16)
+            c = t.in.zgethdr();
         if (c == ZACK) return;
         endifgone(t, c);
-        if (c == ZRINIT && ++inits < 2) tries--; // the answer to an earlier invitation
     }
     txfail(t, tmabmsg);
 }
@@ -580,12 +590,14 @@ void zcmdbye(Tx& t) {
 int zsendcmd(Tx& t, const std::string& cmd) {
     xferstats(XS_MSG, sfmt("Remote command: %s", peertext(cmd).c_str()));
     int got = -1; // the result of the files received for the command
+    long sent = 0;
     for (int tries = 0, inits = 0; tries < (t.vorn ? 3 : 2); tries++) {
         if (got < 0) {
             uint8_t h[4] = {};
             t.out.zsbhdr(ZCOMMAND, h, t.use32);
             t.out.zsdata(reinterpret_cast<const uint8_t*>(cmd.c_str()), cmd.size() + 1, ZCRCW);
             zflush(t.out);
+            sent = zmnow();
         }
         t.in.timeout = t.vorn || got >= 0 ? 10 : 3; // the command runs meanwhile
         for (bool again = false; !again;) {
@@ -601,21 +613,25 @@ int zsendcmd(Tx& t, const std::string& cmd) {
                 return 1;
             }
             case ZRINIT: // answers to our invitation still on their way
-                if (got < 0 && ++inits >= 3) again = true;
+                // A receiver that lost the command invites again; a burst right after the
+                // command crossed it.
+                if (got < 0 && zmnow() - sent > 1000 && ++inits >= 3) again = true;
+                continue;
+            case ZACK: // the answer to a repeated ZSINIT
                 continue;
             case ZRQINIT: // the peer sends files for it
                 got = std::max(got, rcvz2(t.src, t.in.hdr));
                 tries = 0;
                 t.in.timeout = 10;
                 continue;
+            case ZFIN:
+                // Before the command ran: the end of the last session, still on its way. After
+                // files came: the end of their batch again, as our answer was lost.
+                if (got >= 0) zhex(t.out, ZFIN, 0);
+                continue;
             case ZSKIP:
             case ZABORT:
-            case ZFIN:
             case ZRPOS:
-                if (got >= 0 && c == ZFIN) { // the batch's end again: our answer was lost
-                    zhex(t.out, ZFIN, 0);
-                    continue;
-                }
                 txfail(t, cxabmsg);
             case ZCAN:
             case ABORT:
