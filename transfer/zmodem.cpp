@@ -53,6 +53,7 @@ LineSource::~LineSource() {
 }
 
 int LineSource::take() {
+    runs_++;
     int n = unqbytes(comq, buf_ + 1, COMQBIG, -1);
     if (n <= 0) return unqchar(comq) & 0xff; // an entry above 0xff: only its low byte
     p_ = buf_ + 2;
@@ -98,6 +99,7 @@ int LineSource::get(int seconds) {
         keyseen_ = now;
     }
     int c = comwait(seconds < 1 ? 1 : seconds);
+    runs_ += c >= 0;
     if (c == -1) return ABORT;
     if (c < 0) return comfd < 0 ? LOST : TIMEOUT;
     return c & 0xff;
@@ -666,7 +668,7 @@ int rzbatch(Rx& r, bool heard) {
     int hdrtype = ZRINIT;
     int tries = retries;
     bool invite = true;
-    int silent = 0;
+    int silent = 0, idle = 0;
     for (;;) {
         if (invite) {
             // Under WVornCRC ZF1 carries the machine byte; a plain ZMODEM peer sees 0 there.
@@ -677,8 +679,10 @@ int rzbatch(Rx& r, bool heard) {
         }
         invite = true;
         // Once the sender has been heard from it answers at once; before that it may take its
-        // time (a person may still be starting it).
-        r.in.timeout = heard ? RXQUIET : 10;
+        // time (a person may still be starting it), and a quiet line is invited again only
+        // every ten seconds.
+        r.in.timeout = RXQUIET;
+        const unsigned long runs = r.src.runs();
         const int t = r.in.zgethdr();
         if (t >= 0) heard = true;
         switch (t) {
@@ -688,13 +692,20 @@ int rzbatch(Rx& r, bool heard) {
         case ZEOF:
             continue;
         case TIMEOUT:
-        case ERROR:
+        case ERROR: {
+            // Bytes that made no header before the sender was heard from: it is there, and
+            // what it sent (its first offer) was lost to noise.
+            const bool there = heard || t == ERROR || r.src.runs() != runs;
+            if (!there && ++idle % 10 != 0) {
+                invite = false;
+                continue;
+            }
             // A quiet spell counts as a retry only every third time: the wait is short.
             if ((t == ERROR || !heard || ++silent % 3 == 0) && --tries < 0) {
                 if (fcnt == 0 && r.skipped == 0) gtimeout = 1;
                 rxfail(r, fcnt == 0 && r.skipped == 0 ? htabmsg : tmabmsg);
             }
-            if (heard || t == ERROR) {
+            if (there) {
                 // A damaged header, or a quiet spell once the sender has been heard from: the
                 // sender waits for our answer to a header we could not read: its offer,
                 // its ZFIN, or the ZEOF whose ZRINIT it missed. A ZNAK makes it send that
@@ -707,6 +718,7 @@ int rzbatch(Rx& r, bool heard) {
                 invite = false;
             }
             continue;
+        }
         case ZSINIT: {
             const uint8_t f = r.in.hdr[ZF0];
             if (f & (ESCCTL | ESC8)) r.in.ctlesc = r.out.ctlesc = true;

@@ -388,8 +388,13 @@ int zsendfile(Tx& t, const std::string& info) {
         t.out.zsbhdr(ZFILE, h, t.use32);
         t.out.zsdata(reinterpret_cast<const uint8_t*>(info.data()), info.size(), ZCRCW);
         for (int inits = 0;;) {
-            const int c =
-                getinsync(t, true, answerwait(t, static_cast<long>(info.size()), 5, tries > 0));
+            // After a ZRINIT only a short wait: a receiver that saw the offer answers it at
+            // once, and one that did not (lrzsz rz invites again at once when it could not read
+            // the offer) waits for the next.
+            const int c = getinsync(t, true,
+                                    inits ? answerwait(t, 0, 2)
+                                          : answerwait(t, static_cast<long>(info.size()), 5,
+                                                       tries > 0));
             // A ZRINIT that crossed the offer (the answer to an earlier invitation) is no
             // reason to offer again; a few in a row are.
             if (c == ZRINIT && ++inits < 3) continue;
