@@ -502,6 +502,7 @@ TEST_P(ZmodemGet, ServerSendsFilesBackInsideItsDirectoryOnly) {
     VornRun srv({GetParam(), "-c", "-l", b.pair.a}, o);
     const std::string home = srv.dir().path().string();
     writefile(home + "/../outside", "secret");
+    fs::create_symlink("../outside", home + "/link"); // planted: it leads out
     ASSERT_TRUE(srv.waitForOutput("[Server Mode]", 20)) << srv.screen();
     auto me = vornline(b.pair.b, {}, {GetParam()});
     const std::string mine = me->dir().path().string();
@@ -515,11 +516,12 @@ TEST_P(ZmodemGet, ServerSendsFilesBackInsideItsDirectoryOnly) {
         return names;
     };
     const auto before = listing();
-    escape(*me, 'G', "../outside " + home + "/a.bin .");
+    escape(*me, 'G', "../outside link " + home + "/a.bin .");
     EXPECT_TRUE(me->waitFor("0 files received, failed", 30)) << me->screen();
     EXPECT_NE(me->output().find("Remote command refused or failed (result 1)"), std::string::npos)
         << me->screen();
     EXPECT_TRUE(srv.waitForOutput("Not in the server directory: ../outside", 10)) << srv.screen();
+    EXPECT_TRUE(srv.waitForOutput("Not in the server directory: link", 10)) << srv.screen();
     EXPECT_EQ(listing(), before); // nothing written, not even a part file
     quit(*me);
 }
