@@ -17,9 +17,11 @@
 
 #include <fcntl.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 // ---- engines -----------------------------------------------------------------------------
@@ -61,12 +63,53 @@ class LineGuard {
     bool on_;
 };
 
+size_t listrefused = 0; // names of a peer's list refused by peerok()
+
+// Whether `path` (or, when it does not exist yet, its directory) lies inside the current
+// directory once every link is followed.
+bool inhere(const std::string& path) {
+    char here[PATH_MAX], there[PATH_MAX];
+    if (!realpath(".", here)) return false;
+    std::string p = path;
+    if (!realpath(p.c_str(), there)) {
+        const size_t slash = p.find_last_of('/');
+        p = slash == std::string::npos ? "." : slash == 0 ? "/" : p.substr(0, slash);
+        if (!realpath(p.c_str(), there)) return false;
+    }
+    const size_t n = strlen(here);
+    if (n == 1) return true; // the server's directory is the root
+    return strncmp(here, there, n) == 0 && (there[n] == '/' || there[n] == 0);
+}
+
+// A name of a list that came with the peer's command: only regular files inside this directory
+// (the server's) are sent; anything else is refused with a message on this side.
+bool peerok(const std::string& name) {
+    if (!peerlist) return true;
+    struct stat st {};
+    const char* why = nullptr;
+    if (name.empty() || name[0] == '/' || !inhere(name))
+        why = "Not in the server directory";
+    else if (stat(name.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        why = "Not a regular file";
+    if (!why) return true;
+    xferstats(XS_MSG, sfmt("%s: %s", why, peertext(name).c_str())); // inside the receive
+    listrefused++;
+    return false;
+}
+
 int runengine(bool send) {
     const Engine& e = engine(errprot);
     void (*fn)() = send ? e.send : e.recv;
     if (!fn) return aberr("%s transfers are not built yet\r\n", e.name);
     xprotname = errprot == 9 ? "VORNCRC" : e.name;
-    LineGuard line(errprot != 3);
+    // A transfer that a peer's command starts inside a receive keeps the line as that receive
+    // set it: restoring the user's settings is the outer transfer's business.
+    static int depth = 0;
+    struct Depth {
+        Depth() { depth++; }
+        ~Depth() { depth--; }
+    } nest;
+    LineGuard line(errprot != 3 && depth == 1);
     // Every engine waits on the line block by block: a non-blocking line spares the mode switch
     // around each write, and a large queue takes a whole long packet in one read.
     LineNonblock nb;
@@ -86,6 +129,14 @@ int runengine(bool send) {
     return xretval;
 }
 
+// A command for a ZMODEM or WVornCRC peer, sent by the ZMODEM sender.
+int zmcommand(const std::string& cmd) {
+    zmcmd = cmd;
+    const int r = runengine(true);
+    zmcmd.clear();
+    return r;
+}
+
 } // namespace
 
 const Engine& engine(int prot) {
@@ -103,7 +154,7 @@ void done(int code) {
     cursend = nullptr, currcv = nullptr;
     if (code != 0 && hadfile) xferstats(XS_FILEEND, "FAIL");
     bell();
-    if (!zmcmd.empty()) { // a command for the peer moves no files
+    if (!zmcmd.empty() && sending) { // a command for the peer that brought no files
         xferstats(XS_END, code == 0 ? "Remote command, success" : "Remote command, failed");
         throw XferDone{code};
     }
@@ -126,7 +177,8 @@ int snd(const char* filelist, const char* remotedest) {
     sending = true;
     if (remotedest && *remotedest && errprot == 0) remote('R', remotedest);
     zmdest = remotedest && errprot == 6 ? remotedest : "";
-    return runengine(true);
+    const int r = runengine(true);
+    return r == 0 && listrefused ? 1 : r; // not everything asked for went
 }
 
 int rcv(const char* remotelist, const char* dest) {
@@ -140,22 +192,37 @@ int rcv(const char* remotelist, const char* dest) {
     flags = dflags;
     if (dflags & OPT_WILD) return aberr("Multiple files not allowed\r\n");
     if (d.empty()) d = ".";
+    if (peerlist && (d[0] == '/' || !inhere(d))) {
+        xferstats(XS_MSG, sfmt("Not in the server directory: %s", peertext(d).c_str()));
+        return 1;
+    }
     dir = d;
     mult = isdir(d.c_str());
     renflag = 0;
     sending = false;
     if (remotelist && *remotelist && errprot == 0) remote('S', remotelist);
     if (remotelist && *remotelist && errprot == 3) kgetlist = remotelist; // GET from a server
+    if (remotelist && *remotelist && (errprot == 6 || errprot == 7)) {
+        // The peer is asked to send with a command frame; the files come back to `dir`.
+        std::string list = remotelist;
+        while (!list.empty() && (list.back() == ' ' || list.back() == '\t'))
+            list.pop_back();
+        // A re-transfer asks the peer to resume what arrived before.
+        const long o = dflags | (rexfer ? long{OPT_R} : 0L);
+        return zmcommand(sfmt("xfer %s %s%s", list.c_str(), d.c_str(), optstring(o)));
+    }
     return runengine(false);
 }
 
 int zmremote(const std::string& cmd) {
     gtimeout = 0;
+    // Files the command makes the peer send arrive in the current directory.
+    dflags = flags = 0;
+    dir = ".";
+    mult = 1;
+    renflag = 0;
     sending = true;
-    zmcmd = cmd;
-    const int r = runengine(true);
-    zmcmd.clear();
-    return r;
+    return zmcommand(cmd);
 }
 
 void remote(int letter, const char* text) {
@@ -238,6 +305,7 @@ void addlistfile(const std::string& name, int mode, std::vector<ListName>& out) 
 void addword(std::string word, int mode, bool infile, std::vector<ListName>& out) {
     long f = setflags(word);
     if (word.empty()) return;
+    if (f & OPT_F && !peerok(word)) return;
     if (f & OPT_F) {
         if (infile) {
             zzprintf("Nested [f] option ignored: %s\r\n", word.c_str());
@@ -248,15 +316,15 @@ void addword(std::string word, int mode, bool infile, std::vector<ListName>& out
         }
     }
     if (mode == 1 && !(f & (OPT_WILD | OPT_X))) {
-        out.push_back({word, f});
+        if (peerok(word)) out.push_back({word, f});
         return;
     }
     if (!(f & (OPT_WILD | OPT_X))) {
         if (!filexists(word.c_str())) {
-            zzprintf("Can't find %s\r\n", word.c_str());
+            zzprintf("Can't find %s\r\n", peertext(word).c_str());
             return;
         }
-        out.push_back({word, f});
+        if (peerok(word)) out.push_back({word, f});
         return;
     }
     std::string d;
@@ -271,6 +339,7 @@ void addword(std::string word, int mode, bool infile, std::vector<ListName>& out
             d.empty() ? wsortbuf[static_cast<size_t>(i)]
                       : d + (d.back() == '/' ? "" : "/") + wsortbuf[static_cast<size_t>(i)];
         if (mode == 2 && !filexists(path.c_str())) continue; // directories are not sent
+        if (!peerok(path)) continue;
         out.push_back({path, f});
         taken++;
     }
@@ -281,6 +350,7 @@ void addword(std::string word, int mode, bool infile, std::vector<ListName>& out
 void exlist(const char* list, int mode) {
     listnames.clear();
     listpos = 0;
+    listrefused = 0;
     const char* p = list ? list : "";
     for (;;) {
         while (*p == ' ' || *p == '\t')

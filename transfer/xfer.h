@@ -192,6 +192,10 @@ class RcvFile {
     std::vector<uint8_t> cbuf_;
 };
 
+// Set while a command from the peer runs: the names of a file list must stay inside the
+// current directory (the server's), and only regular files are taken.
+inline bool peerlist = false;
+
 // The file currently open by the engine, closed by done().
 inline SendFile* cursend = nullptr;
 inline RcvFile* currcv = nullptr;

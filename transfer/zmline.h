@@ -19,11 +19,15 @@ class LineSource : public zm::ZmSource {
     void unget(int c);
     // Forgets the bytes taken from the line and not read yet.
     void drop() { p_ = e_ = nullptr; }
+    // How many runs of bytes came from the line so far: a change shows that something
+    // arrived, even when it made no header.
+    unsigned long runs() const { return runs_; }
 
   private:
     bool aborted();
     int take(); // the next run from comq; its first byte
     unsigned count_ = 0;
+    unsigned long runs_ = 0;
     long keyseen_ = 0;         // when the abort key was last looked for
     uint8_t buf_[1 + COMQBIG]; // one byte in front for unget
 };
@@ -42,3 +46,7 @@ void canit(zm::ZmOut& o);
 long zallowance();
 // Milliseconds of a monotonic clock.
 long zmnow();
+// The receiver for files the peer sends for our command (a GET): `rqhdr` is the peer's
+// ZRQINIT. Returns at the end of the batch, 0 when every file arrived, else 1; fails the
+// transfer through done() like any receive.
+int rcvz2(LineSource& line, const uint8_t* rqhdr);

@@ -53,6 +53,7 @@ LineSource::~LineSource() {
 }
 
 int LineSource::take() {
+    runs_++;
     int n = unqbytes(comq, buf_ + 1, COMQBIG, -1);
     if (n <= 0) return unqchar(comq) & 0xff; // an entry above 0xff: only its low byte
     p_ = buf_ + 2;
@@ -98,6 +99,7 @@ int LineSource::get(int seconds) {
         keyseen_ = now;
     }
     int c = comwait(seconds < 1 ? 1 : seconds);
+    runs_ += c >= 0;
     if (c == -1) return ABORT;
     if (c < 0) return comfd < 0 ? LOST : TIMEOUT;
     return c & 0xff;
@@ -188,7 +190,8 @@ long zallowance() {
 namespace {
 
 struct Rx {
-    LineSource src;
+    explicit Rx(LineSource& line) : src(line) {}
+    LineSource& src;
     ZmIn in{src};
     ZmOut out;
     RcvFile rf;
@@ -204,7 +207,8 @@ struct Rx {
     long mtime = 0;
     bool conv = false;
     bool keeppart = false;
-    bool vorn = false; // the sender is another copy of this program (WVornCRC)
+    bool vorn = false;  // the sender is another copy of this program (WVornCRC)
+    bool asked = false; // the files come for a command of ours (a GET)
 };
 
 // One failure of the batch: message, cancel the peer, done(code).
@@ -283,8 +287,8 @@ bool localwins(const std::string& path, int manag, long rsize, long rtime) {
 // current one). Anywhere else a peer could write wherever it liked: the word is ignored. (A side
 // that asked the peer for files would take only the destination it sent, which is its own
 // `dir` already.) Returns the directory to receive into, "" for `dir`.
-std::string zdestword(const std::string& word) {
-    if (word.empty() || word == ".") return "";
+std::string zdestword(const std::string& word, bool asked) {
+    if (word.empty() || word == "." || (asked && word == dir)) return "";
     if (zmcmdok && word[0] != '/') {
         char here[PATH_MAX], there[PATH_MAX];
         struct stat st {};
@@ -320,7 +324,7 @@ int procheader(Rx& r, size_t count, long& at) {
         const char* w = p;
         while (p < end && *p && *p != ' ')
             p++;
-        destdir = zdestword(std::string(w, p));
+        destdir = zdestword(std::string(w, p), r.asked);
     }
     std::string raw(info, namelen);
     RcvName rn = destdir.empty() ? rcvname(raw.data(), raw.size(), dir, renflag || !mult)
@@ -612,6 +616,15 @@ void zcommand(Rx& r, size_t count) {
                     strnlen(reinterpret_cast<const char*>(r.buf.data()), std::min(count, MAXBLK)));
     const bool allowed = cflag || zmcmdok;
     int result = 1;
+    // The command may run a transfer of its own (the peer's GET makes this side send): the
+    // names it takes stay inside this directory, and this receive goes on afterwards.
+    struct Guard {
+        bool wassending = sending;
+        int files = fcnt;
+        Guard() { peerlist = true; }
+        ~Guard() { restore(); }
+        void restore() { peerlist = false, sending = wassending, fcnt = files; }
+    } guard;
     if (!allowed) {
         xferstats(XS_MSG, sfmt("Remote command refused: %s", peertext(cmd).c_str()));
     } else if (!cmd.empty() && cmd[0] == '!') {
@@ -627,6 +640,7 @@ void zcommand(Rx& r, size_t count) {
         xferstats(XS_MSG, sfmt("Remote command: %s", peertext(cmd).c_str()));
         result = docmd(cmd.c_str()) != 0;
     }
+    guard.restore();
     if (allowed && (r.in.hdr[ZF0] & 1)) result = 0; // ZCACK1: acknowledged before it ran
     for (int n = 0; n <= retries; n++) {
         zhex(r.out, ZCOMPL, static_cast<uint32_t>(result));
@@ -640,24 +654,21 @@ void zcommand(Rx& r, size_t count) {
     done(result ? 1 : 0);
 }
 
-} // namespace
+// A ZRQINIT's machine byte marks a WVornCRC sender that is another copy of this program.
+void vornpeer(Rx& r) {
+    if (errprot == 6 && r.in.hdr[ZF1] == ZVORNBITS) {
+        r.vorn = true;
+        hismachine = setvornbits(r.in.hdr[ZF1]);
+    }
+}
 
-void rcvzm() {
-    LineNonblock nb;
-    Rx r;
-    fcnt = fpakcnt = fretcnt = 0;
-    fbytcnt = ffilsiz = resfilsiz = 0;
-    r.in.timeout = 10;
-    r.in.allowance = zallowance();
-    r.in.ctlesc = escctl != 0;
-    r.out.ctlesc = escctl != 0;
-    xferstats(XS_BEGIN);
-    if (comfd < 0 || COM == &nulfunc) rxfail(r, "No line to receive from");
+// The batch: invitations, file offers and commands until the sender's ZFIN; the result.
+// `heard`: the sender has already spoken (it asked for our invitation).
+int rzbatch(Rx& r, bool heard) {
     int hdrtype = ZRINIT;
     int tries = retries;
     bool invite = true;
-    bool heard = false; // a header from the sender has been read
-    int silent = 0;
+    int silent = 0, idle = 0;
     for (;;) {
         if (invite) {
             // Under WVornCRC ZF1 carries the machine byte; a plain ZMODEM peer sees 0 there.
@@ -668,27 +679,33 @@ void rcvzm() {
         }
         invite = true;
         // Once the sender has been heard from it answers at once; before that it may take its
-        // time (a person may still be starting it).
-        r.in.timeout = heard ? RXQUIET : 10;
+        // time (a person may still be starting it), and a quiet line is invited again only
+        // every ten seconds.
+        r.in.timeout = RXQUIET;
+        const unsigned long runs = r.src.runs();
         const int t = r.in.zgethdr();
         if (t >= 0) heard = true;
         switch (t) {
         case ZRQINIT:
-            if (errprot == 6 && r.in.hdr[ZF1] == ZVORNBITS) {
-                r.vorn = true;
-                hismachine = setvornbits(r.in.hdr[ZF1]);
-            }
+            vornpeer(r);
             continue;
         case ZEOF:
             continue;
         case TIMEOUT:
-        case ERROR:
+        case ERROR: {
+            // Bytes that made no header before the sender was heard from: it is there, and
+            // what it sent (its first offer) was lost to noise.
+            const bool there = heard || t == ERROR || r.src.runs() != runs;
+            if (!there && ++idle % 10 != 0) {
+                invite = false;
+                continue;
+            }
             // A quiet spell counts as a retry only every third time: the wait is short.
             if ((t == ERROR || !heard || ++silent % 3 == 0) && --tries < 0) {
                 if (fcnt == 0 && r.skipped == 0) gtimeout = 1;
                 rxfail(r, fcnt == 0 && r.skipped == 0 ? htabmsg : tmabmsg);
             }
-            if (heard || t == ERROR) {
+            if (there) {
                 // A damaged header, or a quiet spell once the sender has been heard from: the
                 // sender waits for our answer to a header we could not read: its offer,
                 // its ZFIN, or the ZEOF whose ZRINIT it missed. A ZNAK makes it send that
@@ -701,6 +718,7 @@ void rcvzm() {
                 invite = false;
             }
             continue;
+        }
         case ZSINIT: {
             const uint8_t f = r.in.hdr[ZF0];
             if (f & (ESCCTL | ESC8)) r.in.ctlesc = r.out.ctlesc = true;
@@ -759,7 +777,7 @@ void rcvzm() {
         }
         case ZFIN:
             ackbibi(r);
-            done(r.skipped || r.failed ? 1 : 0);
+            return r.skipped || r.failed ? 1 : 0;
         case ZCOMPL:
             invite = false;
             continue;
@@ -773,6 +791,34 @@ void rcvzm() {
             continue;
         }
     }
+}
+
+} // namespace
+
+void rcvzm() {
+    LineNonblock nb;
+    LineSource line;
+    Rx r(line);
+    fcnt = fpakcnt = fretcnt = 0;
+    fbytcnt = ffilsiz = resfilsiz = 0;
+    r.in.allowance = zallowance();
+    r.in.ctlesc = escctl != 0;
+    r.out.ctlesc = escctl != 0;
+    xferstats(XS_BEGIN);
+    if (comfd < 0 || COM == &nulfunc) rxfail(r, "No line to receive from");
+    done(rzbatch(r, false));
+}
+
+int rcvz2(LineSource& line, const uint8_t* rqhdr) {
+    Rx r(line);
+    r.asked = true;
+    r.in.allowance = zallowance();
+    r.in.ctlesc = escctl != 0;
+    r.out.ctlesc = escctl != 0;
+    std::copy_n(rqhdr, 4, r.in.hdr);
+    vornpeer(r);
+    sending = false;
+    return rzbatch(r, true);
 }
 
 int setvornbits(int b) {

@@ -388,8 +388,13 @@ int zsendfile(Tx& t, const std::string& info) {
         t.out.zsbhdr(ZFILE, h, t.use32);
         t.out.zsdata(reinterpret_cast<const uint8_t*>(info.data()), info.size(), ZCRCW);
         for (int inits = 0;;) {
-            const int c =
-                getinsync(t, true, answerwait(t, static_cast<long>(info.size()), 5, tries > 0));
+            // After a ZRINIT only a short wait: a receiver that saw the offer answers it at
+            // once, and one that did not (lrzsz rz invites again at once when it could not read
+            // the offer) waits for the next.
+            const int c = getinsync(t, true,
+                                    inits ? answerwait(t, 0, 2)
+                                          : answerwait(t, static_cast<long>(info.size()), 5,
+                                                       tries > 0));
             // A ZRINIT that crossed the offer (the answer to an earlier invitation) is no
             // reason to offer again; a few in a row are.
             if (c == ZRINIT && ++inits < 3) continue;
@@ -519,6 +524,12 @@ void getzrxinit(Tx& t) {
         case TIMEOUT:
         case ZRQINIT: // the other side sends as well, or our invitation crossed its own
             continue;
+        case ZFIN:
+        case ZCOMPL:
+        case ZACK:
+            // The end of the last session still on its way (a receiver repeats its ZFIN until
+            // it sees our "OO"): a ZNAK would only bring one more invitation.
+            continue;
         default:
             zhex(t.out, ZNAK, 0);
             continue;
@@ -547,10 +558,14 @@ void sendzsinit(Tx& t) {
         t.out.zsdata(&attn, 1, ZCRCW);
         zflush(t.out);
         t.in.timeout = 5;
-        const int c = t.in.zgethdr();
+        int c = t.in.zgethdr();
+        // Answers to our earlier invitations are read past: a ZSINIT for each would bring a
+        // ZACK for each, which the command or the first offer then takes for noise. A lost
+        // ZSINIT brings a ZNAK from the receiver.
+        while (c == ZRINIT && ++inits < 16)
+            c = t.in.zgethdr();
         if (c == ZACK) return;
         endifgone(t, c);
-        if (c == ZRINIT && ++inits < 2) tries--; // the answer to an earlier invitation
     }
     txfail(t, tmabmsg);
 }
@@ -575,33 +590,52 @@ void zcmdbye(Tx& t) {
 // position is the command's result. Another copy of this program answers a refused command at
 // once and a run one when it is done. A receiver of the published protocol that refuses
 // commands may say nothing at all and leave (lrzsz rz does), so it is not waited for long.
+// A command that makes the peer send (its GET) brings a ZRQINIT: the files are received here,
+// and the ZCOMPL follows the end of that batch.
 int zsendcmd(Tx& t, const std::string& cmd) {
     xferstats(XS_MSG, sfmt("Remote command: %s", peertext(cmd).c_str()));
+    int got = -1; // the result of the files received for the command
+    long sent = 0;
     for (int tries = 0, inits = 0; tries < (t.vorn ? 3 : 2); tries++) {
-        uint8_t h[4] = {};
-        t.out.zsbhdr(ZCOMMAND, h, t.use32);
-        t.out.zsdata(reinterpret_cast<const uint8_t*>(cmd.c_str()), cmd.size() + 1, ZCRCW);
-        zflush(t.out);
-        t.in.timeout = t.vorn ? 10 : 3; // the command runs meanwhile
+        if (got < 0) {
+            uint8_t h[4] = {};
+            t.out.zsbhdr(ZCOMMAND, h, t.use32);
+            t.out.zsdata(reinterpret_cast<const uint8_t*>(cmd.c_str()), cmd.size() + 1, ZCRCW);
+            zflush(t.out);
+            sent = zmnow();
+        }
+        t.in.timeout = t.vorn || got >= 0 ? 10 : 3; // the command runs meanwhile
         for (bool again = false; !again;) {
             const int c = t.in.zgethdr();
             switch (c) {
             case ZCOMPL: {
                 const unsigned long res = t.in.rxpos();
                 zcmdbye(t);
-                if (res == 0) return 0;
+                if (res == 0 && got <= 0) return 0;
+                if (res == 0) return 1; // a file was skipped or failed
                 xferstats(XS_FATAL, sfmt("Remote command refused or failed (result %ld)",
                                          static_cast<long>(res)));
                 return 1;
             }
             case ZRINIT: // answers to our invitation still on their way
-                if (++inits >= 3) again = true;
+                // A receiver that lost the command invites again; a burst right after the
+                // command crossed it.
+                if (got < 0 && zmnow() - sent > 1000 && ++inits >= 3) again = true;
+                continue;
+            case ZACK: // the answer to a repeated ZSINIT
                 continue;
             case ZRQINIT: // the peer sends files for it
-                txfail(t, "Receiving files for a remote command is not built yet");
+                got = std::max(got, rcvz2(t.src, t.in.hdr));
+                tries = 0;
+                t.in.timeout = 10;
+                continue;
+            case ZFIN:
+                // Before the command ran: the end of the last session, still on its way. After
+                // files came: the end of their batch again, as our answer was lost.
+                if (got >= 0) zhex(t.out, ZFIN, 0);
+                continue;
             case ZSKIP:
             case ZABORT:
-            case ZFIN:
             case ZRPOS:
                 txfail(t, cxabmsg);
             case ZCAN:
@@ -609,7 +643,8 @@ int zsendcmd(Tx& t, const std::string& cmd) {
             case LOST:
                 endifgone(t, c);
                 break;
-            default: // a time-out, a ZNAK, noise: the command again
+            default: // a time-out, a ZNAK, noise: the command again (once it ran: wait on)
+                if (got >= 0 && c != TIMEOUT) continue;
                 fretcnt++;
                 xferstats(XS_RETRY, c == TIMEOUT ? tlinmsg : blinmsg);
                 again = true;

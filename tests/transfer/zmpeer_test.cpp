@@ -44,8 +44,21 @@ std::string hexof(int type) {
 
 // A damaged offer must be answered with a ZNAK at once. lrzsz sz takes a ZRINIT that comes
 // after its offer as a crossing and waits five seconds for another header before offering
-// again, so a receiver that invites again every few seconds keeps it waiting for good.
-TEST(ZmodemPeer, DamagedOfferGetsAZnakAndTheBatchEnds) {
+// again, so a receiver that invites again every few seconds keeps it waiting for good. This
+// holds as well for a first offer whose header start is gone, from a sender whose invitation
+// never arrived: bytes that make no header mean a sender is there, and the answer comes after
+// the short quiet spell, not the long wait for a sender still being started.
+struct DamageCase {
+    const char* what;
+    bool invitation; // the sender's ZRQINIT arrives
+    size_t cut;      // bytes cut from the start of the first offer (0: a flag byte flipped)
+    bool framegone;  // its frame end is gone too: nothing of it is recognisable
+};
+
+class ZmodemPeer : public ::testing::TestWithParam<DamageCase> {};
+
+TEST_P(ZmodemPeer, DamagedOfferGetsAZnakAndTheBatchEnds) {
+    const DamageCase& c = GetParam();
     TempDir d;
     SocatPair pair(d.path().string());
     ASSERT_TRUE(pair.ok());
@@ -67,6 +80,7 @@ TEST(ZmodemPeer, DamagedOfferGetsAZnakAndTheBatchEnds) {
     errprot = 7;
     statflag = 0;
     std::string steps;
+    double answered = 0; // seconds from the damaged offer to the ZNAK
     auto sender = std::async(std::launch::async, [&] {
         ZmOut o;
         std::string got;
@@ -79,20 +93,28 @@ TEST(ZmodemPeer, DamagedOfferGetsAZnakAndTheBatchEnds) {
         auto step = [&](const char* what, int type) {
             steps += waitfor(fd, got, hexof(type), 3) ? what : "-";
         };
-        o.zshhdr(ZRQINIT, zero);
-        send();
+        if (c.invitation) {
+            o.zshhdr(ZRQINIT, zero);
+            send();
+        }
         step("I", ZRINIT);
         const std::string info("e\0"
                                "0 0 100644",
                                12);
         auto offer = [&](bool damaged) {
             o.zsbhdr(ZFILE, zero, true);
-            if (damaged) o.buf[4] ^= 1; // a flag byte: the header CRC fails
-            o.zsdata(reinterpret_cast<const uint8_t*>(info.data()), info.size(), ZCRCW);
+            if (damaged && c.cut == 0) o.buf[4] ^= 1; // a flag byte: the header CRC fails
+            if (damaged) o.buf.erase(0, c.cut);
+            if (damaged && c.framegone)
+                o.buf += info;
+            else
+                o.zsdata(reinterpret_cast<const uint8_t*>(info.data()), info.size(), ZCRCW);
             send();
         };
+        const auto t0 = std::chrono::steady_clock::now();
         offer(true);
         step("N", ZNAK);
+        answered = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         offer(false);
         step("P", ZRPOS);
         o.zsbhdr(ZDATA, zero, true);
@@ -109,11 +131,18 @@ TEST(ZmodemPeer, DamagedOfferGetsAZnakAndTheBatchEnds) {
     captureconsole([&] { res = rcv("", d.file("dest").c_str()); });
     sender.get();
     EXPECT_EQ(steps, "INPIF");
+    EXPECT_LT(answered, 3.0);
     EXPECT_EQ(res, 0);
     EXPECT_TRUE(fs::exists(d.file("dest/e")));
     captureconsole([] { comexit(); });
     close(fd);
     xferreset();
 }
+
+INSTANTIATE_TEST_SUITE_P(Damage, ZmodemPeer,
+                         ::testing::Values(DamageCase{"flag_flipped", true, 0, false},
+                                           DamageCase{"start_cut_uninvited", false, 3, false},
+                                           DamageCase{"all_lost_uninvited", false, 7, true}),
+                         [](const auto& info) { return std::string(info.param.what); });
 
 } // namespace
