@@ -63,6 +63,7 @@ int physcols = 80;        // the console's own width before any 132-column switc
 bool conskn = false;      // ccurline/ccurcol are where the console's cursor really is
 bool widesent = false;    // the console was switched to 132 columns (tW) and not back
 bool cpend = false;       // a cursor move not yet sent (while vdefer is set)
+bool apend = false;       // the current rendition and colours not yet shown (while vdefer is set)
 
 // Emulations whose scrolled-in rows are blank in rendition 0.
 constexpr int kPlainBlank =
@@ -184,6 +185,17 @@ void showattr(vcell cell) {
     }
 }
 
+// A host often changes the rendition several times before it draws (one parameter of an SGR at
+// a time, a reset before a colour): while a run is drawn, the change is only noted and shown
+// here, before what the console does in the current rendition (clears, scrolls that bring in
+// its colour) or at the end of the run. Characters show their own cells' renditions anyway.
+void attrsync() {
+    if (!apend) return;
+    apend = false;
+    OutBatch b;
+    showattr(static_cast<vcell>(vattr) | vextattr);
+}
+
 // Moves the shown window so that virtual column `col` is in it: steps of 16 columns.
 bool pan(int col) {
     if (vcols <= Cols) {
@@ -262,6 +274,7 @@ void showcell(int row, int col) {
     if (lastcell(row, cc)) {
         // Writing there would scroll the console; a blank can still be had by clearing.
         if ((vscreen[row][col] & 0xff) == ' ' && !cap::CE.empty()) {
+            attrsync();
             conpos(row, cc);
             _vclreol(row, cc);
         }
@@ -542,6 +555,7 @@ void cgoto() {
 }
 
 void vsync() {
+    attrsync();
     if (!cpend) return;
     cpend = false;
     if (!vbegscr || (conskn && ccurline == vdestline && ccurcol == vdestcol - vbegcol)) return;
@@ -567,6 +581,11 @@ void vsetattr(int attr) {
         vattr = rend;
     }
     vcurattr = rend;
+    if (vdefer) {
+        apend = true;
+        return;
+    }
+    apend = false;
     OutBatch b;
     showattr(static_cast<vcell>(vattr) | vextattr);
 }
@@ -574,6 +593,11 @@ void vsetattr(int attr) {
 void vsetcolors(int fg, int bg) {
     vextattr =
         (static_cast<vcell>(fg & 0xffff) << FGSHIFT) | (static_cast<vcell>(bg & 0xffff) << BGSHIFT);
+    if (vdefer) {
+        apend = true;
+        return;
+    }
+    apend = false;
     OutBatch b;
     showattr(static_cast<vcell>(vattr) | vextattr);
 }
@@ -614,6 +638,7 @@ const std::u32string& vclusterof(int n) {
 }
 
 void vcolor(int color) {
+    attrsync();
     vcurcolor = color & 0xff00;
     if (pcscreen) vattr = vcurcolor;
     OutBatch b;
@@ -639,6 +664,7 @@ void vsetpallete(int index, int color, int permanent) {
 }
 
 void attroff(AttrSave& save) {
+    attrsync(); // what the console shows is what is saved
     save = AttrSave{
         vcurattr, vcurcolor, dimattr, protect,  vcharset,
         vinsmode, GRset,     GLset,   vextattr, vcurcolor >= 0 && lastcolor == (vcurcolor >> 8)};
@@ -646,7 +672,10 @@ void attroff(AttrSave& save) {
     dimattr = protect = vcharset = vinsmode = 0;
     GLset = GRset = 0;
     vcurcolor = pcscreen ? pcblank() : -1;
+    int defer = vdefer; // neutral at once: what follows is sent in it
+    vdefer = 0;
     vsetattr(0);
+    vdefer = defer;
 }
 
 void attron(const AttrSave& save) {
@@ -856,6 +885,7 @@ int vputs(const unsigned char* p, int n) {
     if (!conskn || ccurline != r || ccurcol != cc) conpos(r, cc);
     vcell attr = static_cast<vcell>(vattr & 0xff00 & ~A_GLYPH) | vextattr;
     showattr(attr);
+    apend = false; // attr is the current rendition
     vcell* cell = vscreen[r] + c;
     for (int i = 0; i < k; i++) {
         unsigned char code = p[i];
@@ -933,6 +963,7 @@ int vpututf8(const unsigned char* p, int n, int (*widthof)(int)) {
     OutBatch b;
     if (!conskn || ccurline != r || ccurcol != cc) conpos(r, cc);
     showattr(attr);
+    apend = false; // attr is the current rendition
     _ttyouts(p, static_cast<size_t>(i));
     vdestcol = c + used;
     ccurcol = cc + used;
@@ -984,6 +1015,7 @@ void dowrap(int keepcol) {
 
 void vuscroll(int row, int show) {
     if (!vbegscr) return;
+    if (show) attrsync();
     int last = wlines() - 1;
     row = std::clamp(row, 0, last);
     vcell* p = vscreen[row];
@@ -1059,6 +1091,7 @@ void vdscroll(int row) {
     vlattr[row] = 0;
     fillrow(p, blankattr());
     OutBatch b;
+    attrsync();
     {
         Neutral n;
         if (vlines == Lines && !cap::AL.empty()) {
@@ -1227,6 +1260,7 @@ void vclreol(int row, int col) {
     row = clamprow(row);
     col = std::clamp(col, 0, wcols() - 1);
     OutBatch b;
+    attrsync(); // the console clears in its current rendition
     if (vdestline != row || vdestcol != col) move(row, col);
     clearcells(row, col, vcolmax - 1);
     if (col == 0 && vlattr[row]) {
@@ -1259,6 +1293,7 @@ void vclreos(int row, int col) {
     row = clamprow(row);
     col = std::clamp(col, 0, wcols() - 1);
     OutBatch b;
+    attrsync();
     if (vdestline != row || vdestcol != col) move(row, col);
     clearcells(row, col, vcolmax - 1);
     if (col == 0 && !erasemode) vlattr[row] = 0;
@@ -1300,6 +1335,7 @@ void vclear() {
         return;
     }
     OutBatch b;
+    attrsync();
     if (erasemode) {
         for (int r = 0; r < wlines(); r++)
             clearcells(r, 0, vcolmax - 1);
