@@ -11,6 +11,7 @@
 #include "screen/display.h"
 #include "screen/keyboard.h"
 #include "screen/scrollback.h"
+#include "screen/textrun.h"
 #include "script/window.h"
 #include "transfer/capture.h"
 
@@ -798,9 +799,7 @@ int emvt100s(const unsigned char* p, int n) {
             if (k > 0) continue;
         }
         if (printable(p[i]) && plainprint() && xtidle()) {
-            int k = i + 1;
-            while (k < n && printable(p[k]))
-                k++;
+            int k = i + 1 + vprintrun(p + i + 1, n - i - 1);
             if (capt)
                 for (int j = i; j < k; j++)
                     capture(p[j]);

@@ -3,6 +3,7 @@
 #include "screen/display.h"
 #include "screen/hooks.h"
 #include "screen/scrollback.h"
+#include "screen/textrun.h"
 
 #include <algorithm>
 #include <cstring>
@@ -887,16 +888,17 @@ int vputs(const unsigned char* p, int n) {
     showattr(attr);
     apend = false; // attr is the current rendition
     vcell* cell = vscreen[r] + c;
-    for (int i = 0; i < k; i++) {
-        unsigned char code = p[i];
-        // A control would act on the console instead; half a wide character needs its other
-        // half blanked: both go the one-at-a-time way.
-        if (code < 0x20 || code > 0x7e || (cell[i] & (C_WIDE | C_WIDER))) {
-            k = i;
-            break;
-        }
-        cell[i] = code | attr;
-    }
+    // A control would act on the console instead; half a wide character needs its other half
+    // blanked: both go the one-at-a-time way.
+    k = vprintrun(p, k);
+    int i = 0;
+    for (; i + 4 <= k; i += 4)
+        if ((cell[i] | cell[i + 1] | cell[i + 2] | cell[i + 3]) & (C_WIDE | C_WIDER)) break;
+    while (i < k && !(cell[i] & (C_WIDE | C_WIDER)))
+        i++;
+    k = i;
+    for (i = 0; i < k; i++)
+        cell[i] = p[i] | attr;
     if (k == 0) {
         vputch(p[0]);
         return 1;
@@ -926,9 +928,15 @@ int vpututf8(const unsigned char* p, int n, int (*widthof)(int)) {
         if (ch >= 0x20 && ch < 0x7f) {
             // Half of a wide character under the new ones needs its other half blanked: that
             // and the columns that decide wrapping are left to the one-at-a-time path.
-            if (used >= room || (cell[used] & (C_WIDE | C_WIDER))) break;
-            cell[used++] = static_cast<vcell>(ch) | attr;
-            i++;
+            int k = vprintrun(p + i, std::min(n - i, room - used));
+            int j = 0;
+            while (j < k && !(cell[used + j] & (C_WIDE | C_WIDER)))
+                j++;
+            if (j == 0) break;
+            for (int t = 0; t < j; t++)
+                cell[used + t] = static_cast<vcell>(p[i + t]) | attr;
+            used += j;
+            i += j;
             continue;
         }
         int len, cp, least;
