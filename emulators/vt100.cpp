@@ -818,10 +818,15 @@ int emvt100s(const unsigned char* p, int n) {
             int k = i + 1;
             while (k < n && csiparam(p[k]))
                 k++;
-            for (; i < k; i++) {
-                if (capt) capture(p[i]);
-                collect(p[i]);
-            }
+            if (capt)
+                for (int j = i; j < k; j++)
+                    capture(p[j]);
+            // As collect() byte by byte: what does not fit is lost.
+            int fit = std::clamp(VTBUFSIZ - 1 - vtptr, 0, k - i);
+            std::memcpy(vtbuf + vtptr, p + i, static_cast<size_t>(fit));
+            vtptr += fit;
+            vtbuf[vtptr] = '\0';
+            i = k;
             // Its final byte, as the interpreter would take it.
             if (i < n && p[i] >= 0x40 && p[i] <= 0x7e && xtidle() && plainstate()) {
                 if (capt) capture(p[i]);
