@@ -109,6 +109,12 @@ void fillrow(vcell* row, vcell attr) {
 constexpr int kMaxRgb = 0xffff - 257;
 std::vector<int> rgbs;
 std::unordered_map<int, int> rgbslot;
+// A host sends the same few colours again and again: the last ones found, by a hash of the
+// colour, in front of the table.
+struct Recent {
+    int rgb = -1, slot = 0;
+};
+Recent recent[256];
 constexpr int kMaxClusters = 0x1fffff;
 constexpr int kClusterCap = 65536;
 std::vector<std::u32string> clusters;
@@ -605,8 +611,13 @@ void vsetcolors(int fg, int bg) {
 
 int vcolslot(int r, int g, int b) {
     int rgb = ((r & 0xff) << 16) | ((g & 0xff) << 8) | (b & 0xff);
+    Recent& hit = recent[(rgb ^ (rgb >> 8) ^ (rgb >> 16)) & 0xff];
+    if (hit.rgb == rgb) return hit.slot;
     auto it = rgbslot.find(rgb);
-    if (it != rgbslot.end()) return it->second;
+    if (it != rgbslot.end()) {
+        hit = Recent{rgb, it->second};
+        return it->second;
+    }
     if (static_cast<int>(rgbs.size()) >= kMaxRgb)
         return 1 + nearest256(r & 0xff, g & 0xff, b & 0xff);
     rgbs.push_back(rgb);
@@ -1574,6 +1585,7 @@ void vscreenreset() {
     valtshown = 0;
     rgbs.clear();
     rgbslot.clear();
+    std::fill(std::begin(recent), std::end(recent), Recent{});
     clusters.clear();
     clusterid.clear();
     std::fill(std::begin(colormap), std::end(colormap), -1);
