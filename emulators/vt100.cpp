@@ -11,6 +11,7 @@
 #include "screen/display.h"
 #include "screen/keyboard.h"
 #include "screen/scrollback.h"
+#include "screen/textrun.h"
 #include "script/window.h"
 #include "transfer/capture.h"
 
@@ -798,9 +799,7 @@ int emvt100s(const unsigned char* p, int n) {
             if (k > 0) continue;
         }
         if (printable(p[i]) && plainprint() && xtidle()) {
-            int k = i + 1;
-            while (k < n && printable(p[k]))
-                k++;
+            int k = i + 1 + vprintrun(p + i + 1, n - i - 1);
             if (capt)
                 for (int j = i; j < k; j++)
                     capture(p[j]);
@@ -819,10 +818,15 @@ int emvt100s(const unsigned char* p, int n) {
             int k = i + 1;
             while (k < n && csiparam(p[k]))
                 k++;
-            for (; i < k; i++) {
-                if (capt) capture(p[i]);
-                collect(p[i]);
-            }
+            if (capt)
+                for (int j = i; j < k; j++)
+                    capture(p[j]);
+            // As collect() byte by byte: what does not fit is lost.
+            int fit = std::clamp(VTBUFSIZ - 1 - vtptr, 0, k - i);
+            std::memcpy(vtbuf + vtptr, p + i, static_cast<size_t>(fit));
+            vtptr += fit;
+            vtbuf[vtptr] = '\0';
+            i = k;
             // Its final byte, as the interpreter would take it.
             if (i < n && p[i] >= 0x40 && p[i] <= 0x7e && xtidle() && plainstate()) {
                 if (capt) capture(p[i]);

@@ -3,6 +3,7 @@
 #include "screen/display.h"
 #include "screen/hooks.h"
 #include "screen/scrollback.h"
+#include "screen/textrun.h"
 
 #include <algorithm>
 #include <cstring>
@@ -63,6 +64,7 @@ int physcols = 80;        // the console's own width before any 132-column switc
 bool conskn = false;      // ccurline/ccurcol are where the console's cursor really is
 bool widesent = false;    // the console was switched to 132 columns (tW) and not back
 bool cpend = false;       // a cursor move not yet sent (while vdefer is set)
+bool apend = false;       // the current rendition and colours not yet shown (while vdefer is set)
 
 // Emulations whose scrolled-in rows are blank in rendition 0.
 constexpr int kPlainBlank =
@@ -107,6 +109,12 @@ void fillrow(vcell* row, vcell attr) {
 constexpr int kMaxRgb = 0xffff - 257;
 std::vector<int> rgbs;
 std::unordered_map<int, int> rgbslot;
+// A host sends the same few colours again and again: the last ones found, by a hash of the
+// colour, in front of the table.
+struct Recent {
+    int rgb = -1, slot = 0;
+};
+Recent recent[256];
 constexpr int kMaxClusters = 0x1fffff;
 constexpr int kClusterCap = 65536;
 std::vector<std::u32string> clusters;
@@ -182,6 +190,17 @@ void showattr(vcell cell) {
         if (lastrend) _vset(0);
         _vcolor(cm & 0xff00);
     }
+}
+
+// A host often changes the rendition several times before it draws (one parameter of an SGR at
+// a time, a reset before a colour): while a run is drawn, the change is only noted and shown
+// here, before what the console does in the current rendition (clears, scrolls that bring in
+// its colour) or at the end of the run. Characters show their own cells' renditions anyway.
+void attrsync() {
+    if (!apend) return;
+    apend = false;
+    OutBatch b;
+    showattr(static_cast<vcell>(vattr) | vextattr);
 }
 
 // Moves the shown window so that virtual column `col` is in it: steps of 16 columns.
@@ -262,6 +281,7 @@ void showcell(int row, int col) {
     if (lastcell(row, cc)) {
         // Writing there would scroll the console; a blank can still be had by clearing.
         if ((vscreen[row][col] & 0xff) == ' ' && !cap::CE.empty()) {
+            attrsync();
             conpos(row, cc);
             _vclreol(row, cc);
         }
@@ -542,6 +562,7 @@ void cgoto() {
 }
 
 void vsync() {
+    attrsync();
     if (!cpend) return;
     cpend = false;
     if (!vbegscr || (conskn && ccurline == vdestline && ccurcol == vdestcol - vbegcol)) return;
@@ -567,6 +588,11 @@ void vsetattr(int attr) {
         vattr = rend;
     }
     vcurattr = rend;
+    if (vdefer) {
+        apend = true;
+        return;
+    }
+    apend = false;
     OutBatch b;
     showattr(static_cast<vcell>(vattr) | vextattr);
 }
@@ -574,14 +600,24 @@ void vsetattr(int attr) {
 void vsetcolors(int fg, int bg) {
     vextattr =
         (static_cast<vcell>(fg & 0xffff) << FGSHIFT) | (static_cast<vcell>(bg & 0xffff) << BGSHIFT);
+    if (vdefer) {
+        apend = true;
+        return;
+    }
+    apend = false;
     OutBatch b;
     showattr(static_cast<vcell>(vattr) | vextattr);
 }
 
 int vcolslot(int r, int g, int b) {
     int rgb = ((r & 0xff) << 16) | ((g & 0xff) << 8) | (b & 0xff);
+    Recent& hit = recent[(rgb ^ (rgb >> 8) ^ (rgb >> 16)) & 0xff];
+    if (hit.rgb == rgb) return hit.slot;
     auto it = rgbslot.find(rgb);
-    if (it != rgbslot.end()) return it->second;
+    if (it != rgbslot.end()) {
+        hit = Recent{rgb, it->second};
+        return it->second;
+    }
     if (static_cast<int>(rgbs.size()) >= kMaxRgb)
         return 1 + nearest256(r & 0xff, g & 0xff, b & 0xff);
     rgbs.push_back(rgb);
@@ -614,6 +650,7 @@ const std::u32string& vclusterof(int n) {
 }
 
 void vcolor(int color) {
+    attrsync();
     vcurcolor = color & 0xff00;
     if (pcscreen) vattr = vcurcolor;
     OutBatch b;
@@ -639,6 +676,7 @@ void vsetpallete(int index, int color, int permanent) {
 }
 
 void attroff(AttrSave& save) {
+    attrsync(); // what the console shows is what is saved
     save = AttrSave{
         vcurattr, vcurcolor, dimattr, protect,  vcharset,
         vinsmode, GRset,     GLset,   vextattr, vcurcolor >= 0 && lastcolor == (vcurcolor >> 8)};
@@ -646,7 +684,10 @@ void attroff(AttrSave& save) {
     dimattr = protect = vcharset = vinsmode = 0;
     GLset = GRset = 0;
     vcurcolor = pcscreen ? pcblank() : -1;
+    int defer = vdefer; // neutral at once: what follows is sent in it
+    vdefer = 0;
     vsetattr(0);
+    vdefer = defer;
 }
 
 void attron(const AttrSave& save) {
@@ -856,17 +897,19 @@ int vputs(const unsigned char* p, int n) {
     if (!conskn || ccurline != r || ccurcol != cc) conpos(r, cc);
     vcell attr = static_cast<vcell>(vattr & 0xff00 & ~A_GLYPH) | vextattr;
     showattr(attr);
+    apend = false; // attr is the current rendition
     vcell* cell = vscreen[r] + c;
-    for (int i = 0; i < k; i++) {
-        unsigned char code = p[i];
-        // A control would act on the console instead; half a wide character needs its other
-        // half blanked: both go the one-at-a-time way.
-        if (code < 0x20 || code > 0x7e || (cell[i] & (C_WIDE | C_WIDER))) {
-            k = i;
-            break;
-        }
-        cell[i] = code | attr;
-    }
+    // A control would act on the console instead; half a wide character needs its other half
+    // blanked: both go the one-at-a-time way.
+    k = vprintrun(p, k);
+    int i = 0;
+    for (; i + 4 <= k; i += 4)
+        if ((cell[i] | cell[i + 1] | cell[i + 2] | cell[i + 3]) & (C_WIDE | C_WIDER)) break;
+    while (i < k && !(cell[i] & (C_WIDE | C_WIDER)))
+        i++;
+    k = i;
+    for (i = 0; i < k; i++)
+        cell[i] = p[i] | attr;
     if (k == 0) {
         vputch(p[0]);
         return 1;
@@ -896,9 +939,15 @@ int vpututf8(const unsigned char* p, int n, int (*widthof)(int)) {
         if (ch >= 0x20 && ch < 0x7f) {
             // Half of a wide character under the new ones needs its other half blanked: that
             // and the columns that decide wrapping are left to the one-at-a-time path.
-            if (used >= room || (cell[used] & (C_WIDE | C_WIDER))) break;
-            cell[used++] = static_cast<vcell>(ch) | attr;
-            i++;
+            int k = vprintrun(p + i, std::min(n - i, room - used));
+            int j = 0;
+            while (j < k && !(cell[used + j] & (C_WIDE | C_WIDER)))
+                j++;
+            if (j == 0) break;
+            for (int t = 0; t < j; t++)
+                cell[used + t] = static_cast<vcell>(p[i + t]) | attr;
+            used += j;
+            i += j;
             continue;
         }
         int len, cp, least;
@@ -933,6 +982,7 @@ int vpututf8(const unsigned char* p, int n, int (*widthof)(int)) {
     OutBatch b;
     if (!conskn || ccurline != r || ccurcol != cc) conpos(r, cc);
     showattr(attr);
+    apend = false; // attr is the current rendition
     _ttyouts(p, static_cast<size_t>(i));
     vdestcol = c + used;
     ccurcol = cc + used;
@@ -984,6 +1034,7 @@ void dowrap(int keepcol) {
 
 void vuscroll(int row, int show) {
     if (!vbegscr) return;
+    if (show) attrsync();
     int last = wlines() - 1;
     row = std::clamp(row, 0, last);
     vcell* p = vscreen[row];
@@ -1059,6 +1110,7 @@ void vdscroll(int row) {
     vlattr[row] = 0;
     fillrow(p, blankattr());
     OutBatch b;
+    attrsync();
     {
         Neutral n;
         if (vlines == Lines && !cap::AL.empty()) {
@@ -1227,6 +1279,7 @@ void vclreol(int row, int col) {
     row = clamprow(row);
     col = std::clamp(col, 0, wcols() - 1);
     OutBatch b;
+    attrsync(); // the console clears in its current rendition
     if (vdestline != row || vdestcol != col) move(row, col);
     clearcells(row, col, vcolmax - 1);
     if (col == 0 && vlattr[row]) {
@@ -1259,6 +1312,7 @@ void vclreos(int row, int col) {
     row = clamprow(row);
     col = std::clamp(col, 0, wcols() - 1);
     OutBatch b;
+    attrsync();
     if (vdestline != row || vdestcol != col) move(row, col);
     clearcells(row, col, vcolmax - 1);
     if (col == 0 && !erasemode) vlattr[row] = 0;
@@ -1300,6 +1354,7 @@ void vclear() {
         return;
     }
     OutBatch b;
+    attrsync();
     if (erasemode) {
         for (int r = 0; r < wlines(); r++)
             clearcells(r, 0, vcolmax - 1);
@@ -1530,6 +1585,7 @@ void vscreenreset() {
     valtshown = 0;
     rgbs.clear();
     rgbslot.clear();
+    std::fill(std::begin(recent), std::end(recent), Recent{});
     clusters.clear();
     clusterid.clear();
     std::fill(std::begin(colormap), std::end(colormap), -1);

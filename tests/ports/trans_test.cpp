@@ -138,6 +138,17 @@ TEST(Queue, BlocksWrapDropTheOverflowAndStopAtTheStopByteOrAWideEntry) {
     qchar(448, q); // an entry wider than a byte is never taken as one
     EXPECT_EQ(unqbytes(q, out, 16, -1), 1);
     EXPECT_EQ(unqchar(q), 448);
+    // Runs are taken several entries at a time: a stop byte or a wide entry anywhere in one.
+    ASSERT_EQ(qinit(q, 64), 0);
+    for (int at = 0; at < 13; at++) {
+        for (int wide = 0; wide < 2; wide++) {
+            qclear(q);
+            for (int k = 0; k < 13; k++)
+                qchar(k != at ? 'a' + k : wide ? 0x100 + 'z' : 'z', q);
+            EXPECT_EQ(unqbytes(q, out, 16, wide ? -1 : 'z'), at) << at;
+            EXPECT_EQ(unqchar(q), wide ? 0x100 + 'z' : 'z') << at;
+        }
+    }
 }
 
 // The console's table drops a key string in the terminal's own syntax that no pattern takes

@@ -2,6 +2,7 @@
 // clamping, blank rows per emulation, erase and protected-field modes, panning of a 132-column
 // screen, resizing, line attributes and rendition mapping.
 #include "consoles.h"
+#include "screen/textrun.h"
 #include "screen/vscreen.h"
 
 #include <gtest/gtest.h>
@@ -229,3 +230,16 @@ TEST_F(Screen, RenditionMappingPcColoursAndGlyphs) {
 }
 
 } // namespace
+
+// Printable runs are judged eight bytes at a time: a byte that ends one is found at every offset.
+TEST(TextRun, EndsAtTheFirstByteThatIsNotPrintableAscii) {
+    for (unsigned char stop : {0x00, 0x1b, 0x1f, 0x7f, 0x80, 0xc3, 0xff})
+        for (int at = 0; at < 20; at++) {
+            unsigned char buf[20];
+            for (int k = 0; k < 20; k++)
+                buf[k] = k % 2 ? 0x20 : 0x7e; // the range's ends count
+            buf[at] = stop;
+            EXPECT_EQ(vprintrun(buf, 20), at) << int(stop) << " at " << at;
+            EXPECT_EQ(vprintrun(buf, at), at);
+        }
+}
