@@ -1,6 +1,7 @@
 // ZMODEM framing: escaping, headers, data subpackets and CRCs.
 #include "transfer/zmframe.h"
 
+#include <algorithm>
 #include <array>
 
 namespace zm {
@@ -27,12 +28,12 @@ constexpr std::array<uint32_t, 256> mkcr3tab() {
     }
     return t;
 }
-// Slicing by four: tables 1-3 advance a byte through 1-3 more zero bytes, so four bytes are
-// taken per step (data subpackets are checked on every byte of a transfer).
-constexpr std::array<std::array<uint32_t, 256>, 4> mkcr3slice() {
-    std::array<std::array<uint32_t, 256>, 4> t{};
+// Slicing by eight: table k advances a byte through k more zero bytes, so eight bytes are
+// taken per step (data subpackets are checked on every byte of a transfer, both ways).
+constexpr std::array<std::array<uint32_t, 256>, 8> mkcr3slice() {
+    std::array<std::array<uint32_t, 256>, 8> t{};
     t[0] = mkcr3tab();
-    for (int k = 1; k < 4; k++)
+    for (int k = 1; k < 8; k++)
         for (int i = 0; i < 256; i++)
             t[k][i] = t[0][t[k - 1][i] & 0xff] ^ (t[k - 1][i] >> 8);
     return t;
@@ -61,11 +62,15 @@ uint16_t crc16(uint16_t crc, const uint8_t* p, size_t n) {
 
 uint32_t crc32(uint32_t crc, const uint8_t* p, size_t n) {
     crc = ~crc;
-    for (; n >= 4; p += 4, n -= 4) {
-        crc ^= static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-               static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-        crc = cr3s[3][crc & 0xff] ^ cr3s[2][(crc >> 8) & 0xff] ^ cr3s[1][(crc >> 16) & 0xff] ^
-              cr3s[0][crc >> 24];
+    auto le32 = [](const uint8_t* q) {
+        return static_cast<uint32_t>(q[0]) | static_cast<uint32_t>(q[1]) << 8 |
+               static_cast<uint32_t>(q[2]) << 16 | static_cast<uint32_t>(q[3]) << 24;
+    };
+    for (; n >= 8; p += 8, n -= 8) {
+        const uint32_t lo = crc ^ le32(p), hi = le32(p + 4);
+        crc = cr3s[7][lo & 0xff] ^ cr3s[6][(lo >> 8) & 0xff] ^ cr3s[5][(lo >> 16) & 0xff] ^
+              cr3s[4][lo >> 24] ^ cr3s[3][hi & 0xff] ^ cr3s[2][(hi >> 8) & 0xff] ^
+              cr3s[1][(hi >> 16) & 0xff] ^ cr3s[0][hi >> 24];
     }
     for (; n > 0; n--)
         crc = upd32(crc, *p++);
@@ -536,12 +541,42 @@ int ZmIn::zrdarm(uint8_t* p, size_t max) {
     return fe | GOTOR;
 }
 
+namespace {
+// Bytes the subpacket reader must hand to zdlread: ZDLE, the flow-control bytes it drops, and
+// (second table, when the peer escapes every control byte) all raw control bytes, which are
+// noise then. Every other byte stands for itself.
+constexpr std::array<std::array<bool, 256>, 2> mkstop() {
+    std::array<std::array<bool, 256>, 2> t{};
+    for (int c = 0; c < 256; c++) {
+        const bool ctl = !(c & 0x60);
+        const bool flow = (c & 0x7f) == XON || (c & 0x7f) == XOFF;
+        t[0][c] = c == ZDLE || (ctl && flow);
+        t[1][c] = c == ZDLE || ctl;
+    }
+    return t;
+}
+constexpr auto plainstop = mkstop();
+} // namespace
+
 int ZmIn::zrdata(uint8_t* p, size_t max) {
     rxcount = 0;
     if (frameind == ZARM) return zrdarm(p, max);
     const bool use32 = frameind == ZBIN32;
+    const auto& stop = plainstop[ctlesc ? 1 : 0];
     size_t k = 0;
     for (;;) {
+        // The run of plain bytes the source already holds is copied in one go; zdlread takes
+        // the byte that ends it (an escape, a flow-control byte, or a refill of the source).
+        if (!esc8) {
+            const uint8_t* s = src_.p_;
+            const uint8_t* lim = s + std::min(static_cast<size_t>(src_.e_ - s), max - k);
+            const uint8_t* q = s;
+            while (q != lim && !stop[*q])
+                q++;
+            std::copy(s, q, p + k);
+            k += static_cast<size_t>(q - s);
+            src_.p_ = q;
+        }
         int c = zdlread();
         if (c < 0) return c;
         if (c & ~0xff) {
