@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 namespace zm {
 
@@ -197,19 +198,29 @@ void ZmOut::mktab() {
 }
 
 // The escaped bytes of `p` appended to buf in one pass; the same bytes zsendline would give.
+// Runs of bytes that go out as they are are copied whole.
 void ZmOut::zsendrun(const uint8_t* p, size_t n) {
+    if (n == 0) return;
     if (tabfor_ != static_cast<int>(ctlesc)) mktab();
     const size_t old = buf.size();
     buf.resize(old + 2 * n);
     char* const start = buf.data() + old;
     char* o = start;
+    const uint8_t* const end = p + n;
     uint8_t last = last_;
-    for (size_t i = 0; i < n; i++) {
-        const uint8_t c = p[i];
+    while (p != end) {
+        const uint8_t* q = p;
+        while (q != end && esc_[*q] == 0)
+            q++;
+        if (q != p) {
+            std::memcpy(o, p, static_cast<size_t>(q - p));
+            o += q - p;
+            last = q[-1];
+            p = q;
+            if (p == end) break;
+        }
+        const uint8_t c = *p++;
         switch (esc_[c]) {
-        case 0:
-            *o++ = static_cast<char>(last = c);
-            break;
         case 2:
             if ((last & 0x7f) != '@') {
                 *o++ = static_cast<char>(last = c);
