@@ -1,7 +1,9 @@
 // ZMODEM framing: escaping, headers, data subpackets and CRCs.
 #include "transfer/zmframe.h"
 
+#include <algorithm>
 #include <array>
+#include <cstring>
 
 namespace zm {
 
@@ -27,12 +29,12 @@ constexpr std::array<uint32_t, 256> mkcr3tab() {
     }
     return t;
 }
-// Slicing by four: tables 1-3 advance a byte through 1-3 more zero bytes, so four bytes are
-// taken per step (data subpackets are checked on every byte of a transfer).
-constexpr std::array<std::array<uint32_t, 256>, 4> mkcr3slice() {
-    std::array<std::array<uint32_t, 256>, 4> t{};
+// Slicing by eight: table k advances a byte through k more zero bytes, so eight bytes are
+// taken per step (data subpackets are checked on every byte of a transfer, both ways).
+constexpr std::array<std::array<uint32_t, 256>, 8> mkcr3slice() {
+    std::array<std::array<uint32_t, 256>, 8> t{};
     t[0] = mkcr3tab();
-    for (int k = 1; k < 4; k++)
+    for (int k = 1; k < 8; k++)
         for (int i = 0; i < 256; i++)
             t[k][i] = t[0][t[k - 1][i] & 0xff] ^ (t[k - 1][i] >> 8);
     return t;
@@ -61,11 +63,15 @@ uint16_t crc16(uint16_t crc, const uint8_t* p, size_t n) {
 
 uint32_t crc32(uint32_t crc, const uint8_t* p, size_t n) {
     crc = ~crc;
-    for (; n >= 4; p += 4, n -= 4) {
-        crc ^= static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-               static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-        crc = cr3s[3][crc & 0xff] ^ cr3s[2][(crc >> 8) & 0xff] ^ cr3s[1][(crc >> 16) & 0xff] ^
-              cr3s[0][crc >> 24];
+    auto le32 = [](const uint8_t* q) {
+        return static_cast<uint32_t>(q[0]) | static_cast<uint32_t>(q[1]) << 8 |
+               static_cast<uint32_t>(q[2]) << 16 | static_cast<uint32_t>(q[3]) << 24;
+    };
+    for (; n >= 8; p += 8, n -= 8) {
+        const uint32_t lo = crc ^ le32(p), hi = le32(p + 4);
+        crc = cr3s[7][lo & 0xff] ^ cr3s[6][(lo >> 8) & 0xff] ^ cr3s[5][(lo >> 16) & 0xff] ^
+              cr3s[4][lo >> 24] ^ cr3s[3][hi & 0xff] ^ cr3s[2][(hi >> 8) & 0xff] ^
+              cr3s[1][(hi >> 16) & 0xff] ^ cr3s[0][hi >> 24];
     }
     for (; n > 0; n--)
         crc = upd32(crc, *p++);
@@ -192,19 +198,29 @@ void ZmOut::mktab() {
 }
 
 // The escaped bytes of `p` appended to buf in one pass; the same bytes zsendline would give.
+// Runs of bytes that go out as they are are copied whole.
 void ZmOut::zsendrun(const uint8_t* p, size_t n) {
+    if (n == 0) return;
     if (tabfor_ != static_cast<int>(ctlesc)) mktab();
     const size_t old = buf.size();
     buf.resize(old + 2 * n);
     char* const start = buf.data() + old;
     char* o = start;
+    const uint8_t* const end = p + n;
     uint8_t last = last_;
-    for (size_t i = 0; i < n; i++) {
-        const uint8_t c = p[i];
+    while (p != end) {
+        const uint8_t* q = p;
+        while (q != end && esc_[*q] == 0)
+            q++;
+        if (q != p) {
+            std::memcpy(o, p, static_cast<size_t>(q - p));
+            o += q - p;
+            last = q[-1];
+            p = q;
+            if (p == end) break;
+        }
+        const uint8_t c = *p++;
         switch (esc_[c]) {
-        case 0:
-            *o++ = static_cast<char>(last = c);
-            break;
         case 2:
             if ((last & 0x7f) != '@') {
                 *o++ = static_cast<char>(last = c);
@@ -536,12 +552,42 @@ int ZmIn::zrdarm(uint8_t* p, size_t max) {
     return fe | GOTOR;
 }
 
+namespace {
+// Bytes the subpacket reader must hand to zdlread: ZDLE, the flow-control bytes it drops, and
+// (second table, when the peer escapes every control byte) all raw control bytes, which are
+// noise then. Every other byte stands for itself.
+constexpr std::array<std::array<bool, 256>, 2> mkstop() {
+    std::array<std::array<bool, 256>, 2> t{};
+    for (int c = 0; c < 256; c++) {
+        const bool ctl = !(c & 0x60);
+        const bool flow = (c & 0x7f) == XON || (c & 0x7f) == XOFF;
+        t[0][c] = c == ZDLE || (ctl && flow);
+        t[1][c] = c == ZDLE || ctl;
+    }
+    return t;
+}
+constexpr auto plainstop = mkstop();
+} // namespace
+
 int ZmIn::zrdata(uint8_t* p, size_t max) {
     rxcount = 0;
     if (frameind == ZARM) return zrdarm(p, max);
     const bool use32 = frameind == ZBIN32;
+    const auto& stop = plainstop[ctlesc ? 1 : 0];
     size_t k = 0;
     for (;;) {
+        // The run of plain bytes the source already holds is copied in one go; zdlread takes
+        // the byte that ends it (an escape, a flow-control byte, or a refill of the source).
+        if (!esc8) {
+            const uint8_t* s = src_.p_;
+            const uint8_t* lim = s + std::min(static_cast<size_t>(src_.e_ - s), max - k);
+            const uint8_t* q = s;
+            while (q != lim && !stop[*q])
+                q++;
+            std::copy(s, q, p + k);
+            k += static_cast<size_t>(q - s);
+            src_.p_ = q;
+        }
         int c = zdlread();
         if (c < 0) return c;
         if (c & ~0xff) {

@@ -15,6 +15,7 @@
 // three bytes as four characters 0x20-0x5F). The four bytes are ZP0..ZP3 (a position, least
 // significant first) or ZF3..ZF0 (flags). A data subpacket is the escaped data, ZDLE, a frame
 // end letter and the CRC over data and frame end; the CRC kind follows the last header read.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -159,6 +160,7 @@ class ZmSource {
     int next(int seconds) { return p_ != e_ ? *p_++ : get(seconds); }
 
   protected:
+    friend class ZmIn; // the subpacket reader copies plain runs straight out of [p_, e_)
     const uint8_t* p_ = nullptr;
     const uint8_t* e_ = nullptr;
 };
@@ -195,16 +197,30 @@ class ZmIn {
     ZmSource& src_;
 };
 
-// A source over a fixed string, for tests and fuzzing: TIMEOUT at the end.
+// A source over a fixed string, for tests and fuzzing: TIMEOUT at the end. It hands the
+// bytes out in runs of `chunk` (as the line does in the reads it gets), or all in one.
 class StrSource : public ZmSource {
   public:
-    explicit StrSource(std::string s) : s_(std::move(s)) {}
-    int get(int) override { return pos_ < s_.size() ? static_cast<uint8_t>(s_[pos_++]) : TIMEOUT; }
-    size_t pos() const { return pos_; }
+    explicit StrSource(std::string s, size_t chunk = SIZE_MAX)
+        : s_(std::move(s)), chunk_(chunk ? chunk : 1) {}
+    StrSource(const StrSource&) = delete;
+    StrSource& operator=(const StrSource&) = delete;
+    int get(int) override {
+        const size_t at = pos();
+        if (at >= s_.size()) return TIMEOUT;
+        const auto* b = reinterpret_cast<const uint8_t*>(s_.data());
+        p_ = b + at + 1;
+        e_ = b + at + std::min(chunk_, s_.size() - at);
+        return b[at];
+    }
+    // Bytes handed out so far.
+    size_t pos() const {
+        return p_ ? static_cast<size_t>(p_ - reinterpret_cast<const uint8_t*>(s_.data())) : 0;
+    }
 
   private:
     std::string s_;
-    size_t pos_ = 0;
+    size_t chunk_;
 };
 
 } // namespace zm
