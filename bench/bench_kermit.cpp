@@ -76,10 +76,12 @@ Run once(const std::string& dir, const std::string& file, const Side& tx, const 
     const std::string dest = dir + "/dest";
     fs::remove_all(dest);
     fs::create_directory(dest);
-    // Our side's Kermit packets: long ones with sliding windows, or basic ones with window 1.
+    // Our side's Kermit packets: long ones with sliding windows, or basic ones of 90 with
+    // window 1, as C-Kermit is told to use in the rows that compare them.
     auto kermit = [prot](int longmax) {
         return [prot, longmax] {
             errprot = prot;
+            kmaxl = longmax > 0 ? 94 : 90;
             klongmax = longmax;
             kwindow = longmax > 0 ? 31 : 1;
         };

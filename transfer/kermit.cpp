@@ -344,7 +344,7 @@ void sendone(const std::string& path) {
 
 void defaults() {
     mine = KParams{};
-    mine.maxl = 94;
+    mine.maxl = std::clamp(kmaxl, 10, 94);
     mine.time = 10;
     mine.qbin = (parity != 0) ? '&' : 'Y';
     mine.rept = '~';
