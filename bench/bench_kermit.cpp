@@ -5,17 +5,23 @@
 //   - Kermit with long packets (VORN offers 9000), each way, beside the best of C-Kermit against
 //     itself with long packets and sliding windows;
 //   - YMODEM-1K: VORN sending to lrzsz rb and to VORN, beside lrzsz sb to rb.
-// Each figure is the best of three runs, ours and the peer's taken in turn so that both see the
-// same load (the machine is shared). Needs socat, C-Kermit and lrzsz.
-// Usage: bench_kermit [MiB, default 2] [only the rows whose name holds this text]
+// Each figure is the best of N runs (default 3), ours and the peer's taken in turn so that both
+// see the same load (the machine is shared). The window-1 rows are bound by the line's round
+// trip, so on a loaded machine they measure the scheduler as much as the programs: each row
+// also gives the processor time per MiB of each end (sender/receiver, user + system, a peer's
+// own helpers included), in its best run, which load does not inflate. Needs socat, C-Kermit
+// and lrzsz.
+// Usage: bench_kermit [MiB, default 2] [only the rows whose name holds this text] [N]
 #include "bench/benchside.h"
 #include "bench/socatpair.h"
 #include "transfer/kermit.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -51,17 +57,31 @@ struct Side {
     int longmax = 9024;
 };
 
-// Seconds from start to both ends done with the file arrived intact; -1 on a failure.
-double once(const std::string& dir, const std::string& file, const Side& tx, const Side& rx,
-            int prot) {
+// One run: seconds from start to both ends done with the file arrived intact (-1 on a
+// failure), and each end's processor seconds.
+struct Run {
+    double t = -1, cputx = 0, cpurx = 0;
+};
+
+double cpu(const rusage& u) {
+    auto s = [](const timeval& v) {
+        return static_cast<double>(v.tv_sec) + static_cast<double>(v.tv_usec) / 1e6;
+    };
+    return s(u.ru_utime) + s(u.ru_stime);
+}
+
+Run once(const std::string& dir, const std::string& file, const Side& tx, const Side& rx,
+         int prot) {
     Pair p(dir);
     const std::string dest = dir + "/dest";
     fs::remove_all(dest);
     fs::create_directory(dest);
-    // Our side's Kermit packets: long ones with sliding windows, or basic ones with window 1.
+    // Our side's Kermit packets: long ones with sliding windows, or basic ones of 90 with
+    // window 1, as C-Kermit is told to use in the rows that compare them.
     auto kermit = [prot](int longmax) {
         return [prot, longmax] {
             errprot = prot;
+            kmaxl = longmax > 0 ? 94 : 90;
             klongmax = longmax;
             kwindow = longmax > 0 ? 31 : 1;
         };
@@ -76,8 +96,9 @@ double once(const std::string& dir, const std::string& file, const Side& tx, con
         cmd += " " + file;
     pid_t s = tx.isvorn ? vornside(p.a, dir, true, file, kermit(tx.longmax)) : peer(cmd, dir, p.a);
     int st1 = 0, st2 = 0;
-    waitpid(s, &st1, 0);
-    waitpid(r, &st2, 0);
+    rusage u1{}, u2{};
+    wait4(s, &st1, 0, &u1);
+    wait4(r, &st2, 0, &u2);
     const double t = since(t0);
     const std::string name = fs::path(file).filename().string();
     std::string got = readfile(dest + "/" + name);
@@ -88,12 +109,15 @@ double once(const std::string& dir, const std::string& file, const Side& tx, con
     if (!ok)
         fprintf(stderr, "failed run: sender status %d, receiver status %d, %s\n", st1, st2,
                 same ? "file intact" : "file differs");
-    return ok ? t : -1;
+    return Run{ok ? t : -1, cpu(u1), cpu(u2)};
 }
 
-double better(double a, double b) {
-    return a > 0 && (b <= 0 || a < b) ? a : b;
+Run better(const Run& a, const Run& b) {
+    return a.t > 0 && (b.t <= 0 || a.t < b.t) ? a : b;
 }
+
+int rounds = 3;
+double mib = 2;
 
 const char* only = nullptr;
 
@@ -101,17 +125,19 @@ bool wanted(const std::string& what) {
     return !only || what.find(only) != std::string::npos;
 }
 
-void row(const std::string& what, const std::function<double()>& ourtime,
-         const std::function<double()>& theirs) {
+void row(const std::string& what, const std::function<Run()>& ourtime,
+         const std::function<Run()>& theirs) {
     if (!wanted(what)) return;
-    double peer = -1, ours = -1;
-    for (int i = 0; i < 3; i++) {
+    Run peer, ours;
+    for (int i = 0; i < rounds; i++) {
         ours = better(ourtime(), ours);
         peer = better(theirs(), peer);
     }
-    const double ratio = ours > 0 && peer > 0 ? peer / ours : 0;
-    printf("%-52s %8.2f %8.2f %6.2fx%s\n", what.c_str(), ours, peer, ratio,
-           ours < 0 || peer < 0 ? "  (a run failed)" : "");
+    const double ratio = ours.t > 0 && peer.t > 0 ? peer.t / ours.t : 0;
+    auto ms = [](double s) { return static_cast<int>(s * 1000 / mib + 0.5); };
+    printf("%-52s %7.2f %7.2f %5.2fx %5d/%-5d %5d/%-5d%s\n", what.c_str(), ours.t, peer.t, ratio,
+           ms(ours.cputx), ms(ours.cpurx), ms(peer.cputx), ms(peer.cpurx),
+           ours.t < 0 || peer.t < 0 ? "  (a run failed)" : "");
     fflush(stdout);
 }
 } // namespace
@@ -119,13 +145,18 @@ void row(const std::string& what, const std::function<double()>& ourtime,
 int main(int argc, char** argv) {
     const size_t mb = argc > 1 ? static_cast<size_t>(atoi(argv[1])) : 2;
     if (argc > 2) only = argv[2];
+    if (argc > 3) rounds = std::max(1, atoi(argv[3]));
+    mib = static_cast<double>(mb);
     char tmpl[] = "/tmp/vorn-bench-kermit-XXXXXX";
     if (!mkdtemp(tmpl)) return 1;
     const std::string dir = tmpl;
     const std::string file = dir + "/random.bin";
     writerandom(file, mb, 11);
-    printf("%zu MiB random, seconds (best of 3); ratio = peer / vorn\n", mb);
-    printf("%-52s %8s %8s %7s\n", "workload", "vorn", "peer", "ratio");
+    printf("%zu MiB random, seconds (best of %d); ratio = peer / vorn; cpu = processor ms per "
+           "MiB, sender/receiver, of the best run\n",
+           mb, rounds);
+    printf("%-52s %7s %7s %6s %11s %11s\n", "workload", "vorn", "peer", "ratio", "vorn-run cpu",
+           "peer-run cpu");
 
     const std::string ck = "kermit -Y -q -i";
     const Side vk{true, "", 0}, vlong{true, "", 9000};
@@ -155,7 +186,7 @@ int main(int argc, char** argv) {
     // Long packets and sliding windows: C-Kermit's best against itself.
     const std::string lw = "set window 31, set receive packet-length 9024";
     auto ckbest = [&] {
-        double b = -1;
+        Run b;
         for (const std::string& s : {std::string("set window 30"), lw})
             b = better(run(cksend(s), Side{false, ck + " -C '" + s + ", receive, exit'"}, 3), b);
         return b;

@@ -420,7 +420,7 @@ void sendone(const std::string& path) {
 
 void defaults() {
     mine = KParams{};
-    mine.maxl = 94;
+    mine.maxl = std::clamp(kmaxl, 10, 94);
     mine.time = 10;
     mine.qbin = (parity != 0) ? '&' : 'Y';
     mine.rept = '~';
@@ -645,11 +645,13 @@ int recvbatch() {
                 bad();
                 continue;
             }
+            // The answer goes first: the sender works on while the data go to the disk, and
+            // a failed write still ends the transfer with an E packet.
+            ack();
             if (toscreen)
                 keeptext(out);
             else if (!out.empty() && !rf.wrfile(out.data(), static_cast<int>(out.size())))
                 kfatal(rf.err, 1);
-            ack();
             xferstats(XS_TICK);
             continue;
         }

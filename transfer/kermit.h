@@ -7,6 +7,8 @@
 inline std::string kgetlist;
 // The longest long packet this side offers; 0 offers none, so only basic packets are used.
 inline int klongmax = 9000;
+// The basic packet length this side asks for (10..94).
+inline int kmaxl = 94;
 // The sliding-window slots this side offers (1..31); 1 offers none.
 inline int kwindow = 31;
 // A request for the server: "G" + its letter + argument, or "C" + a host command.

@@ -55,7 +55,7 @@ void vsendblk(uint8_t type, const uint8_t* data, int n, int count, int seq) {
     qcomout(buf, static_cast<int>(len), 0);
 }
 
-void vpurge() {
+void vpurge(int quietms) {
     pushback = -1;
     qclear(comq);
     if (comfd < 0) return;
@@ -63,7 +63,7 @@ void vpurge() {
         struct pollfd p {
             comfd, POLLIN, 0
         };
-        if (poll(&p, 1, 150) <= 0) break;
+        if (poll(&p, 1, quietms) <= 0) break;
         waitread(0);
         qclear(comq);
     }

@@ -19,8 +19,8 @@ bool vgetn(uint8_t* p, int n, int seconds);
 void vputc(int c);
 // Frames and sends one block.
 void vsendblk(uint8_t type, const uint8_t* data, int n, int count, int seq);
-// Discards input until the line has been quiet for a moment.
-void vpurge();
+// Discards input until the line has been quiet for `quietms` milliseconds.
+void vpurge(int quietms = 150);
 // Checks the keyboard for the abort key while data flows (the queue path never waits).
 bool vkeyabort();
 // Fatal end: the message, ^C to the peer (unless the peer aborted), done(code).

@@ -2,13 +2,27 @@
 
 #include <cstring>
 
+namespace {
+// The CRC of each byte value alone, so a block costs one look-up per byte rather than eight
+// shifts: on a fast line the sender computes it for every 1K block while the receiver waits.
+struct CrcTable {
+    uint16_t v[256];
+    constexpr CrcTable() : v() {
+        for (int i = 0; i < 256; i++) {
+            uint16_t crc = static_cast<uint16_t>(i << 8);
+            for (int b = 0; b < 8; b++)
+                crc = static_cast<uint16_t>(crc & 0x8000 ? (crc << 1) ^ 0x1021 : crc << 1);
+            v[i] = crc;
+        }
+    }
+};
+constexpr CrcTable crctab;
+} // namespace
+
 uint16_t mdm7crc(const uint8_t* p, size_t n) {
     uint16_t crc = 0;
-    for (size_t i = 0; i < n; i++) {
-        crc = static_cast<uint16_t>(crc ^ (p[i] << 8));
-        for (int b = 0; b < 8; b++)
-            crc = static_cast<uint16_t>(crc & 0x8000 ? (crc << 1) ^ 0x1021 : crc << 1);
-    }
+    for (size_t i = 0; i < n; i++)
+        crc = static_cast<uint16_t>((crc << 8) ^ crctab.v[(crc >> 8) ^ p[i]]);
     return crc;
 }
 

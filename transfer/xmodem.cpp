@@ -84,6 +84,14 @@ bool xgetn(uint8_t* p, int n, int seconds) {
     return true;
 }
 
+// The silence that shows the sender is waiting for an answer rather than in the middle of a
+// block: sixteen byte times at the line's speed, at least 20 ms (a block written in one piece
+// arrives in one piece) and at most 150 ms. Waiting any longer only delays the answer.
+int quietms() {
+    const long t = baud > 0 ? 16L * 10 * 1000 / baud : 150;
+    return static_cast<int>(std::clamp(t, 20L, 150L));
+}
+
 uint8_t padbyte() {
     return fillchar ? static_cast<uint8_t>(fillchar) : xm::SUB;
 }
@@ -302,7 +310,7 @@ bool rcvone(bool& ymode) {
         if (c == xm::EOT) {
             if (!eotseen) {
                 eotseen = true;
-                vpurge();
+                vpurge(quietms());
                 vputc(xm::NAK);
                 continue;
             }
@@ -371,6 +379,9 @@ bool rcvone(bool& ymode) {
                 openfile(dir, -1);
             }
             header = false;
+            // The answer goes first: the sender works on while the data go to the disk, and
+            // a failed write still cancels the transfer.
+            vputc(xm::ACK);
             int take = n;
             if (size >= 0 && got + take > size) take = static_cast<int>(size - got);
             if (take > 0 && !rf.wrfile(data, take)) xfatal(rf.err.c_str(), 1);
@@ -379,7 +390,6 @@ bool rcvone(bool& ymode) {
             fpakcnt++;
             errors = 0;
             xferstats(XS_TICK);
-            vputc(xm::ACK);
             continue;
         }
         if (blk == ((expect - 1) & 0xff)) { // a repeat: our ACK was lost
@@ -450,7 +460,7 @@ void rcvmdm7() {
     pushed = -1;
     renflag = 0;
     xferstats(XS_BEGIN);
-    vpurge();
+    vpurge(quietms());
     bool ymode = ymodem();
     if (!ymode && mult) xfatal(sfmt("Can't create %s", peertext(dir).c_str()).c_str(), 1);
     while (rcvone(ymode)) {
