@@ -1,10 +1,11 @@
 // ZMODEM figures beside lrzsz, measured in the same run on the same file over socat
 // pseudo-serial pairs: lrzsz sz -> rz as the reference, then our sender -> rz and sz -> our
-// receiver. Prints the wall time of each, the ratio (lrzsz time / ours: above 1 is faster), and
-// the CPU time per MB of each side.
-// Needs socat and lrzsz. Usage: bench_zmodem [MiB of random data, default 48] [rounds, 3]
-// [rows: any of "s" (our sender), "w" (with the window), "r" (our receiver), "c" (sz into a
-// sink that only reads: the fastest any receiver can be beside sz); default all]
+// receiver, and our two ends together. Prints the wall time of each, the ratio (lrzsz time / ours:
+// above 1 is faster), and the CPU time per MB of each side. Needs socat and lrzsz. Usage:
+// bench_zmodem [MiB of random data, default 48] [rounds, 3] [rows: any of "s" (our sender), "w"
+// (with the window), "r" (our receiver), "v" (our sender
+// -> our receiver), "c" (sz into a sink that only reads: the fastest any receiver can be beside
+// sz); default all]
 // (100 gives the large-file case; it is never part of the test suite). The lrzsz row is always
 // run, so one direction can be profiled beside it.
 #include "bench/benchside.h"
@@ -180,7 +181,7 @@ void keepbest(Run& best, const Run& r, bool first) {
 int main(int argc, char** argv) {
     const size_t mb = argc > 1 ? static_cast<size_t>(atoi(argv[1])) : 48;
     const int rounds = argc > 2 ? std::max(1, atoi(argv[2])) : 3;
-    const std::string rows = argc > 3 ? argv[3] : "swrc";
+    const std::string rows = argc > 3 ? argv[3] : "swrvc";
     auto want = [&](char c) { return rows.find(c) != std::string::npos; };
     char tmpl[] = "/tmp/vorn-bench-zmodem-XXXXXX";
     if (!mkdtemp(tmpl)) return 1;
@@ -191,12 +192,13 @@ int main(int argc, char** argv) {
 
     // The best of `rounds` runs of each, the rows taking turns, so a spell of load on the
     // shared machine (single runs have been seen to take ten times as long) hits all alike.
-    Run ref, snd, snd64, rcv, ceil;
+    Run ref, snd, snd64, rcv, both, ceil;
     for (int i = 0; i < rounds; i++) {
         keepbest(ref, transfer1(dir, file, false, Rcv::rz, 0), i == 0);
         if (want('s')) keepbest(snd, transfer1(dir, file, true, Rcv::rz, 0), i == 0);
         if (want('w')) keepbest(snd64, transfer1(dir, file, true, Rcv::rz, 65536), i == 0);
         if (want('r')) keepbest(rcv, transfer1(dir, file, false, Rcv::ours, 0), i == 0);
+        if (want('v')) keepbest(both, transfer1(dir, file, true, Rcv::ours, 0), i == 0);
         if (want('c')) keepbest(ceil, transfer1(dir, file, false, Rcv::sink, 0), i == 0);
     }
     auto ratio = [&](const Run& r) { return r.secs > 0 && ref.secs > 0 ? ref.secs / r.secs : 0; };
@@ -222,6 +224,7 @@ int main(int argc, char** argv) {
     row("vorn send -> rz", snd, 's');
     row("  with _txwindow 65536", snd64, 'w');
     row("sz -> vorn receive", rcv, 'r');
+    row("vorn send -> vorn", both, 'v');
     row("sz -> sink (ceiling)", ceil, 'c');
     fs::remove_all(dir);
     return 0;
