@@ -26,6 +26,7 @@ int window = 1; // the sliding-window slots agreed; 1 is stop-and-wait
 int seq = 0;
 bool ktimeout = false; // the last rpack() failed for a time-out rather than a damaged packet
 int lastb = -1;        // the sequence of the peer's B answered last, -1 when the end was other
+bool lossy = false;    // this receive saw a damaged, repeated or missing packet
 uint8_t inbuf[2 * kp::MAXLONG];
 int inlen = 0;
 
@@ -439,6 +440,7 @@ void defaults() {
     seq = 0;
     inlen = 0;
     lastb = -1;
+    lossy = false;
 }
 
 // The capabilities both sides offered, and the window: the smaller offer when both offer one.
@@ -536,6 +538,7 @@ int recvbatch() {
             const bool hole = window > 1 && (asked || ahead > 0);
             k = rpack(hole ? 1 : 0);
             if (!k.ok) {
+                lossy = true;
                 const bool counts = !(hole && ktimeout) || ++quiet >= waitsecs();
                 if (counts) quiet = 0;
                 if (counts && ++tries > retries) kfatal(tmabmsg, 1);
@@ -561,6 +564,7 @@ int recvbatch() {
             if (k.type == 'E') kfatal(peermsg(k.data), 1, false);
             const int dist = (k.seq - seq) & 63;
             if (dist >= 64 - window) { // our answer was lost: answer again, write nothing
+                lossy = true;
                 if (k.type == 'S') {
                     const int now = bct;
                     bct = 1;
@@ -572,6 +576,7 @@ int recvbatch() {
                 continue;
             }
             if (dist >= window) {
+                lossy = true;
                 nak();
                 continue;
             }
@@ -803,10 +808,13 @@ void linger(int bseq) {
     qwrite(comq, reinterpret_cast<const uint8_t*>(held.data()), static_cast<int>(held.size()));
 }
 
-// The end of a receive: the summary at once, then the wait for a repeated B.
+// The end of a receive: the summary at once, then the wait for a repeated B, but only after a
+// receive that lost packets: on a line that lost none, the lone answer to B is as safe as every
+// other, and the wait would hold back the terminal 2 s after every clean transfer from a peer
+// whose host stays silent (a server, or a bare program on the line).
 [[noreturn]] void kend(int code) {
     const int bseq = lastb;
-    if (bseq < 0) done(code);
+    if (bseq < 0 || !lossy) done(code);
     try {
         done(code);
     } catch (const XferDone&) {
