@@ -2,8 +2,8 @@
 // seconds for the same random file, one run:
 //   - Kermit with 90-byte packets and window 1, each way: VORN against C-Kermit, beside C-Kermit
 //     against itself with the same settings;
-//   - Kermit with long packets (VORN offers 9000), each way, beside the best of C-Kermit against
-//     itself with long packets and sliding windows;
+//   - Kermit with long packets (VORN offers 9000), each way and VORN to VORN, beside the best of
+//     C-Kermit against itself with long packets and sliding windows;
 //   - YMODEM-1K: VORN sending to lrzsz rb and to VORN, beside lrzsz sb to rb.
 // Each figure is the best of N runs (default 3), ours and the peer's taken in turn so that both
 // see the same load (the machine is shared). The window-1 rows are bound by the line's round
@@ -198,6 +198,9 @@ int main(int argc, char** argv) {
     row(
         "Kermit long+windows, C-Kermit->vorn vs C-Kermit best",
         [&] { return run(cksend("set send packet-length 9024, " + lw), vlong, 3); }, ckbest);
+    row(
+        "Kermit long+windows, vorn->vorn vs C-Kermit best", [&] { return run(vlong, vlong, 3); },
+        ckbest);
 
     // YMODEM-1K beside lrzsz.
     // rb runs on a socket behind socat: on a pseudo-terminal lrzsz's exit flush often destroys
